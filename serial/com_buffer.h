@@ -10,7 +10,7 @@
 namespace cport {
 
 class TComBuffer : public TComSettingsObject {
-public:
+  public:
     explicit TComBuffer(TCustomComPort* owner = nullptr) : TComSettingsObject(owner) {}
 
     void Assign(const TComSettingsObject& source) override;
@@ -24,7 +24,7 @@ public:
     std::int32_t OutputSize() const { return outputSize_; }
     void SetOutputSize(std::int32_t value);
 
-private:
+  private:
     std::int32_t inputSize_ = 1024;
     std::int32_t outputSize_ = 1024;
 };

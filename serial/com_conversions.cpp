@@ -18,10 +18,9 @@ constexpr std::array<const char*, kParityBitsCount> kParityTexts{"None", "Odd", 
                                                                  "Space"};
 constexpr std::array<const char*, kFlowControlCount> kFlowControlTexts{"Hardware", "Software",
                                                                        "None", "Custom"};
-constexpr std::array<const char*, kDTRFlowControlCount> kDTRTexts{"Disable", "Enable",
-                                                                  "Handshake"};
-constexpr std::array<const char*, kRTSFlowControlCount> kRTSTexts{"Disable", "Enable",
-                                                                  "Handshake", "Toggle"};
+constexpr std::array<const char*, kDTRFlowControlCount> kDTRTexts{"Disable", "Enable", "Handshake"};
+constexpr std::array<const char*, kRTSFlowControlCount> kRTSTexts{"Disable", "Enable", "Handshake",
+                                                                  "Toggle"};
 
 template <std::size_t N>
 tarvik::Text EntryOf(const std::array<const char*, N>& list, int value, const char* type) {
@@ -32,12 +31,16 @@ tarvik::Text EntryOf(const std::array<const char*, N>& list, int value, const ch
     return list[static_cast<std::size_t>(value)];
 }
 
-char UpperAscii(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; }
+char UpperAscii(char c) {
+    return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c;
+}
 
 bool EqualUpperCased(std::string_view a, std::string_view b) {
-    if (a.size() != b.size()) return false;
+    if (a.size() != b.size())
+        return false;
     for (std::size_t i = 0; i < a.size(); ++i) {
-        if (UpperAscii(a[i]) != UpperAscii(b[i])) return false;
+        if (UpperAscii(a[i]) != UpperAscii(b[i]))
+            return false;
     }
     return true;
 }
@@ -46,7 +49,8 @@ bool EqualUpperCased(std::string_view a, std::string_view b) {
 template <typename Enum, std::size_t N>
 Enum Match(const std::array<const char*, N>& list, std::string_view text, Enum fallback) {
     for (std::size_t i = 0; i < N; ++i) {
-        if (EqualUpperCased(text, list[i])) return static_cast<Enum>(i);
+        if (EqualUpperCased(text, list[i]))
+            return static_cast<Enum>(i);
     }
     return fallback;
 }
@@ -56,7 +60,9 @@ Enum Match(const std::array<const char*, N>& list, std::string_view text, Enum f
 tarvik::Text BaudRateToText(TBaudRate value) {
     return EntryOf(kBaudRateTexts, value, "TBaudRate");
 }
-TBaudRate TextToBaudRate(std::string_view text) { return Match(kBaudRateTexts, text, br9600); }
+TBaudRate TextToBaudRate(std::string_view text) {
+    return Match(kBaudRateTexts, text, br9600);
+}
 
 tarvik::Text StopBitsToText(TStopBits value) {
     return EntryOf(kStopBitsTexts, value, "TStopBits");
@@ -68,10 +74,16 @@ TStopBits TextToStopBits(std::string_view text) {
 tarvik::Text DataBitsToText(TDataBits value) {
     return EntryOf(kDataBitsTexts, value, "TDataBits");
 }
-TDataBits TextToDataBits(std::string_view text) { return Match(kDataBitsTexts, text, dbEight); }
+TDataBits TextToDataBits(std::string_view text) {
+    return Match(kDataBitsTexts, text, dbEight);
+}
 
-tarvik::Text ParityToText(TParityBits value) { return EntryOf(kParityTexts, value, "TParityBits"); }
-TParityBits TextToParity(std::string_view text) { return Match(kParityTexts, text, prNone); }
+tarvik::Text ParityToText(TParityBits value) {
+    return EntryOf(kParityTexts, value, "TParityBits");
+}
+TParityBits TextToParity(std::string_view text) {
+    return Match(kParityTexts, text, prNone);
+}
 
 tarvik::Text FlowControlToText(TFlowControl value) {
     return EntryOf(kFlowControlTexts, value, "TFlowControl");
@@ -96,13 +108,16 @@ TRTSFlowControl TextToRTSControl(std::string_view text) {
 
 tarvik::Text CharToText(char value) {
     const auto code = static_cast<unsigned char>(value);
-    if (code >= 33 && code <= 127) return tarvik::Text(1, value);
+    if (code >= 33 && code <= 127)
+        return tarvik::Text(1, value);
     return "#" + std::to_string(code);
 }
 
 char TextToChar(std::string_view text) {
-    if (text.empty()) return '\0';
-    if (text.front() != '#' || text.size() == 1) return text.front();
+    if (text.empty())
+        return '\0';
+    if (text.front() != '#' || text.size() == 1)
+        return text.front();
     try {
         return static_cast<char>(static_cast<std::uint32_t>(tarvik::StrToInt(text.substr(1))) &
                                  0xFFu);
@@ -112,8 +127,12 @@ char TextToChar(std::string_view text) {
     }
 }
 
-tarvik::Text BoolToText(bool value) { return value ? "Yes" : "No"; }
+tarvik::Text BoolToText(bool value) {
+    return value ? "Yes" : "No";
+}
 
-bool TextToBool(std::string_view text) { return EqualUpperCased(text, "YES"); }
+bool TextToBool(std::string_view text) {
+    return EqualUpperCased(text, "YES");
+}
 
 }  // namespace cport

@@ -49,7 +49,8 @@ std::array<std::string, kComErrorCount>& Messages() {
 // A code no caller should pass still yields a readable error rather than a
 // second exception while the first is being built.
 std::string MessageOf(std::int32_t code) {
-    if (code < 1 || code > kComErrorCount) return "Unknown com port error " + std::to_string(code);
+    if (code < 1 || code > kComErrorCount)
+        return "Unknown com port error " + std::to_string(code);
     return ErrorMessages(code);
 }
 
@@ -69,7 +70,8 @@ std::string Suffix(std::int32_t winCode) {
 }  // namespace
 
 const char* ComErrorText(std::int32_t code) {
-    if (code < 1 || code > kComErrorCount) return nullptr;
+    if (code < 1 || code > kComErrorCount)
+        return nullptr;
     return kTexts[static_cast<std::size_t>(code - 1)];
 }
 

@@ -52,7 +52,7 @@ const std::string& ErrorMessages(std::int32_t code);
 // Raised for every failure of the component; what() is UTF-8. Thrown by
 // value, caught by reference; any thread.
 class EComPort : public std::runtime_error {
-public:
+  public:
     // With the operating system's error number: the message followed by the
     // suffix " (win error code: <number>)", both translated.
     EComPort(std::int32_t code, std::int32_t winCode);
@@ -64,7 +64,7 @@ public:
     // The component error code, 1..23.
     std::int32_t ErrorCode() const { return errorCode_; }
 
-private:
+  private:
     std::int32_t winErrorCode_;
     std::int32_t errorCode_;
 };

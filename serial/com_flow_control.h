@@ -7,7 +7,7 @@
 namespace cport {
 
 class TComFlowControl : public TComSettingsObject {
-public:
+  public:
     explicit TComFlowControl(TCustomComPort* owner = nullptr) : TComSettingsObject(owner) {}
 
     // Copies all ten stored fields.
@@ -47,7 +47,7 @@ public:
     // always re-applies the line settings, even when nothing changed.
     void SetFlowControl(TFlowControl value);
 
-private:
+  private:
     bool outCTSFlow_ = false;
     bool outDSRFlow_ = false;
     TDTRFlowControl controlDTR_ = dtrDisable;

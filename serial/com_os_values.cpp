@@ -9,8 +9,8 @@ namespace cport {
 namespace {
 
 constexpr std::array<std::int32_t, kBaudRateCount> kBaudRates{
-    0, 110, 300, 600, 1200, 2400, 4800, 9600, 14400,
-    19200, 38400, 56000, 57600, 115200, 128000, 256000};
+    0,     110,   300,   600,   1200,  2400,   4800,   9600,
+    14400, 19200, 38400, 56000, 57600, 115200, 128000, 256000};
 
 constexpr std::array<std::uint32_t, kComEventCount> kEventMaskBits{
     0x0001, 0x0004, 0x0002, 0x0100, 0x0040, 0x0008, 0x0010, 0x0080, 0x0020, 0x0400};
@@ -59,7 +59,8 @@ std::uint32_t EventMaskBit(TComEvent event) {
 std::uint32_t EventsToMask(TComEvents events) {
     std::uint32_t mask = 0;
     for (int i = 0; i < kComEventCount; ++i) {
-        if (events.Contains(static_cast<TComEvent>(i))) mask |= kEventMaskBits[i];
+        if (events.Contains(static_cast<TComEvent>(i)))
+            mask |= kEventMaskBits[i];
     }
     return mask;
 }
@@ -67,7 +68,8 @@ std::uint32_t EventsToMask(TComEvents events) {
 TComEvents MaskToEvents(std::uint32_t mask) {
     TComEvents events;
     for (int i = 0; i < kComEventCount; ++i) {
-        if ((mask & kEventMaskBits[i]) != 0) events.Include(static_cast<TComEvent>(i));
+        if ((mask & kEventMaskBits[i]) != 0)
+            events.Include(static_cast<TComEvent>(i));
     }
     return events;
 }

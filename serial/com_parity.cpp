@@ -4,7 +4,8 @@ namespace cport {
 
 void TComParity::Assign(const TComSettingsObject& source) {
     const auto* other = dynamic_cast<const TComParity*>(&source);
-    if (other == nullptr) FailAssign(source);
+    if (other == nullptr)
+        FailAssign(source);
     bits_ = other->bits_;
     check_ = other->check_;
     replace_ = other->replace_;
@@ -12,19 +13,23 @@ void TComParity::Assign(const TComSettingsObject& source) {
 }
 
 void TComParity::SetBits(TParityBits value) {
-    if (Store(bits_, value)) ReapplyLineSettings();
+    if (Store(bits_, value))
+        ReapplyLineSettings();
 }
 
 void TComParity::SetCheck(bool value) {
-    if (Store(check_, value)) ReapplyLineSettings();
+    if (Store(check_, value))
+        ReapplyLineSettings();
 }
 
 void TComParity::SetReplace(bool value) {
-    if (Store(replace_, value)) ReapplyLineSettings();
+    if (Store(replace_, value))
+        ReapplyLineSettings();
 }
 
 void TComParity::SetReplaceChar(char value) {
-    if (Store(replaceChar_, value)) ReapplyLineSettings();
+    if (Store(replaceChar_, value))
+        ReapplyLineSettings();
 }
 
 }  // namespace cport

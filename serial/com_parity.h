@@ -7,7 +7,7 @@
 namespace cport {
 
 class TComParity : public TComSettingsObject {
-public:
+  public:
     explicit TComParity(TCustomComPort* owner = nullptr) : TComSettingsObject(owner) {}
 
     void Assign(const TComSettingsObject& source) override;
@@ -24,7 +24,7 @@ public:
     char ReplaceChar() const { return replaceChar_; }
     void SetReplaceChar(char value);
 
-private:
+  private:
     TParityBits bits_ = prNone;
     bool check_ = false;
     bool replace_ = false;

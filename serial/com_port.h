@@ -12,7 +12,7 @@ namespace cport {
 class TComPort : public TCustomComPort {
     Q_OBJECT
 
-public:
+  public:
     using TCustomComPort::TCustomComPort;
 };
 

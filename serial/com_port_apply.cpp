@@ -1,32 +1,28 @@
 // Opening, closing and handing settings to the device. Placeholders until
-// the device side lands: they keep the state the settings model relies on
-// and touch no device.
+// the device side lands: Open and Close keep the state the settings model
+// relies on, and the three hand-overs touch no device yet.
 
 #include "serial/custom_com_port.h"
 
 namespace cport {
 
 void TCustomComPort::Open() {
-    if (Connected()) return;
+    if (Connected())
+        return;
     SetConnectedState(true);
 }
 
 void TCustomComPort::Close() {
-    if (!Connected()) return;
+    if (!Connected())
+        return;
     SetConnectedState(false);
 }
 
-void TCustomComPort::ApplyDCB() {
-    if (!AppliesSettings()) return;
-}
+void TCustomComPort::ApplyDCB() {}
 
-void TCustomComPort::ApplyTimeouts() {
-    if (!AppliesSettings()) return;
-}
+void TCustomComPort::ApplyTimeouts() {}
 
-void TCustomComPort::ApplyBuffer() {
-    if (!AppliesSettings()) return;
-}
+void TCustomComPort::ApplyBuffer() {}
 
 void TCustomComPort::AfterLoad() {
     if (Connected()) {

@@ -13,7 +13,8 @@ namespace {
 
 template <typename T>
 bool Store(T& field, const T& value) {
-    if (field == value) return false;
+    if (field == value)
+        return false;
     field = value;
     return true;
 }
@@ -21,15 +22,18 @@ bool Store(T& field, const T& value) {
 }  // namespace
 
 void TCustomComPort::ReapplyDCB() {
-    if (AppliesSettings()) ApplyDCB();
+    if (AppliesSettings())
+        ApplyDCB();
 }
 
 void TCustomComPort::ReapplyTimeouts() {
-    if (AppliesSettings()) ApplyTimeouts();
+    if (AppliesSettings())
+        ApplyTimeouts();
 }
 
 void TCustomComPort::ReapplyBuffer() {
-    if (AppliesSettings()) ApplyBuffer();
+    if (AppliesSettings())
+        ApplyBuffer();
 }
 
 void TCustomComPort::SetConnected(bool value) {
@@ -38,7 +42,8 @@ void TCustomComPort::SetConnected(bool value) {
         connected_ = value;
         return;
     }
-    if (value == connected_) return;
+    if (value == connected_)
+        return;
     if (value) {
         Open();
     } else {
@@ -47,11 +52,13 @@ void TCustomComPort::SetConnected(bool value) {
 }
 
 void TCustomComPort::SetBaudRate(TBaudRate value) {
-    if (Store(baudRate_, value)) ReapplyDCB();
+    if (Store(baudRate_, value))
+        ReapplyDCB();
 }
 
 void TCustomComPort::SetPort(const tarvik::Text& value) {
-    if (!Store(port_, value)) return;
+    if (!Store(port_, value))
+        return;
     if (AppliesSettings()) {
         Close();
         Open();
@@ -64,22 +71,28 @@ void TCustomComPort::SetParity(const TComSettingsObject& value) {
 }
 
 void TCustomComPort::SetStopBits(TStopBits value) {
-    if (Store(stopBits_, value)) ReapplyDCB();
+    if (Store(stopBits_, value))
+        ReapplyDCB();
 }
 
 void TCustomComPort::SetDataBits(TDataBits value) {
-    if (Store(dataBits_, value)) ReapplyDCB();
+    if (Store(dataBits_, value))
+        ReapplyDCB();
 }
 
 void TCustomComPort::SetDiscardNull(bool value) {
-    if (Store(discardNull_, value)) ReapplyDCB();
+    if (Store(discardNull_, value))
+        ReapplyDCB();
 }
 
 void TCustomComPort::SetEventChar(char value) {
-    if (Store(eventChar_, value)) ReapplyDCB();
+    if (Store(eventChar_, value))
+        ReapplyDCB();
 }
 
-void TCustomComPort::SetEvents(TComEvents value) { events_ = value; }
+void TCustomComPort::SetEvents(TComEvents value) {
+    events_ = value;
+}
 
 void TCustomComPort::SetBuffer(const TComSettingsObject& value) {
     buffer_->Assign(value);
@@ -97,14 +110,17 @@ void TCustomComPort::SetTimeouts(const TComSettingsObject& value) {
 }
 
 void TCustomComPort::SetSyncMethod(TSyncMethod value) {
-    if (value == syncMethod_) return;
+    if (value == syncMethod_)
+        return;
     // The event thread and its notification path are chosen at Open.
-    if (AppliesSettings()) throw EComPort(ecConnectedChange);
+    if (AppliesSettings())
+        throw EComPort(ecConnectedChange);
     syncMethod_ = value;
 }
 
 void TCustomComPort::SetCustomBaudRate(std::int32_t value) {
-    if (Store(customBaudRate_, value)) ReapplyDCB();
+    if (Store(customBaudRate_, value))
+        ReapplyDCB();
 }
 
 }  // namespace cport

@@ -12,15 +12,18 @@ void TComSettingsObject::FailAssign(const TComSettingsObject& source) const {
 }
 
 void TComSettingsObject::ReapplyLineSettings() const {
-    if (owner_ != nullptr) owner_->ReapplyDCB();
+    if (owner_ != nullptr)
+        owner_->ReapplyDCB();
 }
 
 void TComSettingsObject::ReapplyTimeouts() const {
-    if (owner_ != nullptr) owner_->ReapplyTimeouts();
+    if (owner_ != nullptr)
+        owner_->ReapplyTimeouts();
 }
 
 void TComSettingsObject::ReapplyBuffer() const {
-    if (owner_ != nullptr) owner_->ReapplyBuffer();
+    if (owner_ != nullptr)
+        owner_->ReapplyBuffer();
 }
 
 }  // namespace cport

@@ -13,12 +13,12 @@ class TCustomComPort;
 
 // Raised when a settings object is copied from an object of another class.
 class EAssignError : public std::runtime_error {
-public:
+  public:
     EAssignError(const std::string& sourceClass, const std::string& targetClass);
 };
 
 class TComSettingsObject {
-public:
+  public:
     // owner: the port this object belongs to, not owned; nullptr for a
     // free-standing object, whose setters then only store.
     explicit TComSettingsObject(TCustomComPort* owner) : owner_(owner) {}
@@ -36,7 +36,7 @@ public:
     virtual void Assign(const TComSettingsObject& source) = 0;
     virtual const char* ClassName() const = 0;
 
-protected:
+  protected:
     [[noreturn]] void FailAssign(const TComSettingsObject& source) const;
 
     // Ask the owning port, if any, to hand one group to the device again; it
@@ -48,12 +48,13 @@ protected:
     // The first step of every setter: false when nothing changes.
     template <typename T>
     static bool Store(T& field, T value) {
-        if (field == value) return false;
+        if (field == value)
+            return false;
         field = value;
         return true;
     }
 
-private:
+  private:
     TCustomComPort* owner_;
 };
 

@@ -4,7 +4,8 @@ namespace cport {
 
 void TComTimeouts::Assign(const TComSettingsObject& source) {
     const auto* other = dynamic_cast<const TComTimeouts*>(&source);
-    if (other == nullptr) FailAssign(source);
+    if (other == nullptr)
+        FailAssign(source);
     readInterval_ = other->readInterval_;
     readTotalMultiplier_ = other->readTotalMultiplier_;
     readTotalConstant_ = other->readTotalConstant_;
@@ -13,23 +14,28 @@ void TComTimeouts::Assign(const TComSettingsObject& source) {
 }
 
 void TComTimeouts::SetReadInterval(std::int32_t value) {
-    if (Store(readInterval_, value)) ReapplyTimeouts();
+    if (Store(readInterval_, value))
+        ReapplyTimeouts();
 }
 
 void TComTimeouts::SetReadTotalMultiplier(std::int32_t value) {
-    if (Store(readTotalMultiplier_, value)) ReapplyTimeouts();
+    if (Store(readTotalMultiplier_, value))
+        ReapplyTimeouts();
 }
 
 void TComTimeouts::SetReadTotalConstant(std::int32_t value) {
-    if (Store(readTotalConstant_, value)) ReapplyTimeouts();
+    if (Store(readTotalConstant_, value))
+        ReapplyTimeouts();
 }
 
 void TComTimeouts::SetWriteTotalMultiplier(std::int32_t value) {
-    if (Store(writeTotalMultiplier_, value)) ReapplyTimeouts();
+    if (Store(writeTotalMultiplier_, value))
+        ReapplyTimeouts();
 }
 
 void TComTimeouts::SetWriteTotalConstant(std::int32_t value) {
-    if (Store(writeTotalConstant_, value)) ReapplyTimeouts();
+    if (Store(writeTotalConstant_, value))
+        ReapplyTimeouts();
 }
 
 }  // namespace cport

@@ -10,7 +10,7 @@
 namespace cport {
 
 class TComTimeouts : public TComSettingsObject {
-public:
+  public:
     explicit TComTimeouts(TCustomComPort* owner = nullptr) : TComSettingsObject(owner) {}
 
     void Assign(const TComSettingsObject& source) override;
@@ -27,7 +27,7 @@ public:
     std::int32_t WriteTotalConstant() const { return writeTotalConstant_; }
     void SetWriteTotalConstant(std::int32_t value);
 
-private:
+  private:
     // With these read values a read returns at once with what has arrived.
     std::int32_t readInterval_ = -1;
     std::int32_t readTotalMultiplier_ = 0;

@@ -15,8 +15,22 @@ class QObject;
 namespace cport {
 
 enum TBaudRate : std::uint8_t {
-    brCustom, br110, br300, br600, br1200, br2400, br4800, br9600, br14400,
-    br19200, br38400, br56000, br57600, br115200, br128000, br256000
+    brCustom,
+    br110,
+    br300,
+    br600,
+    br1200,
+    br2400,
+    br4800,
+    br9600,
+    br14400,
+    br19200,
+    br38400,
+    br56000,
+    br57600,
+    br115200,
+    br128000,
+    br256000
 };
 inline constexpr int kBaudRateCount = 16;
 
@@ -44,7 +58,16 @@ inline constexpr int kFlowControlCount = 4;
 enum TSyncMethod : std::uint8_t { smThreadSync, smWindowSync, smNone };
 
 enum TComEvent : std::uint8_t {
-    evRxChar, evTxEmpty, evRxFlag, evRing, evBreak, evCTS, evDSR, evError, evRLSD, evRx80Full
+    evRxChar,
+    evTxEmpty,
+    evRxFlag,
+    evRing,
+    evBreak,
+    evCTS,
+    evDSR,
+    evError,
+    evRLSD,
+    evRx80Full
 };
 inline constexpr int kComEventCount = 10;
 // Member n at bit n (evRxChar is bit 0, evRx80Full bit 9).
@@ -52,13 +75,27 @@ using TComEvents = EnumSet<TComEvent, std::uint16_t>;
 inline constexpr TComEvents kAllComEvents = TComEvents::FromBits(0x03FF);
 
 enum TComError : std::uint8_t {
-    ceFrame, ceRxParity, ceOverrun, ceBreak, ceIO, ceMode, ceRxOver, ceTxFull
+    ceFrame,
+    ceRxParity,
+    ceOverrun,
+    ceBreak,
+    ceIO,
+    ceMode,
+    ceRxOver,
+    ceTxFull
 };
 using TComErrors = EnumSet<TComError, std::uint8_t>;
 
 // The setting groups that settings storage writes and reads; bit values
 // 1, 2, 4, 8, 16, 32 in this order.
-enum TStoredGroup : std::uint8_t { sgBasic, sgFlowControl, sgBuffer, sgTimeouts, sgParity, sgOthers };
+enum TStoredGroup : std::uint8_t {
+    sgBasic,
+    sgFlowControl,
+    sgBuffer,
+    sgTimeouts,
+    sgParity,
+    sgOthers
+};
 using TStoredGroups = EnumSet<TStoredGroup, std::uint8_t>;
 
 // Handlers: Sender is always the port object. An empty function is "unset".

@@ -33,59 +33,73 @@ void TCustomComPort::EndLoading() {
 }
 
 void TCustomComPort::NotifyAfterClose() {
-    if (onAfterClose_) onAfterClose_(this);
+    if (onAfterClose_)
+        onAfterClose_(this);
 }
 
 void TCustomComPort::NotifyAfterOpen() {
-    if (onAfterOpen_) onAfterOpen_(this);
+    if (onAfterOpen_)
+        onAfterOpen_(this);
 }
 
 void TCustomComPort::NotifyBeforeClose() {
-    if (onBeforeClose_) onBeforeClose_(this);
+    if (onBeforeClose_)
+        onBeforeClose_(this);
 }
 
 void TCustomComPort::NotifyBeforeOpen() {
-    if (onBeforeOpen_) onBeforeOpen_(this);
+    if (onBeforeOpen_)
+        onBeforeOpen_(this);
 }
 
 void TCustomComPort::NotifyRxChar(std::int32_t Count) {
-    if (onRxChar_) onRxChar_(this, Count);
+    if (onRxChar_)
+        onRxChar_(this, Count);
 }
 
 void TCustomComPort::NotifyTxEmpty() {
-    if (onTxEmpty_) onTxEmpty_(this);
+    if (onTxEmpty_)
+        onTxEmpty_(this);
 }
 
 void TCustomComPort::NotifyBreak() {
-    if (onBreak_) onBreak_(this);
+    if (onBreak_)
+        onBreak_(this);
 }
 
 void TCustomComPort::NotifyRing() {
-    if (onRing_) onRing_(this);
+    if (onRing_)
+        onRing_(this);
 }
 
 void TCustomComPort::NotifyRxFlag() {
-    if (onRxFlag_) onRxFlag_(this);
+    if (onRxFlag_)
+        onRxFlag_(this);
 }
 
 void TCustomComPort::NotifyCTSChange(bool OnOff) {
-    if (onCTSChange_) onCTSChange_(this, OnOff);
+    if (onCTSChange_)
+        onCTSChange_(this, OnOff);
 }
 
 void TCustomComPort::NotifyDSRChange(bool OnOff) {
-    if (onDSRChange_) onDSRChange_(this, OnOff);
+    if (onDSRChange_)
+        onDSRChange_(this, OnOff);
 }
 
 void TCustomComPort::NotifyError(TComErrors Errors) {
-    if (onError_) onError_(this, Errors);
+    if (onError_)
+        onError_(this, Errors);
 }
 
 void TCustomComPort::NotifyRLSDChange(bool OnOff) {
-    if (onRLSDChange_) onRLSDChange_(this, OnOff);
+    if (onRLSDChange_)
+        onRLSDChange_(this, OnOff);
 }
 
 void TCustomComPort::NotifyRx80Full() {
-    if (onRx80Full_) onRx80Full_(this);
+    if (onRx80Full_)
+        onRx80Full_(this);
 }
 
 }  // namespace cport

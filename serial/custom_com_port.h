@@ -30,7 +30,7 @@ class TComTimeouts;
 class TCustomComPort : public QObject {
     Q_OBJECT
 
-public:
+  public:
     explicit TCustomComPort(QObject* owner = nullptr);
     // Closes the port if it is open, then releases the sub-objects.
     ~TCustomComPort() override;
@@ -145,7 +145,7 @@ public:
     virtual void Open();
     virtual void Close();
 
-protected:
+  protected:
     // Hand one settings group to the device; each does nothing unless the
     // port is open and not loading. Raise EComPort 7, 8, 9 on refusal.
     virtual void ApplyDCB();
@@ -177,7 +177,7 @@ protected:
     // True when a changed setting must reach the device now.
     bool AppliesSettings() const { return connected_ && !loading_; }
 
-private:
+  private:
     friend class TComSettingsObject;  // its setters re-apply through the three below
 
     // The setter rule's third step for each group.

@@ -12,7 +12,7 @@ template <typename Enum, typename Bits>
 class EnumSet {
     static_assert(std::is_enum_v<Enum> && std::is_unsigned_v<Bits>);
 
-public:
+  public:
     constexpr EnumSet() = default;
     constexpr EnumSet(std::initializer_list<Enum> members) {
         for (Enum member : members) bits_ |= Bit(member);
@@ -36,7 +36,7 @@ public:
     friend constexpr EnumSet operator|(EnumSet a, EnumSet b) { return FromBits(a.bits_ | b.bits_); }
     friend constexpr EnumSet operator&(EnumSet a, EnumSet b) { return FromBits(a.bits_ & b.bits_); }
 
-private:
+  private:
     static constexpr Bits Bit(Enum member) {
         return static_cast<Bits>(Bits{1} << static_cast<unsigned>(member));
     }

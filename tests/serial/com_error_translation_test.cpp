@@ -26,7 +26,8 @@ TEST(ComErrorTranslation, GermanCatalog) {
     EXPECT_STREQ(EComPort(ecSetState, 87).what(),
                  "Funktion SetCommState fehlgeschlagen (Win-Fehlercode: 87)");
     EXPECT_STREQ(EComPort(ecOpen, 2).what(),
-                 "COM-Port kann nicht ge\xC3\xB6" "ffnet werden (Win-Fehlercode: 2)");
+                 "COM-Port kann nicht ge\xC3\xB6"
+                 "ffnet werden (Win-Fehlercode: 2)");
     EXPECT_STREQ(EComPort(ecConnectedChange).what(),
                  "Eigenschaft kann bei offener Verbindung nicht gesetzt werden");
     // The catalog is complete: every one of the 23 texts is translated.

@@ -125,8 +125,7 @@ std::vector<RuleRow> RuleRows() {
          [](const auto& p) { return p.FlowControl().XonXoffIn(); }, "dcb"},
         {"FlowControl.DSRSensitivity", [](auto& p) { p.FlowControl().SetDSRSensitivity(true); },
          [](const auto& p) { return p.FlowControl().DSRSensitivity(); }, "dcb"},
-        {"FlowControl.TxContinueOnXoff",
-         [](auto& p) { p.FlowControl().SetTxContinueOnXoff(true); },
+        {"FlowControl.TxContinueOnXoff", [](auto& p) { p.FlowControl().SetTxContinueOnXoff(true); },
          [](const auto& p) { return p.FlowControl().TxContinueOnXoff(); }, "dcb"},
         {"FlowControl.XonChar", [](auto& p) { p.FlowControl().SetXonChar('Q'); },
          [](const auto& p) { return p.FlowControl().XonChar() == 'Q'; }, "dcb"},
@@ -138,8 +137,7 @@ std::vector<RuleRow> RuleRows() {
          [](const auto& p) { return p.Timeouts().ReadTotalMultiplier() == 2; }, "timeouts"},
         {"Timeouts.ReadTotalConstant", [](auto& p) { p.Timeouts().SetReadTotalConstant(7); },
          [](const auto& p) { return p.Timeouts().ReadTotalConstant() == 7; }, "timeouts"},
-        {"Timeouts.WriteTotalMultiplier",
-         [](auto& p) { p.Timeouts().SetWriteTotalMultiplier(-1); },
+        {"Timeouts.WriteTotalMultiplier", [](auto& p) { p.Timeouts().SetWriteTotalMultiplier(-1); },
          [](const auto& p) { return p.Timeouts().WriteTotalMultiplier() == -1; }, "timeouts"},
         {"Timeouts.WriteTotalConstant", [](auto& p) { p.Timeouts().SetWriteTotalConstant(0); },
          [](const auto& p) { return p.Timeouts().WriteTotalConstant() == 0; }, "timeouts"},
@@ -227,9 +225,15 @@ TEST(ComPortSettings, InputSizeRounding) {
     };
     // The comparison is made with the stored, rounded value.
     const Step steps[] = {
-        {1025, 1024, {"buffer"}}, {1025, 1024, {"buffer"}}, {1024, 1024, {}},
-        {-3, -3, {"buffer"}},     {-3, -3, {}},             {0, 0, {"buffer"}},
-        {1, 0, {"buffer"}},       {2, 2, {"buffer"}},       {2147483647, 2147483646, {"buffer"}},
+        {1025, 1024, {"buffer"}},
+        {1025, 1024, {"buffer"}},
+        {1024, 1024, {}},
+        {-3, -3, {"buffer"}},
+        {-3, -3, {}},
+        {0, 0, {"buffer"}},
+        {1, 0, {"buffer"}},
+        {2, 2, {"buffer"}},
+        {2147483647, 2147483646, {"buffer"}},
     };
     CountingPort port;
     port.OpenQuietly();
@@ -253,16 +257,11 @@ TEST(ComPortSettings, FlowControlPresetRead) {
         TFlowControl expected;
     };
     const Row rows[] = {
-        {rtsHandshake, true, false, false, fcHardware},
-        {rtsDisable, false, true, true, fcSoftware},
-        {rtsDisable, false, false, false, fcNone},
-        {rtsHandshake, true, true, false, fcCustom},
-        {rtsHandshake, false, false, false, fcCustom},
-        {rtsEnable, true, false, false, fcCustom},
-        {rtsDisable, false, true, false, fcCustom},
-        {rtsDisable, false, false, true, fcCustom},
-        {rtsDisable, true, true, true, fcCustom},
-        {rtsEnable, false, false, false, fcCustom},
+        {rtsHandshake, true, false, false, fcHardware}, {rtsDisable, false, true, true, fcSoftware},
+        {rtsDisable, false, false, false, fcNone},      {rtsHandshake, true, true, false, fcCustom},
+        {rtsHandshake, false, false, false, fcCustom},  {rtsEnable, true, false, false, fcCustom},
+        {rtsDisable, false, true, false, fcCustom},     {rtsDisable, false, false, true, fcCustom},
+        {rtsDisable, true, true, true, fcCustom},       {rtsEnable, false, false, false, fcCustom},
         {rtsToggle, false, true, true, fcCustom},
     };
     for (const auto& row : rows) {
@@ -547,7 +546,7 @@ TEST(ComPortSettings, LoadingStoresAndOpensAtTheEnd) {
 
 TEST(ComPortSettings, NotifyCallsOnlyAssignedHandlers) {
     class Port : public TComPort {
-    public:
+      public:
         void Fire() {
             NotifyRxChar(5);
             NotifyCTSChange(true);
@@ -562,7 +561,8 @@ TEST(ComPortSettings, NotifyCallsOnlyAssignedHandlers) {
         seen.push_back("rx " + std::to_string(count));
     });
     port.SetOnCTSChange([&](QObject*, bool on) { seen.push_back(on ? "cts on" : "cts off"); });
-    port.SetOnError([&](QObject*, TComErrors e) { seen.push_back("err " + std::to_string(e.ToBits())); });
+    port.SetOnError(
+        [&](QObject*, TComErrors e) { seen.push_back("err " + std::to_string(e.ToBits())); });
     port.SetOnAfterOpen([&](QObject*) { seen.push_back("after open"); });
     port.Fire();
     EXPECT_EQ(seen, (std::vector<std::string>{"rx 5", "cts on", "err 5", "after open"}));

@@ -11,23 +11,26 @@
 namespace cport::testutil {
 
 class CountingPort : public TComPort {
-public:
+  public:
     using TComPort::TComPort;
 
     // What reached the device side, in order: "open NAME", "close",
     // "dcb", "timeouts", "buffer".
     std::vector<std::string> calls;
-    bool failOpen = false;     // Open raises code 1 with number 2
+    bool failOpen = false;      // Open raises code 1 with number 2
     bool failApplyDCB = false;  // ApplyDCB raises code 7 with number 22
 
     void Open() override {
-        if (Connected()) return;
+        if (Connected())
+            return;
         calls.push_back("open " + Port());
-        if (failOpen) throw EComPort(ecOpen, 2);
+        if (failOpen)
+            throw EComPort(ecOpen, 2);
         SetConnectedState(true);
     }
     void Close() override {
-        if (!Connected()) return;
+        if (!Connected())
+            return;
         calls.push_back("close");
         SetConnectedState(false);
     }
@@ -38,10 +41,11 @@ public:
         calls.clear();
     }
 
-protected:
+  protected:
     void ApplyDCB() override {
         calls.push_back("dcb");
-        if (failApplyDCB) throw EComPort(ecSetState, 22);
+        if (failApplyDCB)
+            throw EComPort(ecSetState, 22);
     }
     void ApplyTimeouts() override { calls.push_back("timeouts"); }
     void ApplyBuffer() override { calls.push_back("buffer"); }
