@@ -1,0 +1,105 @@
+#include "serial/custom_com_port.h"
+
+#include "serial/com_buffer.h"
+#include "serial/com_flow_control.h"
+#include "serial/com_parity.h"
+#include "serial/com_timeouts.h"
+
+namespace cport {
+
+TCustomComPort::TCustomComPort(QObject* owner)
+    : QObject(owner),
+      parity_(std::make_unique<TComParity>(this)),
+      flowControl_(std::make_unique<TComFlowControl>(this)),
+      timeouts_(std::make_unique<TComTimeouts>(this)),
+      buffer_(std::make_unique<TComBuffer>(this)) {}
+
+TCustomComPort::~TCustomComPort() {
+    try {
+        Close();
+    } catch (...) {
+        // A destructor cannot raise. Close leaves the device to be released
+        // by the device side's own clean-up when it fails half-way.
+    }
+    buffer_.reset();
+    flowControl_.reset();
+    timeouts_.reset();
+    parity_.reset();
+}
+
+void TCustomComPort::EndLoading() {
+    loading_ = false;
+    AfterLoad();
+}
+
+void TCustomComPort::NotifyAfterClose() {
+    if (onAfterClose_)
+        onAfterClose_(this);
+}
+
+void TCustomComPort::NotifyAfterOpen() {
+    if (onAfterOpen_)
+        onAfterOpen_(this);
+}
+
+void TCustomComPort::NotifyBeforeClose() {
+    if (onBeforeClose_)
+        onBeforeClose_(this);
+}
+
+void TCustomComPort::NotifyBeforeOpen() {
+    if (onBeforeOpen_)
+        onBeforeOpen_(this);
+}
+
+void TCustomComPort::NotifyRxChar(std::int32_t Count) {
+    if (onRxChar_)
+        onRxChar_(this, Count);
+}
+
+void TCustomComPort::NotifyTxEmpty() {
+    if (onTxEmpty_)
+        onTxEmpty_(this);
+}
+
+void TCustomComPort::NotifyBreak() {
+    if (onBreak_)
+        onBreak_(this);
+}
+
+void TCustomComPort::NotifyRing() {
+    if (onRing_)
+        onRing_(this);
+}
+
+void TCustomComPort::NotifyRxFlag() {
+    if (onRxFlag_)
+        onRxFlag_(this);
+}
+
+void TCustomComPort::NotifyCTSChange(bool OnOff) {
+    if (onCTSChange_)
+        onCTSChange_(this, OnOff);
+}
+
+void TCustomComPort::NotifyDSRChange(bool OnOff) {
+    if (onDSRChange_)
+        onDSRChange_(this, OnOff);
+}
+
+void TCustomComPort::NotifyError(TComErrors Errors) {
+    if (onError_)
+        onError_(this, Errors);
+}
+
+void TCustomComPort::NotifyRLSDChange(bool OnOff) {
+    if (onRLSDChange_)
+        onRLSDChange_(this, OnOff);
+}
+
+void TCustomComPort::NotifyRx80Full() {
+    if (onRx80Full_)
+        onRx80Full_(this);
+}
+
+}  // namespace cport

@@ -1,0 +1,222 @@
+#pragma once
+// TCustomComPort: one serial line's complete configuration and, through the
+// operations filled in by the device side, the open line itself.
+//
+// A QObject: its owner is the QObject parent, its component name the
+// objectName, and `destroyed` tells others it is going away. It owns its four
+// settings sub-objects. Main thread only, unless an operation says otherwise.
+//
+// Setter rule: a setter given the stored value does nothing; otherwise it
+// stores the value and, while the port is open and not loading, hands its
+// whole settings group (line settings, time-outs or buffer sizes) to the
+// device at once. A device refusal raises EComPort (codes 7, 8, 9); the value
+// stays stored and the port stays open. Setters that depart from the rule say so.
+
+#include <QObject>
+#include <cstdint>
+#include <memory>
+
+#include "base/text.h"
+#include "serial/com_types.h"
+
+namespace cport {
+
+class TComBuffer;
+class TComFlowControl;
+class TComParity;
+class TComSettingsObject;
+class TComTimeouts;
+
+class TCustomComPort : public QObject {
+    Q_OBJECT
+
+  public:
+    explicit TCustomComPort(QObject* owner = nullptr);
+    // Closes the port if it is open, then releases the sub-objects.
+    ~TCustomComPort() override;
+
+    // --- Loading: while the owner's description is read, setters only store.
+    bool Loading() const { return loading_; }
+    void BeginLoading() { loading_ = true; }
+    // Ends the loading state, then runs AfterLoad (which opens the port if
+    // Connected was stored as true).
+    void EndLoading();
+
+    // --- Settings.
+    bool Connected() const { return connected_; }
+    // While loading: stored only. Otherwise a change calls Open or Close;
+    // their errors propagate.
+    void SetConnected(bool value);
+
+    TBaudRate BaudRate() const { return baudRate_; }
+    void SetBaudRate(TBaudRate value);
+
+    // The device name as the user sees it ("COM1", "ttyUSB0", "/dev/ttyACM0").
+    const tarvik::Text& Port() const { return port_; }
+    // Compared exactly (case matters). On an open port (not loading) the
+    // port is closed and opened again under the new name; if that open fails
+    // the error propagates, the new name stays and the port is left closed.
+    void SetPort(const tarvik::Text& value);
+
+    // The sub-objects stay the port's own; the setters copy the given
+    // object's settings in (EAssignError for another class, nothing changed)
+    // and then always re-apply the group, without comparing.
+    TComParity& Parity() { return *parity_; }
+    const TComParity& Parity() const { return *parity_; }
+    void SetParity(const TComSettingsObject& value);
+
+    TStopBits StopBits() const { return stopBits_; }
+    void SetStopBits(TStopBits value);
+
+    TDataBits DataBits() const { return dataBits_; }
+    void SetDataBits(TDataBits value);
+
+    // The driver drops received NUL bytes.
+    bool DiscardNull() const { return discardNull_; }
+    void SetDiscardNull(bool value);
+
+    // Its arrival raises evRxFlag.
+    char EventChar() const { return eventChar_; }
+    void SetEventChar(char value);
+
+    // Stored only; the set takes effect at the next Open.
+    TComEvents Events() const { return events_; }
+    void SetEvents(TComEvents value);
+
+    TComBuffer& Buffer() { return *buffer_; }
+    const TComBuffer& Buffer() const { return *buffer_; }
+    void SetBuffer(const TComSettingsObject& value);
+
+    TComFlowControl& FlowControl() { return *flowControl_; }
+    const TComFlowControl& FlowControl() const { return *flowControl_; }
+    void SetFlowControl(const TComSettingsObject& value);
+
+    TComTimeouts& Timeouts() { return *timeouts_; }
+    const TComTimeouts& Timeouts() const { return *timeouts_; }
+    void SetTimeouts(const TComSettingsObject& value);
+
+    TSyncMethod SyncMethod() const { return syncMethod_; }
+    // Refused while open (not loading) with EComPort code 14; nothing changes.
+    void SetSyncMethod(TSyncMethod value);
+
+    // Bits per second handed to the device while BaudRate is brCustom.
+    std::int32_t CustomBaudRate() const { return customBaudRate_; }
+    void SetCustomBaudRate(std::int32_t value);
+
+    // The groups settings storage writes and reads; stored only.
+    TStoredGroups StoredGroups() const { return storedGroups_; }
+    void SetStoredGroups(TStoredGroups value) { storedGroups_ = value; }
+
+    // --- Event handlers, all unset at first; called on the thread SyncMethod names.
+    const TNotifyEvent& OnAfterOpen() const { return onAfterOpen_; }
+    void SetOnAfterOpen(TNotifyEvent handler) { onAfterOpen_ = std::move(handler); }
+    const TNotifyEvent& OnAfterClose() const { return onAfterClose_; }
+    void SetOnAfterClose(TNotifyEvent handler) { onAfterClose_ = std::move(handler); }
+    const TNotifyEvent& OnBeforeOpen() const { return onBeforeOpen_; }
+    void SetOnBeforeOpen(TNotifyEvent handler) { onBeforeOpen_ = std::move(handler); }
+    const TNotifyEvent& OnBeforeClose() const { return onBeforeClose_; }
+    void SetOnBeforeClose(TNotifyEvent handler) { onBeforeClose_ = std::move(handler); }
+    const TRxCharEvent& OnRxChar() const { return onRxChar_; }
+    void SetOnRxChar(TRxCharEvent handler) { onRxChar_ = std::move(handler); }
+    // Stored but never called: arrivals are reported through OnRxChar only.
+    const TRxBufEvent& OnRxBuf() const { return onRxBuf_; }
+    void SetOnRxBuf(TRxBufEvent handler) { onRxBuf_ = std::move(handler); }
+    const TNotifyEvent& OnTxEmpty() const { return onTxEmpty_; }
+    void SetOnTxEmpty(TNotifyEvent handler) { onTxEmpty_ = std::move(handler); }
+    const TNotifyEvent& OnBreak() const { return onBreak_; }
+    void SetOnBreak(TNotifyEvent handler) { onBreak_ = std::move(handler); }
+    const TNotifyEvent& OnRing() const { return onRing_; }
+    void SetOnRing(TNotifyEvent handler) { onRing_ = std::move(handler); }
+    const TComSignalEvent& OnCTSChange() const { return onCTSChange_; }
+    void SetOnCTSChange(TComSignalEvent handler) { onCTSChange_ = std::move(handler); }
+    const TComSignalEvent& OnDSRChange() const { return onDSRChange_; }
+    void SetOnDSRChange(TComSignalEvent handler) { onDSRChange_ = std::move(handler); }
+    const TComSignalEvent& OnRLSDChange() const { return onRLSDChange_; }
+    void SetOnRLSDChange(TComSignalEvent handler) { onRLSDChange_ = std::move(handler); }
+    const TNotifyEvent& OnRxFlag() const { return onRxFlag_; }
+    void SetOnRxFlag(TNotifyEvent handler) { onRxFlag_ = std::move(handler); }
+    const TComErrorEvent& OnError() const { return onError_; }
+    void SetOnError(TComErrorEvent handler) { onError_ = std::move(handler); }
+    const TNotifyEvent& OnRx80Full() const { return onRx80Full_; }
+    void SetOnRx80Full(TNotifyEvent handler) { onRx80Full_ = std::move(handler); }
+
+    // --- Opening and closing. Open does nothing on an open port, Close
+    // nothing on a closed one.
+    virtual void Open();
+    virtual void Close();
+
+  protected:
+    // Hand one settings group to the device; each does nothing unless the
+    // port is open and not loading. Raise EComPort 7, 8, 9 on refusal.
+    virtual void ApplyDCB();
+    virtual void ApplyTimeouts();
+    virtual void ApplyBuffer();
+
+    // Runs when the loading state ends.
+    virtual void AfterLoad();
+
+    // Each calls its handler (NotifyRxChar calls OnRxChar) with Sender = this,
+    // if one is set.
+    virtual void NotifyAfterClose();
+    virtual void NotifyAfterOpen();
+    virtual void NotifyBeforeClose();
+    virtual void NotifyBeforeOpen();
+    virtual void NotifyRxChar(std::int32_t Count);
+    virtual void NotifyTxEmpty();
+    virtual void NotifyBreak();
+    virtual void NotifyRing();
+    virtual void NotifyRxFlag();
+    virtual void NotifyCTSChange(bool OnOff);
+    virtual void NotifyDSRChange(bool OnOff);
+    virtual void NotifyError(TComErrors Errors);
+    virtual void NotifyRLSDChange(bool OnOff);
+    virtual void NotifyRx80Full();
+
+    // For Open and Close: the state Connected reports.
+    void SetConnectedState(bool value) { connected_ = value; }
+    // True when a changed setting must reach the device now.
+    bool AppliesSettings() const { return connected_ && !loading_; }
+
+  private:
+    friend class TComSettingsObject;  // its setters re-apply through the three below
+
+    // The setter rule's third step for each group.
+    void ReapplyDCB();
+    void ReapplyTimeouts();
+    void ReapplyBuffer();
+
+    bool connected_ = false;
+    bool loading_ = false;
+    TBaudRate baudRate_ = br9600;
+    tarvik::Text port_ = "COM1";
+    std::unique_ptr<TComParity> parity_;
+    TStopBits stopBits_ = sbOneStopBit;
+    TDataBits dataBits_ = dbEight;
+    bool discardNull_ = false;
+    char eventChar_ = '\0';
+    TComEvents events_ = kAllComEvents;
+    std::unique_ptr<TComFlowControl> flowControl_;
+    std::unique_ptr<TComTimeouts> timeouts_;
+    std::unique_ptr<TComBuffer> buffer_;
+    TSyncMethod syncMethod_ = smThreadSync;
+    std::int32_t customBaudRate_ = 9600;
+    TStoredGroups storedGroups_{sgBasic};
+
+    TNotifyEvent onAfterOpen_;
+    TNotifyEvent onAfterClose_;
+    TNotifyEvent onBeforeOpen_;
+    TNotifyEvent onBeforeClose_;
+    TRxCharEvent onRxChar_;
+    TRxBufEvent onRxBuf_;
+    TNotifyEvent onTxEmpty_;
+    TNotifyEvent onBreak_;
+    TNotifyEvent onRing_;
+    TComSignalEvent onCTSChange_;
+    TComSignalEvent onDSRChange_;
+    TComSignalEvent onRLSDChange_;
+    TNotifyEvent onRxFlag_;
+    TComErrorEvent onError_;
+    TNotifyEvent onRx80Full_;
+};
+
+}  // namespace cport
