@@ -1,9 +1,9 @@
 #include "base/main_thread.h"
 
-#include <QCoreApplication>
-#include <QMetaObject>
 #include <unistd.h>
 
+#include <QCoreApplication>
+#include <QMetaObject>
 #include <algorithm>
 #include <condition_variable>
 #include <deque>
@@ -59,7 +59,8 @@ void ReleaseLocked(MainThreadCall& call, std::intptr_t result) {
 }
 
 void RequireMainThread(const char* what) {
-    if (!IsMainThread()) throw std::logic_error(std::string(what) + " must run on the main thread");
+    if (!IsMainThread())
+        throw std::logic_error(std::string(what) + " must run on the main thread");
 }
 
 // Takes the oldest call and runs it; lock is held on entry and on return.
@@ -76,7 +77,8 @@ void RunOne(Queue& queue, std::unique_lock<std::mutex>& lock) {
     running.pop_back();
 
     lock.lock();
-    if (!record.released) ReleaseLocked(*call, result);
+    if (!record.released)
+        ReleaseLocked(*call, result);
 }
 
 }  // namespace
@@ -86,7 +88,8 @@ bool IsMainThread() {
 }
 
 std::intptr_t HandToMainThread(MainThreadCall& call) {
-    if (IsMainThread()) throw std::logic_error("the main thread cannot hand a call to itself");
+    if (IsMainThread())
+        throw std::logic_error("the main thread cannot hand a call to itself");
     Queue& queue = TheQueue();
     std::unique_lock lock(queue.mutex);
     Access::Sender(call) = gettid();
@@ -97,7 +100,8 @@ std::intptr_t HandToMainThread(MainThreadCall& call) {
     // happens before the main thread takes the lock to serve it. The main
     // thread never waits for this lock while Qt's posting lock is held.
     if (QCoreApplication* app = QCoreApplication::instance()) {
-        QMetaObject::invokeMethod(app, [] { ServeMainThreadCalls(); }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            app, [] { ServeMainThreadCalls(); }, Qt::QueuedConnection);
         ++queue.stats.wakeUpsPosted;
     }
     queue.mainWake.notify_all();
@@ -115,7 +119,8 @@ bool ReleaseMainThreadCall(const MainThreadCall* call, std::intptr_t result) {
     // of one it got back earlier.
     const auto it = std::find_if(running.rbegin(), running.rend(),
                                  [call](const Running* record) { return record->call == call; });
-    if (it == running.rend() || (*it)->released) return false;
+    if (it == running.rend() || (*it)->released)
+        return false;
     (*it)->released = true;
     Queue& queue = TheQueue();
     std::lock_guard lock(queue.mutex);
@@ -139,7 +144,8 @@ void ServeMainThreadCallsUntil(const std::function<bool()>& done) {
             RunOne(queue, lock);
             continue;
         }
-        if (done()) return;
+        if (done())
+            return;
         queue.mainWake.wait(lock);
         ++queue.stats.waiterWakeUps;
     }
@@ -173,6 +179,23 @@ bool IsServingBlockedCallFrom(pid_t tid) {
     return std::any_of(running.begin(), running.end(), [tid](const Running* record) {
         return !record->released && record->sender == tid;
     });
+}
+
+void PassToEventLoop(std::exception_ptr error) {
+    QCoreApplication* app = QCoreApplication::instance();
+    if (app == nullptr)
+        std::rethrow_exception(error);
+    // Posted and received under the queue's lock: Qt's own hand-over is
+    // invisible to the thread sanitizer, this one orders the error's copy.
+    Queue& queue = TheQueue();
+    std::lock_guard lock(queue.mutex);
+    QMetaObject::invokeMethod(
+        app,
+        [error = std::move(error)] {
+            { std::lock_guard received(TheQueue().mutex); }
+            std::rethrow_exception(error);
+        },
+        Qt::QueuedConnection);
 }
 
 MainThreadCallStats GetMainThreadCallStats() {

@@ -16,6 +16,7 @@
 
 #include <condition_variable>
 #include <cstdint>
+#include <exception>
 #include <functional>
 
 namespace tarvik {
@@ -27,7 +28,7 @@ bool IsMainThread();
 // worker's stack) and alive until it is released; after the release the main
 // thread no longer touches it.
 class MainThreadCall {
-public:
+  public:
     MainThreadCall() = default;
     MainThreadCall(const MainThreadCall&) = delete;
     MainThreadCall& operator=(const MainThreadCall&) = delete;
@@ -42,7 +43,7 @@ public:
     // What the call is addressed to (see CancelMainThreadCalls), or null.
     const void* target = nullptr;
 
-private:
+  private:
     friend struct MainThreadCallAccess;
     pid_t sender_ = 0;
     // Guarded by the queue's lock.
@@ -81,6 +82,13 @@ void CancelMainThreadCalls(const void* target);
 // on the main thread and still holds that thread. Waiting for that thread to
 // end from there would wait forever.
 bool IsServingBlockedCallFrom(pid_t tid);
+
+// Any thread: throws error again from the main thread's event loop, where the
+// application's notify() handles it like an error of any event handler (the
+// program shows it in a message box). For errors caught where nobody can
+// handle them: a window procedure, the end of loading. Without an application
+// object it is thrown here at once.
+void PassToEventLoop(std::exception_ptr error);
 
 // Counters since the start of the process, for tests and benchmarks. Any thread.
 struct MainThreadCallStats {

@@ -1,8 +1,6 @@
 #include "base/message_window.h"
 
 #include <QCoreApplication>
-#include <QMetaObject>
-
 #include <exception>
 #include <stdexcept>
 #include <vector>
@@ -21,7 +19,7 @@ std::vector<const MainThreadCall*>& Handling() {
 }
 
 class HandlingScope {
-public:
+  public:
     explicit HandlingScope(const MainThreadCall* call) { Handling().push_back(call); }
     ~HandlingScope() { Handling().pop_back(); }
     HandlingScope(const HandlingScope&) = delete;
@@ -29,9 +27,10 @@ public:
 };
 
 class SentMessage : public MainThreadCall {
-public:
-    SentMessage(const MessageWindow* window, std::shared_ptr<const MessageWindow::Procedure> procedure,
-                std::uint32_t message, std::uintptr_t wParam, std::intptr_t lParam)
+  public:
+    SentMessage(const MessageWindow* window,
+                std::shared_ptr<const MessageWindow::Procedure> procedure, std::uint32_t message,
+                std::uintptr_t wParam, std::intptr_t lParam)
         : procedure_(std::move(procedure)), message_(message), wParam_(wParam), lParam_(lParam) {
         target = window;
     }
@@ -47,17 +46,13 @@ public:
         try {
             return (*procedure)(message, wParam, lParam);
         } catch (...) {
-            // Nobody on this path can handle it: the error goes to the event
-            // loop, where the application's error handler shows it.
-            QMetaObject::invokeMethod(
-                QCoreApplication::instance(),
-                [error = std::current_exception()] { std::rethrow_exception(error); },
-                Qt::QueuedConnection);
+            // Nobody on this path can handle it; the sender only gets 0.
+            PassToEventLoop(std::current_exception());
             return 0;
         }
     }
 
-private:
+  private:
     std::shared_ptr<const MessageWindow::Procedure> procedure_;
     std::uint32_t message_;
     std::uintptr_t wParam_;
@@ -65,7 +60,8 @@ private:
 };
 
 void RequireMainThread(const char* what) {
-    if (!IsMainThread()) throw std::logic_error(std::string(what) + " must run on the main thread");
+    if (!IsMainThread())
+        throw std::logic_error(std::string(what) + " must run on the main thread");
 }
 
 }  // namespace
@@ -101,7 +97,8 @@ bool InSendMessage() {
 bool ReplyMessage(std::intptr_t result) {
     RequireMainThread("ReplyMessage");
     const auto& handling = Handling();
-    if (handling.empty() || handling.back() == nullptr) return false;
+    if (handling.empty() || handling.back() == nullptr)
+        return false;
     return ReleaseMainThreadCall(handling.back(), result);
 }
 

@@ -13,14 +13,13 @@
 namespace tarvik {
 
 class MessageWindow {
-public:
+  public:
     // The window procedure: message number and two parameters in, result out.
     // It runs on the main thread. An exception leaving it for a message from
     // another thread releases the sender with result 0 and is thrown again
     // from the Qt event loop, where the application's notify() sees it.
-    using Procedure =
-        std::function<std::intptr_t(std::uint32_t message, std::uintptr_t wParam,
-                                    std::intptr_t lParam)>;
+    using Procedure = std::function<std::intptr_t(std::uint32_t message, std::uintptr_t wParam,
+                                                  std::intptr_t lParam)>;
 
     // Main thread; needs a QCoreApplication (throws std::logic_error without).
     explicit MessageWindow(Procedure procedure);
@@ -36,7 +35,7 @@ public:
     // ReplyMessage when the procedure released the sender earlier.
     std::intptr_t SendMessage(std::uint32_t message, std::uintptr_t wParam, std::intptr_t lParam);
 
-private:
+  private:
     std::shared_ptr<const Procedure> procedure_;
 };
 

@@ -16,7 +16,7 @@ namespace {
 
 // A synchronized call: the method's error travels back with the call.
 class SyncCall : public MainThreadCall {
-public:
+  public:
     explicit SyncCall(const std::function<void()>& method) : method_(method) {}
 
     std::intptr_t Run() noexcept override {
@@ -31,19 +31,26 @@ public:
     // Read by the worker once the call is released.
     std::exception_ptr error_;
 
-private:
+  private:
     const std::function<void()>& method_;
 };
 
 int NiceStep(TThreadPriority priority) {
     switch (priority) {
-        case TThreadPriority::tpIdle: return 19;
-        case TThreadPriority::tpLowest: return 10;
-        case TThreadPriority::tpLower: return 5;
-        case TThreadPriority::tpNormal: return 0;
-        case TThreadPriority::tpHigher: return -5;
-        case TThreadPriority::tpHighest: return -10;
-        case TThreadPriority::tpTimeCritical: return -20;
+        case TThreadPriority::tpIdle:
+            return 19;
+        case TThreadPriority::tpLowest:
+            return 10;
+        case TThreadPriority::tpLower:
+            return 5;
+        case TThreadPriority::tpNormal:
+            return 0;
+        case TThreadPriority::tpHigher:
+            return -5;
+        case TThreadPriority::tpHighest:
+            return -10;
+        case TThreadPriority::tpTimeCritical:
+            return -20;
     }
     return 0;
 }
@@ -66,7 +73,8 @@ int TThread::NiceFor(TThreadPriority priority) const {
 }
 
 void TThread::Resume() {
-    if (thread_.joinable() || finished_.load()) return;
+    if (thread_.joinable() || finished_.load())
+        return;
     thread_ = std::thread([this] { Main(); });
     int error = 0;
     {
@@ -89,7 +97,8 @@ void TThread::Main() {
         std::lock_guard lock(mutex_);
         inheritedNice_ = errno == 0 ? inherited : 0;
         tid_.store(tid);
-        if (priority_ != TThreadPriority::tpNormal) startError_ = SetNice(tid, NiceFor(priority_));
+        if (priority_ != TThreadPriority::tpNormal)
+            startError_ = SetNice(tid, NiceFor(priority_));
         // Decided before Resume returns: a thread terminated before it was
         // resumed skips its body, one resumed first always runs it.
         run = startError_ == 0 && !terminated_.load();
@@ -118,14 +127,18 @@ void TThread::Terminate() {
 
 void TThread::WaitFor() {
     const pid_t tid = tid_.load();
-    if (tid != 0 && tid == gettid()) throw std::logic_error("a thread cannot wait for itself");
+    if (tid != 0 && tid == gettid())
+        throw std::logic_error("a thread cannot wait for itself");
     if (IsMainThread() && !finished_.load()) {
         if (tid != 0 && IsServingBlockedCallFrom(tid))
-            throw std::logic_error("cannot wait for a thread from inside its own synchronized call");
-        if (thread_.joinable()) ServeMainThreadCallsUntil([this] { return finished_.load(); });
+            throw std::logic_error(
+                "cannot wait for a thread from inside its own synchronized call");
+        if (thread_.joinable())
+            ServeMainThreadCallsUntil([this] { return finished_.load(); });
     }
     std::lock_guard lock(joinMutex_);
-    if (thread_.joinable()) thread_.join();
+    if (thread_.joinable())
+        thread_.join();
 }
 
 std::exception_ptr TThread::FatalException() const {
@@ -151,7 +164,8 @@ void TThread::Synchronize(const std::function<void()>& method) {
     }
     SyncCall call(method);
     HandToMainThread(call);
-    if (call.error_) std::rethrow_exception(call.error_);
+    if (call.error_)
+        std::rethrow_exception(call.error_);
 }
 
 }  // namespace tarvik

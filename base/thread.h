@@ -26,10 +26,18 @@ namespace tarvik {
 // others move it by a fixed step (tpIdle +19, tpLowest +10, tpLower +5,
 // tpHigher -5, tpHighest -10, tpTimeCritical -20, clamped to -20..19).
 // Raising it needs CAP_SYS_NICE (or a matching RLIMIT_NICE).
-enum class TThreadPriority { tpIdle, tpLowest, tpLower, tpNormal, tpHigher, tpHighest, tpTimeCritical };
+enum class TThreadPriority {
+    tpIdle,
+    tpLowest,
+    tpLower,
+    tpNormal,
+    tpHigher,
+    tpHighest,
+    tpTimeCritical
+};
 
 class TThread {
-public:
+  public:
     // Created suspended at tpNormal; nothing runs until Resume.
     TThread();
     // Terminate, then WaitFor. A derived class whose Execute uses members of
@@ -83,11 +91,11 @@ public:
     // method directly. Any thread.
     static void Synchronize(const std::function<void()>& method);
 
-protected:
+  protected:
     // The thread's body. An exception leaving it is kept as FatalException.
     virtual void Execute() = 0;
 
-private:
+  private:
     void Main();
     int NiceFor(TThreadPriority priority) const;
 

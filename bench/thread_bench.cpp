@@ -3,10 +3,10 @@
 // synchronized call, served from the event loop and from WaitFor.
 //   build/<dir>/bin/thread_bench [seconds-per-idle-window]
 
-#include <QCoreApplication>
-#include <QTimer>
 #include <unistd.h>
 
+#include <QCoreApplication>
+#include <QTimer>
 #include <algorithm>
 #include <atomic>
 #include <chrono>
@@ -28,14 +28,14 @@ using Clock = std::chrono::steady_clock;
 using tarvik::TThread;
 
 class Worker : public TThread {
-public:
+  public:
     explicit Worker(std::function<void()> body) : body_(std::move(body)) {}
     ~Worker() override { TerminateAndWait(); }
 
-protected:
+  protected:
     void Execute() override { body_(); }
 
-private:
+  private:
     std::function<void()> body_;
 };
 
@@ -49,7 +49,8 @@ long VoluntarySwitches(pid_t tid) {
     std::ifstream status(TaskFile(tid, "status"));
     std::string line;
     while (std::getline(status, line)) {
-        if (line.rfind("voluntary_ctxt_switches:", 0) == 0) return std::atol(line.c_str() + 24);
+        if (line.rfind("voluntary_ctxt_switches:", 0) == 0)
+            return std::atol(line.c_str() + 24);
     }
     return -1;
 }
@@ -60,7 +61,8 @@ void UntilAsleep(pid_t tid) {
         std::ifstream stat(TaskFile(tid, "stat"));
         std::string text((std::istreambuf_iterator<char>(stat)), {});
         const auto close = text.rfind(')');
-        if (close != std::string::npos && text.size() > close + 2 && text[close + 2] == 'S') return;
+        if (close != std::string::npos && text.size() > close + 2 && text[close + 2] == 'S')
+            return;
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
 }
@@ -148,13 +150,16 @@ int main(int argc, char** argv) {
             for (int i = 0; i < kCalls; ++i) {
                 const auto start = Clock::now();
                 TThread::Synchronize([&] { ++count; });
-                us.push_back(std::chrono::duration<double, std::micro>(Clock::now() - start).count());
+                us.push_back(
+                    std::chrono::duration<double, std::micro>(Clock::now() - start).count());
             }
-            if (fromEventLoop) TThread::Synchronize([&] { QCoreApplication::quit(); });
+            if (fromEventLoop)
+                TThread::Synchronize([&] { QCoreApplication::quit(); });
         });
         const auto start = Clock::now();
         worker.Resume();
-        if (fromEventLoop) app.exec();
+        if (fromEventLoop)
+            app.exec();
         worker.WaitFor();
         const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
         const Percentiles p = Of(us);

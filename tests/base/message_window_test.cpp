@@ -79,7 +79,8 @@ TEST(MessageWindow, ReplyMessageReleasesTheSenderBeforeTheProcedureReturns) {
         done = true;
         return 99;
     });
-    LambdaThread thread([&](LambdaThread&) { sendReturned.set_value(window.SendMessage(kNotify, 1, 0)); });
+    LambdaThread thread(
+        [&](LambdaThread&) { sendReturned.set_value(window.SendMessage(kNotify, 1, 0)); });
     thread.Resume();
     ASSERT_TRUE(RunEventLoopUntil([&] { return done; }));
     thread.WaitFor();
@@ -122,10 +123,11 @@ TEST(MessageWindow, WaitForServesSentMessages) {
 
 TEST(MessageWindow, DestroyingTheWindowReleasesQueuedSenders) {
     std::atomic<bool> ran{false};
-    auto window = std::make_unique<MessageWindow>([&](std::uint32_t, std::uintptr_t, std::intptr_t) {
-        ran = true;
-        return 1;
-    });
+    auto window =
+        std::make_unique<MessageWindow>([&](std::uint32_t, std::uintptr_t, std::intptr_t) {
+            ran = true;
+            return 1;
+        });
     std::intptr_t result = -1;
     const auto before = GetMainThreadCallStats();
     LambdaThread thread([&](LambdaThread&) { result = window->SendMessage(kNotify, 1, 0); });
@@ -152,6 +154,19 @@ TEST(MessageWindow, AnErrorOfTheProcedureReachesTheApplication) {
     App().errors.clear();
 }
 
+TEST(PassToEventLoop, AnErrorFromAnyThreadReachesTheApplication) {
+    App().errors.clear();
+    LambdaThread thread([](LambdaThread&) {
+        PassToEventLoop(std::make_exception_ptr(std::runtime_error("from the worker")));
+    });
+    thread.Resume();
+    thread.WaitFor();
+    PassToEventLoop(std::make_exception_ptr(std::runtime_error("from the main thread")));
+    ASSERT_TRUE(RunEventLoopUntil([] { return App().errors.size() == 2; }));
+    EXPECT_EQ(App().errors, (std::vector<std::string>{"from the worker", "from the main thread"}));
+    App().errors.clear();
+}
+
 // As when a handler closes its port: from inside the procedure, stop the
 // sending thread (serving the message it sends meanwhile), then destroy the
 // window the procedure belongs to.
@@ -159,15 +174,16 @@ TEST(MessageWindow, ItsProcedureCanStopTheSenderAndDestroyTheWindow) {
     std::vector<std::uintptr_t> codes;  // main thread only
     std::unique_ptr<MessageWindow> window;
     std::unique_ptr<LambdaThread> thread;
-    window = std::make_unique<MessageWindow>([&](std::uint32_t, std::uintptr_t wParam, std::intptr_t) {
-        ReplyMessage(0);
-        codes.push_back(wParam);
-        if (wParam == 0) {
-            thread->TerminateAndWait();
-            window.reset();
-        }
-        return 0;
-    });
+    window =
+        std::make_unique<MessageWindow>([&](std::uint32_t, std::uintptr_t wParam, std::intptr_t) {
+            ReplyMessage(0);
+            codes.push_back(wParam);
+            if (wParam == 0) {
+                thread->TerminateAndWait();
+                window.reset();
+            }
+            return 0;
+        });
     MessageWindow* target = window.get();
     thread = std::make_unique<LambdaThread>([target](LambdaThread& self) {
         for (std::uintptr_t code = 0; code == 0 || !self.Terminated(); ++code)

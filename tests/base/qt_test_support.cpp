@@ -1,9 +1,9 @@
 #include "tests/base/qt_test_support.h"
 
-#include <QEventLoop>
-#include <QTimer>
 #include <gtest/gtest.h>
 
+#include <QEventLoop>
+#include <QTimer>
 #include <exception>
 #include <memory>
 #include <thread>
@@ -19,7 +19,7 @@ char* argv[] = {arg0, nullptr};
 RecordingApplication* app = nullptr;
 
 class ApplicationEnvironment : public ::testing::Environment {
-public:
+  public:
     void SetUp() override { app = new RecordingApplication(argc, argv); }
     void TearDown() override {
         delete app;
@@ -54,7 +54,8 @@ bool RunEventLoopUntil(const std::function<bool()>& done) {
     QObject::connect(&deadline, &QTimer::timeout, [&expired] { expired = true; });
     deadline.start(kDeadline);
     while (!done()) {
-        if (expired) return false;
+        if (expired)
+            return false;
         QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
     }
     return true;
@@ -63,7 +64,8 @@ bool RunEventLoopUntil(const std::function<bool()>& done) {
 bool WaitUntil(const std::function<bool()>& done) {
     const auto end = std::chrono::steady_clock::now() + kDeadline;
     while (!done()) {
-        if (std::chrono::steady_clock::now() > end) return false;
+        if (std::chrono::steady_clock::now() > end)
+            return false;
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
     return true;

@@ -5,7 +5,6 @@
 // deadlines, and a thread whose body is a lambda.
 
 #include <QCoreApplication>
-
 #include <chrono>
 #include <functional>
 #include <string>
@@ -16,7 +15,7 @@
 namespace tarvik::testing {
 
 class RecordingApplication : public QCoreApplication {
-public:
+  public:
     using QCoreApplication::QCoreApplication;
     bool notify(QObject* receiver, QEvent* event) override;
 
@@ -34,14 +33,14 @@ bool RunEventLoopUntil(const std::function<bool()>& done);
 bool WaitUntil(const std::function<bool()>& done);
 
 class LambdaThread : public TThread {
-public:
+  public:
     explicit LambdaThread(std::function<void(LambdaThread&)> body) : body_(std::move(body)) {}
     ~LambdaThread() override { TerminateAndWait(); }
 
-protected:
+  protected:
     void Execute() override { body_(*this); }
 
-private:
+  private:
     std::function<void(LambdaThread&)> body_;
 };
 

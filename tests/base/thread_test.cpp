@@ -60,7 +60,9 @@ TEST(TThread, SynchronizedCallsRunOnTheMainThreadInOrder) {
     auto body = [&](int id) {
         return [&entries, id](LambdaThread&) {
             for (int i = 0; i < kCalls; ++i)
-                TThread::Synchronize([&entries, id, i] { entries.push_back({id, i, IsMainThread()}); });
+                TThread::Synchronize([&entries, id, i] {
+                    entries.push_back({id, i, IsMainThread()});
+                });
         };
     };
     const MainThreadCallStats before = GetMainThreadCallStats();
