@@ -49,11 +49,11 @@ class TThread {
     TThread& operator=(const TThread&) = delete;
 
     // Starts the thread the first time; later calls do nothing. Returns once
-    // the thread runs at its priority (ThreadId is set); Execute then runs
-    // even if Terminate follows at once (it is skipped only for a thread
-    // terminated before it was resumed). Throws
-    // std::system_error when the thread cannot be created or the priority is
-    // refused; Execute then never runs.
+    // the thread runs at its priority (ThreadId is set). Execute then runs
+    // even if Terminate follows at once; it is skipped only for a thread
+    // terminated before it was resumed. Throws std::system_error when the
+    // thread cannot be created or the priority is refused; Execute then never
+    // runs.
     void Resume();
 
     // Sets the terminated mark; Execute decides when to look at it.
@@ -71,7 +71,7 @@ class TThread {
         WaitFor();
     }
 
-    // True once Execute has returned or thrown (or will never run).
+    // True once the thread has ended: Execute returned, threw or was skipped.
     bool Finished() const { return finished_.load(); }
 
     // The exception that ended Execute, or null. Read it after WaitFor; it is
