@@ -520,7 +520,12 @@ int PosixPort::ReadKernel(std::uint8_t* into, std::size_t room) {
 
 void PosixPort::PullInput(SteadyClock::time_point now) {
     for (;;) {
-        if (read_ && !ReadSatisfied(read_->rule, read_->count, read_->got)) {
+        // A "first byte" read stops taking at its first bytes; the others take
+        // what there is up to their count (a "return at once" read included).
+        const bool wantsMore =
+            read_ && read_->got < read_->count &&
+            (read_->rule.kind != ReadRule::Kind::kReturnOnFirstByte || read_->got == 0);
+        if (wantsMore) {
             const std::uint32_t room = read_->count - read_->got;
             if (queue_.Size() > 0) {
                 read_->got += static_cast<std::uint32_t>(queue_.Pop(read_->buffer + read_->got, room));
