@@ -609,12 +609,12 @@ void PosixPort::FeedRead(SteadyClock::time_point now) {
     }
     const bool satisfied = ReadSatisfied(read_->rule, read_->count, read_->got);
     const auto deadline = ReadDeadline(read_->rule, read_->start, read_->got, read_->lastByte);
-    if (satisfied || (deadline && now >= *deadline)) {
-        Complete(read_->ov, read_->event, 0, read_->got);
+    if (hungUp_ && read_->got == 0 && read_->count > 0) {
+        Complete(read_->ov, read_->event, EIO, 0);
         read_.reset();
-    } else if (hungUp_) {
-        // What arrived before the hang-up is handed over; nothing more will.
-        Complete(read_->ov, read_->event, read_->got > 0 ? 0 : EIO, read_->got);
+    } else if (satisfied || hungUp_ || (deadline && now >= *deadline)) {
+        // After a hang-up, what arrived before it is still handed over.
+        Complete(read_->ov, read_->event, 0, read_->got);
         read_.reset();
     }
 }

@@ -360,6 +360,9 @@ TEST_F(PtyTest, HangUpFailsTransfersAndWaitsDoNotSpin) {
 
     EXPECT_EQ(t.Read(got, 1), -EIO);
     EXPECT_EQ(t.Write("y"), -EIO);
+    // Also with the port's initial "take what is there" time-outs.
+    ASSERT_TRUE(dev_.SetCommTimeouts(h, {MAXDWORD, 0, 0, 0, 0}));
+    EXPECT_EQ(t.Read(got, 1), -EIO);
 
     dev_.SetEvent(w.stop);
     events.join();
