@@ -232,7 +232,9 @@ double Percentile(std::vector<double> v, double p) {
     return v[static_cast<std::size_t>(p * (v.size() - 1))];
 }
 
-double Median(std::vector<double> v) { return Percentile(std::move(v), 0.5); }
+double Median(std::vector<double> v) {
+    return Percentile(std::move(v), 0.5);
+}
 
 }  // namespace
 
@@ -243,7 +245,8 @@ int main(int argc, char** argv) {
     for (int r = 0; r < rounds; ++r) {
         rawMb.push_back(Throughput<RawReader>());
         layerMb.push_back(Throughput<LayerReader>());
-        std::printf("round %d: raw %.1f MB/s, layer %.1f MB/s\n", r + 1, rawMb.back(), layerMb.back());
+        std::printf("round %d: raw %.1f MB/s, layer %.1f MB/s\n", r + 1, rawMb.back(),
+                    layerMb.back());
     }
     std::vector<double> rawUs, layerUs;
     for (int r = 0; r < 2; ++r) {
@@ -252,12 +255,14 @@ int main(int argc, char** argv) {
     }
     const double rawT = Median(rawMb), layerT = Median(layerMb);
     std::printf("\n32 MiB stream from tarvik-sim, %d rounds each, alternating (median)\n", rounds);
-    std::printf("  throughput   raw %8.1f MB/s   layer %8.1f MB/s   layer/raw %.2f (target >= 0.90)\n",
-                rawT, layerT, layerT / rawT);
+    std::printf(
+        "  throughput   raw %8.1f MB/s   layer %8.1f MB/s   layer/raw %.2f (target >= 0.90)\n",
+        rawT, layerT, layerT / rawT);
     std::printf("single-byte arrival latency, %d probes each\n", probes);
-    std::printf("  p50          raw %8.1f us     layer %8.1f us     layer/raw %.2f (target <= 1.50)\n",
-                Percentile(rawUs, 0.5), Percentile(layerUs, 0.5),
-                Percentile(layerUs, 0.5) / Percentile(rawUs, 0.5));
+    std::printf(
+        "  p50          raw %8.1f us     layer %8.1f us     layer/raw %.2f (target <= 1.50)\n",
+        Percentile(rawUs, 0.5), Percentile(layerUs, 0.5),
+        Percentile(layerUs, 0.5) / Percentile(rawUs, 0.5));
     std::printf("  p99          raw %8.1f us     layer %8.1f us     layer/raw %.2f\n",
                 Percentile(rawUs, 0.99), Percentile(layerUs, 0.99),
                 Percentile(layerUs, 0.99) / Percentile(rawUs, 0.99));

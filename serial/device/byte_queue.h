@@ -11,7 +11,7 @@
 namespace cport::device {
 
 class ByteQueue {
-public:
+  public:
     explicit ByteQueue(std::size_t capacity) : ring_(capacity) {}
 
     std::size_t Size() const { return size_; }
@@ -30,7 +30,7 @@ public:
     // Whether `byte` is among the newest `count` bytes.
     bool TailContains(std::size_t count, std::uint8_t byte) const;
 
-private:
+  private:
     std::vector<std::uint8_t> ring_;
     std::size_t head_ = 0;
     std::size_t size_ = 0;

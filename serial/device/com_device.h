@@ -25,7 +25,7 @@
 namespace cport::device {
 
 class ComDevice {
-public:
+  public:
     virtual ~ComDevice() = default;
 
     // Opens a port exclusively for overlapped transfers. "COMn" names
@@ -49,8 +49,8 @@ public:
     virtual bool WaitCommEvent(ComHandle device, std::uint32_t* eventMask,
                                OVERLAPPED* overlapped) = 0;
     // Overlapped; *done receives the bytes moved at once (0 while pending).
-    virtual bool ReadFile(ComHandle device, void* buffer, std::uint32_t count,
-                          std::uint32_t* done, OVERLAPPED* overlapped) = 0;
+    virtual bool ReadFile(ComHandle device, void* buffer, std::uint32_t count, std::uint32_t* done,
+                          OVERLAPPED* overlapped) = 0;
     virtual bool WriteFile(ComHandle device, const void* buffer, std::uint32_t count,
                            std::uint32_t* done, OVERLAPPED* overlapped) = 0;
     // wait must be false (the port never waits here): ERROR_IO_INCOMPLETE

@@ -11,7 +11,9 @@ namespace {
 
 thread_local int lastError = 0;
 
-std::string Number(std::uint64_t value) { return std::to_string(value); }
+std::string Number(std::uint64_t value) {
+    return std::to_string(value);
+}
 
 }  // namespace
 
@@ -163,7 +165,8 @@ void FakeComDevice::DeliverLocked() {
 }
 
 std::uint32_t FakeComDevice::TakeInput(std::uint8_t* into, std::uint32_t count) {
-    const std::uint32_t n = std::min<std::uint32_t>(count, static_cast<std::uint32_t>(input_.size()));
+    const std::uint32_t n =
+        std::min<std::uint32_t>(count, static_cast<std::uint32_t>(input_.size()));
     if (n > 0) {
         std::memcpy(into, input_.data(), n);
     }
@@ -332,7 +335,8 @@ bool FakeComDevice::WriteFile(ComHandle device, const void* buffer, std::uint32_
     events_[static_cast<std::intptr_t>(overlapped->hEvent)] = false;
     overlapped->Internal = ERROR_IO_PENDING;
     if (hold_) {
-        held_.push_back({false, nullptr, static_cast<const std::uint8_t*>(buffer), count, overlapped});
+        held_.push_back(
+            {false, nullptr, static_cast<const std::uint8_t*>(buffer), count, overlapped});
         lastError = ERROR_IO_PENDING;
         return false;
     }
@@ -507,6 +511,8 @@ std::uint32_t FakeComDevice::WaitForMultipleObjects(std::uint32_t count, const C
     return result;
 }
 
-int FakeComDevice::GetLastError() { return lastError; }
+int FakeComDevice::GetLastError() {
+    return lastError;
+}
 
 }  // namespace cport::device

@@ -18,7 +18,7 @@
 namespace cport::device {
 
 class FakeComDevice final : public ComDevice {
-public:
+  public:
     // --- scripting (test side) ---
     // Every later call of `function` (e.g. "WriteFile") fails with `error`;
     // `times` limits it to that many calls (-1: until ClearFailures).
@@ -72,7 +72,7 @@ public:
                                          std::uint32_t timeoutMs) override;
     int GetLastError() override;
 
-private:
+  private:
     struct Held {
         bool read;
         std::uint8_t* in;

@@ -12,7 +12,7 @@
 namespace cport::device {
 
 class InputFilter {
-public:
+  public:
     void SetRules(const InputRules& rules);
     // Whether Apply can change anything (otherwise the caller may skip it).
     bool Active() const { return rules_.parityMarks || rules_.discardNull; }
@@ -21,7 +21,7 @@ public:
     // Forget a partial mark (after the input queue was emptied).
     void Reset() { state_ = State::kPlain; }
 
-private:
+  private:
     enum class State { kPlain, kAfterFF, kAfterFF00 };
     InputRules rules_;
     State state_ = State::kPlain;

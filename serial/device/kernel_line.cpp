@@ -1,11 +1,11 @@
 // Only these two headers: <asm/termbits.h> clashes with glibc's <termios.h>.
+#include "serial/device/kernel_line.h"
+
 #include <asm/termbits.h>
 #include <sys/ioctl.h>
 
 #include <cerrno>
 #include <cstring>
-
-#include "serial/device/kernel_line.h"
 
 namespace cport::device {
 

@@ -112,10 +112,10 @@ int PlanLine(const DCB& dcb, const KernelLine& current, bool hasModemLines, Line
 bool LineTaken(const KernelLine& asked, const KernelLine& got, bool pseudoTerminal) {
     const std::uint32_t ignored = pseudoTerminal ? kFramingBits : 0;
     return asked.iflag == got.iflag && asked.oflag == got.oflag && asked.lflag == got.lflag &&
-           (asked.cflag & ~ignored) == (got.cflag & ~ignored) &&
-           asked.cc[VMIN] == got.cc[VMIN] && asked.cc[VTIME] == got.cc[VTIME] &&
-           asked.cc[VSTART] == got.cc[VSTART] && asked.cc[VSTOP] == got.cc[VSTOP] &&
-           asked.outSpeed == got.outSpeed && asked.inSpeed == got.inSpeed;
+           (asked.cflag & ~ignored) == (got.cflag & ~ignored) && asked.cc[VMIN] == got.cc[VMIN] &&
+           asked.cc[VTIME] == got.cc[VTIME] && asked.cc[VSTART] == got.cc[VSTART] &&
+           asked.cc[VSTOP] == got.cc[VSTOP] && asked.outSpeed == got.outSpeed &&
+           asked.inSpeed == got.inSpeed;
 }
 
 }  // namespace cport::device

@@ -13,7 +13,7 @@
 namespace cport::device {
 
 class ModemWatcher {
-public:
+  public:
     ModemWatcher() = default;
     ~ModemWatcher() { Stop(); }
     ModemWatcher(const ModemWatcher&) = delete;
@@ -26,7 +26,7 @@ public:
     void Stop();
     bool Running() const { return thread_.joinable(); }
 
-private:
+  private:
     void Run(int fd);
 
     std::thread thread_;

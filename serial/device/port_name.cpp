@@ -12,9 +12,11 @@ std::string DevicePath(const std::string& portName) {
     if (name.find('/') != std::string::npos) {
         return name;
     }
-    const auto upper = [](char c) { return static_cast<char>(std::toupper(static_cast<unsigned char>(c))); };
-    if (name.size() > 3 && upper(name[0]) == 'C' && upper(name[1]) == 'O' && upper(name[2]) == 'M' &&
-        name[3] != '0' && name.size() <= 12) {
+    const auto upper = [](char c) {
+        return static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    };
+    if (name.size() > 3 && upper(name[0]) == 'C' && upper(name[1]) == 'O' &&
+        upper(name[2]) == 'M' && name[3] != '0' && name.size() <= 12) {
         bool digits = true;
         unsigned long n = 0;
         for (std::size_t i = 3; i < name.size(); ++i) {

@@ -296,8 +296,8 @@ std::uint32_t PosixComDevice::WaitForMultipleObjects(std::uint32_t count, const 
         timespec pause{};
         timespec* pauseAt = nullptr;
         if (next) {
-            const auto left = std::max(std::chrono::nanoseconds(0),
-                                       std::chrono::nanoseconds(*next - now));
+            const auto left =
+                std::max(std::chrono::nanoseconds(0), std::chrono::nanoseconds(*next - now));
             pause.tv_sec = static_cast<time_t>(left.count() / 1000000000);
             pause.tv_nsec = static_cast<long>(left.count() % 1000000000);
             pauseAt = &pause;
@@ -309,6 +309,8 @@ std::uint32_t PosixComDevice::WaitForMultipleObjects(std::uint32_t count, const 
     }
 }
 
-int PosixComDevice::GetLastError() { return lastError; }
+int PosixComDevice::GetLastError() {
+    return lastError;
+}
 
 }  // namespace cport::device

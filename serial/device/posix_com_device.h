@@ -27,7 +27,7 @@ class PosixEvent;
 class PosixPort;
 
 class PosixComDevice final : public ComDevice {
-public:
+  public:
     PosixComDevice() = default;
     // Closes whatever is still open.
     ~PosixComDevice() override;
@@ -59,7 +59,7 @@ public:
                                          std::uint32_t timeoutMs) override;
     int GetLastError() override;
 
-private:
+  private:
     using Object = std::variant<std::shared_ptr<PosixPort>, std::shared_ptr<PosixEvent>>;
 
     ComHandle Add(Object object);

@@ -19,7 +19,9 @@ std::shared_ptr<PosixEvent> PosixEvent::Create(bool initialState) {
     return event;
 }
 
-PosixEvent::~PosixEvent() { ::close(fd_); }
+PosixEvent::~PosixEvent() {
+    ::close(fd_);
+}
 
 void PosixEvent::Set() {
     std::lock_guard lock(mutex_);

@@ -14,7 +14,7 @@ namespace cport::device {
 class PosixPort;
 
 class PosixEvent {
-public:
+  public:
     // nullptr with errno set when the system has no descriptor left.
     static std::shared_ptr<PosixEvent> Create(bool initialState);
     explicit PosixEvent(int fd) : fd_(fd) {}
@@ -31,7 +31,7 @@ public:
     void Unbind();
     std::shared_ptr<PosixPort> Bound();
 
-private:
+  private:
     const int fd_;
     std::mutex mutex_;
     std::atomic<bool> set_{false};

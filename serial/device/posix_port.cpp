@@ -106,8 +106,8 @@ std::shared_ptr<PosixPort> PosixPort::Open(const std::string& path, int* error) 
     serial_icounter_struct ic = {};
     if (ioctl(fd, TIOCGICOUNT, &ic) == 0) {
         port->hasCounters_ = true;
-        port->counters_ = {ic.cts, ic.dsr, ic.rng, ic.dcd, ic.frame, ic.overrun,
-                           ic.parity, ic.brk, ic.buf_overrun};
+        port->counters_ = {ic.cts,     ic.dsr,    ic.rng, ic.dcd,        ic.frame,
+                           ic.overrun, ic.parity, ic.brk, ic.buf_overrun};
     }
 
     // Raw at once, so nothing is echoed or edited before the first
@@ -209,7 +209,7 @@ int PosixPort::SetCommState(const DCB& dcb) {
                 return 0;
             }
             return ioctl(fd_, action == LineAction::kSet ? TIOCMBIS : TIOCMBIC, &bit) == 0 ? 0
-                                                                                          : errno;
+                                                                                           : errno;
         };
         if (const int e = apply(plan.dtr, TIOCM_DTR); e != 0) {
             return e;
@@ -307,8 +307,14 @@ int PosixPort::ReadFile(void* buffer, std::uint32_t count, std::uint32_t* done, 
     ov->Internal = ERROR_IO_PENDING;
     ov->InternalHigh = 0;
     const auto now = SteadyClock::now();
-    read_ = ReadOp{ov,  static_cast<std::uint8_t*>(buffer), count, 0, MakeReadRule(timeouts_, count),
-                   now, now, event};
+    read_ = ReadOp{ov,
+                   static_cast<std::uint8_t*>(buffer),
+                   count,
+                   0,
+                   MakeReadRule(timeouts_, count),
+                   now,
+                   now,
+                   event};
     ServiceLocked(now);
     if (read_) {
         event->Bind(shared_from_this());
@@ -394,7 +400,8 @@ int PosixPort::ClearCommError(std::uint32_t* errors, COMSTAT* status) {
     if (hungUp_ || ioctl(fd_, TIOCOUTQ, &outq) != 0) {
         outq = 0;
     }
-    status->cbOutQue = static_cast<std::uint32_t>(outq) + (write_ ? write_->count - write_->done : 0);
+    status->cbOutQue =
+        static_cast<std::uint32_t>(outq) + (write_ ? write_->count - write_->done : 0);
     return 0;
 }
 
@@ -528,7 +535,8 @@ void PosixPort::PullInput(SteadyClock::time_point now) {
         if (wantsMore) {
             const std::uint32_t room = read_->count - read_->got;
             if (queue_.Size() > 0) {
-                read_->got += static_cast<std::uint32_t>(queue_.Pop(read_->buffer + read_->got, room));
+                read_->got +=
+                    static_cast<std::uint32_t>(queue_.Pop(read_->buffer + read_->got, room));
                 read_->lastByte = now;
                 continue;
             }
@@ -642,8 +650,7 @@ void PosixPort::PushWrite(SteadyClock::time_point now) {
     if (failure != 0) {
         Complete(write_->ov, write_->event, failure, write_->done);
         write_.reset();
-    } else if (write_->done == write_->count ||
-               (write_->deadline && now >= *write_->deadline)) {
+    } else if (write_->done == write_->count || (write_->deadline && now >= *write_->deadline)) {
         // A write ended by its time-out succeeds with the bytes it moved.
         Complete(write_->ov, write_->event, 0, write_->done);
         write_.reset();
@@ -694,8 +701,8 @@ void PosixPort::CheckModemLines() {
         if (ioctl(fd_, TIOCGICOUNT, &ic) != 0) {
             return;
         }
-        const Counters now{ic.cts, ic.dsr, ic.rng, ic.dcd, ic.frame, ic.overrun, ic.parity,
-                           ic.brk, ic.buf_overrun};
+        const Counters now{ic.cts,     ic.dsr,    ic.rng, ic.dcd,        ic.frame,
+                           ic.overrun, ic.parity, ic.brk, ic.buf_overrun};
         Counters& was = counters_;
         std::uint32_t errors = 0;
         errors |= now.frame != was.frame ? CE_FRAME : 0;

@@ -26,7 +26,7 @@ namespace cport::device {
 class PosixEvent;
 
 class PosixPort : public std::enable_shared_from_this<PosixPort> {
-public:
+  public:
     static constexpr std::uint32_t kDefaultQueue = 4096;
 
     // nullptr and *error on failure.
@@ -61,7 +61,7 @@ public:
     std::optional<SteadyClock::time_point> NextDeadline();
     void Service();
 
-private:
+  private:
     struct ReadOp {
         OVERLAPPED* ov;
         std::uint8_t* buffer;

@@ -24,7 +24,10 @@ TEST(CommTimeouts, ReadRules) {
         {{200, 200, 200, 0, 0}, 10, Kind::kCount, milliseconds(2200), milliseconds(200)},
         {{MAXDWORD, MAXDWORD, 500, 0, 0}, 10, Kind::kReturnOnFirstByte, milliseconds(500), {}},
         // MAXDWORD constant is no "first byte" read.
-        {{MAXDWORD, MAXDWORD, MAXDWORD, 0, 0}, 1, Kind::kCount, milliseconds(0x1FFFFFFFEull),
+        {{MAXDWORD, MAXDWORD, MAXDWORD, 0, 0},
+         1,
+         Kind::kCount,
+         milliseconds(0x1FFFFFFFEull),
          milliseconds(MAXDWORD)},
         {{0, 0, 0, 0, 0}, 10, Kind::kCount, {}, {}},
         {{50, 0, 0, 0, 0}, 10, Kind::kCount, {}, milliseconds(50)},

@@ -43,7 +43,8 @@ TEST(FakeComDevice, RecordsCallsAndFailsChosenOnes) {
         {"SetCommTimeouts", [&] { return dev.SetCommTimeouts(h, {}); }},
         {"SetupComm", [&] { return dev.SetupComm(h, 1, 1); }},
         {"SetCommMask", [&] { return dev.SetCommMask(h, EV_RXCHAR); }},
-        {"WaitForSingleObject", [&] { return dev.WaitForSingleObject(ov.hEvent, 0) != WAIT_FAILED; }},
+        {"WaitForSingleObject",
+         [&] { return dev.WaitForSingleObject(ov.hEvent, 0) != WAIT_FAILED; }},
     };
     int number = 100;
     for (const Case& c : cases) {

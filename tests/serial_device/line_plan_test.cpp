@@ -29,13 +29,29 @@ TEST(LinePlan, Refusals) {
         {"9 data bits", [](DCB& d) { d.ByteSize = 9; }, false, EINVAL},
         {"parity 5", [](DCB& d) { d.Parity = 5; }, false, EINVAL},
         {"1.5 stop with 8 bits", [](DCB& d) { d.StopBits = ONE5STOPBITS; }, false, EINVAL},
-        {"1.5 stop with 5 bits", [](DCB& d) { d.StopBits = ONE5STOPBITS; d.ByteSize = 5; }, false, 0},
-        {"2 stop with 5 bits", [](DCB& d) { d.StopBits = TWOSTOPBITS; d.ByteSize = 5; }, false, EINVAL},
-        {"equal XON/XOFF", [](DCB& d) { d.Flags |= DCB_fOutX; d.XonChar = d.XoffChar; }, false, EINVAL},
+        {"1.5 stop with 5 bits",
+         [](DCB& d) {
+             d.StopBits = ONE5STOPBITS;
+             d.ByteSize = 5;
+         },
+         false, 0},
+        {"2 stop with 5 bits",
+         [](DCB& d) {
+             d.StopBits = TWOSTOPBITS;
+             d.ByteSize = 5;
+         },
+         false, EINVAL},
+        {"equal XON/XOFF",
+         [](DCB& d) {
+             d.Flags |= DCB_fOutX;
+             d.XonChar = d.XoffChar;
+         },
+         false, EINVAL},
         {"abort on error", [](DCB& d) { d.Flags |= DCB_fAbortOnError; }, false, EINVAL},
         {"DSR flow with lines", [](DCB& d) { d.Flags |= DCB_fOutxDsrFlow; }, true, EINVAL},
         {"DSR flow without lines", [](DCB& d) { d.Flags |= DCB_fOutxDsrFlow; }, false, 0},
-        {"DTR handshake with lines", [](DCB& d) { d.Flags |= DTR_CONTROL_HANDSHAKE; }, true, EINVAL},
+        {"DTR handshake with lines", [](DCB& d) { d.Flags |= DTR_CONTROL_HANDSHAKE; }, true,
+         EINVAL},
         {"RTS toggle with lines", [](DCB& d) { d.Flags |= RTS_CONTROL_TOGGLE; }, true, EINVAL},
         {"RTS handshake", [](DCB& d) { d.Flags |= RTS_CONTROL_HANDSHAKE; }, true, 0},
     };

@@ -209,9 +209,7 @@ TEST_F(PtyTest, AbortEndsAWaitingReadAtOnce) {
     std::uint32_t n = 0;
     EXPECT_FALSE(dev_.GetOverlappedResult(h, &t.ov, &n, false));
     EXPECT_EQ(dev_.GetLastError(), ERROR_IO_INCOMPLETE);
-    std::thread purger([&] {
-        EXPECT_TRUE(dev_.PurgeComm(h, PURGE_RXABORT | PURGE_TXABORT));
-    });
+    std::thread purger([&] { EXPECT_TRUE(dev_.PurgeComm(h, PURGE_RXABORT | PURGE_TXABORT)); });
     EXPECT_EQ(dev_.WaitForSingleObject(t.ov.hEvent, 5000), WAIT_OBJECT_0);
     purger.join();
     EXPECT_FALSE(dev_.GetOverlappedResult(h, &t.ov, &n, false));
@@ -375,7 +373,8 @@ TEST_F(PtyTest, LowestSetEventWins) {
     const ComHandle c = dev_.CreateEventA(true, true);
     const ComHandle all[3] = {a, b, c};
     EXPECT_EQ(dev_.WaitForMultipleObjects(3, all, false, INFINITE), WAIT_OBJECT_0 + 1);
-    EXPECT_EQ(dev_.WaitForMultipleObjects(3, all, false, INFINITE), WAIT_OBJECT_0 + 1);  // manual reset
+    EXPECT_EQ(dev_.WaitForMultipleObjects(3, all, false, INFINITE),
+              WAIT_OBJECT_0 + 1);  // manual reset
     dev_.ResetEvent(b);
     dev_.ResetEvent(c);
     EXPECT_EQ(dev_.WaitForSingleObject(a, 20), WAIT_TIMEOUT);

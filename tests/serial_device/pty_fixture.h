@@ -15,7 +15,7 @@
 namespace cport::device {
 
 class PtyTest : public testing::Test {
-protected:
+  protected:
     void SetUp() override;
     void TearDown() override;
 

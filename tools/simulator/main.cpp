@@ -28,8 +28,8 @@ void OnSignal(int) {
 }
 
 int Usage() {
-    std::fprintf(stderr,
-                 "usage: tarvik-sim [--echo | --reply TEXT | --stream N [--rate BPS] | --silent]\n");
+    std::fprintf(
+        stderr, "usage: tarvik-sim [--echo | --reply TEXT | --stream N [--rate BPS] | --silent]\n");
     return 2;
 }
 

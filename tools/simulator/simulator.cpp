@@ -19,7 +19,9 @@ namespace {
 
 constexpr std::size_t kChunk = 16384;  // bytes per write of a stream
 
-[[noreturn]] void Throw(const char* what) { throw std::system_error(errno, std::generic_category(), what); }
+[[noreturn]] void Throw(const char* what) {
+    throw std::system_error(errno, std::generic_category(), what);
+}
 
 }  // namespace
 
@@ -94,9 +96,10 @@ void Simulator::Run() {
             const auto now = Clock::now();
             if (behaviour_.bytesPerSecond == 0 || now >= nextSend) {
                 const std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(
-                    streamLeft_, behaviour_.bytesPerSecond == 0
-                                     ? kChunk
-                                     : std::max<std::uint64_t>(1, behaviour_.bytesPerSecond / 100)));
+                    streamLeft_,
+                    behaviour_.bytesPerSecond == 0
+                        ? kChunk
+                        : std::max<std::uint64_t>(1, behaviour_.bytesPerSecond / 100)));
                 for (std::size_t i = 0; i < n; ++i) {
                     out_.push_back(static_cast<char>(StreamByte(streamNext_++)));
                 }
@@ -106,7 +109,8 @@ void Simulator::Run() {
                                std::chrono::microseconds(n * 1000000 / behaviour_.bytesPerSecond);
                 }
             } else {
-                timeoutMs = static_cast<int>(std::chrono::ceil<std::chrono::milliseconds>(nextSend - now).count());
+                timeoutMs = static_cast<int>(
+                    std::chrono::ceil<std::chrono::milliseconds>(nextSend - now).count());
             }
         }
         const bool blocked = !Flush();
@@ -148,10 +152,18 @@ std::string Unescape(const std::string& text) {
         }
         const char c = text[++i];
         switch (c) {
-            case 'n': out.push_back('\n'); break;
-            case 'r': out.push_back('\r'); break;
-            case 't': out.push_back('\t'); break;
-            case '0': out.push_back('\0'); break;
+            case 'n':
+                out.push_back('\n');
+                break;
+            case 'r':
+                out.push_back('\r');
+                break;
+            case 't':
+                out.push_back('\t');
+                break;
+            case '0':
+                out.push_back('\0');
+                break;
             case 'x':
                 if (i + 2 < text.size() && std::isxdigit(static_cast<unsigned char>(text[i + 1])) &&
                     std::isxdigit(static_cast<unsigned char>(text[i + 2]))) {
@@ -161,7 +173,9 @@ std::string Unescape(const std::string& text) {
                 }
                 out += "\\x";
                 break;
-            default: out.push_back(c); break;
+            default:
+                out.push_back(c);
+                break;
         }
     }
     return out;

@@ -24,10 +24,12 @@ struct Behaviour {
 
 // Byte n of a stream is n mod 251 (a prime, so blocks of power-of-two sizes
 // do not repeat in step and a lost or doubled block shows).
-inline std::uint8_t StreamByte(std::uint64_t n) { return static_cast<std::uint8_t>(n % 251); }
+inline std::uint8_t StreamByte(std::uint64_t n) {
+    return static_cast<std::uint8_t>(n % 251);
+}
 
 class Simulator {
-public:
+  public:
     // Throws std::system_error when no pseudo-terminal can be made.
     explicit Simulator(Behaviour behaviour);
     ~Simulator();
@@ -44,7 +46,7 @@ public:
     // Bytes received so far (read on the simulator's thread; approximate elsewhere).
     std::uint64_t Received() const { return received_; }
 
-private:
+  private:
     void OnInput(const std::uint8_t* data, std::size_t count);
     bool Flush();
 
@@ -53,7 +55,7 @@ private:
     int slave_ = -1;
     int stop_ = -1;
     std::string slavePath_;
-    std::string out_;            // waiting to be written
+    std::string out_;  // waiting to be written
     std::uint64_t streamLeft_ = 0;
     std::uint64_t streamNext_ = 0;
     std::uint64_t received_ = 0;
