@@ -1,0 +1,84 @@
+#pragma once
+// The serial device and synchronisation services the port component uses, with
+// the contract of the Windows communications functions of the same names: the
+// port calls these and nothing else, one call per step. Implementations: the
+// POSIX one over termios/epoll (PosixComDevice) and a recording fake for tests
+// (FakeComDevice).
+//
+// Failures return false (or INVALID_HANDLE_VALUE / WAIT_FAILED) and leave a
+// number for GetLastError: a Linux errno value, or ERROR_IO_PENDING (997) for
+// a transfer that was started and goes on. The number belongs to the calling
+// thread, so the event thread and the main thread never see each other's.
+//
+// Threads: every function may be called from any thread; a device handle may
+// carry one read, one write and one WaitCommEvent at the same time, each on
+// its own OVERLAPPED. Buffers, OVERLAPPED blocks and mask places handed to a
+// transfer stay owned by the caller and must stay valid until it has ended
+// (its event is set); PurgeComm with the abort flags ends reads and writes at
+// once, SetCommMask ends a pending WaitCommEvent.
+
+#include <cstdint>
+#include <string>
+
+#include "serial/device/comm_records.h"
+
+namespace cport::device {
+
+class ComDevice {
+  public:
+    virtual ~ComDevice() = default;
+
+    // Opens a port exclusively for overlapped transfers. "COMn" names
+    // /dev/ttyS<n-1>, a name without "/" names /dev/<name>, a path is used as
+    // it stands. A port already open (here or in another program) is refused.
+    virtual ComHandle CreateFileA(const std::string& portName) = 0;
+    // Closes a device (ending its transfers, restoring the terminal settings
+    // found at open) or an event.
+    virtual bool CloseHandle(ComHandle handle) = 0;
+
+    // Input and output queue sizes in bytes (0: the default, 4096).
+    virtual bool SetupComm(ComHandle device, std::uint32_t inQueue, std::uint32_t outQueue) = 0;
+    virtual bool SetCommState(ComHandle device, const DCB& dcb) = 0;
+    virtual bool SetCommTimeouts(ComHandle device, const COMMTIMEOUTS& timeouts) = 0;
+    // EV_* bits; a pending WaitCommEvent ends with mask 0.
+    virtual bool SetCommMask(ComHandle device, std::uint32_t mask) = 0;
+
+    // Overlapped: true when done at once (the event is set as well), false
+    // with ERROR_IO_PENDING while it goes on, false with another number when
+    // it failed. *eventMask receives the events that ended the wait.
+    virtual bool WaitCommEvent(ComHandle device, std::uint32_t* eventMask,
+                               OVERLAPPED* overlapped) = 0;
+    // Overlapped; *done receives the bytes moved at once (0 while pending).
+    virtual bool ReadFile(ComHandle device, void* buffer, std::uint32_t count, std::uint32_t* done,
+                          OVERLAPPED* overlapped) = 0;
+    virtual bool WriteFile(ComHandle device, const void* buffer, std::uint32_t count,
+                           std::uint32_t* done, OVERLAPPED* overlapped) = 0;
+    // wait must be false (the port never waits here): ERROR_IO_INCOMPLETE
+    // while the transfer goes on, the transfer's errno if it failed.
+    virtual bool GetOverlappedResult(ComHandle device, OVERLAPPED* overlapped,
+                                     std::uint32_t* transferred, bool wait) = 0;
+
+    // PURGE_* flags: the abort flags end pending reads/writes at once
+    // (ECANCELED), the clear flags empty the queues.
+    virtual bool PurgeComm(ComHandle device, std::uint32_t flags) = 0;
+    // CE_* bits gathered since the last call (then cleared), queue counts.
+    virtual bool ClearCommError(ComHandle device, std::uint32_t* errors, COMSTAT* status) = 0;
+    // MS_* bits; a device without modem lines (a pseudo-terminal) reports 0.
+    virtual bool GetCommModemStatus(ComHandle device, std::uint32_t* modemStatus) = 0;
+
+    // Manual-reset events.
+    virtual ComHandle CreateEventA(bool manualReset, bool initialState) = 0;
+    virtual bool SetEvent(ComHandle event) = 0;
+    virtual bool ResetEvent(ComHandle event) = 0;
+    // timeoutMs in milliseconds or INFINITE. Returns WAIT_OBJECT_0 + index of
+    // the set event (the lowest index when several are set), WAIT_TIMEOUT or
+    // WAIT_FAILED. Waiting for all is not offered (the port never does).
+    virtual std::uint32_t WaitForSingleObject(ComHandle event, std::uint32_t timeoutMs) = 0;
+    virtual std::uint32_t WaitForMultipleObjects(std::uint32_t count, const ComHandle* events,
+                                                 bool waitAll, std::uint32_t timeoutMs) = 0;
+
+    // The number of the calling thread's last failure.
+    virtual int GetLastError() = 0;
+};
+
+}  // namespace cport::device

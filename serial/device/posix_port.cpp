@@ -1,0 +1,773 @@
+#include "serial/device/posix_port.h"
+
+#include <fcntl.h>
+#include <linux/serial.h>
+#include <sys/epoll.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+
+#include "serial/device/line_plan.h"
+#include "serial/device/posix_event.h"
+
+namespace cport::device {
+
+namespace {
+
+constexpr std::uint32_t kLargestQueue = 64u << 20;  // bytes
+constexpr std::uint32_t kLineEvents = EV_CTS | EV_DSR | EV_RLSD | EV_RING;
+
+// Unix98 pseudo-terminal slaves have majors 136-143, the old BSD ones 3.
+bool IsPseudoTerminal(int fd) {
+    struct stat st;
+    if (fstat(fd, &st) != 0 || !S_ISCHR(st.st_mode)) {
+        return false;
+    }
+    const unsigned m = major(st.st_rdev);
+    return (m >= 136 && m <= 143) || m == 3;
+}
+
+}  // namespace
+
+PosixPort::PosixPort(int fd, int epollFd) : fd_(fd), epollFd_(epollFd) {}
+
+PosixPort::~PosixPort() {
+    Close();
+    ::close(epollFd_);
+}
+
+std::shared_ptr<PosixPort> PosixPort::Open(const std::string& path, int* error) {
+    const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        *error = errno;
+        return nullptr;
+    }
+    bool exclusive = false;
+    auto fail = [&](int e) -> std::shared_ptr<PosixPort> {
+        if (exclusive) {
+            ioctl(fd, TIOCNXCL);
+        }
+        ::close(fd);
+        *error = e;
+        return nullptr;
+    };
+    if (!isatty(fd)) {
+        return fail(ENOTTY);
+    }
+    // Both locks: TIOCEXCL keeps out other programs that do not lock, but not
+    // root; flock refuses a second opener in every case, root included.
+    if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        return fail(errno);
+    }
+    if (ioctl(fd, TIOCEXCL) != 0) {
+        return fail(errno);
+    }
+    exclusive = true;
+    KernelLine saved;
+    if (const int e = ReadKernelLine(fd, &saved); e != 0) {
+        return fail(e);
+    }
+    const int epollFd = epoll_create1(EPOLL_CLOEXEC);
+    if (epollFd < 0) {
+        return fail(errno);
+    }
+    // Edge-triggered: a level-triggered wait spins while bytes stay unread.
+    epoll_event ev = {};
+    ev.events = EPOLLIN | EPOLLET;
+    if (epoll_ctl(epollFd, EPOLL_CTL_ADD, fd, &ev) != 0) {
+        const int e = errno;
+        ::close(epollFd);
+        return fail(e);
+    }
+    std::shared_ptr<PosixPort> port(new PosixPort(fd, epollFd));
+    port->saved_ = saved;
+    port->pseudoTerminal_ = IsPseudoTerminal(fd);
+
+    // A pseudo-terminal answers ENOTTY: no modem lines, no counters.
+    int lines = 0;
+    if (ioctl(fd, TIOCMGET, &lines) == 0) {
+        port->hasModemLines_ = true;
+        port->lines_ = static_cast<std::uint32_t>(lines);
+    } else if (errno != ENOTTY && errno != EINVAL) {
+        const int e = errno;
+        port->closed_ = true;  // nothing to undo but the descriptor
+        ioctl(fd, TIOCNXCL);
+        ::close(fd);
+        *error = e;
+        return nullptr;
+    }
+    serial_icounter_struct ic = {};
+    if (ioctl(fd, TIOCGICOUNT, &ic) == 0) {
+        port->hasCounters_ = true;
+        port->counters_ = {ic.cts,     ic.dsr,    ic.rng, ic.dcd,        ic.frame,
+                           ic.overrun, ic.parity, ic.brk, ic.buf_overrun};
+    }
+
+    // Raw at once, so nothing is echoed or edited before the first
+    // SetCommState; the rate stays what it was.
+    DCB raw;
+    raw.BaudRate = saved.outSpeed != 0 ? saved.outSpeed : 9600;
+    LinePlan plan;
+    if (PlanLine(raw, saved, false, &plan) == 0) {
+        if (const int e = WriteKernelLine(fd, plan.line); e != 0) {
+            port->closed_ = true;
+            ioctl(fd, TIOCNXCL);
+            ::close(fd);
+            *error = e;
+            return nullptr;
+        }
+        port->bitsPerSecond_ = raw.BaudRate;
+    }
+    // A port starts with an empty input queue, as a freshly opened driver
+    // does; bytes left from an earlier user of the line are not ours.
+    tcflush(fd, TCIFLUSH);
+    return port;
+}
+
+void PosixPort::Close() {
+    {
+        std::lock_guard lock(mutex_);
+        if (closed_) {
+            return;
+        }
+        closed_ = true;
+        if (read_) {
+            Complete(read_->ov, read_->event, ECANCELED, read_->got);
+            read_.reset();
+        }
+        if (write_) {
+            Complete(write_->ov, write_->event, ECANCELED, write_->done);
+            write_.reset();
+        }
+        if (wait_) {
+            Complete(wait_->ov, wait_->event, ECANCELED, 0);
+            wait_.reset();
+        }
+    }
+    watcher_.Stop();
+    std::lock_guard lock(mutex_);
+    if (!hungUp_) {
+        WriteKernelLine(fd_, saved_);  // best effort: the device may be gone
+    }
+    ioctl(fd_, TIOCNXCL);
+    ::close(fd_);  // also ends the flock and drops fd_ from the epoll set
+    fd_ = -1;
+}
+
+int PosixPort::SetupComm(std::uint32_t inQueue, std::uint32_t outQueue) {
+    std::lock_guard lock(mutex_);
+    if (closed_) {
+        return EBADF;
+    }
+    if (inQueue > kLargestQueue || outQueue > kLargestQueue) {
+        return EINVAL;
+    }
+    // The output side has no queue of ours: bytes go to the kernel's.
+    queue_.SetCapacity(inQueue != 0 ? inQueue : kDefaultQueue);
+    ServiceLocked(SteadyClock::now());
+    return 0;
+}
+
+int PosixPort::SetCommState(const DCB& dcb) {
+    std::lock_guard lock(mutex_);
+    if (closed_) {
+        return EBADF;
+    }
+    if (hungUp_) {
+        return EIO;
+    }
+    KernelLine current;
+    if (const int e = ReadKernelLine(fd_, &current); e != 0) {
+        return e;
+    }
+    LinePlan plan;
+    if (const int e = PlanLine(dcb, current, hasModemLines_, &plan); e != 0) {
+        return e;
+    }
+    if (const int e = WriteKernelLine(fd_, plan.line); e != 0) {
+        return e;
+    }
+    // The kernel reports success when it took any part of the request.
+    KernelLine got;
+    if (const int e = ReadKernelLine(fd_, &got); e != 0) {
+        return e;
+    }
+    if (!LineTaken(plan.line, got, pseudoTerminal_)) {
+        WriteKernelLine(fd_, current);
+        return EINVAL;
+    }
+    if (hasModemLines_) {
+        const auto apply = [this](LineAction action, int bit) -> int {
+            if (action == LineAction::kLeave) {
+                return 0;
+            }
+            return ioctl(fd_, action == LineAction::kSet ? TIOCMBIS : TIOCMBIC, &bit) == 0 ? 0
+                                                                                           : errno;
+        };
+        if (const int e = apply(plan.dtr, TIOCM_DTR); e != 0) {
+            return e;
+        }
+        if (const int e = apply(plan.rts, TIOCM_RTS); e != 0) {
+            return e;
+        }
+    }
+    filter_.SetRules(plan.input);
+    eventChar_ = plan.input.eventChar;
+    bitsPerSecond_ = dcb.BaudRate;
+    return 0;
+}
+
+int PosixPort::SetCommTimeouts(const COMMTIMEOUTS& timeouts) {
+    std::lock_guard lock(mutex_);
+    if (closed_) {
+        return EBADF;
+    }
+    timeouts_ = timeouts;
+    return 0;
+}
+
+int PosixPort::SetCommMask(std::uint32_t mask) {
+    std::lock_guard lock(mutex_);
+    if (closed_) {
+        return EBADF;
+    }
+    mask_ = mask & EV_ALL;
+    events_ &= mask_;
+    if (wait_) {
+        *wait_->mask = 0;
+        Complete(wait_->ov, wait_->event, 0, 0);
+        wait_.reset();
+    }
+    StartWatcherIfWanted();
+    return 0;
+}
+
+void PosixPort::StartWatcherIfWanted() {
+    if (!hasModemLines_ || (mask_ & kLineEvents) == 0 || watcher_.Running() || hungUp_) {
+        return;
+    }
+    std::weak_ptr<PosixPort> weak = weak_from_this();
+    watcher_.Start(fd_, [weak] {
+        if (auto port = weak.lock()) {
+            std::lock_guard lock(port->mutex_);
+            if (!port->closed_) {
+                port->CheckModemLines();
+                port->DeliverEvents();
+            }
+        }
+    });
+}
+
+int PosixPort::WaitCommEvent(std::uint32_t* mask, OVERLAPPED* ov,
+                             std::shared_ptr<PosixEvent> event) {
+    std::lock_guard lock(mutex_);
+    if (closed_) {
+        return EBADF;
+    }
+    if (mask_ == 0 || wait_) {
+        return EINVAL;
+    }
+    event->Reset();
+    ov->Internal = ERROR_IO_PENDING;
+    ov->InternalHigh = 0;
+    *mask = 0;
+    // Refused at once, with the event left reset: a waiter on it then sleeps
+    // until something else wakes it instead of spinning on a dead device.
+    if (hungUp_) {
+        ov->Internal = EIO;
+        return EIO;
+    }
+    wait_ = WaitOp{ov, mask, event};
+    ServiceLocked(SteadyClock::now());
+    if (wait_) {
+        event->Bind(shared_from_this());
+        return ERROR_IO_PENDING;
+    }
+    return static_cast<int>(ov->Internal);
+}
+
+int PosixPort::ReadFile(void* buffer, std::uint32_t count, std::uint32_t* done, OVERLAPPED* ov,
+                        std::shared_ptr<PosixEvent> event) {
+    std::lock_guard lock(mutex_);
+    *done = 0;
+    if (closed_) {
+        return EBADF;
+    }
+    if (read_) {
+        return EBUSY;
+    }
+    event->Reset();
+    ov->Internal = ERROR_IO_PENDING;
+    ov->InternalHigh = 0;
+    const auto now = SteadyClock::now();
+    read_ = ReadOp{ov,
+                   static_cast<std::uint8_t*>(buffer),
+                   count,
+                   0,
+                   MakeReadRule(timeouts_, count),
+                   now,
+                   now,
+                   event};
+    ServiceLocked(now);
+    if (read_) {
+        event->Bind(shared_from_this());
+        return ERROR_IO_PENDING;
+    }
+    *done = static_cast<std::uint32_t>(ov->InternalHigh);
+    return static_cast<int>(ov->Internal);
+}
+
+int PosixPort::WriteFile(const void* buffer, std::uint32_t count, std::uint32_t* done,
+                         OVERLAPPED* ov, std::shared_ptr<PosixEvent> event) {
+    std::lock_guard lock(mutex_);
+    *done = 0;
+    if (closed_) {
+        return EBADF;
+    }
+    if (write_) {
+        return EBUSY;
+    }
+    event->Reset();
+    ov->Internal = ERROR_IO_PENDING;
+    ov->InternalHigh = 0;
+    const auto now = SteadyClock::now();
+    std::optional<SteadyClock::time_point> deadline;
+    if (const auto total = WriteTotal(timeouts_, count)) {
+        deadline = now + *total;
+    }
+    write_ = WriteOp{ov, static_cast<const std::uint8_t*>(buffer), count, 0, deadline, event};
+    writable_ = true;  // try at once; EAGAIN says otherwise
+    ServiceLocked(now);
+    if (write_) {
+        event->Bind(shared_from_this());
+        return ERROR_IO_PENDING;
+    }
+    *done = static_cast<std::uint32_t>(ov->InternalHigh);
+    return static_cast<int>(ov->Internal);
+}
+
+int PosixPort::PurgeComm(std::uint32_t flags) {
+    std::lock_guard lock(mutex_);
+    if (closed_) {
+        return EBADF;
+    }
+    if ((flags & ~(PURGE_TXABORT | PURGE_RXABORT | PURGE_TXCLEAR | PURGE_RXCLEAR)) != 0) {
+        return EINVAL;
+    }
+    if ((flags & PURGE_TXABORT) != 0 && write_) {
+        Complete(write_->ov, write_->event, ECANCELED, write_->done);
+        write_.reset();
+        UpdateInterest();
+    }
+    if ((flags & PURGE_RXABORT) != 0 && read_) {
+        Complete(read_->ov, read_->event, ECANCELED, read_->got);
+        read_.reset();
+    }
+    int result = 0;
+    if ((flags & PURGE_TXCLEAR) != 0 && tcflush(fd_, TCOFLUSH) != 0) {
+        result = errno;
+    }
+    if ((flags & PURGE_RXCLEAR) != 0) {
+        queue_.Clear();
+        filter_.Reset();
+        if (tcflush(fd_, TCIFLUSH) != 0) {
+            result = errno;
+        } else {
+            mayHaveInput_ = false;
+        }
+    }
+    return result;
+}
+
+int PosixPort::ClearCommError(std::uint32_t* errors, COMSTAT* status) {
+    std::lock_guard lock(mutex_);
+    if (closed_) {
+        return EBADF;
+    }
+    ServiceLocked(SteadyClock::now());
+    *errors = errors_;
+    errors_ = 0;
+    *status = COMSTAT{};
+    status->cbInQue = static_cast<std::uint32_t>(queue_.Size());
+    int outq = 0;
+    if (hungUp_ || ioctl(fd_, TIOCOUTQ, &outq) != 0) {
+        outq = 0;
+    }
+    status->cbOutQue =
+        static_cast<std::uint32_t>(outq) + (write_ ? write_->count - write_->done : 0);
+    return 0;
+}
+
+int PosixPort::GetCommModemStatus(std::uint32_t* status) {
+    std::lock_guard lock(mutex_);
+    *status = 0;
+    if (closed_) {
+        return EBADF;
+    }
+    if (hungUp_) {
+        return EIO;
+    }
+    if (!hasModemLines_) {
+        return 0;
+    }
+    int lines = 0;
+    if (ioctl(fd_, TIOCMGET, &lines) != 0) {
+        return errno;
+    }
+    *status = ((lines & TIOCM_CTS) ? MS_CTS_ON : 0) | ((lines & TIOCM_DSR) ? MS_DSR_ON : 0) |
+              ((lines & TIOCM_RNG) ? MS_RING_ON : 0) | ((lines & TIOCM_CD) ? MS_RLSD_ON : 0);
+    return 0;
+}
+
+int PosixPort::OverlappedResult(OVERLAPPED* ov, std::uint32_t* transferred) {
+    std::lock_guard lock(mutex_);
+    if (ov->Internal == static_cast<std::uintptr_t>(ERROR_IO_PENDING)) {
+        ServiceLocked(SteadyClock::now());
+        if (ov->Internal == static_cast<std::uintptr_t>(ERROR_IO_PENDING)) {
+            *transferred = 0;
+            return ERROR_IO_INCOMPLETE;
+        }
+    }
+    *transferred = static_cast<std::uint32_t>(ov->InternalHigh);
+    return static_cast<int>(ov->Internal);
+}
+
+std::optional<SteadyClock::time_point> PosixPort::NextDeadline() {
+    std::lock_guard lock(mutex_);
+    std::optional<SteadyClock::time_point> next;
+    auto consider = [&next](std::optional<SteadyClock::time_point> t) {
+        if (t && (!next || *t < *next)) {
+            next = t;
+        }
+    };
+    if (closed_) {
+        return next;
+    }
+    if (read_) {
+        consider(ReadDeadline(read_->rule, read_->start, read_->got, read_->lastByte));
+    }
+    if (write_) {
+        consider(write_->deadline);
+    }
+    if (txPending_ && !write_ && (mask_ & EV_TXEMPTY) != 0) {
+        consider(txCheckAt_ ? txCheckAt_ : SteadyClock::now());
+    }
+    return next;
+}
+
+void PosixPort::Service() {
+    std::lock_guard lock(mutex_);
+    ServiceLocked(SteadyClock::now());
+}
+
+void PosixPort::ServiceLocked(SteadyClock::time_point now) {
+    if (closed_) {
+        return;
+    }
+    TakeEpollNews();
+    PullInput(now);
+    FeedRead(now);
+    PushWrite(now);
+    if (hasCounters_ && !hungUp_) {
+        CheckModemLines();
+    }
+    CheckTxEmpty(now);
+    DeliverEvents();
+}
+
+void PosixPort::TakeEpollNews() {
+    if (hungUp_) {
+        return;
+    }
+    epoll_event events[4];
+    const int n = epoll_wait(epollFd_, events, 4, 0);
+    for (int i = 0; i < n; ++i) {
+        const std::uint32_t e = events[i].events;
+        if ((e & EPOLLIN) != 0) {
+            mayHaveInput_ = true;
+        }
+        if ((e & EPOLLOUT) != 0) {
+            writable_ = true;
+        }
+        if ((e & (EPOLLHUP | EPOLLERR)) != 0) {
+            // Read what is still there first; the read that returns 0 or EIO
+            // then marks the hang-up.
+            mayHaveInput_ = true;
+            PullInput(SteadyClock::now());
+            HangUp();
+        }
+    }
+}
+
+int PosixPort::ReadKernel(std::uint8_t* into, std::size_t room) {
+    for (;;) {
+        const ssize_t n = ::read(fd_, into, room);
+        if (n > 0) {
+            return static_cast<int>(filter_.Active() ? filter_.Apply(into, n) : n);
+        }
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n < 0 && errno == EAGAIN) {
+            mayHaveInput_ = false;
+            return -1;
+        }
+        // 0 (end of file) or an error: the line is gone.
+        HangUp();
+        return -1;
+    }
+}
+
+void PosixPort::PullInput(SteadyClock::time_point now) {
+    for (;;) {
+        // A "first byte" read stops taking at its first bytes; the others take
+        // what there is up to their count (a "return at once" read included).
+        const bool wantsMore =
+            read_ && read_->got < read_->count &&
+            (read_->rule.kind != ReadRule::Kind::kReturnOnFirstByte || read_->got == 0);
+        if (wantsMore) {
+            const std::uint32_t room = read_->count - read_->got;
+            if (queue_.Size() > 0) {
+                read_->got +=
+                    static_cast<std::uint32_t>(queue_.Pop(read_->buffer + read_->got, room));
+                read_->lastByte = now;
+                continue;
+            }
+            if (!mayHaveInput_ || hungUp_) {
+                return;
+            }
+            // Nothing queued: straight into the reader's buffer.
+            std::uint8_t* at = read_->buffer + read_->got;
+            const int n = ReadKernel(at, room);
+            if (n < 0) {
+                return;
+            }
+            read_->got += static_cast<std::uint32_t>(n);
+            if (n > 0) {
+                read_->lastByte = now;
+                NoteReceived(n, false, 0, at);
+            }
+            continue;
+        }
+        if (!mayHaveInput_ || hungUp_ || queue_.Free() == 0) {
+            return;  // a full queue is topped up again when it is read
+        }
+        const std::size_t before = queue_.Size();
+        if (filter_.Active()) {
+            std::uint8_t chunk[4096];
+            const int n = ReadKernel(chunk, std::min(sizeof chunk, queue_.Free()));
+            if (n < 0) {
+                return;
+            }
+            queue_.Push(chunk, n);
+            NoteReceived(n, true, before, chunk);
+        } else {
+            iovec spans[2];
+            const int parts = queue_.FreeSpans(spans);
+            ssize_t n;
+            do {
+                n = ::readv(fd_, spans, parts);
+            } while (n < 0 && errno == EINTR);
+            if (n < 0 && errno == EAGAIN) {
+                mayHaveInput_ = false;
+                return;
+            }
+            if (n <= 0) {
+                HangUp();
+                return;
+            }
+            queue_.Commit(n);
+            NoteReceived(n, true, before, nullptr);
+        }
+    }
+}
+
+void PosixPort::NoteReceived(std::size_t count, bool intoQueue, std::size_t queueBefore,
+                             const std::uint8_t* data) {
+    if (count == 0) {
+        return;
+    }
+    std::uint32_t seen = EV_RXCHAR;
+    if ((mask_ & EV_RXFLAG) != 0) {
+        const bool found = data != nullptr ? std::memchr(data, eventChar_, count) != nullptr
+                                           : queue_.TailContains(count, eventChar_);
+        if (found) {
+            seen |= EV_RXFLAG;
+        }
+    }
+    if (intoQueue) {
+        const std::size_t threshold = queue_.Capacity() * 8 / 10;
+        if (queueBefore < threshold && queue_.Size() >= threshold) {
+            seen |= EV_RX80FULL;
+        }
+    }
+    events_ |= seen & mask_;
+}
+
+void PosixPort::FeedRead(SteadyClock::time_point now) {
+    if (!read_) {
+        return;
+    }
+    const bool satisfied = ReadSatisfied(read_->rule, read_->count, read_->got);
+    const auto deadline = ReadDeadline(read_->rule, read_->start, read_->got, read_->lastByte);
+    if (hungUp_ && read_->got == 0 && read_->count > 0) {
+        Complete(read_->ov, read_->event, EIO, 0);
+        read_.reset();
+    } else if (satisfied || hungUp_ || (deadline && now >= *deadline)) {
+        // After a hang-up, what arrived before it is still handed over.
+        Complete(read_->ov, read_->event, 0, read_->got);
+        read_.reset();
+    }
+}
+
+void PosixPort::PushWrite(SteadyClock::time_point now) {
+    if (!write_) {
+        return;
+    }
+    int failure = hungUp_ ? EIO : 0;
+    while (failure == 0 && write_->done < write_->count && writable_) {
+        const ssize_t n = ::write(fd_, write_->buffer + write_->done, write_->count - write_->done);
+        if (n > 0) {
+            write_->done += static_cast<std::uint32_t>(n);
+            txPending_ = true;
+            txCheckAt_.reset();
+        } else if (n < 0 && errno == EAGAIN) {
+            writable_ = false;
+        } else if (!(n < 0 && errno == EINTR)) {
+            failure = n < 0 ? errno : EIO;
+            if (failure == EIO) {
+                HangUp();
+            }
+        }
+    }
+    if (failure != 0) {
+        Complete(write_->ov, write_->event, failure, write_->done);
+        write_.reset();
+    } else if (write_->done == write_->count || (write_->deadline && now >= *write_->deadline)) {
+        // A write ended by its time-out succeeds with the bytes it moved.
+        Complete(write_->ov, write_->event, 0, write_->done);
+        write_.reset();
+    }
+    UpdateInterest();
+}
+
+void PosixPort::UpdateInterest() {
+    const bool want = write_.has_value();
+    if (want == wantOut_ || hungUp_ || closed_) {
+        return;
+    }
+    epoll_event ev = {};
+    ev.events = EPOLLIN | EPOLLET | (want ? EPOLLOUT : 0u);
+    if (epoll_ctl(epollFd_, EPOLL_CTL_MOD, fd_, &ev) == 0) {
+        wantOut_ = want;
+    }
+}
+
+void PosixPort::CheckTxEmpty(SteadyClock::time_point now) {
+    if (!txPending_ || write_ || (mask_ & EV_TXEMPTY) == 0) {
+        return;
+    }
+    if (txCheckAt_ && now < *txCheckAt_) {
+        return;
+    }
+    int outq = 0;
+    if (hungUp_ || ioctl(fd_, TIOCOUTQ, &outq) != 0) {
+        outq = 0;
+    }
+    if (outq <= 0) {
+        events_ |= EV_TXEMPTY;
+        txPending_ = false;
+        txCheckAt_.reset();
+        return;
+    }
+    // Linux has no "drained" wake-up: look again when the bytes still queued
+    // should have left at the line's rate (10 bits a byte).
+    const auto us = std::max<std::int64_t>(
+        1000, std::int64_t{outq} * 10 * 1000000 / std::max<std::uint32_t>(bitsPerSecond_, 1));
+    txCheckAt_ = now + std::chrono::microseconds(us);
+}
+
+void PosixPort::CheckModemLines() {
+    std::uint32_t seen = 0;
+    if (hasCounters_) {
+        serial_icounter_struct ic = {};
+        if (ioctl(fd_, TIOCGICOUNT, &ic) != 0) {
+            return;
+        }
+        const Counters now{ic.cts,     ic.dsr,    ic.rng, ic.dcd,        ic.frame,
+                           ic.overrun, ic.parity, ic.brk, ic.buf_overrun};
+        Counters& was = counters_;
+        std::uint32_t errors = 0;
+        errors |= now.frame != was.frame ? CE_FRAME : 0;
+        errors |= now.overrun != was.overrun ? CE_OVERRUN : 0;
+        errors |= now.parity != was.parity ? CE_RXPARITY : 0;
+        errors |= now.brk != was.brk ? CE_BREAK : 0;
+        errors |= now.bufOverrun != was.bufOverrun ? CE_RXOVER : 0;
+        errors_ |= errors;
+        seen |= (errors & (CE_FRAME | CE_OVERRUN | CE_RXPARITY)) != 0 ? EV_ERR : 0;
+        seen |= (errors & CE_BREAK) != 0 ? EV_BREAK : 0;
+        seen |= now.cts != was.cts ? EV_CTS : 0;
+        seen |= now.dsr != was.dsr ? EV_DSR : 0;
+        seen |= now.dcd != was.dcd ? EV_RLSD : 0;
+        seen |= now.rng != was.rng ? EV_RING : 0;
+        was = now;
+    } else if (hasModemLines_) {
+        int lines = 0;
+        if (ioctl(fd_, TIOCMGET, &lines) != 0) {
+            return;
+        }
+        const std::uint32_t changed = static_cast<std::uint32_t>(lines) ^ lines_;
+        lines_ = static_cast<std::uint32_t>(lines);
+        seen |= (changed & TIOCM_CTS) ? EV_CTS : 0;
+        seen |= (changed & TIOCM_DSR) ? EV_DSR : 0;
+        seen |= (changed & TIOCM_CD) ? EV_RLSD : 0;
+        seen |= ((changed & TIOCM_RNG) && !(lines & TIOCM_RNG)) ? EV_RING : 0;
+    }
+    events_ |= seen & mask_;
+}
+
+void PosixPort::DeliverEvents() {
+    if (!wait_) {
+        return;
+    }
+    const std::uint32_t ready = events_ & mask_;
+    if (ready != 0) {
+        *wait_->mask = ready;
+        events_ &= ~ready;
+        Complete(wait_->ov, wait_->event, 0, 0);
+        wait_.reset();
+    } else if (hungUp_) {
+        Complete(wait_->ov, wait_->event, EIO, 0);
+        wait_.reset();
+    }
+}
+
+void PosixPort::HangUp() {
+    if (hungUp_) {
+        return;
+    }
+    hungUp_ = true;
+    mayHaveInput_ = false;
+    // Out of the wait set: a hung-up tty reports HUP for ever, and the waiters
+    // must go back to sleeping on their other events.
+    epoll_ctl(epollFd_, EPOLL_CTL_DEL, fd_, nullptr);
+    errors_ |= CE_IOE;
+    events_ |= EV_ERR & mask_;
+}
+
+void PosixPort::Complete(OVERLAPPED* ov, const std::shared_ptr<PosixEvent>& event, int status,
+                         std::uint32_t transferred) {
+    ov->InternalHigh = transferred;
+    ov->Internal = static_cast<std::uintptr_t>(status);
+    event->Unbind();
+    event->Set();
+}
+
+}  // namespace cport::device

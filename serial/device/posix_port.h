@@ -1,0 +1,146 @@
+#pragma once
+// One open serial device on Linux: the descriptor, the settings found at open,
+// the input queue, the pending transfers and the events seen. It has no
+// thread of its own for data: whoever starts a transfer, queries it or waits
+// for one of its events moves it on (Service). The lock is held only for
+// non-blocking work.
+//
+// Results are 0, ERROR_IO_PENDING, or an errno value.
+
+#include <chrono>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+
+#include "serial/device/byte_queue.h"
+#include "serial/device/comm_records.h"
+#include "serial/device/comm_timeouts.h"
+#include "serial/device/input_filter.h"
+#include "serial/device/kernel_line.h"
+#include "serial/device/modem_watcher.h"
+
+namespace cport::device {
+
+class PosixEvent;
+
+class PosixPort : public std::enable_shared_from_this<PosixPort> {
+  public:
+    static constexpr std::uint32_t kDefaultQueue = 4096;
+
+    // nullptr and *error on failure.
+    static std::shared_ptr<PosixPort> Open(const std::string& path, int* error);
+    ~PosixPort();
+    PosixPort(const PosixPort&) = delete;
+    PosixPort& operator=(const PosixPort&) = delete;
+
+    // Ends every transfer (ECANCELED), puts the settings found at open back,
+    // releases the device. Always succeeds.
+    void Close();
+
+    int SetupComm(std::uint32_t inQueue, std::uint32_t outQueue);
+    int SetCommState(const DCB& dcb);
+    int SetCommTimeouts(const COMMTIMEOUTS& timeouts);
+    int SetCommMask(std::uint32_t mask);
+    int WaitCommEvent(std::uint32_t* mask, OVERLAPPED* ov, std::shared_ptr<PosixEvent> event);
+    int ReadFile(void* buffer, std::uint32_t count, std::uint32_t* done, OVERLAPPED* ov,
+                 std::shared_ptr<PosixEvent> event);
+    int WriteFile(const void* buffer, std::uint32_t count, std::uint32_t* done, OVERLAPPED* ov,
+                  std::shared_ptr<PosixEvent> event);
+    int PurgeComm(std::uint32_t flags);
+    int ClearCommError(std::uint32_t* errors, COMSTAT* status);
+    int GetCommModemStatus(std::uint32_t* status);
+    // Moves the transfer on without blocking, then reads its state.
+    int OverlappedResult(OVERLAPPED* ov, std::uint32_t* transferred);
+
+    // For waiters: the descriptor that becomes readable when the device has
+    // news, the next moment a time-out or drain check falls due, and the
+    // non-blocking step that acts on both.
+    int WaitFd() const { return epollFd_; }
+    std::optional<SteadyClock::time_point> NextDeadline();
+    void Service();
+
+  private:
+    struct ReadOp {
+        OVERLAPPED* ov;
+        std::uint8_t* buffer;
+        std::uint32_t count;
+        std::uint32_t got;
+        ReadRule rule;
+        SteadyClock::time_point start;
+        SteadyClock::time_point lastByte;
+        std::shared_ptr<PosixEvent> event;
+    };
+    struct WriteOp {
+        OVERLAPPED* ov;
+        const std::uint8_t* buffer;
+        std::uint32_t count;
+        std::uint32_t done;
+        std::optional<SteadyClock::time_point> deadline;
+        std::shared_ptr<PosixEvent> event;
+    };
+    struct WaitOp {
+        OVERLAPPED* ov;
+        std::uint32_t* mask;
+        std::shared_ptr<PosixEvent> event;
+    };
+
+    PosixPort(int fd, int epollFd);
+
+    void ServiceLocked(SteadyClock::time_point now);
+    void TakeEpollNews();
+    void PullInput(SteadyClock::time_point now);
+    int ReadKernel(std::uint8_t* into, std::size_t room);
+    void NoteReceived(std::size_t count, bool intoQueue, std::size_t queueBefore,
+                      const std::uint8_t* data);
+    void FeedRead(SteadyClock::time_point now);
+    void PushWrite(SteadyClock::time_point now);
+    void CheckTxEmpty(SteadyClock::time_point now);
+    void CheckCounters();
+    void CheckModemLines();
+    void DeliverEvents();
+    void HangUp();
+    void UpdateInterest();
+    void Complete(OVERLAPPED* ov, const std::shared_ptr<PosixEvent>& event, int status,
+                  std::uint32_t transferred);
+    void StartWatcherIfWanted();
+
+    std::mutex mutex_;
+    int fd_;
+    int epollFd_;
+    bool closed_ = false;
+    bool hungUp_ = false;
+    bool mayHaveInput_ = true;
+    bool writable_ = true;
+    bool wantOut_ = false;
+
+    KernelLine saved_;
+    bool pseudoTerminal_ = false;
+    bool hasModemLines_ = false;
+    bool hasCounters_ = false;
+    struct Counters {
+        int cts = 0, dsr = 0, rng = 0, dcd = 0, frame = 0, overrun = 0, parity = 0, brk = 0,
+            bufOverrun = 0;
+    } counters_;
+    std::uint32_t lines_ = 0;  // TIOCM_* last seen
+
+    ByteQueue queue_{kDefaultQueue};
+    InputFilter filter_;
+    std::uint8_t eventChar_ = 0;
+    std::uint32_t bitsPerSecond_ = 9600;
+    COMMTIMEOUTS timeouts_;
+    std::uint32_t mask_ = 0;
+    std::uint32_t events_ = 0;  // seen, in the mask, not yet reported
+    std::uint32_t errors_ = 0;  // CE_* not yet reported
+    bool txPending_ = false;    // bytes written since the last EV_TXEMPTY
+    std::optional<SteadyClock::time_point> txCheckAt_;
+
+    std::optional<ReadOp> read_;
+    std::optional<WriteOp> write_;
+    std::optional<WaitOp> wait_;
+
+    ModemWatcher watcher_;
+};
+
+}  // namespace cport::device
