@@ -18,6 +18,18 @@ void TCustomComPort::Close() {
     SetConnectedState(false);
 }
 
+void TCustomComPort::SetDevice(device::ComDevice& value) { device_ = &value; }
+
+void TCustomComPort::OpenDevice() {}
+
+void TCustomComPort::CloseDevice() {}
+
+void TCustomComPort::ApplySettings() {
+    ApplyBuffer();
+    ApplyDCB();
+    ApplyTimeouts();
+}
+
 void TCustomComPort::ApplyDCB() {}
 
 void TCustomComPort::ApplyTimeouts() {}

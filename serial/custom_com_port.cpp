@@ -3,12 +3,16 @@
 #include "serial/com_buffer.h"
 #include "serial/com_flow_control.h"
 #include "serial/com_parity.h"
+#include "serial/com_thread.h"
 #include "serial/com_timeouts.h"
+#include "serial/device/posix_com_device.h"
+#include "base/message_window.h"
 
 namespace cport {
 
 TCustomComPort::TCustomComPort(QObject* owner)
     : QObject(owner),
+      device_(&device::PosixComDevice::Instance()),
       parity_(std::make_unique<TComParity>(this)),
       flowControl_(std::make_unique<TComFlowControl>(this)),
       timeouts_(std::make_unique<TComTimeouts>(this)),

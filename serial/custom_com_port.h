@@ -18,8 +18,18 @@
 
 #include "base/text.h"
 #include "serial/com_types.h"
+#include "serial/device/comm_records.h"
+
+namespace tarvik {
+class MessageWindow;
+}
 
 namespace cport {
+
+namespace device {
+class ComDevice;
+}
+class TComThread;
 
 class TComBuffer;
 class TComFlowControl;
@@ -145,7 +155,38 @@ class TCustomComPort : public QObject {
     virtual void Open();
     virtual void Close();
 
+    // --- The device. The port calls nothing but this interface: the POSIX
+    // implementation unless another is given (tests give a fake). Not owned;
+    // it must outlive the port. Change it only while the port is closed.
+    device::ComDevice& Device() const { return *device_; }
+    void SetDevice(device::ComDevice& value);
+    // The open device; INVALID_HANDLE_VALUE whenever none is open.
+    device::ComHandle Handle() const { return handle_; }
+    // The event thread; exists only while the port is open with events.
+    TComThread* EventThread() const { return eventThread_.get(); }
+
+    // --- Transfers and line control (main thread).
+    // (declared by the transfer code)
+
   protected:
+    // --- Opening and closing steps.
+    virtual void OpenDevice();
+    virtual void CloseDevice();
+    // ApplyBuffer, ApplyDCB, ApplyTimeouts in this order; called by Open only.
+    virtual void ApplySettings();
+    void SetHandle(device::ComHandle value) { handle_ = value; }
+
+    // --- Event delivery: the steps that frame opening and closing, and the
+    // event thread with its notification window.
+    void ReportBeforeOpen();
+    void ReportAfterOpen();
+    void ReportBeforeClose();
+    void ReportAfterClose();
+    // Creates the notification window (smWindowSync) and the event thread
+    // when Events is not empty; DestroyEventThread stops and releases both.
+    void CreateEventThread();
+    void DestroyEventThread();
+
     // Hand one settings group to the device; each does nothing unless the
     // port is open and not loading. Raise EComPort 7, 8, 9 on refusal.
     virtual void ApplyDCB();
@@ -178,7 +219,8 @@ class TCustomComPort : public QObject {
     bool AppliesSettings() const { return connected_ && !loading_; }
 
   private:
-    friend class TComSettingsObject;  // its setters re-apply through the three below
+    friend class TComSettingsObject;
+    friend class TComThread;  // its setters re-apply through the three below
 
     // The setter rule's third step for each group.
     void ReapplyDCB();
@@ -187,6 +229,10 @@ class TCustomComPort : public QObject {
 
     bool connected_ = false;
     bool loading_ = false;
+    device::ComDevice* device_;
+    device::ComHandle handle_ = device::INVALID_HANDLE_VALUE;
+    std::unique_ptr<TComThread> eventThread_;
+    std::unique_ptr<tarvik::MessageWindow> notifyWindow_;
     TBaudRate baudRate_ = br9600;
     tarvik::Text port_ = "COM1";
     std::unique_ptr<TComParity> parity_;
