@@ -1,88 +1,15 @@
 // The port property selectors in a real QApplication on the offscreen
-// platform. The application catches handler errors in notify, as the
-// program's does, so a test can see an error leave the change path.
+// platform: item lists, linking, selection rules and the user's choices.
 
-#include "serial_controls/com_combo_box.h"
-
-#include <QApplication>
-#include <QListView>
 #include <QSignalSpy>
 #include <QTest>
 #include <memory>
-#include <string>
-#include <vector>
 
-#include "serial/com_error.h"
+#include "selector_test_support.h"
 #include "serial/com_flow_control.h"
 #include "serial/com_parity.h"
-#include "tests/serial/counting_port.h"
 
-namespace {
-
-using cport::TComComboBox;
-using cport::testutil::CountingPort;
-using Names = std::vector<tarvik::Text>;
-using Calls = std::vector<std::string>;
-
-class TestApplication : public QApplication {
-  public:
-    using QApplication::QApplication;
-
-    // Every EComPort that reached the application from a handler: code and message.
-    std::vector<std::pair<int, std::string>> errors;
-
-    bool notify(QObject* receiver, QEvent* event) override {
-        try {
-            return QApplication::notify(receiver, event);
-        } catch (const cport::EComPort& e) {
-            errors.emplace_back(e.ErrorCode(), e.what());
-        }
-        return false;
-    }
-};
-
-TestApplication* App() {
-    return static_cast<TestApplication*>(qApp);
-}
-
-const Names kSystemPorts{"ttyUSB0", "COM2", "COM1", "COM10"};  // sorted by the selector
-
-// A selector whose port list comes from kSystemPorts instead of the machine.
-std::unique_ptr<TComComboBox> MakeBox(cport::TComProperty property, cport::TCustomComPort* port,
-                                      bool autoApply = true) {
-    auto box = std::make_unique<TComComboBox>();
-    box->SetPortLister([](Names& ports) { ports = kSystemPorts; });
-    box->SetComProperty(property);
-    box->SetAutoApply(autoApply);
-    box->SetComPort(port);
-    return box;
-}
-
-QStringList Items(const QComboBox& box) {
-    QStringList items;
-    for (int i = 0; i < box.count(); ++i) items << box.itemText(i);
-    return items;
-}
-
-// The user moves to `index` with the keyboard, as from the closed list.
-void UserPicks(TComComboBox& box, int index) {
-    box.setCurrentIndex(index - 1);
-    QTest::keyClick(&box, Qt::Key_Down);
-    QCOMPARE(box.currentIndex(), index);
-}
-
-// The user opens the list and clicks an item, even the one already selected.
-void UserClicks(TComComboBox& box, int index) {
-    box.show();
-    box.showPopup();
-    QAbstractItemView* view = box.view();
-    QVERIFY(QTest::qWaitForWindowExposed(view->window()));
-    const QRect rect = view->visualRect(box.model()->index(index, 0));
-    QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, rect.center());
-    QTRY_VERIFY(!view->isVisible());
-}
-
-}  // namespace
+using namespace selectortest;
 
 class ComComboBoxTest : public QObject {
     Q_OBJECT
@@ -278,24 +205,6 @@ class ComComboBoxTest : public QObject {
         QCOMPARE(box->Selection().RememberedParity(), cport::prSpace);
         QCOMPARE(port.Parity().Bits(), cport::prNone);
         QCOMPARE(port.calls, Calls{});
-    }
-
-    // The reopen fails: the error leaves the change path for the
-    // application's handler, the choice stays, Changed is not raised.
-    void portErrorReachesTheApplication() {
-        CountingPort port;
-        port.OpenQuietly();
-        port.failOpen = true;
-        auto box = MakeBox(cport::cpPort, &port);
-        QSignalSpy changed(box.get(), &TComComboBox::Changed);
-        UserPicks(*box, 3);
-        QCOMPARE(App()->errors.size(), std::size_t(1));
-        QCOMPARE(App()->errors[0].first, int(cport::ecOpen));
-        QCOMPARE(box->Text(), tarvik::Text("ttyUSB0"));
-        QCOMPARE(box->Selection().RememberedPort(), tarvik::Text("ttyUSB0"));
-        QCOMPARE(port.Port(), tarvik::Text("ttyUSB0"));
-        QVERIFY(!port.Connected());
-        QCOMPARE(changed.count(), 0);
     }
 
     void enumerationErrorLeavesTheListEmpty() {
