@@ -1,5 +1,7 @@
 #include "serial_controls/com_combo_box.h"
 
+#include "base/main_thread.h"
+
 #include "serial/custom_com_port.h"
 #include "serial_controls/item_text.h"
 
@@ -65,9 +67,15 @@ void TComComboBox::SetPortLister(TPortLister lister) {
 }
 
 void TComComboBox::Change() {
-    // An error from the port's setter leaves here on purpose: it reaches the
-    // application's error handler, and Changed is not raised for this choice.
-    select_->SelectValue(Text());
+    // An error from the port's setter goes to the application's error handler,
+    // and Changed is not raised for this choice. It is handed on rather than
+    // thrown: Qt's widget frames below us carry no exception clean-ups.
+    try {
+        select_->SelectValue(Text());
+    } catch (...) {
+        tarvik::PassToEventLoop(std::current_exception());
+        return;
+    }
     emit Changed();
 }
 
