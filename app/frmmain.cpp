@@ -5,6 +5,7 @@
 #include <QTabWidget>
 
 #include "app/executable_dir.h"
+#include "app/guarded.h"
 #include "app/image_control.h"
 #include "app/pictures.h"
 
@@ -19,14 +20,16 @@ Tfrmmain::Tfrmmain(QWidget* parent) : QWidget(parent) {
 Tfrmmain::~Tfrmmain() = default;
 
 void Tfrmmain::ConnectHandlers() {
-    connect(BitBtn4, &QPushButton::clicked, this, &Tfrmmain::BitBtn4Click);
-    connect(BitBtn5, &QPushButton::clicked, this, &Tfrmmain::BitBtn5Click);
-    connect(BitBtn6, &QPushButton::clicked, this, &Tfrmmain::BitBtn6Click);
-    connect(BitBtn7, &QPushButton::clicked, this, &Tfrmmain::BitBtn7Click);
-    connect(BitBtn8, &QPushButton::clicked, this, &Tfrmmain::BitBtn8Click);
-    connect(PageControl1, &QTabWidget::currentChanged, this, &Tfrmmain::PageControl1Change);
-    connect(PageControl1, &QTabWidget::currentChanged, this, &Tfrmmain::LoadPagePictures);
-    connect(Image5, &TImage::Click, this, &Tfrmmain::Image5Click);
+    connect(BitBtn4, &QPushButton::clicked, this, Guarded(this, &Tfrmmain::BitBtn4Click));
+    connect(BitBtn5, &QPushButton::clicked, this, Guarded(this, &Tfrmmain::BitBtn5Click));
+    connect(BitBtn6, &QPushButton::clicked, this, Guarded(this, &Tfrmmain::BitBtn6Click));
+    connect(BitBtn7, &QPushButton::clicked, this, Guarded(this, &Tfrmmain::BitBtn7Click));
+    connect(BitBtn8, &QPushButton::clicked, this, Guarded(this, &Tfrmmain::BitBtn8Click));
+    connect(PageControl1, &QTabWidget::currentChanged, this,
+            Guarded(this, &Tfrmmain::PageControl1Change));
+    connect(PageControl1, &QTabWidget::currentChanged, this,
+            Guarded(this, &Tfrmmain::LoadPagePictures));
+    connect(Image5, &TImage::Click, this, Guarded(this, &Tfrmmain::Image5Click));
 }
 
 void Tfrmmain::FormCreate() {

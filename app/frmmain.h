@@ -6,6 +6,8 @@
 //   frmmain_layout.cpp    every control with its place, caption, state and tab order
 //   frmmain_checksum.cpp  SUM and BCC
 //   frmmain_programs.cpp  Cal and Notepad
+// Handlers are connected through Guarded (app/guarded.h), so that an error
+// they raise goes straight to the default error handler.
 // Owned by main(); the window owns every control (QObject parent).
 // Main thread only, like every widget.
 
