@@ -1,11 +1,17 @@
 // The program started with a German LANG on a machine where that locale is
 // not installed still finds its German catalog for Qt's own texts.
 
+#include "base/translation.h"
+
+#include <QAbstractButton>
+#include <QMessageBox>
 #include <QProcess>
 #include <QProcessEnvironment>
 #include <clocale>
 
+#include "app/executable_dir.h"
 #include "app_test.h"
+#include "base/qt_translator.h"
 
 namespace tarvik {
 
@@ -37,6 +43,28 @@ class TranslationTest : public QObject {
         QVERIFY2(help.contains(QStringLiteral("Optionen:")), qPrintable(help));
         QVERIFY2(help.contains(QStringLiteral("Zeigt die Versionsinformationen an.")),
                  qPrintable(help));
+    }
+
+    // In this process: Qt's own button texts come from the "default" catalog.
+    void qtTextsPassThroughTheCatalog() {
+        qputenv("LANG", "de_DE.UTF-8");
+        qunsetenv("LANGUAGE");
+        qunsetenv("LC_ALL");
+        qunsetenv("LC_MESSAGES");
+        InitTranslation(ExecutableDir() + "/locale");
+        GettextTranslator translator;
+        QVERIFY(!translator.isEmpty());
+        QVERIFY(translator.translate("QPlatformTheme", "no such text").isNull());
+        QVERIFY(QCoreApplication::installTranslator(&translator));
+
+        QMessageBox box(QMessageBox::Information, QStringLiteral("t"), QStringLiteral("x"),
+                        QMessageBox::Ok | QMessageBox::Cancel);
+        QCOMPARE(box.button(QMessageBox::Cancel)->text(), QStringLiteral("Abbrechen"));
+        QCOMPARE(QCoreApplication::translate("QLineEdit", "&Paste"),
+                 QStringLiteral("Einf&\u00FCgen"));
+        QCOMPARE(QCoreApplication::translate("QFileDialog", "Not in the catalog"),
+                 QStringLiteral("Not in the catalog"));
+        QCoreApplication::removeTranslator(&translator);
     }
 
     void untranslatedLanguageKeepsTheOriginal() {
