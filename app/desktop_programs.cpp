@@ -1,0 +1,32 @@
+#include "app/desktop_programs.h"
+
+#include <QProcess>
+#include <QStandardPaths>
+#include <array>
+
+namespace tarvik {
+
+namespace {
+
+constexpr std::array kCalculatorNames{"gnome-calculator", "kcalc",     "galculator",
+                                      "qalculate-gtk",    "mate-calc", "xcalc"};
+constexpr std::array kTextEditorNames{
+    "gnome-text-editor", "gedit",  "kate", "kwrite", "mousepad", "pluma", "xed",
+    "featherpad",        "leafpad"};
+
+}  // namespace
+
+const std::span<const char* const> kCalculators{kCalculatorNames};
+const std::span<const char* const> kTextEditors{kTextEditorNames};
+
+bool StartFirstFound(std::span<const char* const> programs) {
+    for (const char* name : programs) {
+        const QString path = QStandardPaths::findExecutable(QString::fromLatin1(name));
+        if (path.isEmpty())
+            continue;
+        return QProcess::startDetached(path, {});
+    }
+    return false;
+}
+
+}  // namespace tarvik

@@ -1,0 +1,86 @@
+#include "app/frmmain.h"
+
+#include <QLabel>
+#include <QPushButton>
+#include <QTabWidget>
+
+#include "app/executable_dir.h"
+#include "app/guarded.h"
+#include "app/image_control.h"
+#include "app/pictures.h"
+
+namespace tarvik {
+
+Tfrmmain::Tfrmmain(QWidget* parent) : QWidget(parent) {
+    BuildLayout();
+    ConnectHandlers();
+    FormCreate();
+}
+
+Tfrmmain::~Tfrmmain() = default;
+
+void Tfrmmain::ConnectHandlers() {
+    connect(BitBtn4, &QPushButton::clicked, this, Guarded(this, &Tfrmmain::BitBtn4Click));
+    connect(BitBtn5, &QPushButton::clicked, this, Guarded(this, &Tfrmmain::BitBtn5Click));
+    connect(BitBtn6, &QPushButton::clicked, this, Guarded(this, &Tfrmmain::BitBtn6Click));
+    connect(BitBtn7, &QPushButton::clicked, this, Guarded(this, &Tfrmmain::BitBtn7Click));
+    connect(BitBtn8, &QPushButton::clicked, this, Guarded(this, &Tfrmmain::BitBtn8Click));
+    connect(PageControl1, &QTabWidget::currentChanged, this,
+            Guarded(this, &Tfrmmain::PageControl1Change));
+    connect(PageControl1, &QTabWidget::currentChanged, this,
+            Guarded(this, &Tfrmmain::LoadPagePictures));
+    connect(Image5, &TImage::Click, this, Guarded(this, &Tfrmmain::Image5Click));
+}
+
+void Tfrmmain::FormCreate() {
+    tempList = new QListWidget(this);
+    tempList->setObjectName(QStringLiteral("tempList"));
+    tempList->setVisible(false);
+    LastPath = QString::fromStdString(ExecutableDir()) + QLatin1Char('/');
+    PageControl1Change();
+    BitBtn8Click();
+}
+
+void Tfrmmain::BitBtn8Click() {
+    QListWidget* const logs[] = {RX1, RX2, RX3, RX4};
+    for (auto* log : logs) log->clear();
+    for (auto* log : logs) log->addItem(QString());
+}
+
+void Tfrmmain::PageControl1Change() {
+    const QWidget* page = PageControl1->currentWidget();
+    if (page == TabSheet1) {
+        ActiveLog = RX1;
+    } else if (page == TabSheet2) {
+        ActiveLog = RX2;
+    } else if (page == TabSheet3) {
+        ActiveLog = RX3;
+    } else if (page == TabSheet4) {
+        ActiveLog = RX4;
+    }
+    // Other pages leave ActiveLog alone: arrivals keep going to the log shown last.
+}
+
+void Tfrmmain::LoadPagePictures() {
+    // The code tables are the largest pictures; decoding them only when their
+    // page is first shown keeps start-up quick and the idle window small.
+    const QWidget* page = PageControl1->currentWidget();
+    if (page == TabSheet5 && Image1->pixmap().isNull()) {
+        Image1->setPixmap(LoadPicture("ascii"));
+    } else if (page == TabSheet6 && Image2->pixmap().isNull()) {
+        Image2->setPixmap(LoadPicture("ascii_extend"));
+    }
+}
+
+void Tfrmmain::Image5Click() {
+    Image5->Tag += 1;
+    if (Image5->Tag != 5)
+        return;
+    Image5->setVisible(false);
+    Label20->setVisible(true);
+    Label20->move(30, Label20->y());
+    Label20->resize(150, 176);
+    Label20->raise();
+}
+
+}  // namespace tarvik

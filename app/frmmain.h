@@ -1,0 +1,117 @@
+#pragma once
+// The program's one window. Controls keep the generic names they have in the
+// window's description (BitBtn1..8, RX1..4, ...); each concern lives in a
+// source file of its own:
+//   frmmain.cpp           creation, Clear all, page change, the About picture
+//   frmmain_layout.cpp    every control with its place, caption, state and tab order
+//   frmmain_checksum.cpp  SUM and BCC
+//   frmmain_programs.cpp  Cal and Notepad
+// Handlers are connected through Guarded (app/guarded.h), so that an error
+// they raise goes straight to the default error handler.
+// Owned by main(); the window owns every control (QObject parent).
+// Main thread only, like every widget.
+
+#include <QListWidget>
+#include <QString>
+#include <QWidget>
+#include <string>
+
+class QCheckBox;
+class QComboBox;
+class QFrame;
+class QLabel;
+class QLineEdit;
+class QPlainTextEdit;
+class QPushButton;
+class QRadioButton;
+class QScrollArea;
+class QTabWidget;
+class QTimer;
+
+namespace tarvik {
+
+class TImage;
+
+class Tfrmmain : public QWidget {
+    Q_OBJECT
+
+  public:
+    explicit Tfrmmain(QWidget* parent = nullptr);
+    ~Tfrmmain() override;
+
+    // --- top row ---
+    // The left part, x 20..271, is kept free for the three port selectors
+    // (tab orders 0..2), which come with the port object C1.
+    QLabel* Image3 = nullptr;        // 16 x 16 picture beside the timer box
+    QCheckBox* CheckBox1 = nullptr;  // "&Timer(ms):", unticked
+    QLineEdit* Edit1 = nullptr;      // timer interval in ms, "300"
+    QCheckBox* CheckBox2 = nullptr;  // "ASC&II", ticked
+
+    // --- button row ---
+    QPushButton* BitBtn2 = nullptr;  // "&Start", enabled
+    QPushButton* BitBtn3 = nullptr;  // "Sto&p", disabled; Esc presses it while enabled
+    QPushButton* BitBtn1 = nullptr;  // "S&end", disabled
+    QPushButton* BitBtn4 = nullptr;  // "SU&M"
+    QPushButton* BitBtn5 = nullptr;  // "&BCC"
+    QPushButton* BitBtn6 = nullptr;  // "&Cal"
+    QPushButton* BitBtn7 = nullptr;  // "&Notepad"
+    QPushButton* BitBtn8 = nullptr;  // "Clear &all"
+
+    // --- command line and history ---
+    QRadioButton* RadioButton1 = nullptr;  // command source: the command line (selected)
+    QComboBox* ComboBox1 = nullptr;        // the command line, editable, empty list
+    QRadioButton* RadioButton2 = nullptr;  // command source: the history
+    QListWidget* TX1 = nullptr;            // send history, newest first
+
+    // --- pages ---
+    QTabWidget* PageControl1 = nullptr;
+    QWidget* TabSheet1 = nullptr;  // "Rx &1"
+    QWidget* TabSheet2 = nullptr;  // "Rx &2"
+    QWidget* TabSheet3 = nullptr;  // "Rx &3"
+    QWidget* TabSheet4 = nullptr;  // "Rx &4"
+    QWidget* TabSheet5 = nullptr;  // "ASCII"
+    QWidget* TabSheet6 = nullptr;  // "ASCII Extend"
+    QWidget* TabSheet7 = nullptr;  // "Help"
+    QWidget* TabSheet8 = nullptr;  // "About"
+    QListWidget* RX1 = nullptr;    // extended selection
+    QListWidget* RX2 = nullptr;
+    QListWidget* RX3 = nullptr;
+    QListWidget* RX4 = nullptr;
+    QScrollArea* ScrollBox1 = nullptr;
+    QLabel* Image1 = nullptr;  // code table 0..127, decoded when its page is first shown
+    QScrollArea* ScrollBox2 = nullptr;
+    QLabel* Image2 = nullptr;         // code table 128..255, likewise
+    QPlainTextEdit* Memo1 = nullptr;  // the help text, read-only
+    QFrame* Panel1 = nullptr;         // the About page
+    QLabel* Label1 = nullptr;         // "Tarvik 2"
+    TImage* Image5 = nullptr;         // clicked five times, shows Label20
+    QLabel* Label3 = nullptr;         // credit line
+    QLabel* Label2 = nullptr;         // ownership notice along the bottom edge
+    QLabel* Label20 = nullptr;        // the hidden picture, invisible at start
+
+    QTimer* T1 = nullptr;  // the repeat timer: disabled, 100 ms
+
+    // --- the window's own state ---
+    QListWidget* ActiveLog = nullptr;  // the receive log arrivals go into: RX1..RX4
+    QString LastPath;                  // directory of the executable (ending in "/"), later
+                                       // the last file loaded or saved
+    QListWidget* tempList = nullptr;   // hidden; the log menu's internal clipboard
+
+    // Handlers. They raise on failure; the application's default error handler shows it.
+    void FormCreate();
+    void BitBtn4Click();  // SUM
+    void BitBtn5Click();  // BCC
+    void BitBtn6Click();  // Cal
+    void BitBtn7Click();  // Notepad
+    void BitBtn8Click();  // Clear all
+    void PageControl1Change();
+    void Image5Click();
+
+  private:
+    void BuildLayout();
+    void ConnectHandlers();
+    void LoadPagePictures();  // the code tables, on first showing of their page
+    void SetCommandLine(const std::string& text);
+};
+
+}  // namespace tarvik

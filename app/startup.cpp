@@ -1,0 +1,93 @@
+#include "app/startup.h"
+
+#include <cxxabi.h>
+
+#include <QCommandLineParser>
+#include <QCoreApplication>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <string>
+#include <typeinfo>
+
+#include "app/application.h"
+#include "app/executable_dir.h"
+#include "app/frmmain.h"
+#include "app/qt_message_box.h"
+#include "app/startup_probe.h"
+#include "base/message_box.h"
+#include "base/qt_translator.h"
+#include "base/translation.h"
+
+namespace tarvik {
+
+namespace {
+
+bool AsksForInformation(int argc, char** argv) {
+    for (int i = 1; i < argc; ++i) {
+        for (const char* option : {"-h", "--help", "--help-all", "-v", "--version"}) {
+            if (std::strcmp(argv[i], option) == 0)
+                return true;
+        }
+    }
+    return false;
+}
+
+// --help and --version answer on the terminal without needing a display.
+// QCommandLineParser's texts are Qt's own and pass through the catalogs.
+[[noreturn]] void AnswerInformation(int argc, char** argv) {
+    QCoreApplication core(argc, argv);
+    core.setApplicationName(QStringLiteral("tarvik2"));
+    core.setApplicationVersion(QStringLiteral("2.0"));
+    GettextTranslator translator;
+    QCoreApplication::installTranslator(&translator);
+    QCommandLineParser parser;
+    parser.setApplicationDescription(QStringLiteral("Tarvik 2, a serial line test terminal"));
+    parser.addHelpOption();
+    parser.addVersionOption();
+    parser.process(core);  // prints and exits
+    std::exit(0);
+}
+
+std::string ClassName(const std::exception& error) {
+    int status = 0;
+    std::unique_ptr<char, decltype(&std::free)> name(
+        abi::__cxa_demangle(typeid(error).name(), nullptr, nullptr, &status), &std::free);
+    return status == 0 && name ? name.get() : typeid(error).name();
+}
+
+}  // namespace
+
+int RunTarvik(int argc, char** argv) {
+    InitTranslation(ExecutableDir() + "/locale");
+
+    // ---- Serial port component start-up goes here: it registers "cport" as
+    // ---- a resource domain and translates its error table. It must run after
+    // ---- InitTranslation and before anything can raise one of its errors.
+
+    if (AsksForInformation(argc, argv))
+        AnswerInformation(argc, argv);
+
+    TApplication app(argc, argv);
+    GettextTranslator translator;
+    QCoreApplication::installTranslator(&translator);
+    InstallQtMessageBox();
+
+    std::unique_ptr<Tfrmmain> window;
+    try {
+        window = std::make_unique<Tfrmmain>();
+    } catch (const std::exception& error) {
+        // The window could not be built: there is no message loop to show the
+        // error yet, so it is shown here and the program ends.
+        ShowMessageBox({.text = "Exception " + ClassName(error) + ": " + error.what(),
+                        .caption = "Application Error",
+                        .icon = MessageIcon::Error,
+                        .hasOwner = false});
+        return 1;
+    }
+    window->show();
+    WatchFirstShow(window.get());
+    return app.exec();
+}
+
+}  // namespace tarvik
