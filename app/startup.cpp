@@ -18,6 +18,7 @@
 #include "base/message_box.h"
 #include "base/qt_translator.h"
 #include "base/translation.h"
+#include "serial/com_error.h"
 
 namespace tarvik {
 
@@ -61,9 +62,9 @@ std::string ClassName(const std::exception& error) {
 int RunTarvik(int argc, char** argv) {
     InitTranslation(ExecutableDir() + "/locale");
 
-    // ---- Serial port component start-up goes here: it registers "cport" as
-    // ---- a resource domain and translates its error table. It must run after
-    // ---- InitTranslation and before anything can raise one of its errors.
+    // The port component's messages: "cport" joins the resource domains and
+    // its error table is translated, before anything can raise one of them.
+    cport::InitComPortMessages();
 
     if (AsksForInformation(argc, argv))
         AnswerInformation(argc, argv);
