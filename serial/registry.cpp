@@ -153,6 +153,10 @@ void TRegistry::WriteBinaryData(std::string_view name, std::string_view bytes) {
 }
 
 tarvik::Text TRegistry::ReadString(std::string_view name) const {
+    // Without a key there is nothing to be absent from: an empty text here
+    // would quietly wipe the settings of a caller that forgot OpenKey.
+    if (!keyOpen_)
+        throw ERegistryException::ForValue(kRegGetDataFailed, name, "no key is open");
     auto found = values_.find(name);
     if (found == values_.end() || found->second.data.empty())
         return {};
@@ -163,6 +167,8 @@ tarvik::Text TRegistry::ReadString(std::string_view name) const {
 }
 
 std::int32_t TRegistry::ReadInteger(std::string_view name) const {
+    if (!keyOpen_)
+        throw ERegistryException::ForValue(kRegGetDataFailed, name, "no key is open");
     auto found = values_.find(name);
     if (found == values_.end() || found->second.data.size() > 4)
         throw ERegistryException::ForValue(kRegGetDataFailed, name);

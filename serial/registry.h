@@ -56,7 +56,7 @@ class TRegistry {
     // Opens an existing key so that every write fails; false when it or the
     // store file does not exist. Throws as OpenKey.
     bool OpenKeyReadOnly(std::string_view key);
-    // Forgets the open key; later reads find nothing and writes fail.
+    // Forgets the open key; until the next OpenKey every read and write fails.
     void CloseKey();
     bool HasCurrentKey() const { return keyOpen_; }
     // The open key's path, normalised ("Software\Tarvik2\C1").
@@ -77,13 +77,14 @@ class TRegistry {
     // Writes the bytes as a REG_BINARY value. Throws as WriteString.
     void WriteBinaryData(std::string_view name, std::string_view bytes);
 
-    // An absent or empty value gives the empty text; a REG_SZ or
+    // With no key open, throws ERegistryException "Failed to get data for
+    // '<name>'". An absent or empty value gives the empty text; a REG_SZ or
     // REG_EXPAND_SZ value its text up to the first NUL; any other type
     // throws ERegistryException "Invalid data type for '<name>'".
     tarvik::Text ReadString(std::string_view name) const;
-    // Throws ERegistryException "Failed to get data for '<name>'" when the
-    // value is absent or longer than 4 bytes, and "Invalid data type for
-    // '<name>'" when it is not a REG_DWORD.
+    // Throws ERegistryException "Failed to get data for '<name>'" when no
+    // key is open or the value is absent or longer than 4 bytes, and
+    // "Invalid data type for '<name>'" when it is not a REG_DWORD.
     std::int32_t ReadInteger(std::string_view name) const;
 
   private:

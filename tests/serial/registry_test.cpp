@@ -136,6 +136,7 @@ TEST(Registry, WritesThatCannotHappenFailWithTheValueName) {
     reg.CloseKey();
     EXPECT_EQ(RegistryError([&] { reg.WriteString("Port", "x"); }),
               "Failed to set data for 'Port'");
+    EXPECT_EQ(RegistryError([&] { reg.ReadString("Port"); }), "Failed to get data for 'Port'");
 }
 
 TEST(Registry, DamagedOrForeignStoreIsRefusedOnOpening) {
