@@ -36,6 +36,8 @@ class TComFlowControl;
 class TComParity;
 class TComSettingsObject;
 class TComTimeouts;
+class TIniFile;
+class TRegistry;
 
 class TCustomComPort : public QObject {
     Q_OBJECT
@@ -116,6 +118,18 @@ class TCustomComPort : public QObject {
     // The groups settings storage writes and reads; stored only.
     TStoredGroups StoredGroups() const { return storedGroups_; }
     void SetStoredGroups(TStoredGroups value) { storedGroups_ = value; }
+
+    // --- Settings storage (com_storage.cpp): the keys of the groups in
+    // StoredGroups, written to or read from a store the caller has opened
+    // and closes. The ini section is the component name (objectName).
+    // Loading applies each key through its ordinary setter before reading
+    // the next, so an open port reacts as each setter says; the ini file is
+    // checked whole before the first key is applied. Errors of the store
+    // (ERegistryException, EIniFileError) and of the setters propagate.
+    virtual void StoreRegistry(TRegistry& Reg);
+    virtual void StoreIniFile(TIniFile& IniFile);
+    virtual void LoadRegistry(TRegistry& Reg);
+    virtual void LoadIniFile(TIniFile& IniFile);
 
     // --- Event handlers, all unset at first; called on the thread SyncMethod names.
     const TNotifyEvent& OnAfterOpen() const { return onAfterOpen_; }
