@@ -187,10 +187,11 @@ int main(int argc, char** argv) {
                     portMb.back());
     }
     const double rawT = Median(rawMb), portT = Median(portMb);
-    std::printf("\n32 MiB stream from tarvik-sim, every byte checked, %d rounds each, "
-                "alternating (median)\n",
-                rounds);
-    std::printf("  throughput   raw %8.1f MB/s   port ReadText %8.1f MB/s   port/raw %.2f\n",
-                rawT, portT, portT / rawT);
+    std::printf(
+        "\n32 MiB stream from tarvik-sim, every byte checked, %d rounds each, "
+        "alternating (median)\n",
+        rounds);
+    std::printf("  throughput   raw %8.1f MB/s   port ReadText %8.1f MB/s   port/raw %.2f\n", rawT,
+                portT, portT / rawT);
     return 0;
 }

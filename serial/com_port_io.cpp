@@ -108,8 +108,7 @@ std::int32_t TCustomComPort::BeginRead(void* Buffer, std::int32_t Count, TPendin
     return static_cast<std::int32_t>(read);
 }
 
-std::int32_t TCustomComPort::BeginReadText(tarvik::Text& Text, std::int32_t Count,
-                                           TPendingIo* Io) {
+std::int32_t TCustomComPort::BeginReadText(tarvik::Text& Text, std::int32_t Count, TPendingIo* Io) {
     // Zeros rather than what the text held: on a short read only the bytes
     // received count, and nothing stale is ever handed back.
     Text.assign(Count > 0 ? static_cast<std::size_t>(Count) : 0, '\0');
@@ -200,9 +199,10 @@ TComErrors TCustomComPort::ReadLineErrors() {
     static constexpr struct {
         std::uint32_t bit;
         TComError error;
-    } kErrors[] = {{CE_FRAME, ceFrame},   {CE_RXPARITY, ceRxParity}, {CE_OVERRUN, ceOverrun},
-                   {CE_BREAK, ceBreak},   {CE_IOE, ceIO},            {CE_MODE, ceMode},
-                   {CE_RXOVER, ceRxOver}, {CE_TXFULL, ceTxFull}};
+    } kErrors[] = {{CE_FRAME, ceFrame},     {CE_RXPARITY, ceRxParity},
+                   {CE_OVERRUN, ceOverrun}, {CE_BREAK, ceBreak},
+                   {CE_IOE, ceIO},          {CE_MODE, ceMode},
+                   {CE_RXOVER, ceRxOver},   {CE_TXFULL, ceTxFull}};
     TComErrors errors;
     for (const auto& entry : kErrors) {
         if ((word & entry.bit) != 0)

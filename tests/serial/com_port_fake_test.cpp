@@ -42,7 +42,7 @@ class PortOverFake : public testing::Test {
     // The calls that open, configure, abort and close; the modem-line queries
     // the open and close reports make are left out.
     Calls LineCalls() const {
-        static const std::vector<std::string> kept{"CreateFileA", "SetupComm", "SetCommState",
+        static const std::vector<std::string> kept{"CreateFileA",     "SetupComm", "SetCommState",
                                                    "SetCommTimeouts", "PurgeComm", "CloseHandle"};
         Calls out;
         for (const std::string& call : fake.Calls()) {
@@ -72,8 +72,7 @@ TEST_F(PortOverFake, OpenHandsOverBufferLineAndTimeoutsInOrder) {
     EXPECT_TRUE(port.Connected());
     EXPECT_NE(port.Handle(), device::INVALID_HANDLE_VALUE);
     EXPECT_EQ(fake.OpenedName(), "COM7");
-    EXPECT_EQ(LineCalls(), (Calls{"CreateFileA(COM7)", "SetupComm(1024,1024)",
-                                  "SetCommState(9600)",
+    EXPECT_EQ(LineCalls(), (Calls{"CreateFileA(COM7)", "SetupComm(1024,1024)", "SetCommState(9600)",
                                   "SetCommTimeouts(4294967295,0,0,100,1000)"}));
     const device::DCB sent = fake.LastDcb();
     const device::DCB built = BuildDCB(port);
@@ -219,8 +218,7 @@ INSTANTIATE_TEST_SUITE_P(
     EverySetter, SettingChange,
     testing::Values(
         Change{"BaudRate", [](TComPort& p) { p.SetBaudRate(br115200); }, "SetCommState"},
-        Change{"CustomBaudRate", [](TComPort& p) { p.SetCustomBaudRate(250000); },
-               "SetCommState"},
+        Change{"CustomBaudRate", [](TComPort& p) { p.SetCustomBaudRate(250000); }, "SetCommState"},
         Change{"StopBits", [](TComPort& p) { p.SetStopBits(sbTwoStopBits); }, "SetCommState"},
         Change{"DataBits", [](TComPort& p) { p.SetDataBits(dbSeven); }, "SetCommState"},
         Change{"DiscardNull", [](TComPort& p) { p.SetDiscardNull(true); }, "SetCommState"},
@@ -234,15 +232,15 @@ INSTANTIATE_TEST_SUITE_P(
                    p.SetParity(other);
                },
                "SetCommState"},
-        Change{"FlowControlPreset",
-               [](TComPort& p) { p.FlowControl().SetFlowControl(fcHardware); }, "SetCommState"},
+        Change{"FlowControlPreset", [](TComPort& p) { p.FlowControl().SetFlowControl(fcHardware); },
+               "SetCommState"},
         Change{"ControlDTR", [](TComPort& p) { p.FlowControl().SetControlDTR(dtrEnable); },
                "SetCommState"},
         Change{"XonChar", [](TComPort& p) { p.FlowControl().SetXonChar('A'); }, "SetCommState"},
         Change{"ReadInterval", [](TComPort& p) { p.Timeouts().SetReadInterval(200); },
                "SetCommTimeouts"},
-        Change{"WriteTotalConstant",
-               [](TComPort& p) { p.Timeouts().SetWriteTotalConstant(5); }, "SetCommTimeouts"},
+        Change{"WriteTotalConstant", [](TComPort& p) { p.Timeouts().SetWriteTotalConstant(5); },
+               "SetCommTimeouts"},
         Change{"TimeoutsObject",
                [](TComPort& p) {
                    TComTimeouts other;
@@ -370,23 +368,22 @@ void ReadTextSome(TComPort& p) {
 
 INSTANTIATE_TEST_SUITE_P(
     EveryCode, FailureCode,
-    testing::Values(
-        Failure{"WriteStart", "WriteFile", EIO, WriteSome, ecWrite},
-        Failure{"WriteResult", "GetOverlappedResult", ECONNRESET, WriteSome, ecWrite},
-        Failure{"WriteWait", "WaitForSingleObject", EINVAL, WriteSome, ecWrite},
-        Failure{"ReadStart", "ReadFile", EIO, ReadSome, ecRead},
-        Failure{"ReadTextStart", "ReadFile", ENXIO, ReadTextSome, ecRead},
-        Failure{"ReadResult", "GetOverlappedResult", ECONNRESET, ReadTextSome, ecRead},
-        Failure{"ReadWait", "WaitForSingleObject", EINVAL, ReadTextSome, ecRead},
-        Failure{"AfterReadQuery", "ClearCommError", EIO, ReadTextSome, ecClearError},
-        Failure{"NoRecord", "CreateEventA", EMFILE, WriteSome, ecAsyncStatus},
-        Failure{"Abort", "PurgeComm", EIO, [](TComPort& p) { p.AbortIo(); }, ecPurge},
-        Failure{"BytesWaiting", "ClearCommError", EIO,
-                [](TComPort& p) { p.BytesWaiting(); }, ecClearError},
-        Failure{"ReadLineErrors", "ClearCommError", EIO,
-                [](TComPort& p) { p.ReadLineErrors(); }, ecClearError},
-        Failure{"ModemSignals", "GetCommModemStatus", EIO,
-                [](TComPort& p) { p.ModemSignals(); }, ecModemStatus}),
+    testing::Values(Failure{"WriteStart", "WriteFile", EIO, WriteSome, ecWrite},
+                    Failure{"WriteResult", "GetOverlappedResult", ECONNRESET, WriteSome, ecWrite},
+                    Failure{"WriteWait", "WaitForSingleObject", EINVAL, WriteSome, ecWrite},
+                    Failure{"ReadStart", "ReadFile", EIO, ReadSome, ecRead},
+                    Failure{"ReadTextStart", "ReadFile", ENXIO, ReadTextSome, ecRead},
+                    Failure{"ReadResult", "GetOverlappedResult", ECONNRESET, ReadTextSome, ecRead},
+                    Failure{"ReadWait", "WaitForSingleObject", EINVAL, ReadTextSome, ecRead},
+                    Failure{"AfterReadQuery", "ClearCommError", EIO, ReadTextSome, ecClearError},
+                    Failure{"NoRecord", "CreateEventA", EMFILE, WriteSome, ecAsyncStatus},
+                    Failure{"Abort", "PurgeComm", EIO, [](TComPort& p) { p.AbortIo(); }, ecPurge},
+                    Failure{"BytesWaiting", "ClearCommError", EIO,
+                            [](TComPort& p) { p.BytesWaiting(); }, ecClearError},
+                    Failure{"ReadLineErrors", "ClearCommError", EIO,
+                            [](TComPort& p) { p.ReadLineErrors(); }, ecClearError},
+                    Failure{"ModemSignals", "GetCommModemStatus", EIO,
+                            [](TComPort& p) { p.ModemSignals(); }, ecModemStatus}),
     [](const auto& row) { return row.param.name; });
 
 TEST_F(PortOverFake, TransfersOnAClosedPortFailWithTheSystemsNumber) {
@@ -494,8 +491,7 @@ TEST_F(PortOverFake, ReadLineErrorsMapsTheWordAndHonoursParityCheck) {
         {CE_FRAME | CE_RXPARITY | CE_OVERRUN, true, {ceFrame, ceRxParity, ceOverrun}},
         {CE_FRAME | CE_RXPARITY | CE_OVERRUN, false, {ceFrame, ceOverrun}},
         {0x0020 | 0x0040 | 0x0080 | 0x0200 | 0x0800 | 0x1000, true, {}},  // not reported
-        {0xFFFF, true,
-         {ceFrame, ceRxParity, ceOverrun, ceBreak, ceIO, ceMode, ceRxOver, ceTxFull}},
+        {0xFFFF, true, {ceFrame, ceRxParity, ceOverrun, ceBreak, ceIO, ceMode, ceRxOver, ceTxFull}},
     };
     OpenPort();
     for (const LineErrorCase& c : cases) {

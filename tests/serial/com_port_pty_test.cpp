@@ -22,15 +22,13 @@ using Calls = std::vector<std::string>;
 
 std::string EveryByte() {
     std::string bytes(256, '\0');
-    for (int i = 0; i < 256; ++i)
-        bytes[static_cast<std::size_t>(i)] = static_cast<char>(i);
+    for (int i = 0; i < 256; ++i) bytes[static_cast<std::size_t>(i)] = static_cast<char>(i);
     return bytes;
 }
 
 std::string Pattern(std::size_t size) {
     std::string bytes(size, '\0');
-    for (std::size_t i = 0; i < size; ++i)
-        bytes[i] = static_cast<char>(i % 251);
+    for (std::size_t i = 0; i < size; ++i) bytes[i] = static_cast<char>(i % 251);
     return bytes;
 }
 

@@ -56,16 +56,18 @@ TEST(DcbBuilder, RecordLayoutIsTheContractsOne) {
 TEST(DcbBuilder, InitialSettingsGiveTheWholeBlock) {
     TComPort port;
     const Raw raw(BuildDCB(port));
+    // clang-format off
     const std::uint8_t expected[28] = {
-        28,   0,    0, 0,      // DCBlength
-        0x80, 0x25, 0, 0,      // 9600
-        0x01, 0,    0, 0,      // fBinary only
-        0,    0,               // wReserved
-        0,    1,               // XonLim 256
-        0,    1,               // XoffLim 256
-        8,    0,    0,         // 8 data bits, no parity, one stop bit
-        0x11, 0x13, 0, 0, 0,   // XON, XOFF, ErrorChar, EofChar, EvtChar
-        0,    0};              // wReserved1
+        28, 0, 0, 0,           // DCBlength
+        0x80, 0x25, 0, 0,      // BaudRate 9600
+        0x01, 0, 0, 0,         // flags: fBinary only
+        0, 0,                  // wReserved
+        0, 1,                  // XonLim 256
+        0, 1,                  // XoffLim 256
+        8, 0, 0,               // 8 data bits, no parity, one stop bit
+        0x11, 0x13, 0, 0, 0,   // XonChar, XoffChar, ErrorChar, EofChar, EvtChar
+        0, 0};                 // wReserved1
+    // clang-format on
     for (std::size_t i = 0; i < sizeof expected; ++i)
         EXPECT_EQ(raw.bytes[i], expected[i]) << "offset " << i;
 }
@@ -115,22 +117,20 @@ INSTANTIATE_TEST_SUITE_P(
                       p.SetBaudRate(brCustom);
                   },
                   4, 4, 1200},
-        FieldCase{"CustomRateIgnoredUnlessCustom",
-                  [](TComPort& p) { p.SetCustomBaudRate(31250); }, 4, 4, 9600},
+        FieldCase{"CustomRateIgnoredUnlessCustom", [](TComPort& p) { p.SetCustomBaudRate(31250); },
+                  4, 4, 9600},
         FieldCase{"ParityCheck", [](TComPort& p) { p.Parity().SetCheck(true); }, 8, 4,
                   kBin | DCB_fParity},
         FieldCase{"OutCTSFlow", [](TComPort& p) { p.FlowControl().SetOutCTSFlow(true); }, 8, 4,
                   kBin | 0x0004},
         FieldCase{"OutDSRFlow", [](TComPort& p) { p.FlowControl().SetOutDSRFlow(true); }, 8, 4,
                   kBin | 0x0008},
-        FieldCase{"DtrEnable", [](TComPort& p) { p.FlowControl().SetControlDTR(dtrEnable); }, 8,
-                  4, kBin | 0x0010},
-        FieldCase{"DtrHandshake",
-                  [](TComPort& p) { p.FlowControl().SetControlDTR(dtrHandshake); }, 8, 4,
-                  kBin | 0x0020},
-        FieldCase{"DSRSensitivity",
-                  [](TComPort& p) { p.FlowControl().SetDSRSensitivity(true); }, 8, 4,
-                  kBin | 0x0040},
+        FieldCase{"DtrEnable", [](TComPort& p) { p.FlowControl().SetControlDTR(dtrEnable); }, 8, 4,
+                  kBin | 0x0010},
+        FieldCase{"DtrHandshake", [](TComPort& p) { p.FlowControl().SetControlDTR(dtrHandshake); },
+                  8, 4, kBin | 0x0020},
+        FieldCase{"DSRSensitivity", [](TComPort& p) { p.FlowControl().SetDSRSensitivity(true); }, 8,
+                  4, kBin | 0x0040},
         FieldCase{"TxContinueOnXoff",
                   [](TComPort& p) { p.FlowControl().SetTxContinueOnXoff(true); }, 8, 4,
                   kBin | 0x0080},
@@ -150,23 +150,21 @@ INSTANTIATE_TEST_SUITE_P(
                       p.Parity().SetReplaceChar('?');
                   },
                   8, 4, kBin},
-        FieldCase{"DiscardNull", [](TComPort& p) { p.SetDiscardNull(true); }, 8, 4,
-                  kBin | 0x0800},
-        FieldCase{"RtsEnable", [](TComPort& p) { p.FlowControl().SetControlRTS(rtsEnable); }, 8,
-                  4, kBin | 0x1000},
-        FieldCase{"RtsHandshake",
-                  [](TComPort& p) { p.FlowControl().SetControlRTS(rtsHandshake); }, 8, 4,
-                  kBin | 0x2000},
-        FieldCase{"RtsToggle", [](TComPort& p) { p.FlowControl().SetControlRTS(rtsToggle); }, 8,
-                  4, kBin | 0x3000},
-        FieldCase{"XonLimQuarterOfInput",
-                  [](TComPort& p) { p.Buffer().SetInputSize(4096); }, 14, 2, 1024, true},
+        FieldCase{"DiscardNull", [](TComPort& p) { p.SetDiscardNull(true); }, 8, 4, kBin | 0x0800},
+        FieldCase{"RtsEnable", [](TComPort& p) { p.FlowControl().SetControlRTS(rtsEnable); }, 8, 4,
+                  kBin | 0x1000},
+        FieldCase{"RtsHandshake", [](TComPort& p) { p.FlowControl().SetControlRTS(rtsHandshake); },
+                  8, 4, kBin | 0x2000},
+        FieldCase{"RtsToggle", [](TComPort& p) { p.FlowControl().SetControlRTS(rtsToggle); }, 8, 4,
+                  kBin | 0x3000},
+        FieldCase{"XonLimQuarterOfInput", [](TComPort& p) { p.Buffer().SetInputSize(4096); }, 14, 2,
+                  1024, true},
         FieldCase{"XonLimRoundsDown", [](TComPort& p) { p.Buffer().SetInputSize(1026); }, 14, 2,
                   256, true},
         FieldCase{"XonLimLow16Bits", [](TComPort& p) { p.Buffer().SetInputSize(0x50000); }, 14, 2,
                   0x4000, true},
-        FieldCase{"XoffLimSameAsXonLim",
-                  [](TComPort& p) { p.Buffer().SetInputSize(4096); }, 16, 2, 1024, true},
+        FieldCase{"XoffLimSameAsXonLim", [](TComPort& p) { p.Buffer().SetInputSize(4096); }, 16, 2,
+                  1024, true},
         FieldCase{"DataBitsFive", [](TComPort& p) { p.SetDataBits(dbFive); }, 18, 1, 5},
         FieldCase{"DataBitsSix", [](TComPort& p) { p.SetDataBits(dbSix); }, 18, 1, 6},
         FieldCase{"DataBitsSeven", [](TComPort& p) { p.SetDataBits(dbSeven); }, 18, 1, 7},
@@ -174,11 +172,10 @@ INSTANTIATE_TEST_SUITE_P(
         FieldCase{"ParityEven", [](TComPort& p) { p.Parity().SetBits(prEven); }, 19, 1, 2},
         FieldCase{"ParityMark", [](TComPort& p) { p.Parity().SetBits(prMark); }, 19, 1, 3},
         FieldCase{"ParitySpace", [](TComPort& p) { p.Parity().SetBits(prSpace); }, 19, 1, 4},
-        FieldCase{"StopBitsOneAndHalf", [](TComPort& p) { p.SetStopBits(sbOne5StopBits); }, 20,
-                  1, 1},
+        FieldCase{"StopBitsOneAndHalf", [](TComPort& p) { p.SetStopBits(sbOne5StopBits); }, 20, 1,
+                  1},
         FieldCase{"StopBitsTwo", [](TComPort& p) { p.SetStopBits(sbTwoStopBits); }, 20, 1, 2},
-        FieldCase{"XonChar", [](TComPort& p) { p.FlowControl().SetXonChar('\xA5'); }, 21, 1,
-                  0xA5},
+        FieldCase{"XonChar", [](TComPort& p) { p.FlowControl().SetXonChar('\xA5'); }, 21, 1, 0xA5},
         FieldCase{"XoffChar", [](TComPort& p) { p.FlowControl().SetXoffChar('\x7F'); }, 22, 1,
                   0x7F},
         FieldCase{"EventChar", [](TComPort& p) { p.SetEventChar('\r'); }, 25, 1, 0x0D}),
