@@ -1,28 +1,74 @@
-// Opening, closing and handing settings to the device. Placeholders until
-// the device side lands: Open and Close keep the state the settings model
-// relies on, and the three hand-overs touch no device yet.
+// Opening, closing and handing the settings groups to the device.
 
+#include <exception>
+
+#include "base/main_thread.h"
+#include "serial/com_buffer.h"
+#include "serial/com_error.h"
+#include "serial/com_timeouts.h"
 #include "serial/custom_com_port.h"
+#include "serial/dcb_builder.h"
+#include "serial/device/com_device.h"
 
 namespace cport {
 
 void TCustomComPort::Open() {
     if (Connected())
         return;
+    ReportBeforeOpen();
+    OpenDevice();
     SetConnectedState(true);
+    try {
+        ApplySettings();
+    } catch (...) {
+        CloseDevice();
+        SetConnectedState(false);
+        throw;
+    }
+    try {
+        CreateEventThread();
+    } catch (...) {
+        // A line that cannot report its events is not left open half-made.
+        DestroyEventThread();
+        CloseDevice();
+        SetConnectedState(false);
+        throw;
+    }
+    ReportAfterOpen();
 }
 
 void TCustomComPort::Close() {
     if (!Connected())
         return;
+    ReportBeforeClose();
+    AbortIo();
+    DestroyEventThread();
+    CloseDevice();
     SetConnectedState(false);
+    ReportAfterClose();
 }
 
-void TCustomComPort::SetDevice(device::ComDevice& value) { device_ = &value; }
+void TCustomComPort::SetDevice(device::ComDevice& value) {
+    device_ = &value;
+}
 
-void TCustomComPort::OpenDevice() {}
+void TCustomComPort::OpenDevice() {
+    // Linux has no "\\.\" namespace: the device layer maps the name itself
+    // ("COM1" to /dev/ttyS0, a bare name under /dev, a path as it stands).
+    const device::ComHandle handle = Device().CreateFileA(Port());
+    if (handle == device::INVALID_HANDLE_VALUE)
+        throw EComPort(ecOpen, Device().GetLastError());
+    SetHandle(handle);
+}
 
-void TCustomComPort::CloseDevice() {}
+void TCustomComPort::CloseDevice() {
+    if (Handle() == device::INVALID_HANDLE_VALUE)
+        return;
+    // The device is released whatever close reports (Linux frees the
+    // descriptor even when close fails), so there is nothing to raise.
+    Device().CloseHandle(Handle());
+    SetHandle(device::INVALID_HANDLE_VALUE);
+}
 
 void TCustomComPort::ApplySettings() {
     ApplyBuffer();
@@ -30,16 +76,40 @@ void TCustomComPort::ApplySettings() {
     ApplyTimeouts();
 }
 
-void TCustomComPort::ApplyDCB() {}
+void TCustomComPort::ApplyDCB() {
+    if (!AppliesSettings())
+        return;
+    const device::DCB dcb = BuildDCB(*this);
+    if (!Device().SetCommState(Handle(), dcb))
+        throw EComPort(ecSetState, Device().GetLastError());
+}
 
-void TCustomComPort::ApplyTimeouts() {}
+void TCustomComPort::ApplyTimeouts() {
+    if (!AppliesSettings())
+        return;
+    const device::COMMTIMEOUTS timeouts = BuildCommTimeouts(Timeouts());
+    if (!Device().SetCommTimeouts(Handle(), timeouts))
+        throw EComPort(ecSetTimeouts, Device().GetLastError());
+}
 
-void TCustomComPort::ApplyBuffer() {}
+void TCustomComPort::ApplyBuffer() {
+    if (!AppliesSettings())
+        return;
+    if (!Device().SetupComm(Handle(), static_cast<std::uint32_t>(Buffer().InputSize()),
+                            static_cast<std::uint32_t>(Buffer().OutputSize())))
+        throw EComPort(ecSetup, Device().GetLastError());
+}
 
 void TCustomComPort::AfterLoad() {
-    if (Connected()) {
-        SetConnectedState(false);
+    if (!Connected())
+        return;
+    SetConnectedState(false);
+    try {
         Open();
+    } catch (...) {
+        // Nobody up the loading path can handle it: the user sees it, the
+        // window still opens.
+        tarvik::PassToEventLoop(std::current_exception());
     }
 }
 

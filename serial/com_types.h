@@ -86,6 +86,10 @@ enum TComError : std::uint8_t {
 };
 using TComErrors = EnumSet<TComError, std::uint8_t>;
 
+// The modem input lines that are on, as ModemSignals reports them.
+enum TModemSignal : std::uint8_t { msCTS, msDSR, msRing, msRLSD };
+using TModemSignals = EnumSet<TModemSignal, std::uint8_t>;
+
 // The setting groups that settings storage writes and reads; bit values
 // 1, 2, 4, 8, 16, 32 in this order.
 enum TStoredGroup : std::uint8_t {

@@ -22,13 +22,27 @@ TCustomComPort::~TCustomComPort() {
     try {
         Close();
     } catch (...) {
-        // A destructor cannot raise. Close leaves the device to be released
-        // by the device side's own clean-up when it fails half-way.
+        // Close stopped half-way (a close handler raised, or the purge
+        // failed). A destructor cannot raise and there is no one left to
+        // show the error to; the thread and the device are released all the
+        // same, so neither outlives the object.
+        ReleaseAfterFailedClose();
     }
     buffer_.reset();
     flowControl_.reset();
     timeouts_.reset();
     parity_.reset();
+}
+
+void TCustomComPort::ReleaseAfterFailedClose() noexcept {
+    try {
+        DestroyEventThread();
+    } catch (...) {
+        // Stopping the thread is all that was asked of it; its error has
+        // nowhere to go.
+    }
+    CloseDevice();
+    SetConnectedState(false);
 }
 
 void TCustomComPort::EndLoading() {

@@ -30,6 +30,7 @@ namespace device {
 class ComDevice;
 }
 class TComThread;
+struct TPendingIo;
 
 class TComBuffer;
 class TComFlowControl;
@@ -44,7 +45,9 @@ class TCustomComPort : public QObject {
 
   public:
     explicit TCustomComPort(QObject* owner = nullptr);
-    // Closes the port if it is open, then releases the sub-objects.
+    // Closes the port if it is open, then releases the sub-objects. When
+    // Close fails part-way the event thread is still stopped and the device
+    // closed; the error goes nowhere (no exception leaves a destructor).
     ~TCustomComPort() override;
 
     // --- Loading: while the owner's description is read, setters only store.
@@ -179,8 +182,50 @@ class TCustomComPort : public QObject {
     // The event thread; exists only while the port is open with events.
     TComThread* EventThread() const { return eventThread_.get(); }
 
-    // --- Transfers and line control (main thread).
-    // (declared by the transfer code)
+    // --- Transfers and line control. Each acts on Handle whatever it holds
+    // (callers check Connected) and raises EComPort with the system's error
+    // number when the device refuses. Counts are bytes; a transfer is bounded
+    // only by Timeouts. The calling thread blocks until its transfer ends.
+    // The main thread, or the event thread under smNone: one read and one
+    // write may be outstanding at the same time, each on its own record.
+
+    // Sends Count bytes of Buffer; the bytes written (code 2 on failure).
+    // A negative Count is refused with code 2 (EINVAL).
+    std::int32_t Write(const void* Buffer, std::int32_t Count);
+    // Reads up to Count bytes into Buffer; fewer when the read time-outs end
+    // the read first (code 3 on failure, 10 when the after-read query fails).
+    std::int32_t Read(void* Buffer, std::int32_t Count);
+    // As Read, into Text, which afterwards holds exactly the bytes read (and
+    // is empty after a failure). Count 0 or less reads nothing and returns 0.
+    std::int32_t ReadText(tarvik::Text& Text, std::int32_t Count);
+
+    // The overlapped form: NewPendingIo, one Begin..., WaitForIo,
+    // FreePendingIo. Buffer must stay valid and untouched until WaitForIo has
+    // returned for that record. Begin... returns the bytes moved at once (0
+    // while pending); an absent record (nullptr) raises code 4.
+    std::int32_t BeginWrite(const void* Buffer, std::int32_t Count, TPendingIo* Io);
+    std::int32_t BeginRead(void* Buffer, std::int32_t Count, TPendingIo* Io);
+    // Text is resized to Count (zero bytes); Count 0 or less starts nothing.
+    std::int32_t BeginReadText(tarvik::Text& Text, std::int32_t Count, TPendingIo* Io);
+    // Waits without a time limit of its own; the bytes the transfer moved.
+    // A record that never carried a transfer returns 0 at once.
+    std::int32_t WaitForIo(TPendingIo* Io);
+    // A new record with its completion event (code 6 when none can be made).
+    void NewPendingIo(TPendingIo*& Io);
+    // Closes the record's event and releases it; Io becomes nullptr. Does
+    // nothing for nullptr.
+    void FreePendingIo(TPendingIo*& Io);
+
+    // Ends every pending read and write at once (code 5).
+    void AbortIo();
+    // Received bytes waiting in the input queue; clears the line-error state
+    // (code 10).
+    std::int32_t BytesWaiting();
+    // The modem input lines that are on (code 11).
+    TModemSignals ModemSignals();
+    // The line errors since the last query, which clears them; a parity
+    // error only while Parity.Check is on (code 10).
+    TComErrors ReadLineErrors();
 
   protected:
     // --- Opening and closing steps.
@@ -235,6 +280,10 @@ class TCustomComPort : public QObject {
   private:
     friend class TComSettingsObject;
     friend class TComThread;  // its setters re-apply through the three below
+
+    // Destruction's way out when Close fails: stops the event thread and
+    // closes the device without raising.
+    void ReleaseAfterFailedClose() noexcept;
 
     // The setter rule's third step for each group.
     void ReapplyDCB();
