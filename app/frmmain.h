@@ -6,6 +6,7 @@
 //   frmmain_layout.cpp    every control with its place, caption, state and tab order
 //   frmmain_checksum.cpp  SUM and BCC
 //   frmmain_programs.cpp  Cal and Notepad
+//   frmmain_menu.cpp      the lists' context menu: load, save, copy, paste, clear
 // Handlers are connected through Guarded (app/guarded.h), so that an error
 // they raise goes straight to the default error handler.
 // Owned by main(); the window owns every control (QObject parent).
@@ -16,6 +17,9 @@
 #include <QWidget>
 #include <string>
 
+#include "app/file_dialog.h"
+
+class QAction;
 class QCheckBox;
 class QComboBox;
 class QFrame;
@@ -31,6 +35,7 @@ class QTimer;
 namespace tarvik {
 
 class TImage;
+class TPopupMenu;
 
 class Tfrmmain : public QWidget {
     Q_OBJECT
@@ -97,6 +102,20 @@ class Tfrmmain : public QWidget {
                                        // the last file loaded or saved
     QListWidget* tempList = nullptr;   // hidden; the log menu's internal clipboard
 
+    // --- the context menu of TX1 and RX1..RX4; its commands act on the list it
+    // was opened over (PopupMenu1->PopupComponent()) ---
+    TPopupMenu* PopupMenu1 = nullptr;
+    QAction* LoadThis = nullptr;    // "Load text..."
+    QAction* SaveThis = nullptr;    // "Save text..."
+    QAction* N2 = nullptr;          // separator
+    QAction* CopyALL = nullptr;     // "Copy all"
+    QAction* CopyThis = nullptr;    // "Copy"
+    QAction* PasteThis = nullptr;   // "Paste"
+    QAction* N1 = nullptr;          // separator
+    QAction* ClearThis = nullptr;   // "Clear"
+    FileDialogRequest OpenDialog1;  // filter "Text|*.txt"; shown through ShowFileDialog
+    FileDialogRequest SaveDialog1;  // likewise
+
     // Handlers. They raise on failure; the application's default error handler shows it.
     void FormCreate();
     void BitBtn4Click();  // SUM
@@ -106,10 +125,17 @@ class Tfrmmain : public QWidget {
     void BitBtn8Click();  // Clear all
     void PageControl1Change();
     void Image5Click();
+    void LoadThisClick();
+    void SaveThisClick();
+    void CopyALLClick();
+    void CopyThisClick();
+    void PasteThisClick();
+    void ClearThisClick();
 
   private:
     void BuildLayout();
     void ConnectHandlers();
+    void BuildPopupMenu();    // PopupMenu1 with its items and handlers, on TX1 and RX1..RX4
     void LoadPagePictures();  // the code tables, on first showing of their page
     void SetCommandLine(const std::string& text);
 };

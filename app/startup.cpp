@@ -13,6 +13,7 @@
 #include "app/application.h"
 #include "app/executable_dir.h"
 #include "app/frmmain.h"
+#include "app/qt_file_dialog.h"
 #include "app/qt_message_box.h"
 #include "app/startup_probe.h"
 #include "base/message_box.h"
@@ -73,6 +74,7 @@ int RunTarvik(int argc, char** argv) {
     GettextTranslator translator;
     QCoreApplication::installTranslator(&translator);
     InstallQtMessageBox();
+    InstallQtFileDialog();
 
     std::unique_ptr<Tfrmmain> window;
     try {
