@@ -171,8 +171,11 @@ std::intptr_t TCustomComPort::NotifyWindowProc(std::uint32_t message, std::uintp
         return tarvik::DefWindowProc(message, wParam, lParam);
     try {
         // Released first: the event thread goes back to waiting while the
-        // handlers run here.
-        if (tarvik::InSendMessage())
+        // handlers run here. Not while Close waits for the thread, though:
+        // released, it would empty the driver's queues on its way out under
+        // the handler that is about to read them.
+        const bool closing = eventThread_ && eventThread_->StopRequested();
+        if (tarvik::InSendMessage() && !closing)
             tarvik::ReplyMessage(0);
         if (Connected()) {
             const auto event =
@@ -223,6 +226,8 @@ void TCustomComPort::DestroyEventThread() {
             thread->RequestStop();
             QMetaObject::invokeMethod(app, [thread] { delete thread; }, Qt::QueuedConnection);
         } else {
+            // Stopped while still reachable: the window procedure looks at it.
+            eventThread_->StopAndWait();
             eventThread_.reset();
         }
     }

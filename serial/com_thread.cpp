@@ -33,11 +33,16 @@ TComThread::TComThread(TCustomComPort& port) : port_(port), device_(port.Device(
 }
 
 TComThread::~TComThread() {
+    StopAndWait();
+}
+
+void TComThread::StopAndWait() {
     RequestStop();
     TerminateAndWait();
 }
 
 void TComThread::RequestStop() {
+    stopRequested_ = true;
     // Fails harmlessly once the body has ended and closed the signal:
     // handles are never reused.
     device_.SetEvent(stopSignal_);

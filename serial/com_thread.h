@@ -13,6 +13,8 @@
 // them, under smWindowSync it sends one message per event to the port's
 // notification window, under smNone it runs them itself.
 
+#include <atomic>
+
 #include "base/thread.h"
 #include "serial/com_types.h"
 #include "serial/device/comm_records.h"
@@ -49,6 +51,11 @@ class TComThread : public tarvik::TThread {
 
     // Any thread: sets the stop signal and gives up the rest of the time slice.
     void RequestStop();
+    // True once RequestStop has run. Any thread.
+    bool StopRequested() const { return stopRequested_.load(); }
+    // Main thread: RequestStop, then waits for the thread as the destructor
+    // does. Lets the port keep this object reachable while it waits.
+    void StopAndWait();
 
   protected:
     void Execute() override;
@@ -67,6 +74,7 @@ class TComThread : public tarvik::TThread {
     device::ComDevice& device_;
     device::ComHandle stopSignal_ = device::INVALID_HANDLE_VALUE;
     TComEvents lastEvents_;
+    std::atomic<bool> stopRequested_{false};
 };
 
 // The order in which the events of one wake-up are reported.

@@ -184,8 +184,7 @@ INSTANTIATE_TEST_SUITE_P(Methods, PortEventsByMethodTest,
 TEST_P(PortEventsByMethodTest, OneWakeUpReportsEveryEventInTheFixedOrder) {
     EventPort port;
     port.SetDevice(fake_);
-    std::string received;
-    RecordAll(port, recorder_, &received);
+    RecordAll(port, recorder_);
     fake_.SetModemStatus(MS_CTS_ON | MS_RING_ON | MS_RLSD_ON);
     OpenOn(port, "COM3", kAllComEvents, GetParam());
     recorder_.Clear();
@@ -197,7 +196,7 @@ TEST_P(PortEventsByMethodTest, OneWakeUpReportsEveryEventInTheFixedOrder) {
                          "CTS 1",      "DSR 0",    "RxFlag",  "RLSD 1", "Rx80Full"};
     ASSERT_TRUE(WaitForCalls(GetParam(), recorder_, expected.size()));
     EXPECT_EQ(recorder_.Calls(), expected);
-    EXPECT_EQ(received, "abc");
+    EXPECT_EQ(recorder_.Received(), "abc");
     EXPECT_EQ(recorder_.OffMainThread(), GetParam() == smNone ? expected.size() : 0u);
     EXPECT_EQ(port.EventThread()->LastEvents(), kAllComEvents);
 }
@@ -206,13 +205,12 @@ TEST_P(PortEventsByMethodTest, BytesOnTheLineArriveOnce) {
     // A pty reports no line errors; the order within the wake-up is the
     // fake's case above. Here: bytes written on the line arrive, once each.
     EventPort port;
-    std::string received;
-    RecordAll(port, recorder_, &received);
+    RecordAll(port, recorder_);
     OpenOn(port, pty_.SlavePath(), kAllComEvents, GetParam());
     recorder_.Clear();
     pty_.Write("hello");
-    ASSERT_TRUE(WaitFor(GetParam(), [&] { return received.size() >= 5; }));
-    EXPECT_EQ(received, "hello");
+    ASSERT_TRUE(WaitFor(GetParam(), [&] { return recorder_.Received().size() >= 5; }));
+    EXPECT_EQ(recorder_.Received(), "hello");
     for (const std::string& call : recorder_.Calls())
         EXPECT_EQ(call.rfind("RxChar ", 0), 0u) << call;
 }
@@ -240,8 +238,7 @@ INSTANTIATE_TEST_SUITE_P(Methods, PortEventsMainThreadTest,
 
 TEST_P(PortEventsMainThreadTest, BytesReadBeforeTheHandOverRunsCallNothing) {
     EventPort port;
-    std::string received;
-    RecordAll(port, recorder_, &received);
+    RecordAll(port, recorder_);
     OpenOn(port, pty_.SlavePath(), kAllComEvents, GetParam());
     recorder_.Clear();
 
@@ -254,7 +251,7 @@ TEST_P(PortEventsMainThreadTest, BytesReadBeforeTheHandOverRunsCallNothing) {
     EXPECT_EQ(recorder_.Size(), 0u);
 
     pty_.Write("yz");
-    ASSERT_TRUE(RunEventLoopUntil([&] { return received == "yz"; }));
+    ASSERT_TRUE(RunEventLoopUntil([&] { return recorder_.Received() == "yz"; }));
     EXPECT_EQ(recorder_.Calls(), Calls{"RxChar 2"});
 }
 
@@ -413,11 +410,10 @@ TEST_F(PortEventsTest, WindowProcedureRunsTheStepOfExactlyItsCode) {
 
 TEST_F(PortEventsTest, AnIdleOpenPortsThreadDoesNotWake) {
     EventPort port;
-    std::string received;
-    RecordAll(port, recorder_, &received);
+    RecordAll(port, recorder_);
     OpenOn(port, pty_.SlavePath(), kAllComEvents, smThreadSync);
     pty_.Write("a");
-    ASSERT_TRUE(RunEventLoopUntil([&] { return received == "a"; }));
+    ASSERT_TRUE(RunEventLoopUntil([&] { return recorder_.Received() == "a"; }));
     const pid_t tid = port.EventThread()->ThreadId();
     ASSERT_TRUE(WaitUntil([&] { return BlockedInPoll(tid); }));
     const long before = VoluntarySwitches(tid);
@@ -425,7 +421,7 @@ TEST_F(PortEventsTest, AnIdleOpenPortsThreadDoesNotWake) {
     EXPECT_EQ(VoluntarySwitches(tid) - before, 0);
     // And it still wakes for the next byte.
     pty_.Write("b");
-    ASSERT_TRUE(RunEventLoopUntil([&] { return received == "ab"; }));
+    ASSERT_TRUE(RunEventLoopUntil([&] { return recorder_.Received() == "ab"; }));
 }
 
 TEST_F(PortEventsTest, AfterAHangUpTheThreadSleepsAndCloseReturns) {

@@ -120,6 +120,16 @@ void Recorder::Add(const std::string& call) {
         ++offMain_;
 }
 
+void Recorder::AddReceived(const std::string& bytes) {
+    std::lock_guard lock(mutex_);
+    received_ += bytes;
+}
+
+std::string Recorder::Received() const {
+    std::lock_guard lock(mutex_);
+    return received_;
+}
+
 std::vector<std::string> Recorder::Calls() const {
     std::lock_guard lock(mutex_);
     return calls_;
@@ -138,10 +148,11 @@ std::size_t Recorder::OffMainThread() const {
 void Recorder::Clear() {
     std::lock_guard lock(mutex_);
     calls_.clear();
+    received_.clear();
     offMain_ = 0;
 }
 
-void RecordAll(EventPort& port, Recorder& recorder, std::string* received, bool readOnRxChar) {
+void RecordAll(EventPort& port, Recorder& recorder) {
     Recorder* r = &recorder;
     const auto notify = [r](const char* name) { return [r, name](QObject*) { r->Add(name); }; };
     const auto signal = [r](const char* name) {
@@ -165,13 +176,9 @@ void RecordAll(EventPort& port, Recorder& recorder, std::string* received, bool 
         r->Add(text);
     });
     EventPort* p = &port;
-    port.SetOnRxChar([r, p, received, readOnRxChar](QObject*, std::int32_t count) {
+    port.SetOnRxChar([r, p](QObject*, std::int32_t count) {
         r->Add("RxChar " + std::to_string(count));
-        if (readOnRxChar) {
-            const std::string bytes = p->ReadBytes(count);
-            if (received != nullptr)
-                *received += bytes;
-        }
+        r->AddReceived(p->ReadBytes(count));
     });
 }
 

@@ -47,8 +47,11 @@ class EventPort : public TComPort {
 class Recorder {
   public:
     void Add(const std::string& call);
+    void AddReceived(const std::string& bytes);
     std::vector<std::string> Calls() const;
     std::size_t Size() const;
+    // The bytes OnRxChar read, in order.
+    std::string Received() const;
     // Calls made on a thread other than the main thread.
     std::size_t OffMainThread() const;
     void Clear();
@@ -56,13 +59,13 @@ class Recorder {
   private:
     mutable std::mutex mutex_;
     std::vector<std::string> calls_;
+    std::string received_;
     std::size_t offMain_ = 0;
 };
 
 // Assigns every handler of port to record into recorder. OnRxChar also reads
-// the announced bytes (into *received when given) unless readOnRxChar is false.
-void RecordAll(EventPort& port, Recorder& recorder, std::string* received = nullptr,
-               bool readOnRxChar = true);
+// the announced bytes into the recorder.
+void RecordAll(EventPort& port, Recorder& recorder);
 
 // A pseudo-terminal pair: the test holds the master, a port opens SlavePath().
 class Pty {
