@@ -76,17 +76,29 @@ void TCustomComPort::ReportRxChar() {
         NotifyRxChar(count);
 }
 
-void TCustomComPort::ReportTxEmpty() { NotifyTxEmpty(); }
+void TCustomComPort::ReportTxEmpty() {
+    NotifyTxEmpty();
+}
 
-void TCustomComPort::ReportRxFlag() { NotifyRxFlag(); }
+void TCustomComPort::ReportRxFlag() {
+    NotifyRxFlag();
+}
 
-void TCustomComPort::ReportRing() { NotifyRing(); }
+void TCustomComPort::ReportRing() {
+    NotifyRing();
+}
 
-void TCustomComPort::ReportBreak() { NotifyBreak(); }
+void TCustomComPort::ReportBreak() {
+    NotifyBreak();
+}
 
-void TCustomComPort::ReportCTSChange() { NotifyCTSChange((ModemLines(*this) & MS_CTS_ON) != 0); }
+void TCustomComPort::ReportCTSChange() {
+    NotifyCTSChange((ModemLines(*this) & MS_CTS_ON) != 0);
+}
 
-void TCustomComPort::ReportDSRChange() { NotifyDSRChange((ModemLines(*this) & MS_DSR_ON) != 0); }
+void TCustomComPort::ReportDSRChange() {
+    NotifyDSRChange((ModemLines(*this) & MS_DSR_ON) != 0);
+}
 
 void TCustomComPort::ReportRLSDChange() {
     NotifyRLSDChange((ModemLines(*this) & MS_RLSD_ON) != 0);
@@ -98,7 +110,9 @@ void TCustomComPort::ReportError() {
         NotifyError(errors);
 }
 
-void TCustomComPort::ReportRx80Full() { NotifyRx80Full(); }
+void TCustomComPort::ReportRx80Full() {
+    NotifyRx80Full();
+}
 
 void TCustomComPort::ReportSignals(bool Open) {
     if (Open) {
@@ -149,7 +163,9 @@ void TCustomComPort::ReportEvent(TComEvent event) {
 
 // --- Opening and closing.
 
-void TCustomComPort::ReportBeforeOpen() { NotifyBeforeOpen(); }
+void TCustomComPort::ReportBeforeOpen() {
+    NotifyBeforeOpen();
+}
 
 void TCustomComPort::ReportAfterOpen() {
     NotifyAfterOpen();
@@ -161,7 +177,9 @@ void TCustomComPort::ReportBeforeClose() {
     NotifyBeforeClose();
 }
 
-void TCustomComPort::ReportAfterClose() { NotifyAfterClose(); }
+void TCustomComPort::ReportAfterClose() {
+    NotifyAfterClose();
+}
 
 // --- The notification window.
 
@@ -224,7 +242,8 @@ void TCustomComPort::DestroyEventThread() {
             // the port then: it only finds its stop signal set).
             TComThread* thread = eventThread_.release();
             thread->RequestStop();
-            QMetaObject::invokeMethod(app, [thread] { delete thread; }, Qt::QueuedConnection);
+            QMetaObject::invokeMethod(
+                app, [thread] { delete thread; }, Qt::QueuedConnection);
         } else {
             // Stopped while still reachable: the window procedure looks at it.
             eventThread_->StopAndWait();

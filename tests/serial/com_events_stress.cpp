@@ -83,8 +83,7 @@ TEST(PortEventsStress, OpenAndCloseWithTrafficFlowing) {
             ASSERT_EQ(foreign.load(), 0u);
         }
         const auto took = std::chrono::steady_clock::now() - start;
-        std::printf("%d cycles in %.1f s\n", cycles,
-                    std::chrono::duration<double>(took).count());
+        std::printf("%d cycles in %.1f s\n", cycles, std::chrono::duration<double>(took).count());
         EXPECT_EQ(signalCalls.load(), 2u * static_cast<std::size_t>(cycles));
     }
     simulator.Stop();

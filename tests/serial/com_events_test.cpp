@@ -80,8 +80,7 @@ class PortEventsTest : public testing::Test {
     }
 
     // Opens port on the pty (or the fake when given) with events and method.
-    void OpenOn(EventPort& port, const std::string& name, TComEvents events,
-                TSyncMethod method) {
+    void OpenOn(EventPort& port, const std::string& name, TComEvents events, TSyncMethod method) {
         port.SetPort(name);
         port.SetEvents(events);
         port.SetSyncMethod(method);
@@ -109,13 +108,25 @@ struct StepsCase {
 TEST_F(PortEventsTest, OpenAndCloseRunTheirStepsInOrder) {
     const Calls closed{"CTS 0", "DSR 0", "RLSD 0", "BeforeClose", "AfterClose"};
     const StepsCase cases[] = {
-        {"pty, all events", false, kAllComEvents, 0,
+        {"pty, all events",
+         false,
+         kAllComEvents,
+         0,
          {"BeforeOpen", "AfterOpen", "CTS 0", "DSR 0", "RLSD 0"}},
-        {"pty, no events", false, kNoEvents, 0,
+        {"pty, no events",
+         false,
+         kNoEvents,
+         0,
          {"BeforeOpen", "AfterOpen", "CTS 0", "DSR 0", "RLSD 0"}},
-        {"fake, no events, CTS and RLSD on", true, kNoEvents, MS_CTS_ON | MS_RLSD_ON,
+        {"fake, no events, CTS and RLSD on",
+         true,
+         kNoEvents,
+         MS_CTS_ON | MS_RLSD_ON,
          {"BeforeOpen", "AfterOpen", "CTS 1", "DSR 0", "RLSD 1"}},
-        {"fake, evRxChar, DSR on", true, TComEvents{evRxChar}, MS_DSR_ON,
+        {"fake, evRxChar, DSR on",
+         true,
+         TComEvents{evRxChar},
+         MS_DSR_ON,
          {"BeforeOpen", "AfterOpen", "CTS 0", "DSR 1", "RLSD 0"}},
     };
     for (const StepsCase& c : cases) {
@@ -192,7 +203,7 @@ TEST_P(PortEventsByMethodTest, OneWakeUpReportsEveryEventInTheFixedOrder) {
     fake_.PushInput("abc");
     fake_.AddLineErrors(CE_FRAME | CE_OVERRUN | CE_RXPARITY);  // parity dropped: Check is off
     fake_.RaiseEvents(EV_ALL);
-    const Calls expected{"Error 0x05", "RxChar 3", "TxEmpty", "Break", "Ring",
+    const Calls expected{"Error 0x05", "RxChar 3", "TxEmpty", "Break",  "Ring",
                          "CTS 1",      "DSR 0",    "RxFlag",  "RLSD 1", "Rx80Full"};
     ASSERT_TRUE(WaitForCalls(GetParam(), recorder_, expected.size()));
     EXPECT_EQ(recorder_.Calls(), expected);
@@ -303,8 +314,7 @@ TEST_F(PortEventsTest, WindowSyncShowsARaisingHandlersErrorAndGoesOn) {
 class PortEventsSilentErrorTest : public PortEventsTest,
                                   public testing::WithParamInterface<TSyncMethod> {};
 
-INSTANTIATE_TEST_SUITE_P(Methods, PortEventsSilentErrorTest,
-                         testing::Values(smThreadSync, smNone),
+INSTANTIATE_TEST_SUITE_P(Methods, PortEventsSilentErrorTest, testing::Values(smThreadSync, smNone),
                          [](const auto& param) { return MethodName(param.param); });
 
 TEST_P(PortEventsSilentErrorTest, ARaisingHandlerEndsTheThreadSilently) {
@@ -366,9 +376,8 @@ TEST_F(PortEventsTest, CloseFromInsideAHandlerClosesThePort) {
     EXPECT_EQ(NewErrors(), 0u);
 
     recorder_.Clear();
-    port.SetOnRxChar([&](QObject*, std::int32_t count) {
-        recorder_.Add("RxChar " + std::to_string(count));
-    });
+    port.SetOnRxChar(
+        [&](QObject*, std::int32_t count) { recorder_.Add("RxChar " + std::to_string(count)); });
     port.Open();
     pty_.Write("b");
     ASSERT_TRUE(RunEventLoopUntil([&] { return recorder_.Size() >= 6; }));
@@ -388,11 +397,11 @@ TEST_F(PortEventsTest, WindowProcedureRunsTheStepOfExactlyItsCode) {
         Calls expected;
     };
     const Case cases[] = {
-        {CM_COMEVENT, 0x20, {"RLSD 1"}}, {CM_COMEVENT, 0x100, {"Ring"}},
+        {CM_COMEVENT, 0x20, {"RLSD 1"}},  {CM_COMEVENT, 0x100, {"Ring"}},
         {CM_COMEVENT, 0x80, {}},  // no errors waiting
         {CM_COMEVENT, 0x04, {"TxEmpty"}}, {CM_COMEVENT, 0x400, {"Rx80Full"}},
         {CM_COMEVENT, 0x24, {}},  // two codes at once are no code
-        {CM_COMEVENT, 0x200, {}}, {0x0400, 0x20, {}},
+        {CM_COMEVENT, 0x200, {}},         {0x0400, 0x20, {}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.code);

@@ -41,11 +41,10 @@ void EventPort::Open() {
     DCB dcb;
     dcb.BaudRate = static_cast<std::uint32_t>(BaudRateToBps(BaudRate(), CustomBaudRate()));
     const auto dword = [](std::int32_t value) { return static_cast<std::uint32_t>(value); };
-    const COMMTIMEOUTS timeouts{dword(Timeouts().ReadInterval()),
-                                dword(Timeouts().ReadTotalMultiplier()),
-                                dword(Timeouts().ReadTotalConstant()),
-                                dword(Timeouts().WriteTotalMultiplier()),
-                                dword(Timeouts().WriteTotalConstant())};
+    const COMMTIMEOUTS timeouts{
+        dword(Timeouts().ReadInterval()), dword(Timeouts().ReadTotalMultiplier()),
+        dword(Timeouts().ReadTotalConstant()), dword(Timeouts().WriteTotalMultiplier()),
+        dword(Timeouts().WriteTotalConstant())};
     if (!dev.SetupComm(handle, dword(Buffer().InputSize()), dword(Buffer().OutputSize())) ||
         !dev.SetCommState(handle, dcb) || !dev.SetCommTimeouts(handle, timeouts)) {
         const int error = dev.GetLastError();
