@@ -21,58 +21,11 @@ namespace cport {
 
 using namespace device;
 
-namespace {
-
-// TEMPORARY stand-ins for BytesWaiting, ModemSignals and ReadLineErrors of
-// the transfer operations: the same device calls and error codes. Replace
-// the three calls below with those operations once they exist.
-
-std::int32_t QueuedBytes(const TCustomComPort& port) {
-    std::uint32_t errors = 0;
-    COMSTAT status;
-    if (!port.Device().ClearCommError(port.Handle(), &errors, &status))
-        throw EComPort(ecClearError, port.Device().GetLastError());
-    return static_cast<std::int32_t>(
-        std::min<std::uint32_t>(status.cbInQue, std::numeric_limits<std::int32_t>::max()));
-}
-
-// MS_* bits of the lines that are on.
-std::uint32_t ModemLines(const TCustomComPort& port) {
-    std::uint32_t bits = 0;
-    if (!port.Device().GetCommModemStatus(port.Handle(), &bits))
-        throw EComPort(ecModemStatus, port.Device().GetLastError());
-    return bits;
-}
-
-TComErrors LineErrors(const TCustomComPort& port) {
-    std::uint32_t word = 0;
-    COMSTAT status;
-    if (!port.Device().ClearCommError(port.Handle(), &word, &status))
-        throw EComPort(ecClearError, port.Device().GetLastError());
-    TComErrors errors;
-    const auto take = [&](std::uint32_t bit, TComError error) {
-        if ((word & bit) != 0)
-            errors.Include(error);
-    };
-    take(CE_FRAME, ceFrame);
-    if (port.Parity().Check())
-        take(CE_RXPARITY, ceRxParity);
-    take(CE_OVERRUN, ceOverrun);
-    take(CE_BREAK, ceBreak);
-    take(CE_IOE, ceIO);
-    take(CE_MODE, ceMode);
-    take(CE_RXOVER, ceRxOver);
-    take(CE_TXFULL, ceTxFull);
-    return errors;
-}
-
-}  // namespace
-
 // --- Report steps.
 
 void TCustomComPort::ReportRxChar() {
     // Nothing waits when a handler already read what this wake-up announced.
-    if (const std::int32_t count = QueuedBytes(*this); count > 0)
+    if (const std::int32_t count = BytesWaiting(); count > 0)
         NotifyRxChar(count);
 }
 
@@ -93,20 +46,20 @@ void TCustomComPort::ReportBreak() {
 }
 
 void TCustomComPort::ReportCTSChange() {
-    NotifyCTSChange((ModemLines(*this) & MS_CTS_ON) != 0);
+    NotifyCTSChange(ModemSignals().Contains(msCTS));
 }
 
 void TCustomComPort::ReportDSRChange() {
-    NotifyDSRChange((ModemLines(*this) & MS_DSR_ON) != 0);
+    NotifyDSRChange(ModemSignals().Contains(msDSR));
 }
 
 void TCustomComPort::ReportRLSDChange() {
-    NotifyRLSDChange((ModemLines(*this) & MS_RLSD_ON) != 0);
+    NotifyRLSDChange(ModemSignals().Contains(msRLSD));
 }
 
 void TCustomComPort::ReportError() {
     // Empty when a read already collected the errors of this wake-up.
-    if (const TComErrors errors = LineErrors(*this); !errors.Empty())
+    if (const TComErrors errors = ReadLineErrors(); !errors.Empty())
         NotifyError(errors);
 }
 

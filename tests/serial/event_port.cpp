@@ -17,98 +17,15 @@ namespace cport::testutil {
 
 using namespace device;
 
-EventPort::~EventPort() {
-    try {
-        Close();
-    } catch (...) {
-    }
-}
-
-void EventPort::Open() {
-    if (!kOwnOpenClose) {
-        TComPort::Open();
-        return;
-    }
-    if (Connected())
-        return;
-    ReportBeforeOpen();
-    ComDevice& dev = Device();
-    const ComHandle handle = dev.CreateFileA(Port());
-    if (handle == INVALID_HANDLE_VALUE)
-        throw EComPort(ecOpen, dev.GetLastError());
-    SetHandle(handle);
-    SetConnectedState(true);
-    DCB dcb;
-    dcb.BaudRate = static_cast<std::uint32_t>(BaudRateToBps(BaudRate(), CustomBaudRate()));
-    const auto dword = [](std::int32_t value) { return static_cast<std::uint32_t>(value); };
-    const COMMTIMEOUTS timeouts{
-        dword(Timeouts().ReadInterval()), dword(Timeouts().ReadTotalMultiplier()),
-        dword(Timeouts().ReadTotalConstant()), dword(Timeouts().WriteTotalMultiplier()),
-        dword(Timeouts().WriteTotalConstant())};
-    if (!dev.SetupComm(handle, dword(Buffer().InputSize()), dword(Buffer().OutputSize())) ||
-        !dev.SetCommState(handle, dcb) || !dev.SetCommTimeouts(handle, timeouts)) {
-        const int error = dev.GetLastError();
-        dev.CloseHandle(handle);
-        SetHandle(INVALID_HANDLE_VALUE);
-        SetConnectedState(false);
-        throw EComPort(ecSetState, error);
-    }
-    CreateEventThread();
-    ReportAfterOpen();
-}
-
-void EventPort::Close() {
-    if (!kOwnOpenClose) {
-        TComPort::Close();
-        return;
-    }
-    if (!Connected())
-        return;
-    ReportBeforeClose();
-    if (!Device().PurgeComm(Handle(), PURGE_TXABORT | PURGE_RXABORT))
-        throw EComPort(ecPurge, Device().GetLastError());
-    DestroyEventThread();
-    Device().CloseHandle(Handle());
-    SetHandle(INVALID_HANDLE_VALUE);
-    SetConnectedState(false);
-    ReportAfterClose();
-}
-
-namespace {
-
-// One overlapped transfer on its own record, waited for.
-std::uint32_t Transfer(ComDevice& dev, ComHandle handle, bool read, void* buffer,
-                       std::uint32_t count) {
-    OVERLAPPED ov{};
-    ov.hEvent = dev.CreateEventA(true, true);
-    std::uint32_t done = 0;
-    const bool now = read ? dev.ReadFile(handle, buffer, count, &done, &ov)
-                          : dev.WriteFile(handle, buffer, count, &done, &ov);
-    int error = 0;
-    if (!now) {
-        error = dev.GetLastError();
-        if (error == ERROR_IO_PENDING) {
-            dev.WaitForSingleObject(ov.hEvent, INFINITE);
-            error = dev.GetOverlappedResult(handle, &ov, &done, false) ? 0 : dev.GetLastError();
-        }
-    }
-    dev.CloseHandle(ov.hEvent);
-    if (error != 0)
-        throw EComPort(read ? ecRead : ecWrite, error);
-    return done;
-}
-
-}  // namespace
-
 std::string EventPort::ReadBytes(std::int32_t count) {
-    std::string bytes(static_cast<std::size_t>(count), '\0');
-    bytes.resize(Transfer(Device(), Handle(), true, bytes.data(), bytes.size()));
+    std::string bytes;
+    ReadText(bytes, count);
     return bytes;
 }
 
 void EventPort::WriteBytes(const std::string& bytes) {
-    std::string copy = bytes;
-    if (Transfer(Device(), Handle(), false, copy.data(), copy.size()) != copy.size())
+    if (Write(bytes.data(), static_cast<std::int32_t>(bytes.size())) !=
+        static_cast<std::int32_t>(bytes.size()))
         throw EComPort(ecWrite, -1);
 }
 

@@ -2,11 +2,6 @@
 // A port for the event-delivery tests, with the helpers they share: a
 // recorder of handler calls, a pseudo-terminal pair and per-thread counters.
 //
-// TEMPORARY: EventPort's Open, Close and ReadBytes stand in for the port's
-// own Open, Close and ReadText, which live with the transfer and open/close
-// code. They follow the same sequence of steps over the device. Once those
-// exist, set kOwnOpenClose to false (Open/Close then come from the port) and
-// let ReadBytes call ReadText.
 
 #include <sys/types.h>
 
@@ -21,16 +16,9 @@
 
 namespace cport::testutil {
 
-inline constexpr bool kOwnOpenClose = true;
-
 class EventPort : public TComPort {
   public:
     using TComPort::TComPort;
-    // The base destructor would run the base Close; the event steps must run here.
-    ~EventPort() override;
-
-    void Open() override;
-    void Close() override;
 
     // Reads what is there, up to count bytes (main thread, or the event
     // thread under smNone). Raises EComPort 3 on a device failure.
