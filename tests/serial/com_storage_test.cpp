@@ -2,6 +2,9 @@
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <pty.h>
+#include <termios.h>
+#include <unistd.h>
 
 #include <functional>
 #include <map>
@@ -19,6 +22,7 @@
 #include "serial/ini_file.h"
 #include "serial/registry.h"
 #include "storage_test_util.h"
+#include "termios2_probe.h"
 
 namespace cport {
 namespace {
@@ -27,6 +31,7 @@ using testing::ElementsAre;
 using testing::HasSubstr;
 using testutil::CountingPort;
 using testutil::ReadFile;
+using testutil::ReadTerminalLine;
 using testutil::TempFolder;
 using testutil::WriteFile;
 using Calls = std::vector<std::string>;
@@ -88,6 +93,68 @@ std::vector<std::string> KeysOf(const std::string& iniText) {
     return keys;
 }
 
+// ---- A pseudo-terminal as a port's line, and what its kernel side holds.
+
+// The test keeps the master and a slave descriptor of its own, opened before
+// a port takes the line's exclusive lock, to read the terminal settings.
+class PtyLine {
+  public:
+    PtyLine() {
+        char name[256] = {};
+        EXPECT_EQ(::openpty(&master_, &slave_, name, nullptr, nullptr), 0);
+        path_ = name;
+    }
+    ~PtyLine() {
+        ::close(slave_);
+        ::close(master_);
+    }
+    PtyLine(const PtyLine&) = delete;
+    PtyLine& operator=(const PtyLine&) = delete;
+
+    const std::string& Path() const { return path_; }
+    int Slave() const { return slave_; }
+
+  private:
+    int master_ = -1;
+    int slave_ = -1;
+    std::string path_;
+};
+
+// The terminal settings a port's line settings show up in on a pty (its
+// driver keeps no data size or parity); compared whole.
+struct KernelView {
+    unsigned speed = 9600;
+    bool twoStopBits = false;   // CSTOPB
+    bool rtsCts = false;        // CRTSCTS
+    bool xonXoffOut = false;    // IXON
+    bool xonXoffIn = false;     // IXOFF
+    bool parityCheck = false;   // INPCK with PARMRK
+    unsigned char xon = 0x11;   // VSTART
+    unsigned char xoff = 0x13;  // VSTOP
+
+    bool operator==(const KernelView&) const = default;
+};
+
+void PrintTo(const KernelView& v, std::ostream* out) {
+    *out << "{speed " << v.speed << ", CSTOPB " << v.twoStopBits << ", CRTSCTS " << v.rtsCts
+         << ", IXON " << v.xonXoffOut << ", IXOFF " << v.xonXoffIn << ", INPCK|PARMRK "
+         << v.parityCheck << ", VSTART " << int(v.xon) << ", VSTOP " << int(v.xoff) << "}";
+}
+
+KernelView KernelViewOf(const PtyLine& line) {
+    const testutil::TerminalLine got = ReadTerminalLine(line.Slave());
+    EXPECT_TRUE(got.ok);
+    EXPECT_EQ(got.inSpeed, got.outSpeed);
+    return {got.outSpeed,
+            (got.cflag & CSTOPB) != 0,
+            (got.cflag & CRTSCTS) != 0,
+            (got.iflag & IXON) != 0,
+            (got.iflag & IXOFF) != 0,
+            (got.iflag & (INPCK | PARMRK)) == (INPCK | PARMRK),
+            got.startChar,
+            got.stopChar};
+}
+
 // ---- The two stores, each opened and closed the way a caller would.
 
 struct Store {
@@ -119,11 +186,11 @@ const Store kRegistry{"Registry",
                           port.LoadRegistry(reg);
                       }};
 
-// ---- The ports a load lands on. A port on a pseudo-terminal joins this
-// list once ports really open: it gives no call list, and the settings
-// comparison alone applies.
+// ---- The ports a load lands on. A port on a pseudo-terminal gives no call
+// list; what reached its device is read back from the terminal instead.
 
 struct LoadedPort {
+    std::shared_ptr<PtyLine> line;  // declared first: outlives the port that has it open
     std::unique_ptr<TCustomComPort> port;
     const Calls* calls = nullptr;  // what reached the device, if it is counted
 };
@@ -131,6 +198,7 @@ struct LoadedPort {
 struct PortKind {
     const char* name;
     bool open;
+    bool pty;
     std::function<LoadedPort()> make;
 };
 
@@ -140,19 +208,33 @@ LoadedPort MakeCountingPort(bool open) {
     if (open)
         port->OpenQuietly();
     const Calls* calls = &port->calls;
-    return {std::move(port), calls};
+    return {nullptr, std::move(port), calls};
 }
 
-const PortKind kClosedPort{"Closed", false, [] { return MakeCountingPort(false); }};
-const PortKind kOpenPort{"Open", true, [] { return MakeCountingPort(true); }};
+// A real port, opened on a fresh pty, without the event thread.
+LoadedPort MakePtyPort() {
+    auto line = std::make_shared<PtyLine>();
+    auto port = std::make_unique<TComPort>();
+    port->setObjectName("C1");
+    port->SetEvents({});
+    port->SetPort(line->Path());
+    port->Open();
+    return {std::move(line), std::move(port), nullptr};
+}
 
-// ---- Per group: values other than the initial ones, and what loading them
-// onto an open port with initial settings hands to the device.
+const PortKind kClosedPort{"Closed", false, false, [] { return MakeCountingPort(false); }};
+const PortKind kOpenPort{"Open", true, false, [] { return MakeCountingPort(true); }};
+const PortKind kPtyPort{"Pty", true, true, MakePtyPort};
+
+// ---- Per group: values other than the initial ones, what loading them
+// onto an open port with initial settings hands to the device, and how they
+// change what a pty's terminal holds.
 
 struct GroupValues {
     TStoredGroup group;
     std::function<void(TCustomComPort&)> set;
     Calls onOpenPort;
+    std::function<void(KernelView&)> onPty;
 };
 
 const std::vector<GroupValues>& Groups() {
@@ -168,26 +250,34 @@ const std::vector<GroupValues>& Groups() {
              p.FlowControl().SetFlowControl(fcHardware);
          },
          // A new name reopens; the preset re-applies even unchanged fields.
-         {"close", "open ttyUSB3", "dcb", "dcb", "dcb", "dcb", "dcb", "dcb"}},
+         {"close", "open ttyUSB3", "dcb", "dcb", "dcb", "dcb", "dcb", "dcb"},
+         [](KernelView& k) {
+             k.speed = 250000;
+             k.twoStopBits = true;
+             k.rtsCts = true;
+         }},
         {sgOthers,
          [](TCustomComPort& p) {
              p.SetEventChar('\r');
              p.SetDiscardNull(true);
          },
-         {"dcb", "dcb"}},
+         {"dcb", "dcb"},
+         [](KernelView&) {}},  // the device's own input rules, not the terminal's
         {sgParity,
          [](TCustomComPort& p) {
              p.Parity().SetCheck(true);
              p.Parity().SetReplace(true);
              p.Parity().SetReplaceChar('?');
          },
-         {"dcb", "dcb", "dcb"}},
+         {"dcb", "dcb", "dcb"},
+         [](KernelView& k) { k.parityCheck = true; }},
         {sgBuffer,
          [](TCustomComPort& p) {
              p.Buffer().SetOutputSize(4096);
              p.Buffer().SetInputSize(2048);
          },
-         {"buffer", "buffer"}},
+         {"buffer", "buffer"},
+         [](KernelView&) {}},
         {sgTimeouts,
          [](TCustomComPort& p) {
              p.Timeouts().SetReadInterval(50);
@@ -196,7 +286,8 @@ const std::vector<GroupValues>& Groups() {
              p.Timeouts().SetWriteTotalConstant(-1);
              p.Timeouts().SetWriteTotalMultiplier(0);
          },
-         {"timeouts", "timeouts", "timeouts", "timeouts", "timeouts"}},
+         {"timeouts", "timeouts", "timeouts", "timeouts", "timeouts"},
+         [](KernelView&) {}},
         {sgFlowControl,
          [](TCustomComPort& p) {
              auto& f = p.FlowControl();
@@ -207,10 +298,19 @@ const std::vector<GroupValues>& Groups() {
              f.SetOutDSRFlow(true);
              f.SetTxContinueOnXoff(true);
              f.SetXonXoffIn(true);
+             f.SetXonXoffOut(true);
              f.SetXoffChar(static_cast<char>(200));
              f.SetXonChar(' ');
          },
-         Calls(9, "dcb")},
+         Calls(10, "dcb"),
+         // RTS toggle, DTR handshake and the DSR lines mean nothing on a pty.
+         [](KernelView& k) {
+             k.rtsCts = true;
+             k.xonXoffOut = true;
+             k.xonXoffIn = true;
+             k.xoff = 200;
+             k.xon = ' ';
+         }},
     };
     return groups;
 }
@@ -250,11 +350,14 @@ class StorageRoundTrip : public testing::TestWithParam<RoundTrip> {};
 // A port with other values in every group stores the chosen groups; a port
 // with initial settings loads them and then equals the initial settings
 // with exactly those groups' values; an open port hands each change to the
-// device as its setter says and stays open.
+// device as its setter says and stays open. On a pty the terminal then
+// holds the loaded line settings, and a stored "Port" naming another pty
+// moves the open port there.
 TEST_P(StorageRoundTrip, ChosenGroupsComeBackAndNothingElse) {
     const RoundTrip& trip = GetParam();
     TStoredGroups groups;
     Calls expectedCalls;
+    KernelView expectedLine;
     std::vector<const GroupValues*> chosen;
     for (const GroupValues& g : Groups()) {
         for (TStoredGroup wanted : trip.groups) {
@@ -267,22 +370,36 @@ TEST_P(StorageRoundTrip, ChosenGroupsComeBackAndNothingElse) {
     // Loading visits groups in the stored order, whatever order the test names.
     for (TStoredGroup g : {sgBasic, sgOthers, sgParity, sgBuffer, sgTimeouts, sgFlowControl})
         for (const GroupValues* c : chosen)
-            if (c->group == g)
+            if (c->group == g) {
                 expectedCalls.insert(expectedCalls.end(), c->onOpenPort.begin(),
                                      c->onOpenPort.end());
+                c->onPty(expectedLine);
+            }
 
     TempFolder folder;
+    // Declared before the target port, so it outlives the port that moves onto it.
+    std::unique_ptr<PtyLine> nextLine;
+    if (trip.kind->pty && groups.Contains(sgBasic))
+        nextLine = std::make_unique<PtyLine>();
+    auto setChosen = [&](TCustomComPort& port) {
+        for (const GroupValues* g : chosen) g->set(port);
+        if (nextLine)
+            port.SetPort(nextLine->Path());
+    };
+
     TComPort source;
     source.setObjectName("C1");
     SetOtherValues(source);
-    for (const GroupValues* g : chosen) g->set(source);
+    setChosen(source);
     source.SetStoredGroups(groups);
     trip.store->save(source, folder);
 
     TComPort expected;
-    for (const GroupValues* g : chosen) g->set(expected);
+    setChosen(expected);
 
     LoadedPort target = trip.kind->make();
+    if (target.line && !nextLine)
+        expected.SetPort(target.line->Path());  // a port on a pty stays on it
     target.port->SetStoredGroups(groups);
     trip.store->load(*target.port, folder);
 
@@ -291,12 +408,22 @@ TEST_P(StorageRoundTrip, ChosenGroupsComeBackAndNothingElse) {
     if (target.calls) {
         EXPECT_EQ(*target.calls, trip.kind->open ? expectedCalls : Calls{});
     }
+    if (target.line) {
+        EXPECT_EQ(KernelViewOf(nextLine ? *nextLine : *target.line), expectedLine);
+    }
+    if (nextLine) {
+        // The first line was let go: another port can open it.
+        TComPort other;
+        other.SetEvents({});
+        other.SetPort(target.line->Path());
+        EXPECT_NO_THROW(other.Open());
+    }
 }
 
 std::vector<RoundTrip> AllRoundTrips() {
     std::vector<RoundTrip> trips;
     for (const Store* store : {&kIni, &kRegistry}) {
-        for (const PortKind* kind : {&kClosedPort, &kOpenPort}) {
+        for (const PortKind* kind : {&kClosedPort, &kOpenPort, &kPtyPort}) {
             for (const GroupValues& g : Groups()) trips.push_back({{g.group}, store, kind});
             trips.push_back(
                 {{sgBasic, sgOthers, sgParity, sgBuffer, sgTimeouts, sgFlowControl}, store, kind});
@@ -600,14 +727,15 @@ TEST(LoadingSettings, RegistryValueOfTheWrongTypeStopsTheLoad) {
     }
 }
 
-// A store that cannot be read, or a value the port cannot take, is reported
-// before the first setting changes.
-TEST(LoadingSettings, DamagedStoreChangesNoSetting) {
-    const struct {
-        const char* name;
-        std::string iniText;
-        const char* message;
-    } cases[] = {
+struct DamagedIni {
+    const char* name;
+    std::string iniText;
+    const char* message;
+};
+
+// Each names another port first, so a load that went ahead would show.
+const std::vector<DamagedIni>& DamagedIniFiles() {
+    static const std::vector<DamagedIni> cases{
         {"stray line", "[C1]\nPort=ttyS9\nBaudRate 19200\n", "line 3"},
         {"bad integer", "[C1]\nPort=ttyS9\nBaudRate=19200\nBuffer.InputSize=12x\n",
          "'12x' is not a valid integer value for key \"Buffer.InputSize\""},
@@ -617,7 +745,15 @@ TEST(LoadingSettings, DamagedStoreChangesNoSetting) {
          "beyond Latin-1"},
         {"not UTF-8", "[C1]\nPort=tty\xff\n", "not UTF-8"},
     };
-    for (const auto& c : cases) {
+    return cases;
+}
+
+const TStoredGroups kAllGroups{sgBasic, sgFlowControl, sgBuffer, sgTimeouts, sgParity, sgOthers};
+
+// A store that cannot be read, or a value the port cannot take, is reported
+// before the first setting changes.
+TEST(LoadingSettings, DamagedStoreChangesNoSetting) {
+    for (const DamagedIni& c : DamagedIniFiles()) {
         SCOPED_TRACE(c.name);
         TempFolder folder;
         WriteFile(folder / "ports.ini", c.iniText);
@@ -643,6 +779,66 @@ TEST(LoadingSettings, DamagedStoreChangesNoSetting) {
     const Settings before = SettingsOf(port);
     EXPECT_THROW(kRegistry.load(port, folder), ERegistryException);
     EXPECT_EQ(SettingsOf(port), before);
+}
+
+// On a port open on a pty a damaged store reaches neither the settings nor
+// the line: the terminal keeps what it held and the port stays on it.
+TEST(LoadingSettings, DamagedStoreLeavesTheOpenLineAsItWas) {
+    LoadedPort target = MakePtyPort();
+    TCustomComPort& port = *target.port;
+    port.SetCustomBaudRate(123457);
+    port.SetBaudRate(brCustom);
+    port.SetStopBits(sbTwoStopBits);
+    port.FlowControl().SetFlowControl(fcSoftware);
+    port.SetStoredGroups(kAllGroups);
+    const Settings before = SettingsOf(port);
+    const KernelView lineBefore = KernelViewOf(*target.line);
+    ASSERT_EQ(lineBefore.speed, 123457u);
+    ASSERT_TRUE(lineBefore.xonXoffIn);
+    auto expectUnchanged = [&] {
+        EXPECT_EQ(SettingsOf(port), before);
+        EXPECT_EQ(KernelViewOf(*target.line), lineBefore);
+        EXPECT_TRUE(port.Connected());
+    };
+
+    for (const DamagedIni& c : DamagedIniFiles()) {
+        SCOPED_TRACE(c.name);
+        TempFolder folder;
+        WriteFile(folder / "ports.ini", c.iniText);
+        EXPECT_THROW(kIni.load(port, folder), EIniFileError);
+        expectUnchanged();
+    }
+
+    // A good store of other settings, then the same file damaged: cut short
+    // (a copy broken off part-way), pages overwritten, or no store at all.
+    TempFolder good;
+    {
+        TComPort other;
+        other.setObjectName("C1");
+        SetOtherValues(other);
+        for (const GroupValues& g : Groups()) g.set(other);
+        other.SetStoredGroups(kAllGroups);
+        kRegistry.save(other, good);
+    }
+    const std::string store = ReadFile(good / "registry.sqlite");
+    ASSERT_GT(store.size(), 2048u);
+    std::string overwritten = store;
+    for (std::size_t i = 100; i < overwritten.size(); i += 7) overwritten[i] = '\x5a';
+    const struct {
+        const char* name;
+        std::string bytes;
+    } stores[] = {
+        {"cut short", store.substr(0, store.size() / 2)},
+        {"overwritten", overwritten},
+        {"not a store", "not a database, just text\n" + std::string(4096, '.')},
+    };
+    for (const auto& c : stores) {
+        SCOPED_TRACE(c.name);
+        TempFolder folder;
+        WriteFile(folder / "registry.sqlite", c.bytes);
+        EXPECT_THROW(kRegistry.load(port, folder), ERegistryException);
+        expectUnchanged();
+    }
 }
 
 TEST(LoadingSettings, FailedReopenUnderTheLoadedNameStopsTheLoad) {
