@@ -9,6 +9,7 @@
 //   frmmain_port.cpp      the port object C1, its selectors, Start, Stop, the timer box
 //   frmmain_send.cpp      Send, the command source, the send history, the timer tick
 //   frmmain_receive.cpp   the receive log
+//   frmmain_menu.cpp      the lists' context menu: load, save, copy, paste, clear
 // Handlers are connected through Guarded (app/guarded.h), so that an error
 // they raise goes straight to the default error handler.
 // Owned by main(); the window owns every control (QObject parent).
@@ -20,9 +21,11 @@
 #include <cstdint>
 #include <string>
 
+#include "app/file_dialog.h"
 #include "app/timer.h"
 #include "base/text.h"
 
+class QAction;
 class QCheckBox;
 class QComboBox;
 class QFrame;
@@ -42,6 +45,7 @@ class TComPort;
 namespace tarvik {
 
 class TImage;
+class TPopupMenu;
 
 class Tfrmmain : public QWidget {
     Q_OBJECT
@@ -118,6 +122,20 @@ class Tfrmmain : public QWidget {
                                        // the last file loaded or saved
     QListWidget* tempList = nullptr;   // hidden; the log menu's internal clipboard
 
+    // --- the context menu of TX1 and RX1..RX4; its commands act on the list it
+    // was opened over (PopupMenu1->PopupComponent()) ---
+    TPopupMenu* PopupMenu1 = nullptr;
+    QAction* LoadThis = nullptr;    // "Load text..."
+    QAction* SaveThis = nullptr;    // "Save text..."
+    QAction* N2 = nullptr;          // separator
+    QAction* CopyALL = nullptr;     // "Copy all"
+    QAction* CopyThis = nullptr;    // "Copy"
+    QAction* PasteThis = nullptr;   // "Paste"
+    QAction* N1 = nullptr;          // separator
+    QAction* ClearThis = nullptr;   // "Clear"
+    FileDialogRequest OpenDialog1;  // filter "Text|*.txt"; shown through ShowFileDialog
+    FileDialogRequest SaveDialog1;  // likewise
+
     // Handlers. They raise on failure; the application's default error handler shows it.
     void FormCreate();
     void BitBtn4Click();  // SUM
@@ -127,6 +145,12 @@ class Tfrmmain : public QWidget {
     void BitBtn8Click();  // Clear all
     void PageControl1Change();
     void Image5Click();
+    void LoadThisClick();
+    void SaveThisClick();
+    void CopyALLClick();
+    void CopyThisClick();
+    void PasteThisClick();
+    void ClearThisClick();
 
     // Port controls (frmmain_port.cpp).
     void BitBtn2Click();    // Start
@@ -159,6 +183,7 @@ class Tfrmmain : public QWidget {
 
     void BuildLayout();
     void ConnectHandlers();
+    void BuildPopupMenu();    // PopupMenu1 with its items and handlers, on TX1 and RX1..RX4
     void LoadPagePictures();  // the code tables, on first showing of their page
     void SetCommandLine(const std::string& text);
 };

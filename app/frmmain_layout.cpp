@@ -169,6 +169,7 @@ void Tfrmmain::BuildLayout() {
     RX2 = MakeLog(TabSheet2, "RX2", QAbstractItemView::SingleSelection);
     RX3 = MakeLog(TabSheet3, "RX3", QAbstractItemView::SingleSelection);
     RX4 = MakeLog(TabSheet4, "RX4", QAbstractItemView::SingleSelection);
+    BuildPopupMenu();
 
     Image1 = new QLabel;
     Image1->setObjectName(QStringLiteral("Image1"));

@@ -16,6 +16,7 @@
 #include "app/command_line.h"
 #include "app/executable_dir.h"
 #include "app/frmmain.h"
+#include "app/qt_file_dialog.h"
 #include "app/qt_message_box.h"
 #include "app/startup_probe.h"
 #include "base/message_box.h"
@@ -78,6 +79,7 @@ int RunTarvik(int argc, char** argv, MessageBoxFunction showBox) {
     } else {
         InstallQtMessageBox();
     }
+    InstallQtFileDialog();
 
     Text port;
     try {

@@ -1,0 +1,174 @@
+// The context menu of the send history and the receive logs: load a list from
+// a text file, save it to one, copy lines into the hidden tempList, paste them
+// back, clear. Every command acts on the list the menu was opened over.
+
+#include <QAction>
+#include <QFile>
+#include <QStringList>
+#include <ctime>
+#include <vector>
+
+#include "app/frmmain.h"
+#include "app/guarded.h"
+#include "app/latin1_text.h"
+#include "app/list_file.h"
+#include "app/pictures.h"
+#include "app/popup_menu.h"
+
+namespace tarvik {
+
+namespace {
+
+const QString kTextFilter = QStringLiteral("Text|*.txt");
+
+QListWidget* Target(const TPopupMenu* menu) {
+    return qobject_cast<QListWidget*>(menu->PopupComponent());
+}
+
+// The directory part of a file name, up to and including the last "/".
+QString DirectoryPart(const QString& fileName) {
+    return fileName.left(fileName.lastIndexOf(QLatin1Char('/')) + 1);
+}
+
+// File names are bytes on Linux; the locale's encoding maps them.
+std::string NativeName(const QString& fileName) {
+    return QFile::encodeName(fileName).toStdString();
+}
+
+// Where Paste inserts: the focused line of a list that selects several lines,
+// the selected line of the others; -1 for none.
+int CurrentIndex(const QListWidget* list) {
+    if (list->selectionMode() == QAbstractItemView::ExtendedSelection ||
+        list->selectionMode() == QAbstractItemView::MultiSelection) {
+        return list->currentRow();
+    }
+    const QModelIndexList selected = list->selectionModel()->selectedIndexes();
+    return selected.isEmpty() ? -1 : selected.front().row();
+}
+
+std::tm LocalNow() {
+    const std::time_t now = std::time(nullptr);
+    std::tm local{};
+    localtime_r(&now, &local);
+    return local;
+}
+
+}  // namespace
+
+void Tfrmmain::BuildPopupMenu() {
+    PopupMenu1 = new TPopupMenu(this);
+    PopupMenu1->setObjectName(QStringLiteral("PopupMenu1"));
+    const auto item = [this](const char* name, const char* caption, const char* picture,
+                             void (Tfrmmain::*handler)()) {
+        QAction* action =
+            PopupMenu1->addAction(LoadTransparentPicture(picture), QString::fromLatin1(caption));
+        action->setObjectName(QString::fromLatin1(name));
+        connect(action, &QAction::triggered, this, Guarded(this, handler));
+        return action;
+    };
+    const auto separator = [this](const char* name) {
+        QAction* action = PopupMenu1->addSeparator();
+        action->setObjectName(QString::fromLatin1(name));
+        return action;
+    };
+    LoadThis = item("LoadThis", "Load text...", "menu_load", &Tfrmmain::LoadThisClick);
+    SaveThis = item("SaveThis", "Save text...", "menu_save", &Tfrmmain::SaveThisClick);
+    N2 = separator("N2");
+    CopyALL = item("CopyALL", "Copy all", "menu_copyall", &Tfrmmain::CopyALLClick);
+    CopyThis = item("CopyThis", "Copy", "menu_copy", &Tfrmmain::CopyThisClick);
+    PasteThis = item("PasteThis", "Paste", "menu_paste", &Tfrmmain::PasteThisClick);
+    N1 = separator("N1");
+    ClearThis = item("ClearThis", "Clear", "menu_clear", &Tfrmmain::ClearThisClick);
+
+    for (QListWidget* list : {TX1, RX1, RX2, RX3, RX4}) PopupMenu1->AttachTo(list);
+
+    OpenDialog1.kind = FileDialogKind::Open;
+    OpenDialog1.filter = kTextFilter;
+    SaveDialog1.kind = FileDialogKind::Save;
+    SaveDialog1.filter = kTextFilter;
+}
+
+void Tfrmmain::LoadThisClick() {
+    QListWidget* list = Target(PopupMenu1);
+    if (list == nullptr)
+        return;
+    OpenDialog1.initialDir = DirectoryPart(LastPath);
+    const FileDialogAnswer chosen = ShowFileDialog(OpenDialog1);
+    if (!chosen)
+        return;
+    LastPath = *chosen;
+    // Read everything first: a file that cannot be read leaves the list as it was.
+    const std::vector<Text> lines = LoadListFile(NativeName(LastPath));
+    QStringList items;
+    items.reserve(static_cast<qsizetype>(lines.size()));
+    for (const Text& line : lines) items << FromText(line);
+    list->clear();
+    list->addItems(items);
+}
+
+void Tfrmmain::SaveThisClick() {
+    QListWidget* list = Target(PopupMenu1);
+    if (list == nullptr)
+        return;
+    SaveDialog1.initialDir = DirectoryPart(LastPath);
+    SaveDialog1.fileName =
+        QString::fromStdString(ProposedListFileName(list->objectName().toStdString(), LocalNow()));
+    const FileDialogAnswer chosen = ShowFileDialog(SaveDialog1);
+    if (!chosen)
+        return;
+    LastPath = *chosen;
+    std::vector<Text> lines;
+    lines.reserve(static_cast<std::size_t>(list->count()));
+    for (int i = 0; i < list->count(); ++i) lines.push_back(ToText(list->item(i)->text()));
+    SaveListFile(NativeName(LastPath), lines);
+}
+
+void Tfrmmain::CopyALLClick() {
+    QListWidget* list = Target(PopupMenu1);
+    if (list == nullptr)
+        return;
+    // The clipboard holds the lines last first; Paste then inserts them in that order.
+    QStringList reversed;
+    reversed.reserve(list->count());
+    for (int i = list->count() - 1; i >= 0; --i) reversed << list->item(i)->text();
+    tempList->clear();
+    tempList->addItems(reversed);
+}
+
+void Tfrmmain::CopyThisClick() {
+    QListWidget* list = Target(PopupMenu1);
+    if (list == nullptr)
+        return;
+    tempList->clear();
+    for (int i = 0; i < list->count(); ++i) {
+        if (list->item(i)->isSelected())
+            tempList->addItem(list->item(i)->text());
+    }
+}
+
+void Tfrmmain::PasteThisClick() {
+    QListWidget* list = Target(PopupMenu1);
+    if (list == nullptr)
+        return;
+    // The current line moves down with each insertion, so every line lands
+    // below the one pasted before it and above the line that was current.
+    for (int i = 0; i < tempList->count(); ++i) {
+        const int at = CurrentIndex(list);
+        const QString line = tempList->item(i)->text();
+        if (at < 0) {
+            list->addItem(line);
+        } else {
+            list->insertItem(at, line);
+        }
+    }
+}
+
+void Tfrmmain::ClearThisClick() {
+    QListWidget* list = Target(PopupMenu1);
+    if (list == nullptr)
+        return;
+    list->clear();
+    list->addItem(QString());
+}
+
+}  // namespace tarvik
