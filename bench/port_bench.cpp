@@ -1,30 +1,50 @@
-// Reading a 32 MiB stream from tarvik-sim (a child process) through the
-// port object's ReadText against a plain epoll reader on the same kind of
-// pseudo-terminal, alternating between the two. The port reads the way a
-// blocking reader without an event thread would: ReadText of a large count
-// with the "return on the first byte" time-outs, so each call returns what
-// has arrived. Both readers check every byte of the stream.
-// Usage: port_bench [rounds]
+// The port's receive path (event thread, hand-over to the main thread,
+// OnRxChar reading the announced bytes) against a plain epoll reader and Qt's
+// QSerialPort, on the same kind of pseudo-terminal, alternating in one run:
+//  - throughput: a 32 MiB stream from tarvik-sim (a child process), every
+//    byte checked against the stream's pattern;
+//  - latency: single bytes written on the master at t0, until the byte is in
+//    the handler's hands on the main thread (OnRxChar after its read,
+//    readyRead after readAll, the raw reader after read);
+//  - CPU time of the whole process in the second after the other end hangs up;
+//  - wake-ups (voluntary context switches, all threads) over 3 s of an idle
+//    open port, not counting the one timer that ends the period.
+// Usage: port_bench [rounds] [probes]
+//
+// The port reads with the test port's ReadBytes (one overlapped ReadFile of
+// the announced count, as ReadText does) until ReadText is available here.
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <spawn.h>
 #include <sys/epoll.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
 
 #include <QCoreApplication>
+#include <QEventLoop>
+#include <QTimer>
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <fstream>
+#include <functional>
+#include <memory>
 #include <stdexcept>
 #include <string>
+#include <thread>
 #include <vector>
 
+#ifdef TARVIK_BENCH_QSERIALPORT
+#include <QSerialPort>
+#endif
+
 #include "serial/com_buffer.h"
-#include "serial/com_port.h"
-#include "serial/com_timeouts.h"
+#include "tests/serial/event_port.h"
 #include "tools/simulator/simulator.h"
 
 extern char** environ;
@@ -32,9 +52,12 @@ extern char** environ;
 namespace {
 
 using Clock = std::chrono::steady_clock;
+using cport::testutil::EventPort;
 
 constexpr std::uint64_t kStreamBytes = 32u << 20;
-constexpr std::int32_t kChunk = 64 * 1024;
+constexpr int kQueue = 64 * 1024;
+
+// --- Helpers.
 
 struct Child {
     pid_t pid = -1;
@@ -68,110 +91,292 @@ void StopSimulator(const Child& child) {
     waitpid(child.pid, nullptr, 0);
 }
 
-// Counts bytes that are not the stream's next ones.
-struct Checker {
+// Checks received bytes against the stream's pattern.
+struct StreamCheck {
     std::uint64_t next = 0;
-    std::uint64_t wrong = 0;
-    void Check(const char* data, std::size_t n) {
-        for (std::size_t i = 0; i < n; ++i, ++next) {
-            if (static_cast<std::uint8_t>(data[i]) != tarvik::sim::StreamByte(next))
-                ++wrong;
+    std::uint64_t bad = 0;
+    void Take(const char* data, std::size_t n) {
+        for (std::size_t i = 0; i < n; ++i) {
+            if (static_cast<std::uint8_t>(data[i]) != tarvik::sim::StreamByte(next++))
+                ++bad;
         }
     }
 };
 
-struct PortReader {
-    cport::TComPort port;
-    tarvik::Text text;
+void RunLoopFor(std::chrono::milliseconds period) {
+    QEventLoop loop;
+    QTimer::singleShot(period, &loop, &QEventLoop::quit);
+    loop.exec();
+}
 
-    explicit PortReader(const std::string& path) {
-        port.SetPort(path);
-        port.SetEvents({});
-        port.SetBaudRate(cport::br115200);
-        port.Buffer().SetInputSize(kChunk);
-        // Return as soon as anything has arrived; wait up to 1 s for it.
-        port.Timeouts().SetReadInterval(-1);
-        port.Timeouts().SetReadTotalMultiplier(-1);
-        port.Timeouts().SetReadTotalConstant(1000);
-        port.Open();
+double ProcessCpuMs() {
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    const auto ms = [](const timeval& t) { return t.tv_sec * 1e3 + t.tv_usec / 1e3; };
+    return ms(usage.ru_utime) + ms(usage.ru_stime);
+}
+
+long ProcessVoluntarySwitches() {
+    long total = 0;
+    DIR* dir = opendir("/proc/self/task");
+    while (dirent* entry = readdir(dir)) {
+        if (entry->d_name[0] == '.')
+            continue;
+        std::ifstream status(std::string("/proc/self/task/") + entry->d_name + "/status");
+        std::string line;
+        const std::string key = "voluntary_ctxt_switches:";
+        while (std::getline(status, line)) {
+            if (line.rfind(key, 0) == 0)
+                total += std::stol(line.substr(key.size()));
+        }
     }
-    void Send(const char* bytes, std::int32_t n) { port.Write(bytes, n); }
-    std::size_t Next(Checker& checker) {
-        const std::int32_t n = port.ReadText(text, kChunk);
-        checker.Check(text.data(), text.size());
-        return static_cast<std::size_t>(n);
+    closedir(dir);
+    return total;
+}
+
+double Percentile(std::vector<double> v, double p) {
+    if (v.empty())
+        return 0;
+    std::sort(v.begin(), v.end());
+    return v[static_cast<std::size_t>(p * (v.size() - 1))];
+}
+
+// --- The three readers, each driven from the main thread. Start() opens the
+// path; OnBytes is called with every block read, on the main thread;
+// RunUntil() handles news until done() holds after a block; PumpFor() keeps
+// handling for a period (a raw reader has no event loop of its own).
+
+class Reader {
+  public:
+    virtual ~Reader() = default;
+    virtual void Start(const std::string& path) = 0;
+    virtual void Send(const std::string& bytes) = 0;
+    virtual void RunUntil(const std::function<bool()>& done) {
+        if (done())
+            return;
+        QEventLoop loop;
+        quit_ = [&] {
+            if (done())
+                loop.quit();
+        };
+        loop.exec();
+        quit_ = nullptr;
     }
+    virtual void PumpFor(std::chrono::milliseconds period) { RunLoopFor(period); }
+    std::function<void(const char*, std::size_t)> OnBytes;
+
+  protected:
+    void Deliver(const char* data, std::size_t n) {
+        OnBytes(data, n);
+        if (quit_)
+            quit_();
+    }
+
+  private:
+    std::function<void()> quit_;
 };
 
-// Edge-triggered epoll, read until EAGAIN.
-struct RawReader {
-    int fd;
-    int ep;
-    std::vector<char> buffer = std::vector<char>(kChunk);
-
-    explicit RawReader(const std::string& path) {
-        fd = open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-        if (fd < 0)
+class RawReader : public Reader {
+  public:
+    ~RawReader() override {
+        if (ep_ >= 0)
+            close(ep_);
+        if (fd_ >= 0)
+            close(fd_);
+    }
+    void Start(const std::string& path) override {
+        fd_ = open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+        if (fd_ < 0)
             throw std::runtime_error("open " + path);
         termios t;
-        tcgetattr(fd, &t);
+        tcgetattr(fd_, &t);
         cfmakeraw(&t);
-        tcsetattr(fd, TCSANOW, &t);
-        ep = epoll_create1(EPOLL_CLOEXEC);
+        tcsetattr(fd_, TCSANOW, &t);
+        ep_ = epoll_create1(EPOLL_CLOEXEC);
         epoll_event ev{};
         ev.events = EPOLLIN | EPOLLET;
-        epoll_ctl(ep, EPOLL_CTL_ADD, fd, &ev);
+        epoll_ctl(ep_, EPOLL_CTL_ADD, fd_, &ev);
     }
-    ~RawReader() {
-        close(ep);
-        close(fd);
-    }
-    void Send(const char* bytes, std::int32_t n) {
-        if (write(fd, bytes, static_cast<std::size_t>(n)) < 0)
+    void Send(const std::string& bytes) override {
+        if (write(fd_, bytes.data(), bytes.size()) < 0)
             throw std::runtime_error("write");
     }
-    std::size_t Next(Checker& checker) {
+    void RunUntil(const std::function<bool()>& done) override {
+        while (!done()) Wait(-1);
+    }
+    void PumpFor(std::chrono::milliseconds period) override {
+        const auto end = Clock::now() + period;
+        for (auto now = Clock::now(); now < end; now = Clock::now())
+            Wait(static_cast<int>(
+                std::chrono::duration_cast<std::chrono::milliseconds>(end - now).count() + 1));
+    }
+
+  private:
+    void Wait(int timeoutMs) {
         epoll_event ev;
-        while (epoll_wait(ep, &ev, 1, -1) < 1) {
-        }
-        std::size_t total = 0;
+        if (epoll_wait(ep_, &ev, 1, timeoutMs) < 1)
+            return;
         for (;;) {
-            const ssize_t n = read(fd, buffer.data(), buffer.size());
-            if (n <= 0)
-                return total;
-            checker.Check(buffer.data(), static_cast<std::size_t>(n));
-            total += static_cast<std::size_t>(n);
+            const ssize_t n = read(fd_, buffer_.data(), buffer_.size());
+            if (n > 0) {
+                Deliver(buffer_.data(), static_cast<std::size_t>(n));
+                continue;
+            }
+            // A hung-up tty reports HUP for ever: out of the wait set with it.
+            if (n == 0 || (n < 0 && errno == EIO) || (ev.events & (EPOLLHUP | EPOLLERR)))
+                epoll_ctl(ep_, EPOLL_CTL_DEL, fd_, nullptr);
+            return;
         }
     }
+
+    int fd_ = -1;
+    int ep_ = -1;
+    std::vector<char> buffer_ = std::vector<char>(kQueue);
 };
 
-template <class Reader>
-double Throughput() {
+class PortReader : public Reader {
+  public:
+    void Start(const std::string& path) override {
+        port_.SetPort(path);
+        port_.SetBaudRate(cport::br115200);
+        port_.Buffer().SetInputSize(kQueue);
+        port_.SetEvents(cport::TComEvents{cport::evRxChar});
+        port_.SetOnRxChar([this](QObject*, std::int32_t count) {
+            const std::string bytes = port_.ReadBytes(count);  // ReadText
+            Deliver(bytes.data(), bytes.size());
+        });
+        port_.Open();
+    }
+    void Send(const std::string& bytes) override { port_.WriteBytes(bytes); }
+
+  private:
+    EventPort port_;
+};
+
+#ifdef TARVIK_BENCH_QSERIALPORT
+class QtReader : public Reader {
+  public:
+    void Start(const std::string& path) override {
+        port_.setPortName(QString::fromStdString(path));
+        if (!port_.open(QIODevice::ReadWrite))
+            throw std::runtime_error("QSerialPort open: " + port_.errorString().toStdString());
+        port_.setBaudRate(115200);
+        QObject::connect(&port_, &QSerialPort::readyRead, [this] {
+            const QByteArray bytes = port_.readAll();
+            Deliver(bytes.constData(), static_cast<std::size_t>(bytes.size()));
+        });
+    }
+    void Send(const std::string& bytes) override {
+        port_.write(bytes.data(), static_cast<qint64>(bytes.size()));
+        port_.waitForBytesWritten(1000);
+    }
+
+  private:
+    QSerialPort port_;
+};
+#endif
+
+enum Kind { kRaw, kPort, kQt, kKinds };
+const char* const kNames[kKinds] = {"raw epoll", "TComPort", "QSerialPort"};
+
+std::unique_ptr<Reader> Make(Kind kind) {
+    switch (kind) {
+        case kRaw:
+            return std::make_unique<RawReader>();
+        case kPort:
+            return std::make_unique<PortReader>();
+        case kQt:
+#ifdef TARVIK_BENCH_QSERIALPORT
+            return std::make_unique<QtReader>();
+#else
+            return nullptr;
+#endif
+        case kKinds:
+            break;
+    }
+    return nullptr;
+}
+
+// --- The four measurements.
+
+// MB/s; bad bytes counted into *bad, handler calls into *blocks.
+double Throughput(Kind kind, std::uint64_t* bad, std::uint64_t* blocks) {
     const Child child = StartSimulator();
-    double mbPerSecond;
-    Checker checker;
+    double mbPerSecond = 0;
     {
-        Reader reader(child.path);
+        auto reader = Make(kind);
+        StreamCheck check;
+        reader->OnBytes = [&check, blocks](const char* data, std::size_t n) {
+            check.Take(data, n);
+            ++*blocks;
+        };
+        reader->Start(child.path);
         const auto t0 = Clock::now();
-        reader.Send("g", 1);
-        std::uint64_t got = 0;
-        while (got < kStreamBytes) got += reader.Next(checker);
+        reader->Send("g");
+        reader->RunUntil([&check] { return check.next >= kStreamBytes; });
         const double seconds = std::chrono::duration<double>(Clock::now() - t0).count();
-        mbPerSecond = static_cast<double>(got) / seconds / 1e6;
+        mbPerSecond = check.next / seconds / 1e6;
+        *bad += check.bad + (check.next - kStreamBytes);
     }
     StopSimulator(child);
-    if (checker.wrong != 0 || checker.next != kStreamBytes) {
-        std::fprintf(stderr, "stream damaged: %llu bytes, %llu wrong\n",
-                     static_cast<unsigned long long>(checker.next),
-                     static_cast<unsigned long long>(checker.wrong));
-        std::exit(1);
-    }
     return mbPerSecond;
 }
 
-double Median(std::vector<double> v) {
-    std::sort(v.begin(), v.end());
-    return v[v.size() / 2];
+void Latency(Kind kind, int probes, std::vector<double>* samplesUs) {
+    tarvik::sim::Behaviour silent;
+    silent.mode = tarvik::sim::Behaviour::Mode::kSilent;
+    tarvik::sim::Simulator pty(silent);  // only its master side is used
+    auto reader = Make(kind);
+    std::atomic<std::int64_t> sentAt{0};
+    std::atomic<int> arrived{0};
+    reader->OnBytes = [&](const char*, std::size_t) {
+        const auto t1 = Clock::now().time_since_epoch().count();
+        samplesUs->push_back((t1 - sentAt.load()) / 1e3);
+        ++arrived;
+    };
+    reader->Start(pty.SlavePath());
+    std::thread sender([&] {
+        for (int i = 0; i < probes; ++i) {
+            sentAt = Clock::now().time_since_epoch().count();
+            const char byte = 'x';
+            if (write(pty.MasterFd(), &byte, 1) != 1)
+                throw std::runtime_error("master write");
+            while (arrived.load() <= i) std::this_thread::sleep_for(std::chrono::microseconds(50));
+            std::this_thread::sleep_for(std::chrono::microseconds(200));  // let both sides go idle
+        }
+    });
+    reader->RunUntil([&] { return arrived.load() >= probes; });
+    sender.join();
+}
+
+// Milliseconds of process CPU in the second after the master closes.
+double HangUpCpu(Kind kind) {
+    tarvik::sim::Behaviour silent;
+    silent.mode = tarvik::sim::Behaviour::Mode::kSilent;
+    auto pty = std::make_unique<tarvik::sim::Simulator>(silent);
+    auto reader = Make(kind);
+    reader->OnBytes = [](const char*, std::size_t) {};
+    reader->Start(pty->SlavePath());
+    reader->PumpFor(std::chrono::milliseconds(50));
+    pty.reset();  // closes the master: the line hangs up
+    const double before = ProcessCpuMs();
+    reader->PumpFor(std::chrono::milliseconds(1000));
+    return ProcessCpuMs() - before;
+}
+
+// Voluntary context switches of all threads over 3 s of an idle open port,
+// less the one that ends the period.
+long IdleWakeUps(Kind kind) {
+    tarvik::sim::Behaviour silent;
+    silent.mode = tarvik::sim::Behaviour::Mode::kSilent;
+    tarvik::sim::Simulator pty(silent);
+    auto reader = Make(kind);
+    reader->OnBytes = [](const char*, std::size_t) {};
+    reader->Start(pty.SlavePath());
+    reader->PumpFor(std::chrono::milliseconds(100));
+    const long before = ProcessVoluntarySwitches();
+    reader->PumpFor(std::chrono::milliseconds(3000));
+    return ProcessVoluntarySwitches() - before - 1;
 }
 
 }  // namespace
@@ -179,19 +384,61 @@ double Median(std::vector<double> v) {
 int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
     const int rounds = argc > 1 ? std::atoi(argv[1]) : 5;
-    std::vector<double> rawMb, portMb;
+    const int probes = argc > 2 ? std::atoi(argv[2]) : 2000;
+    int kinds = kKinds;
+#ifndef TARVIK_BENCH_QSERIALPORT
+    kinds = kQt;
+    std::printf("(built without Qt SerialPort: QSerialPort is left out)\n");
+#endif
+
+    std::vector<double> mb[kKinds], us[kKinds], cpu[kKinds];
+    std::vector<long> wakeUps[kKinds];
+    std::uint64_t bad[kKinds] = {};
+    std::uint64_t blocks[kKinds] = {};
     for (int r = 0; r < rounds; ++r) {
-        rawMb.push_back(Throughput<RawReader>());
-        portMb.push_back(Throughput<PortReader>());
-        std::printf("round %d: raw %.1f MB/s, port ReadText %.1f MB/s\n", r + 1, rawMb.back(),
-                    portMb.back());
+        for (int k = 0; k < kinds; ++k) {
+            mb[k].push_back(Throughput(static_cast<Kind>(k), &bad[k], &blocks[k]));
+            Latency(static_cast<Kind>(k), probes / rounds, &us[k]);
+            cpu[k].push_back(HangUpCpu(static_cast<Kind>(k)));
+            wakeUps[k].push_back(IdleWakeUps(static_cast<Kind>(k)));
+        }
+        std::printf("round %d:", r + 1);
+        for (int k = 0; k < kinds; ++k)
+            std::printf("  %s %.1f MB/s p50 %.0f us hang-up %.1f ms idle %ld", kNames[k],
+                        mb[k].back(), Percentile(us[k], 0.5), cpu[k].back(), wakeUps[k].back());
+        std::printf("\n");
+        std::fflush(stdout);
     }
-    const double rawT = Median(rawMb), portT = Median(portMb);
-    std::printf(
-        "\n32 MiB stream from tarvik-sim, every byte checked, %d rounds each, "
-        "alternating (median)\n",
-        rounds);
-    std::printf("  throughput   raw %8.1f MB/s   port ReadText %8.1f MB/s   port/raw %.2f\n", rawT,
-                portT, portT / rawT);
+
+    std::printf("\n%d rounds, alternating; medians of the rounds, latency over %d probes each\n",
+                rounds, probes);
+    std::printf("%-14s %8s %10s %10s %10s %16s %14s %10s\n", "reader", "MB/s", "bytes/call",
+                "p50 us", "p99 us", "hang-up CPU ms", "idle wake-ups", "bad bytes");
+    for (int k = 0; k < kinds; ++k) {
+        std::vector<double> w(wakeUps[k].begin(), wakeUps[k].end());
+        std::printf(
+            "%-14s %8.1f %10.0f %10.1f %10.1f %16.1f %14.0f %10llu\n", kNames[k],
+            Percentile(mb[k], 0.5),
+            static_cast<double>(kStreamBytes) * rounds / std::max<std::uint64_t>(blocks[k], 1),
+            Percentile(us[k], 0.5), Percentile(us[k], 0.99), Percentile(cpu[k], 0.5),
+            Percentile(w, 1.0), static_cast<unsigned long long>(bad[k]));
+    }
+    const auto ratio = [&](int a, int b, const std::vector<double>* v, double p) {
+        return Percentile(v[a], p) / Percentile(v[b], p);
+    };
+    std::printf("\nTComPort / raw:   throughput %.2f, p50 %.2f, p99 %.2f\n",
+                ratio(kPort, kRaw, mb, 0.5), ratio(kPort, kRaw, us, 0.5),
+                ratio(kPort, kRaw, us, 0.99));
+    if (kinds == kKinds) {
+        std::printf("QSerialPort / raw: throughput %.2f, p50 %.2f, p99 %.2f\n",
+                    ratio(kQt, kRaw, mb, 0.5), ratio(kQt, kRaw, us, 0.5),
+                    ratio(kQt, kRaw, us, 0.99));
+        std::printf(
+            "TComPort / QSerialPort: throughput %.2f (target >= 1), p50 %.2f (target <= 1)\n",
+            ratio(kPort, kQt, mb, 0.5), ratio(kPort, kQt, us, 0.5));
+    }
+    std::printf("targets: TComPort hang-up CPU < 5 ms (worst %.1f), idle wake-ups 0 (worst %ld)\n",
+                *std::max_element(cpu[kPort].begin(), cpu[kPort].end()),
+                *std::max_element(wakeUps[kPort].begin(), wakeUps[kPort].end()));
     return 0;
 }

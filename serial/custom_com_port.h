@@ -246,6 +246,38 @@ class TCustomComPort : public QObject {
     void CreateEventThread();
     void DestroyEventThread();
 
+    // The report steps: each gathers what its handler needs from the device
+    // and calls its notify operation. They run where SyncMethod says (the
+    // main thread, or the event thread under smNone). Failures of the device
+    // queries raise EComPort: code 10 from ReportRxChar and ReportError, 11
+    // from the three signal steps.
+    // OnRxChar with the bytes waiting, only when there are any.
+    void ReportRxChar();
+    void ReportTxEmpty();
+    void ReportRxFlag();
+    void ReportRing();
+    void ReportBreak();
+    // Each reads the modem lines anew.
+    void ReportCTSChange();
+    void ReportDSRChange();
+    void ReportRLSDChange();
+    // OnError with the line errors (reading them clears them), only when there are any.
+    void ReportError();
+    void ReportRx80Full();
+    // Open: the three signal steps, each reading the line. Not open: the
+    // three signal handlers with false, without reading the line.
+    void ReportSignals(bool Open);
+    // The report step of one event.
+    void ReportEvent(TComEvent event);
+
+    // The notification window's procedure (main thread): CM_COMEVENT
+    // releases the sender at once, then runs the report step named by wParam
+    // (an event's mask bit) while the port is connected. Every error is
+    // handed to the application's error handler; none leaves. Other messages
+    // get the default handling.
+    std::intptr_t NotifyWindowProc(std::uint32_t message, std::uintptr_t wParam,
+                                   std::intptr_t lParam);
+
     // Hand one settings group to the device; each does nothing unless the
     // port is open and not loading. Raise EComPort 7, 8, 9 on refusal.
     virtual void ApplyDCB();

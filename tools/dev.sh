@@ -55,6 +55,11 @@ run_tests() {
   (cd "$here/build/fuzz" && ctest --output-on-failure --no-tests=error)
   (cd "$here/build/asan" && LSAN_OPTIONS="suppressions=$here/tools/lsan.supp" \
      ctest --output-on-failure --no-tests=error -j "$jobs")
+  # The thread sanitizer over the port's open/close stress test, a shorter run.
+  cmake -S "$here" -B "$here/build/tsan" -DCMAKE_BUILD_TYPE=Debug -DTARVIK_TSAN=ON >/dev/null
+  cmake --build "$here/build/tsan" -j "$jobs" --target serial_events_stress
+  (cd "$here/build/tsan" && TARVIK_STRESS_CYCLES=${TARVIK_STRESS_CYCLES:-300} \
+     ctest -L stress --output-on-failure --no-tests=error)
 }
 
 cmd=${1:-}
