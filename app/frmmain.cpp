@@ -19,6 +19,7 @@ Tfrmmain::Tfrmmain(QWidget* parent, const Text& portArgument) : QWidget(parent) 
     CreatePort(portArgument);
     CreateSelectors(portArgument);
     BuildLayout();
+    PrepareReceiveLogs();
     LinkSelectors();
     C1->EndLoading();
     ConnectHandlers();

@@ -20,6 +20,7 @@
 #include <QWidget>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "app/file_dialog.h"
 #include "app/timer.h"
@@ -167,7 +168,7 @@ class Tfrmmain : public QWidget {
     // Receive log (frmmain_receive.cpp). C1RxChar shows its own errors with
     // the default error handler and returns, so that reception goes on.
     void C1RxChar(QObject* Sender, std::int32_t Count);
-    void AddRxLine(const QString& line);
+    void AddRxLine(const Text& line);
 
   private:
     // The window's description, in its order: C1 loading with its settings,
@@ -180,12 +181,24 @@ class Tfrmmain : public QWidget {
     void ConnectSendHandlers();
     // Start enabled exactly when C1 is closed; Stop and Send when it is open.
     void SetPortButtons();
+    // The receive logs keep up with a flood of arrivals (frmmain_receive.cpp).
+    void PrepareReceiveLogs();
+    // Inserts the lines that arrived during the current frame, in order.
+    void FlushRxLines();
 
     void BuildLayout();
     void ConnectHandlers();
     void BuildPopupMenu();    // PopupMenu1 with its items and handlers, on TX1 and RX1..RX4
     void LoadPagePictures();  // the code tables, on first showing of their page
     void SetCommandLine(const std::string& text);
+
+    // While arrivals pour in, their lines reach the logs once a frame.
+    struct PendingRxLine {
+        QListWidget* log;  // the active log when the line arrived
+        Text text;
+    };
+    QTimer* rxFrame_ = nullptr;
+    std::vector<PendingRxLine> pendingRx_;
 };
 
 }  // namespace tarvik

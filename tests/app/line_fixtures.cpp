@@ -86,6 +86,21 @@ void PtyPair::Write(const std::string& bytes) {
     }
 }
 
+void PtyPair::FillTowardsMaster() {
+    fcntl(slave_, F_SETFL, fcntl(slave_, F_GETFL) | O_NONBLOCK);
+    const std::string block(4096, 'f');
+    // The kernel moves bytes on to the master's side in the background, so
+    // room can come back after a first refusal: fill until none comes back.
+    for (;;) {
+        while (write(slave_, block.data(), block.size()) > 0) {
+        }
+        pollfd fd{slave_, POLLOUT, 0};
+        if (poll(&fd, 1, 200) <= 0)
+            break;
+    }
+    fcntl(slave_, F_SETFL, fcntl(slave_, F_GETFL) & ~O_NONBLOCK);
+}
+
 FakeTtyClass::FakeTtyClass(const std::vector<std::string>& ports) {
     const QDir root(dir_.path());
     for (const std::string& port : ports) {

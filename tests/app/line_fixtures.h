@@ -47,6 +47,9 @@ class PtyPair {
     // Reads until `count` bytes came or `limit` passed.
     std::string Read(std::size_t count, std::chrono::milliseconds limit = std::chrono::seconds(5));
     void Write(const std::string& bytes);
+    // Writes into the line towards the master, from the pair's own slave
+    // descriptor, until the kernel takes no more: a port's write then waits.
+    void FillTowardsMaster();
 
   private:
     int master_ = -1;
