@@ -13,9 +13,7 @@ namespace tarvik {
 
 namespace {
 
-std::string Reason(int error) {
-    return std::strerror(error);
-}
+std::string Reason(int error) { return std::strerror(error); }
 
 [[noreturn]] void ThrowOpen(const std::string& fileName, int error) {
     throw EFOpenError("Cannot open file \"" + fileName + "\". " + Reason(error));
@@ -31,8 +29,7 @@ bool WriteAll(int fd, const std::string& data) {
     while (done < data.size()) {
         const ssize_t n = ::write(fd, data.data() + done, data.size() - done);
         if (n < 0) {
-            if (errno == EINTR)
-                continue;
+            if (errno == EINTR) continue;
             return false;
         }
         done += static_cast<std::size_t>(n);
@@ -43,8 +40,7 @@ bool WriteAll(int fd, const std::string& data) {
 // A symbolic link is saved through, not replaced by a plain file.
 std::string ResolveTarget(const std::string& fileName) {
     char* resolved = ::realpath(fileName.c_str(), nullptr);
-    if (resolved == nullptr)
-        return fileName;
+    if (resolved == nullptr) return fileName;
     std::string target(resolved);
     std::free(resolved);
     return target;
@@ -52,8 +48,7 @@ std::string ResolveTarget(const std::string& fileName) {
 
 std::string DirectoryOf(const std::string& path) {
     const auto slash = path.find_last_of('/');
-    if (slash == std::string::npos)
-        return ".";
+    if (slash == std::string::npos) return ".";
     return slash == 0 ? "/" : path.substr(0, slash);
 }
 
@@ -61,37 +56,30 @@ std::string DirectoryOf(const std::string& path) {
 
 std::vector<Text> SplitListText(std::string_view content) {
     const auto nul = content.find('\0');
-    if (nul != std::string_view::npos)
-        content = content.substr(0, nul);
+    if (nul != std::string_view::npos) content = content.substr(0, nul);
 
     std::vector<Text> lines;
     std::size_t start = 0;
     for (std::size_t i = 0; i < content.size(); ++i) {
-        if (content[i] != '\r' && content[i] != '\n')
-            continue;
+        if (content[i] != '\r' && content[i] != '\n') continue;
         lines.emplace_back(content.substr(start, i - start));
-        if (content[i] == '\r' && i + 1 < content.size() && content[i + 1] == '\n')
-            ++i;
+        if (content[i] == '\r' && i + 1 < content.size() && content[i + 1] == '\n') ++i;
         start = i + 1;
     }
-    if (start < content.size())
-        lines.emplace_back(content.substr(start));
+    if (start < content.size()) lines.emplace_back(content.substr(start));
     return lines;
 }
 
 std::vector<Text> LoadListFile(const std::string& fileName) {
     const int fd = ::open(fileName.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0)
-        ThrowOpen(fileName, errno);
+    if (fd < 0) ThrowOpen(fileName, errno);
     std::string content;
     char chunk[65536];
     for (;;) {
         const ssize_t n = ::read(fd, chunk, sizeof chunk);
-        if (n == 0)
-            break;
+        if (n == 0) break;
         if (n < 0) {
-            if (errno == EINTR)
-                continue;
+            if (errno == EINTR) continue;
             const int error = errno;
             ::close(fd);
             ThrowOpen(fileName, error);
@@ -116,8 +104,7 @@ void SaveListFile(const std::string& fileName, const std::vector<Text>& lines) {
     }
     std::string temporary = DirectoryOf(target) + "/.tarvik2-save-XXXXXX";
     const int fd = ::mkstemp(temporary.data());
-    if (fd < 0)
-        ThrowCreate(fileName, errno);
+    if (fd < 0) ThrowCreate(fileName, errno);
 
     // Keep the old file's permissions; a new file gets the usual ones.
     struct stat old {};

@@ -94,8 +94,7 @@ TEST_F(ListFileTest, UnwritableDirectoryRaisesCreateError) {
     // /proc takes no new files, even from root; a plain directory without
     // write permission shows the same for everyone else.
     EXPECT_THROW(SaveListFile("/proc/tarvik2-test.txt", {"a"}), EFCreateError);
-    if (::geteuid() == 0)
-        return;
+    if (::geteuid() == 0) return;
     fs::permissions(dir_, fs::perms::owner_read | fs::perms::owner_exec);
     EXPECT_THROW(SaveListFile(Path("x.txt"), {"a"}), EFCreateError);
 }
@@ -105,8 +104,8 @@ TEST_F(ListFileTest, MissingDirectoryRaisesCreateError) {
         SaveListFile(Path("no/such/dir.txt"), {"a"});
         FAIL();
     } catch (const EFCreateError& e) {
-        EXPECT_EQ(std::string(e.what()), "Cannot create file \"" + Path("no/such/dir.txt") +
-                                             "\". No such file or directory");
+        EXPECT_EQ(std::string(e.what()),
+                  "Cannot create file \"" + Path("no/such/dir.txt") + "\". No such file or directory");
     }
 }
 
@@ -128,8 +127,7 @@ TEST_F(ListFileTest, FailedSaveLeavesOldFileIntact) {
 }
 
 TEST_F(ListFileTest, ReadOnlyFileIsNotReplaced) {
-    if (::geteuid() == 0)
-        GTEST_SKIP() << "root may write a read-only file";
+    if (::geteuid() == 0) GTEST_SKIP() << "root may write a read-only file";
     Write("ro.txt", "old\r\n");
     ::chmod(Path("ro.txt").c_str(), 0444);
     EXPECT_THROW(SaveListFile(Path("ro.txt"), {"new"}), EFCreateError);
