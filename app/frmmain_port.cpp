@@ -67,7 +67,6 @@ void Tfrmmain::CreatePort(const Text& portArgument) {
     timeouts.SetReadTotalMultiplier(200);
     timeouts.SetReadTotalConstant(200);
     C1->SetOnRxChar([this](QObject* Sender, std::int32_t Count) { C1RxChar(Sender, Count); });
-    connect(C1, &QObject::destroyed, this, [this] { C1 = nullptr; });
 }
 
 void Tfrmmain::CreateSelectors(const Text& portArgument) {
@@ -106,6 +105,9 @@ void Tfrmmain::LinkSelectors() {
 }
 
 void Tfrmmain::ConnectPortHandlers() {
+    // Only once the window is whole: a window whose building failed destroys
+    // C1 from its base class's destructor, when this object is gone.
+    connect(C1, &QObject::destroyed, this, [this] { C1 = nullptr; });
     connect(BitBtn2, &QPushButton::clicked, this, Guarded(this, &Tfrmmain::BitBtn2Click));
     connect(BitBtn3, &QPushButton::clicked, this, Guarded(this, &Tfrmmain::BitBtn3Click));
     // toggled: a tick changed from code runs the handler as a click does.
