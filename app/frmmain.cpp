@@ -8,16 +8,31 @@
 #include "app/guarded.h"
 #include "app/image_control.h"
 #include "app/pictures.h"
+#include "serial/com_port.h"
 
 namespace tarvik {
 
-Tfrmmain::Tfrmmain(QWidget* parent) : QWidget(parent) {
+Tfrmmain::Tfrmmain(QWidget* parent) : Tfrmmain(parent, Text()) {}
+
+Tfrmmain::Tfrmmain(QWidget* parent, const Text& portArgument) : QWidget(parent) {
+    // The window's description in its order; see frmmain_port.cpp.
+    CreatePort(portArgument);
+    CreateSelectors(portArgument);
     BuildLayout();
+    PrepareReceiveLogs();
+    LinkSelectors();
+    C1->EndLoading();
     ConnectHandlers();
+    ConnectPortHandlers();
+    ConnectSendHandlers();
     FormCreate();
 }
 
-Tfrmmain::~Tfrmmain() = default;
+Tfrmmain::~Tfrmmain() {
+    // The port goes first, while every control is whole: closing it may still
+    // serve an arrival that its event thread has begun to hand over.
+    delete C1;
+}
 
 void Tfrmmain::ConnectHandlers() {
     connect(BitBtn4, &QPushButton::clicked, this, Guarded(this, &Tfrmmain::BitBtn4Click));

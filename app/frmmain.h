@@ -6,6 +6,9 @@
 //   frmmain_layout.cpp    every control with its place, caption, state and tab order
 //   frmmain_checksum.cpp  SUM and BCC
 //   frmmain_programs.cpp  Cal and Notepad
+//   frmmain_port.cpp      the port object C1, its selectors, Start, Stop, the timer box
+//   frmmain_send.cpp      Send, the command source, the send history, the timer tick
+//   frmmain_receive.cpp   the receive log
 //   frmmain_menu.cpp      the lists' context menu: load, save, copy, paste, clear
 // Handlers are connected through Guarded (app/guarded.h), so that an error
 // they raise goes straight to the default error handler.
@@ -15,9 +18,13 @@
 #include <QListWidget>
 #include <QString>
 #include <QWidget>
+#include <cstdint>
 #include <string>
+#include <vector>
 
 #include "app/file_dialog.h"
+#include "app/timer.h"
+#include "base/text.h"
 
 class QAction;
 class QCheckBox;
@@ -30,7 +37,11 @@ class QPushButton;
 class QRadioButton;
 class QScrollArea;
 class QTabWidget;
-class QTimer;
+
+namespace cport {
+class TComComboBox;
+class TComPort;
+}  // namespace cport
 
 namespace tarvik {
 
@@ -42,15 +53,25 @@ class Tfrmmain : public QWidget {
 
   public:
     explicit Tfrmmain(QWidget* parent = nullptr);
+    // `portArgument`: a port name or path from the program's command line
+    // ("" for none). It joins the port list and becomes C1's initial Port.
+    // Building raises when the port list cannot be read (EComPort code 23).
+    Tfrmmain(QWidget* parent, const Text& portArgument);
     ~Tfrmmain() override;
 
+    // --- the serial port, owned by the window; closed at start ---
+    // Null once destroyed (the window never destroys it before its own end).
+    cport::TComPort* C1 = nullptr;
+
     // --- top row ---
-    // The left part, x 20..271, is kept free for the three port selectors
-    // (tab orders 0..2), which come with the port object C1.
-    QLabel* Image3 = nullptr;        // 16 x 16 picture beside the timer box
-    QCheckBox* CheckBox1 = nullptr;  // "&Timer(ms):", unticked
-    QLineEdit* Edit1 = nullptr;      // timer interval in ms, "300"
-    QCheckBox* CheckBox2 = nullptr;  // "ASC&II", ticked
+    // The three port selectors, bound to C1, tab orders 0..2.
+    cport::TComComboBox* ComComboBox1 = nullptr;  // cpPort
+    cport::TComComboBox* ComComboBox3 = nullptr;  // cpParity
+    cport::TComComboBox* ComComboBox2 = nullptr;  // cpBaudRate
+    QLabel* Image3 = nullptr;                     // 16 x 16 picture beside the timer box
+    QCheckBox* CheckBox1 = nullptr;               // "&Timer(ms):", unticked
+    QLineEdit* Edit1 = nullptr;                   // timer interval in ms, "300"
+    QCheckBox* CheckBox2 = nullptr;               // "ASC&II", ticked
 
     // --- button row ---
     QPushButton* BitBtn2 = nullptr;  // "&Start", enabled
@@ -94,7 +115,7 @@ class Tfrmmain : public QWidget {
     QLabel* Label2 = nullptr;         // ownership notice along the bottom edge
     QLabel* Label20 = nullptr;        // the hidden picture, invisible at start
 
-    QTimer* T1 = nullptr;  // the repeat timer: disabled, 100 ms
+    TTimer* T1 = nullptr;  // the repeat timer: disabled, 100 ms
 
     // --- the window's own state ---
     QListWidget* ActiveLog = nullptr;  // the receive log arrivals go into: RX1..RX4
@@ -132,12 +153,52 @@ class Tfrmmain : public QWidget {
     void PasteThisClick();
     void ClearThisClick();
 
+    // Port controls (frmmain_port.cpp).
+    void BitBtn2Click();    // Start
+    void BitBtn3Click();    // Stop
+    void CheckBox1Click();  // the timer box's tick changed
+
+    // Send path (frmmain_send.cpp).
+    void BitBtn1Click();  // Send
+    Text GetCommandText() const;
+    void ComboBox1Enter();
+    void TX1Enter();
+    void T1Timer();
+
+    // Receive log (frmmain_receive.cpp). C1RxChar shows its own errors with
+    // the default error handler and returns, so that reception goes on.
+    void C1RxChar(QObject* Sender, std::int32_t Count);
+    void AddRxLine(const Text& line);
+
   private:
+    // The window's description, in its order: C1 loading with its settings,
+    // the selectors with their stored texts, the other controls, then the
+    // selectors linked to C1, and C1's loading ended.
+    void CreatePort(const Text& portArgument);
+    void CreateSelectors(const Text& portArgument);
+    void LinkSelectors();
+    void ConnectPortHandlers();
+    void ConnectSendHandlers();
+    // Start enabled exactly when C1 is closed; Stop and Send when it is open.
+    void SetPortButtons();
+    // The receive logs keep up with a flood of arrivals (frmmain_receive.cpp).
+    void PrepareReceiveLogs();
+    // Inserts the lines that arrived during the current frame, in order.
+    void FlushRxLines();
+
     void BuildLayout();
     void ConnectHandlers();
     void BuildPopupMenu();    // PopupMenu1 with its items and handlers, on TX1 and RX1..RX4
     void LoadPagePictures();  // the code tables, on first showing of their page
     void SetCommandLine(const std::string& text);
+
+    // While arrivals pour in, their lines reach the logs once a frame.
+    struct PendingRxLine {
+        QListWidget* log;  // the active log when the line arrived
+        Text text;
+    };
+    QTimer* rxFrame_ = nullptr;
+    std::vector<PendingRxLine> pendingRx_;
 };
 
 }  // namespace tarvik

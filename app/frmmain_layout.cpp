@@ -15,7 +15,6 @@
 #include <QShortcut>
 #include <QTabBar>
 #include <QTabWidget>
-#include <QTimer>
 #include <QVBoxLayout>
 #include <chrono>
 
@@ -25,6 +24,7 @@
 #include "app/help_text.h"
 #include "app/image_control.h"
 #include "app/pictures.h"
+#include "app/timer.h"
 
 namespace tarvik {
 
@@ -229,7 +229,7 @@ void Tfrmmain::BuildLayout() {
     Label20->setAlignment(Qt::AlignLeft | Qt::AlignTop);  // not stretched
     Label20->setVisible(false);
 
-    T1 = new QTimer(this);
+    T1 = new TTimer(this);
     T1->setObjectName(QStringLiteral("T1"));
     T1->setInterval(kTimerInterval);
 

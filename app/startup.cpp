@@ -4,13 +4,16 @@
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <string>
 #include <typeinfo>
+#include <utility>
 
 #include "app/application.h"
+#include "app/command_line.h"
 #include "app/executable_dir.h"
 #include "app/frmmain.h"
 #include "app/qt_file_dialog.h"
@@ -44,9 +47,7 @@ bool AsksForInformation(int argc, char** argv) {
     GettextTranslator translator;
     QCoreApplication::installTranslator(&translator);
     QCommandLineParser parser;
-    parser.setApplicationDescription(QStringLiteral("Tarvik 2, a serial line test terminal"));
-    parser.addHelpOption();
-    parser.addVersionOption();
+    DescribeCommandLine(parser);
     parser.process(core);  // prints and exits
     std::exit(0);
 }
@@ -60,7 +61,7 @@ std::string ClassName(const std::exception& error) {
 
 }  // namespace
 
-int RunTarvik(int argc, char** argv) {
+int RunTarvik(int argc, char** argv, MessageBoxFunction showBox) {
     InitTranslation(ExecutableDir() + "/locale");
 
     // The port component's messages: "cport" joins the resource domains and
@@ -73,16 +74,31 @@ int RunTarvik(int argc, char** argv) {
     TApplication app(argc, argv);
     GettextTranslator translator;
     QCoreApplication::installTranslator(&translator);
-    InstallQtMessageBox();
+    if (showBox) {
+        SetMessageBoxFunction(std::move(showBox));
+    } else {
+        InstallQtMessageBox();
+    }
     InstallQtFileDialog();
+
+    Text port;
+    try {
+        port = PortArgument(QCoreApplication::arguments());
+    } catch (const ECommandLine& error) {
+        std::fprintf(stderr, "tarvik2: %s\nTry 'tarvik2 --help'.\n", error.what());
+        return 2;
+    }
 
     std::unique_ptr<Tfrmmain> window;
     try {
-        window = std::make_unique<Tfrmmain>();
+        window = std::make_unique<Tfrmmain>(nullptr, port);
     } catch (const std::exception& error) {
         // The window could not be built: there is no message loop to show the
-        // error yet, so it is shown here and the program ends.
-        ShowMessageBox({.text = "Exception " + ClassName(error) + ": " + error.what(),
+        // error yet, so it is shown here and the program ends. A terminal
+        // that started the program gets the text as well.
+        const std::string text = "Exception " + ClassName(error) + ": " + error.what();
+        std::fprintf(stderr, "tarvik2: Application Error: %s\n", text.c_str());
+        ShowMessageBox({.text = text,
                         .caption = "Application Error",
                         .icon = MessageIcon::Error,
                         .hasOwner = false});

@@ -172,7 +172,7 @@ class WindowTest : public QObject {
         QVERIFY(QTest::qWaitForWindowActive(w.get()));
         w->CheckBox1->setFocus();
         QStringList order{QApplication::focusWidget()->objectName()};
-        for (int i = 0; i < 14; ++i) {
+        for (int i = 0; i < 17; ++i) {
             QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
             QWidget* focus = QApplication::focusWidget();
             // The command line's edit field stands for the combo box, the tab bar
@@ -184,11 +184,13 @@ class WindowTest : public QObject {
         }
         // Stop and Send are disabled and so are passed over; the page control
         // leads into the log on its page; the two radio buttons form one group
-        // and take one stop together; then the order starts again.
-        const QStringList expected{"CheckBox1", "Edit1",        "CheckBox2", "BitBtn2",
-                                   "BitBtn4",   "BitBtn5",      "BitBtn6",   "BitBtn7",
-                                   "BitBtn8",   "ComboBox1",    "TX1",       "PageControl1",
-                                   "RX1",       "RadioButton2", "CheckBox1"};
+        // and take one stop together; then the order starts again with the
+        // three port selectors.
+        const QStringList expected{"CheckBox1",    "Edit1",        "CheckBox2",    "BitBtn2",
+                                   "BitBtn4",      "BitBtn5",      "BitBtn6",      "BitBtn7",
+                                   "BitBtn8",      "ComboBox1",    "TX1",          "PageControl1",
+                                   "RX1",          "RadioButton2", "ComComboBox1", "ComComboBox3",
+                                   "ComComboBox2", "CheckBox1"};
         QCOMPARE(order, expected);
     }
 

@@ -1,0 +1,29 @@
+#pragma once
+// The program's command line: --help, --version, and at most one port, a
+// name ("ttyUSB0") or a path ("/dev/pts/3"), which the window lists and
+// chooses at start. Main thread.
+
+#include <QStringList>
+#include <stdexcept>
+
+#include "base/text.h"
+
+class QCommandLineParser;
+
+namespace tarvik {
+
+// A command line the program cannot follow; the message says why (UTF-8).
+class ECommandLine : public std::runtime_error {
+  public:
+    using std::runtime_error::runtime_error;
+};
+
+// Gives the parser the program's description, options and arguments.
+void DescribeCommandLine(QCommandLineParser& parser);
+
+// The port of the arguments (QCoreApplication::arguments(), the program name
+// first) as the file system's bytes; "" when none is given. Raises
+// ECommandLine for an unknown option or more than one port.
+Text PortArgument(const QStringList& arguments);
+
+}  // namespace tarvik

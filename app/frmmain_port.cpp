@@ -1,0 +1,156 @@
+// The port object C1 with its selectors, Start, Stop and the timer box.
+
+#include <QCheckBox>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QSignalBlocker>
+#include <functional>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "app/frmmain.h"
+#include "app/guarded.h"
+#include "app/latin1_text.h"
+#include "app/timer.h"
+#include "base/int_conversion.h"
+#include "serial/com_flow_control.h"
+#include "serial/com_parity.h"
+#include "serial/com_port.h"
+#include "serial/com_timeouts.h"
+#include "serial/enum_com_ports.h"
+#include "serial_controls/com_combo_box.h"
+
+namespace tarvik {
+
+namespace {
+
+// The port list comes from the tty class in sysfs, or from the directory
+// named by TARVIK_TTY_CLASS_DIR, laid out like it (a list of one's own, or an
+// unreadable one, without touching the system).
+std::string TtyClassDir() {
+    const QByteArray dir = qgetenv("TARVIK_TTY_CLASS_DIR");
+    return dir.isEmpty() ? std::string(cport::kSysClassTty) : dir.toStdString();
+}
+
+// A negative interval text: a whole number, but no interval.
+class EInvalidInterval : public std::runtime_error {
+  public:
+    explicit EInvalidInterval(std::int32_t milliseconds)
+        : std::runtime_error("The timer interval must be 0 ms or more, not " +
+                             std::to_string(milliseconds) + " ms") {}
+};
+
+}  // namespace
+
+void Tfrmmain::CreatePort(const Text& portArgument) {
+    C1 = new cport::TComPort(this);
+    C1->setObjectName(QStringLiteral("C1"));
+    // Loading: the settings are only stored; EndLoading follows once every
+    // object of the window exists.
+    C1->BeginLoading();
+    C1->SetBaudRate(cport::br19200);
+    C1->SetPort(portArgument.empty() ? Text("COM1") : portArgument);
+    C1->Parity().SetBits(cport::prEven);
+    C1->SetStopBits(cport::sbOneStopBit);
+    C1->SetDataBits(cport::dbEight);
+    C1->SetEvents({cport::evRxChar});
+    cport::TComFlowControl& flow = C1->FlowControl();
+    flow.SetOutCTSFlow(false);
+    flow.SetOutDSRFlow(false);
+    flow.SetControlDTR(cport::dtrDisable);
+    flow.SetControlRTS(cport::rtsDisable);
+    flow.SetXonXoffOut(false);
+    flow.SetXonXoffIn(false);
+    cport::TComTimeouts& timeouts = C1->Timeouts();
+    timeouts.SetReadInterval(200);
+    timeouts.SetReadTotalMultiplier(200);
+    timeouts.SetReadTotalConstant(200);
+    C1->SetOnRxChar([this](QObject* Sender, std::int32_t Count) { C1RxChar(Sender, Count); });
+}
+
+void Tfrmmain::CreateSelectors(const Text& portArgument) {
+    // Made before the other controls, so that they lead the tab order (0..2).
+    const auto make = [this](const char* name, int left, int width, cport::TComProperty property,
+                             const char* storedText,
+                             const std::function<void(cport::TComComboBox*)>& beforeFill) {
+        auto* box = new cport::TComComboBox(this);
+        box->setObjectName(QString::fromLatin1(name));
+        box->setGeometry(left, 5, width, 21);
+        if (beforeFill)
+            beforeFill(box);
+        box->SetComProperty(property);
+        box->SetAutoApply(true);
+        box->SetText(storedText);
+        return box;
+    };
+    ComComboBox1 = make(
+        "ComComboBox1", 20, 91, cport::cpPort, "COM1", [&portArgument](cport::TComComboBox* box) {
+            // Pseudo-terminals are never listed by the system.
+            if (!portArgument.empty())
+                box->SetExtraPortNames({portArgument});
+            box->SetPortLister(
+                [](std::vector<Text>& ports) { cport::EnumComPorts(ports, TtyClassDir()); });
+        });
+    ComComboBox3 = make("ComComboBox3", 115, 76, cport::cpParity, "Even", {});
+    ComComboBox2 = make("ComComboBox2", 195, 76, cport::cpBaudRate, "19200", {});
+    setTabOrder(ComComboBox1, ComComboBox3);
+    setTabOrder(ComComboBox3, ComComboBox2);
+}
+
+void Tfrmmain::LinkSelectors() {
+    for (cport::TComComboBox* box : {ComComboBox1, ComComboBox3, ComComboBox2}) {
+        box->SetComPort(C1);
+    }
+}
+
+void Tfrmmain::ConnectPortHandlers() {
+    // Only once the window is whole: a window whose building failed destroys
+    // C1 from its base class's destructor, when this object is gone.
+    connect(C1, &QObject::destroyed, this, [this] { C1 = nullptr; });
+    connect(BitBtn2, &QPushButton::clicked, this, Guarded(this, &Tfrmmain::BitBtn2Click));
+    connect(BitBtn3, &QPushButton::clicked, this, Guarded(this, &Tfrmmain::BitBtn3Click));
+    // toggled: a tick changed from code runs the handler as a click does.
+    connect(CheckBox1, &QCheckBox::toggled, this, Guarded(this, &Tfrmmain::CheckBox1Click));
+    // A new port name chosen on an open port closes it and opens the new one;
+    // when that open fails the port is left closed, and Start must be there
+    // to try again.
+    connect(ComComboBox1, &QComboBox::activated, this, Guarded(this, &Tfrmmain::SetPortButtons));
+}
+
+void Tfrmmain::SetPortButtons() {
+    const bool connected = C1 != nullptr && C1->Connected();
+    BitBtn2->setEnabled(!connected);
+    BitBtn3->setEnabled(connected);
+    BitBtn1->setEnabled(connected);
+}
+
+void Tfrmmain::BitBtn2Click() {
+    C1->Open();
+    SetPortButtons();
+}
+
+void Tfrmmain::BitBtn3Click() {
+    if (CheckBox1->isChecked()) {
+        // The handler runs here rather than through the signal, so that its
+        // error ends Stop as well: the timer and the port then stay as they are.
+        {
+            const QSignalBlocker quiet(CheckBox1);
+            CheckBox1->setChecked(false);
+        }
+        CheckBox1Click();
+    }
+    T1->SetEnabled(false);
+    C1->Close();
+    SetPortButtons();
+}
+
+void Tfrmmain::CheckBox1Click() {
+    const std::int32_t interval = StrToInt(ToText(Edit1->text()));
+    if (interval < 0)
+        throw EInvalidInterval(interval);
+    T1->SetInterval(interval);
+    T1->SetEnabled(C1->Connected() && CheckBox1->isChecked());
+}
+
+}  // namespace tarvik

@@ -1,0 +1,117 @@
+// The receive log: one line per arrival at the top of the active log.
+
+#include <QCheckBox>
+#include <QCoreApplication>
+#include <QEvent>
+#include <QTimer>
+#include <functional>
+#include <string>
+
+#include "app/default_error.h"
+#include "app/frmmain.h"
+#include "app/log_item_delegate.h"
+#include "app/log_line.h"
+#include "codec/fun.h"
+#include "serial/com_port.h"
+
+namespace tarvik {
+
+namespace {
+
+// Arrivals alone never make a log longer than this.
+constexpr int kLogCap = 2000;
+
+// A line that arrives within this time after another waits for the end of
+// the frame and joins the lines inserted there together.
+constexpr int kFrameMs = 25;
+
+// Calls its handler before the user's keys and clicks reach any control, so
+// that whatever the user does sees every line that has arrived.
+class InputWatcher : public QObject {
+  public:
+    InputWatcher(QObject* owner, std::function<void()> beforeInput)
+        : QObject(owner), beforeInput_(std::move(beforeInput)) {
+        QCoreApplication::instance()->installEventFilter(this);
+    }
+
+    bool eventFilter(QObject*, QEvent* event) override {
+        switch (event->type()) {
+            case QEvent::KeyPress:
+            case QEvent::ShortcutOverride:
+            case QEvent::MouseButtonPress:
+            case QEvent::MouseButtonDblClick:
+            case QEvent::ContextMenu:
+            case QEvent::Wheel:
+                beforeInput_();
+                break;
+            default:
+                break;
+        }
+        return false;
+    }
+
+  private:
+    std::function<void()> beforeInput_;
+};
+
+}  // namespace
+
+// A list view lays out all its rows again after each insertion; one
+// insertion per arrival made a stream of small blocks cost a full layout and
+// a repaint each. A lone arrival is shown at once and opens a frame; lines
+// arriving within the frame are inserted together at its end, one layout and
+// one repaint for all of them. The timer runs only while lines come in.
+void Tfrmmain::PrepareReceiveLogs() {
+    for (QListWidget* log : {RX1, RX2, RX3, RX4}) log->setItemDelegate(new TLogItemDelegate(log));
+    rxFrame_ = new QTimer(this);
+    rxFrame_->setSingleShot(true);
+    rxFrame_->setInterval(kFrameMs);
+    connect(rxFrame_, &QTimer::timeout, this, [this] {
+        if (!pendingRx_.empty()) {
+            FlushRxLines();
+            rxFrame_->start();
+        }
+    });
+    new InputWatcher(this, [this] {
+        if (!pendingRx_.empty())
+            FlushRxLines();
+    });
+}
+
+void Tfrmmain::FlushRxLines() {
+    std::vector<PendingRxLine> lines;
+    lines.swap(pendingRx_);
+    for (PendingRxLine& line : lines) {
+        // At most one line goes per arrival: a longer log (after Load or
+        // Paste) keeps its length.
+        if (line.log->count() >= kLogCap)
+            delete line.log->takeItem(line.log->count() - 1);
+        line.log->insertItem(0, new TLogLine(std::move(line.text)));
+    }
+}
+
+void Tfrmmain::C1RxChar(QObject*, std::int32_t Count) {
+    // The port's event thread hands arrivals over and waits; an error leaving
+    // here would end that thread in silence and the log would stop. It is
+    // shown here instead, and the next arrival is handled as usual.
+    try {
+        Text received;
+        C1->ReadText(received, Count);
+        Text line = fun::BytesToDisplay(received, CheckBox2->isChecked());
+        // The event's count, not the number of bytes read.
+        line += " (" + std::to_string(Count) + ")";
+        AddRxLine(line);
+    } catch (const std::exception& error) {
+        ShowDefaultError(error);
+    }
+}
+
+void Tfrmmain::AddRxLine(const Text& line) {
+    pendingRx_.push_back({ActiveLog, line});
+    if (!rxFrame_->isActive()) {
+        FlushRxLines();
+        rxFrame_->start();
+    }
+}
+
+}  // namespace tarvik

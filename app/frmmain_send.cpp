@@ -1,0 +1,107 @@
+// Send, the command source, the send history and the timer tick.
+
+#include <QComboBox>
+#include <QFocusEvent>
+#include <QPushButton>
+#include <QRadioButton>
+#include <functional>
+#include <stdexcept>
+#include <string>
+
+#include "app/frmmain.h"
+#include "app/guarded.h"
+#include "app/latin1_text.h"
+#include "codec/fun.h"
+#include "serial/com_port.h"
+
+namespace tarvik {
+
+namespace {
+
+// The device took fewer bytes than were sent (its write time-out ran out,
+// for example while flow control held the line).
+class EIncompleteSend : public std::runtime_error {
+  public:
+    EIncompleteSend(std::int32_t written, std::int32_t count)
+        : std::runtime_error("Only " + std::to_string(written) + " of " + std::to_string(count) +
+                             " bytes were sent; the write time-out ran out") {}
+};
+
+// Calls its handler when the control receives the keyboard focus by a click,
+// the Tab key or from code; not when its window becomes active again or a
+// pop-up hands the focus back, since the control had it all along.
+class EnterWatcher : public QObject {
+  public:
+    EnterWatcher(QWidget* control, std::function<void()> onEnter)
+        : QObject(control), onEnter_(std::move(onEnter)) {
+        control->installEventFilter(this);
+    }
+
+    bool eventFilter(QObject*, QEvent* event) override {
+        if (event->type() == QEvent::FocusIn) {
+            const Qt::FocusReason reason = static_cast<QFocusEvent*>(event)->reason();
+            if (reason != Qt::ActiveWindowFocusReason && reason != Qt::PopupFocusReason)
+                onEnter_();
+        }
+        return false;
+    }
+
+  private:
+    std::function<void()> onEnter_;
+};
+
+}  // namespace
+
+void Tfrmmain::ConnectSendHandlers() {
+    connect(BitBtn1, &QPushButton::clicked, this, Guarded(this, &Tfrmmain::BitBtn1Click));
+    connect(T1, &QTimer::timeout, this, Guarded(this, &Tfrmmain::T1Timer));
+    new EnterWatcher(ComboBox1, Guarded(this, &Tfrmmain::ComboBox1Enter));
+    new EnterWatcher(TX1, Guarded(this, &Tfrmmain::TX1Enter));
+}
+
+Text Tfrmmain::GetCommandText() const {
+    if (RadioButton1->isChecked())
+        return ToText(ComboBox1->currentText());
+    const QList<QListWidgetItem*> selected = TX1->selectedItems();
+    if (!selected.isEmpty())
+        return ToText(selected.front()->text());
+    return {};
+}
+
+void Tfrmmain::BitBtn1Click() {
+    if (!C1->Connected()) {
+        fun::ShowMsg("Not Connected");
+        return;
+    }
+    fun::StrToTokens(GetCommandText());
+    fun::TokensToBytes();
+    const std::int32_t count = fun::ByteLen;
+    const std::int32_t written = C1->Write(fun::ByteBuf.data(), count);
+    if (written != count)
+        throw EIncompleteSend(written, count);
+    if (RadioButton1->isChecked()) {
+        // Only the newest line is compared: an equal line further down does
+        // not keep the command out.
+        const QString line = ComboBox1->currentText();
+        if (TX1->count() == 0 || TX1->item(0)->text() != line)
+            TX1->insertItem(0, line);
+    }
+}
+
+void Tfrmmain::ComboBox1Enter() {
+    RadioButton1->setChecked(true);
+}
+
+void Tfrmmain::TX1Enter() {
+    RadioButton2->setChecked(true);
+}
+
+void Tfrmmain::T1Timer() {
+    // The interval runs from the end of one send to the next tick. An error
+    // ends the tick here, and the timer stays off.
+    T1->SetEnabled(false);
+    BitBtn1Click();
+    T1->SetEnabled(true);
+}
+
+}  // namespace tarvik

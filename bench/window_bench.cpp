@@ -1,0 +1,355 @@
+// The terminal's real window flooded by the device simulator: tarvik-sim
+// streams a fixed volume as fast as the pty carries it, the window shows
+// every block as a line in "Rx 1". Printed:
+//  - bytes per second shown in the logs, and the same volume read by a plain
+//    reader on the same pty as the ceiling;
+//  - the sum of the counts in the lines against the bytes sent, and whether
+//    every line's bytes continue the stream (nothing lost, nothing doubled);
+//  - the longest stall of the main thread's event loop (gap between ticks of
+//    a 5 ms timer, less 5 ms) and the slowest single arrival;
+//  - resident memory growth, CPU time per megabyte;
+//  - wake-ups per second of the idle window with the port open.
+// Usage: window_bench [MiB] (default 32). Runs on the offscreen platform
+// unless QT_QPA_PLATFORM says otherwise.
+
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <QAbstractItemModel>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QFile>
+#include <QListWidget>
+#include <QTimer>
+#include <QWindow>
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "app/application.h"
+#include "app/frmmain.h"
+#include "app/latin1_text.h"
+#include "app/log_line.h"
+#include "base/message_box.h"
+#include "serial/com_port.h"
+#include "tools/simulator/simulator.h"
+
+extern char** environ;
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+double Seconds(Clock::duration d) {
+    return std::chrono::duration<double>(d).count();
+}
+
+struct Child {
+    pid_t pid = -1;
+    std::string path;
+};
+
+Child StartSimulator(std::uint64_t bytes) {
+    int out[2];
+    if (pipe(out) != 0)
+        throw std::runtime_error("pipe");
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
+    posix_spawn_file_actions_addclose(&actions, out[0]);
+    const std::string count = std::to_string(bytes);
+    char* argv[] = {const_cast<char*>(TARVIK_SIM_PATH), const_cast<char*>("--stream"),
+                    const_cast<char*>(count.c_str()), nullptr};
+    Child child;
+    if (posix_spawn(&child.pid, TARVIK_SIM_PATH, &actions, nullptr, argv, environ) != 0)
+        throw std::runtime_error("cannot start " TARVIK_SIM_PATH);
+    posix_spawn_file_actions_destroy(&actions);
+    close(out[1]);
+    char c;
+    while (read(out[0], &c, 1) == 1 && c != '\n') child.path.push_back(c);
+    close(out[0]);
+    return child;
+}
+
+long StatusKb(const char* field) {
+    std::ifstream status("/proc/self/status");
+    std::string line;
+    const std::string key = std::string(field) + ":";
+    while (std::getline(status, line)) {
+        if (line.rfind(key, 0) == 0)
+            return std::strtol(line.c_str() + key.size(), nullptr, 10);
+    }
+    return -1;
+}
+
+double CpuSeconds() {
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    return double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+           double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+}
+
+// Context switches of every thread of the process: each one is a wake-up.
+long ContextSwitches() {
+    long total = 0;
+    const QStringList tasks =
+        QDir(QStringLiteral("/proc/self/task")).entryList(QDir::Dirs | QDir::NoDotAndDotDot);
+    for (const QString& task : tasks) {
+        std::ifstream status("/proc/self/task/" + task.toStdString() + "/status");
+        std::string line;
+        while (std::getline(status, line)) {
+            if (line.rfind("voluntary_ctxt_switches:", 0) == 0 ||
+                line.rfind("nonvoluntary_ctxt_switches:", 0) == 0)
+                total += std::strtol(line.c_str() + line.find(':') + 1, nullptr, 10);
+        }
+    }
+    return total;
+}
+
+// Checks each new line of the log against the stream: its bytes must be the
+// next ones, and the count in parentheses their number.
+class StreamChecker {
+  public:
+    // By hand over the line's own bytes, without allocating: the checker
+    // runs on the measured thread.
+    void Line(const tarvik::Text& text) {
+        const char* begin = text.data();
+        const char* end = begin + text.size();
+        const char* open = end;
+        for (const char* p = end - 1; p > begin; --p) {
+            if (*p == '(' && p[-1] == ' ') {
+                open = p - 1;
+                break;
+            }
+        }
+        if (open == end || end[-1] != ')') {
+            if (!text.empty())
+                ++badLines;
+            return;
+        }
+        std::uint64_t count = 0;
+        for (const char* p = open + 2; p < end - 1; ++p) count = count * 10 + unsigned(*p - '0');
+        countSum += count;
+        ++lines;
+        std::uint64_t inLine = 0;
+        for (const char* p = begin; p < open;) {
+            if (*p == ' ') {
+                ++p;
+                continue;
+            }
+            const char* token = p;
+            while (p < open && *p != ' ') ++p;
+            int value = -1;
+            if (p - token == 4 && token[0] == '0' && token[1] == 'x') {
+                value = Hex(token[2]) * 16 + Hex(token[3]);
+            } else if (p - token == 1) {
+                value = static_cast<unsigned char>(token[0]);
+            }
+            if (value != tarvik::sim::StreamByte(next))
+                ++wrongBytes;
+            ++next;
+            ++inLine;
+        }
+        if (inLine != count)
+            ++badLines;
+    }
+
+    static int Hex(char c) { return c <= '9' ? c - '0' : c - 'A' + 10; }
+
+    std::uint64_t countSum = 0;
+    std::uint64_t next = 0;  // bytes seen in the lines
+    std::uint64_t lines = 0;
+    std::uint64_t wrongBytes = 0;
+    std::uint64_t badLines = 0;
+};
+
+// A plain reader on the pty: raw mode, read until the volume is in.
+double RawReaderSeconds(const std::string& path, std::uint64_t volume) {
+    const int fd = open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+    if (fd < 0)
+        throw std::runtime_error("open " + path);
+    termios tio{};
+    tcgetattr(fd, &tio);
+    cfmakeraw(&tio);
+    tcsetattr(fd, TCSANOW, &tio);
+    tcflush(fd, TCIOFLUSH);
+    std::vector<char> buffer(64 * 1024);
+    const auto start = Clock::now();
+    if (write(fd, "\x01", 1) != 1)
+        throw std::runtime_error("write " + path);
+    std::uint64_t got = 0;
+    while (got < volume) {
+        pollfd p{fd, POLLIN, 0};
+        if (poll(&p, 1, 10000) <= 0)
+            break;
+        const ssize_t n = read(fd, buffer.data(), buffer.size());
+        if (n > 0)
+            got += static_cast<std::uint64_t>(n);
+    }
+    const double seconds = Seconds(Clock::now() - start);
+    close(fd);
+    if (got != volume)
+        std::fprintf(stderr, "raw reader: %llu of %llu bytes\n", (unsigned long long)got,
+                     (unsigned long long)volume);
+    return seconds;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    const std::uint64_t mib = argc > 1 ? std::strtoull(argv[1], nullptr, 10) : 32;
+    const std::uint64_t volume = mib << 20;
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    tarvik::TApplication app(argc, argv);
+    std::vector<std::string> boxes;
+    tarvik::SetMessageBoxFunction(
+        [&boxes](const tarvik::MessageBoxRequest& box) { boxes.push_back(box.text); });
+
+    const Child simulator = StartSimulator(volume);
+    int status = 0;
+    {
+        tarvik::Tfrmmain window(nullptr, simulator.path);
+        window.show();
+        QElapsedTimer shown;
+        shown.start();
+        while (!window.windowHandle() || !window.windowHandle()->isExposed()) {
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+            if (shown.elapsed() > 10000)
+                throw std::runtime_error("window not shown");
+        }
+        QCoreApplication::processEvents();
+
+        StreamChecker checker;
+        QListWidget* log = window.RX1;
+        QObject::connect(log->model(), &QAbstractItemModel::rowsInserted, log,
+                         [&checker, log](const QModelIndex&, int first, int) {
+                             const auto* line = dynamic_cast<tarvik::TLogLine*>(log->item(first));
+                             if (line != nullptr && line->OwnText() != nullptr) {
+                                 checker.Line(*line->OwnText());
+                             } else {
+                                 checker.Line(tarvik::ToText(log->item(first)->text()));
+                             }
+                         });
+
+        window.BitBtn2Click();  // Start
+        if (!window.C1->Connected())
+            throw std::runtime_error("cannot open " + simulator.path);
+
+        // The stall probe: a 5 ms timer whose late ticks show the loop was busy.
+        Clock::duration worstGap{};
+        Clock::duration worstAt{};  // when the longest stall ended, from the start
+        std::uint64_t worstLines = 0;
+        Clock::time_point t0;
+        Clock::time_point lastTick = Clock::now();
+        QTimer probe;
+        probe.setTimerType(Qt::PreciseTimer);
+        probe.setInterval(5);
+        QObject::connect(&probe, &QTimer::timeout, [&] {
+            const auto now = Clock::now();
+            if (now - lastTick > worstGap) {
+                worstGap = now - lastTick;
+                worstAt = now - t0;
+                worstLines = checker.lines;
+            }
+            lastTick = now;
+        });
+
+        const long rss0 = StatusKb("VmRSS");
+        const double cpu0 = CpuSeconds();
+        t0 = Clock::now();
+        lastTick = t0;
+        probe.start();
+        window.ComboBox1->setEditText(QStringLiteral("0x01"));
+        window.BitBtn1Click();  // the stream begins
+
+        QEventLoop loop;
+        std::uint64_t seen = 0;
+        Clock::time_point progress = Clock::now();
+        QTimer watch;
+        watch.setInterval(100);
+        int ticks = 0;
+        QObject::connect(&watch, &QTimer::timeout, [&] {
+            if (++ticks % 10 == 0 && qEnvironmentVariableIsSet("WINDOW_BENCH_PROGRESS"))
+                std::fprintf(stderr, "%.1f s: %llu bytes in %llu lines\n",
+                             Seconds(Clock::now() - t0), (unsigned long long)checker.countSum,
+                             (unsigned long long)checker.lines);
+            if (checker.countSum >= volume || !boxes.empty()) {
+                loop.quit();
+            } else if (checker.countSum != seen) {
+                seen = checker.countSum;
+                progress = Clock::now();
+            } else if (Clock::now() - progress > std::chrono::seconds(10)) {
+                loop.quit();
+            }
+        });
+        watch.start();
+        loop.exec();
+        const auto t1 = Clock::now();
+        const double cpu1 = CpuSeconds();
+        const long rss1 = StatusKb("VmRSS");
+        probe.stop();
+        watch.stop();
+
+        // Idle with the port open: every context switch of any thread is a
+        // wake-up. The last frame of lines ends first.
+        QEventLoop settle;
+        QTimer::singleShot(500, &settle, &QEventLoop::quit);
+        settle.exec();
+        const long switches0 = ContextSwitches();
+        QEventLoop idle;
+        QTimer::singleShot(5000, &idle, &QEventLoop::quit);  // itself one wake-up
+        idle.exec();
+        const long idleWakes = ContextSwitches() - switches0 - 1;
+
+        window.BitBtn3Click();  // Stop
+        const double rawSeconds = RawReaderSeconds(simulator.path, volume);
+
+        const double seconds = Seconds(t1 - t0);
+        const double windowRate = double(checker.countSum) / seconds;
+        const double rawRate = double(volume) / rawSeconds;
+        const double mb = double(checker.countSum) / 1e6;
+        std::printf("volume                     %llu bytes (%llu MiB)\n",
+                    (unsigned long long)volume, (unsigned long long)mib);
+        std::printf(
+            "window shown               %.1f MB/s  (%.2f s, %llu lines, %.0f bytes a line)\n",
+            windowRate / 1e6, seconds, (unsigned long long)checker.lines,
+            checker.lines ? double(checker.countSum) / double(checker.lines) : 0.0);
+        std::printf("raw reader, same pty       %.1f MB/s  (%.2f s)\n", rawRate / 1e6, rawSeconds);
+        std::printf("window / raw               %.3f\n", windowRate / rawRate);
+        std::printf("counts in lines            %llu of %llu sent: %s\n",
+                    (unsigned long long)checker.countSum, (unsigned long long)volume,
+                    checker.countSum == volume ? "match" : "MISMATCH");
+        std::printf("stream check               %llu wrong bytes, %llu bad lines\n",
+                    (unsigned long long)checker.wrongBytes, (unsigned long long)checker.badLines);
+        std::printf("longest event-loop stall   %.1f ms (ending %.2f s in, after %llu lines)\n",
+                    std::max(0.0, Seconds(worstGap) * 1e3 - 5.0), Seconds(worstAt),
+                    (unsigned long long)worstLines);
+        std::printf("resident memory growth     %.1f MB (%.1f -> %.1f MB; peak %.1f MB)\n",
+                    double(rss1 - rss0) / 1024.0, double(rss0) / 1024.0, double(rss1) / 1024.0,
+                    double(StatusKb("VmHWM")) / 1024.0);
+        std::printf("CPU per MB                 %.1f ms\n",
+                    mb > 0 ? (cpu1 - cpu0) * 1e3 / mb : 0.0);
+        std::printf("idle wake-ups, port open   %.1f per second (%ld in 5 s)\n",
+                    double(idleWakes) / 5.0, idleWakes);
+        for (const std::string& box : boxes) std::printf("error box: %s\n", box.c_str());
+        status = checker.countSum == volume && checker.wrongBytes == 0 && boxes.empty() ? 0 : 1;
+    }
+    kill(simulator.pid, SIGTERM);
+    waitpid(simulator.pid, nullptr, 0);
+    return status;
+}

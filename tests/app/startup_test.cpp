@@ -1,0 +1,94 @@
+// The start-up as a process of its own: a window that cannot be built (the
+// port list unreadable) ends in the "Application Error" box and exit code 1
+// without the window being shown; a command line it cannot follow ends with
+// exit code 2 before any window.
+
+#include <QProcess>
+#include <QProcessEnvironment>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include "app/command_line.h"
+
+namespace tarvik {
+
+class StartupTest : public QObject {
+    Q_OBJECT
+
+  private:
+    struct Run {
+        int exitCode = -1;
+        QString out;
+        QString err;
+    };
+
+    static Run Start(const QStringList& arguments, const QString& ttyClassDir) {
+        QProcess program;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+        env.insert(QStringLiteral("TARVIK_TTY_CLASS_DIR"), ttyClassDir);
+        env.insert(QStringLiteral("TARVIK_SHOWN_STAMP"), QStringLiteral("1"));
+        env.insert(QStringLiteral("LANG"), QStringLiteral("C"));
+        program.setProcessEnvironment(env);
+        program.start(QStringLiteral(STARTUP_DRIVER), arguments);
+        Run run;
+        if (!program.waitForFinished(60000)) {
+            program.kill();
+            program.waitForFinished();
+            return run;
+        }
+        run.exitCode = program.exitStatus() == QProcess::NormalExit ? program.exitCode() : -2;
+        run.out = QString::fromUtf8(program.readAllStandardOutput());
+        run.err = QString::fromUtf8(program.readAllStandardError());
+        return run;
+    }
+
+  private slots:
+    void unreadablePortListEndsTheProgram() {
+        QTemporaryDir dir;
+        const Run run = Start({}, dir.filePath(QStringLiteral("missing")));
+        QCOMPARE(run.exitCode, 1);
+        const QString text =
+            QStringLiteral("Exception cport::EComPort: Registry error (win error code: 2)");
+        QCOMPARE(run.out, "box|Application Error|error|no owner|" + text + "\n");
+        QVERIFY2(run.err.contains("tarvik2: Application Error: " + text), qPrintable(run.err));
+        QVERIFY2(!run.err.contains(QStringLiteral("window shown")), qPrintable(run.err));
+    }
+
+    void commandLineMistakes_data() {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<QString>("message");
+        QTest::newRow("two ports")
+            << QStringList{"ttyUSB0", "ttyUSB1"} << "Only one port can be given, not 2";
+        QTest::newRow("unknown option") << QStringList{"--speed=9600"} << "Unknown option 'speed'.";
+        QTest::newRow("empty port") << QStringList{""} << "The port name is empty";
+    }
+    void commandLineMistakes() {
+        QFETCH(QStringList, arguments);
+        QFETCH(QString, message);
+        QTemporaryDir dir;
+        const Run run = Start(arguments, dir.path());
+        QCOMPARE(run.exitCode, 2);
+        QVERIFY2(run.err.contains("tarvik2: " + message), qPrintable(run.err));
+        QVERIFY(run.out.isEmpty());
+    }
+
+    void portArgument_data() {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<QString>("port");
+        QTest::newRow("none") << QStringList{"tarvik2"} << "";
+        QTest::newRow("name") << QStringList{"tarvik2", "ttyUSB0"} << "ttyUSB0";
+        QTest::newRow("path") << QStringList{"tarvik2", "/dev/pts/3"} << "/dev/pts/3";
+        QTest::newRow("after --") << QStringList{"tarvik2", "--", "-odd"} << "-odd";
+    }
+    void portArgument() {
+        QFETCH(QStringList, arguments);
+        QFETCH(QString, port);
+        QCOMPARE(QString::fromStdString(PortArgument(arguments)), port);
+    }
+};
+
+}  // namespace tarvik
+
+QTEST_GUILESS_MAIN(tarvik::StartupTest)
+#include "startup_test.moc"
