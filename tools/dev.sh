@@ -38,10 +38,11 @@ configure_and_build() {
 }
 
 # True when the system has a serial port of its own: a tty backed by a device,
-# not one of the placeholder UARTs whose type is unknown (0).
+# not one of the placeholder UARTs whose type is unknown (0). The terminal's
+# port list reads the same directory (TARVIK_TTY_CLASS_DIR overrides both).
 has_serial_port() {
   local entry type
-  for entry in /sys/class/tty/*; do
+  for entry in "${TARVIK_TTY_CLASS_DIR:-/sys/class/tty}"/*; do
     [ -e "$entry/device" ] || continue
     type=$(cat "$entry/type" 2>/dev/null || echo 1)
     [ "${type// /}" = "0" ] && continue
