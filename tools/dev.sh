@@ -64,7 +64,8 @@ run_terminal() {
   mkfifo "$fifo"
   "$bin/tarvik-sim" --echo >"$fifo" &
   sim=$!
-  trap 'kill "$sim" 2>/dev/null; rm -f "$fifo"' EXIT
+  # Expanded now: the function's locals are gone when the trap runs.
+  trap "kill $sim 2>/dev/null; rm -f '$fifo'" EXIT
   # Held open for the simulator's life, so its later output cannot break a pipe.
   exec 3<"$fifo"
   if ! read -r port <&3 || [ -z "$port" ]; then
