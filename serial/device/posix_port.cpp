@@ -2,7 +2,7 @@
 
 #include <fcntl.h>
 #include <linux/serial.h>
-#include <sys/epoll.h>
+#include <poll.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
@@ -36,11 +36,10 @@ bool IsPseudoTerminal(int fd) {
 
 }  // namespace
 
-PosixPort::PosixPort(int fd, int epollFd) : fd_(fd), epollFd_(epollFd) {}
+PosixPort::PosixPort(int fd) : fd_(fd) {}
 
 PosixPort::~PosixPort() {
     Close();
-    ::close(epollFd_);
 }
 
 std::shared_ptr<PosixPort> PosixPort::Open(const std::string& path, int* error) {
@@ -74,19 +73,7 @@ std::shared_ptr<PosixPort> PosixPort::Open(const std::string& path, int* error) 
     if (const int e = ReadKernelLine(fd, &saved); e != 0) {
         return fail(e);
     }
-    const int epollFd = epoll_create1(EPOLL_CLOEXEC);
-    if (epollFd < 0) {
-        return fail(errno);
-    }
-    // Edge-triggered: a level-triggered wait spins while bytes stay unread.
-    epoll_event ev = {};
-    ev.events = EPOLLIN | EPOLLET;
-    if (epoll_ctl(epollFd, EPOLL_CTL_ADD, fd, &ev) != 0) {
-        const int e = errno;
-        ::close(epollFd);
-        return fail(e);
-    }
-    std::shared_ptr<PosixPort> port(new PosixPort(fd, epollFd));
+    std::shared_ptr<PosixPort> port(new PosixPort(fd));
     port->saved_ = saved;
     port->pseudoTerminal_ = IsPseudoTerminal(fd);
 
@@ -157,7 +144,7 @@ void PosixPort::Close() {
         WriteKernelLine(fd_, saved_);  // best effort: the device may be gone
     }
     ioctl(fd_, TIOCNXCL);
-    ::close(fd_);  // also ends the flock and drops fd_ from the epoll set
+    ::close(fd_);  // also ends the flock
     fd_ = -1;
 }
 
@@ -315,7 +302,9 @@ int PosixPort::ReadFile(void* buffer, std::uint32_t count, std::uint32_t* done, 
                    now,
                    now,
                    event};
-    ServiceLocked(now);
+    // Bytes already queued (those an EV_RXCHAR announced) need no news from
+    // the driver: the read completes from the queue alone.
+    ServiceLocked(now, queue_.Size() < count);
     if (read_) {
         event->Bind(shared_from_this());
         return ERROR_IO_PENDING;
@@ -364,7 +353,6 @@ int PosixPort::PurgeComm(std::uint32_t flags) {
     if ((flags & PURGE_TXABORT) != 0 && write_) {
         Complete(write_->ov, write_->event, ECANCELED, write_->done);
         write_.reset();
-        UpdateInterest();
     }
     if ((flags & PURGE_RXABORT) != 0 && read_) {
         Complete(read_->ov, read_->event, ECANCELED, read_->got);
@@ -396,8 +384,10 @@ int PosixPort::ClearCommError(std::uint32_t* errors, COMSTAT* status) {
     errors_ = 0;
     *status = COMSTAT{};
     status->cbInQue = static_cast<std::uint32_t>(queue_.Size());
+    // A pseudo-terminal hands written bytes over at once: its output queue
+    // is always empty, and asking would cost a system call per query.
     int outq = 0;
-    if (hungUp_ || ioctl(fd_, TIOCOUTQ, &outq) != 0) {
+    if (hungUp_ || pseudoTerminal_ || ioctl(fd_, TIOCOUTQ, &outq) != 0) {
         outq = 0;
     }
     status->cbOutQue =
@@ -467,11 +457,18 @@ void PosixPort::Service() {
     ServiceLocked(SteadyClock::now());
 }
 
-void PosixPort::ServiceLocked(SteadyClock::time_point now) {
+void PosixPort::ServiceLocked(SteadyClock::time_point now, bool takeNews) {
     if (closed_) {
         return;
     }
-    TakeEpollNews();
+    if (takeNews) {
+        // Nobody polls for the caller: ask the driver itself. A read that
+        // finds nothing costs what asking whether there is something would.
+        mayHaveInput_ = true;
+        if (write_) {
+            writable_ = true;
+        }
+    }
     PullInput(now);
     FeedRead(now);
     PushWrite(now);
@@ -482,34 +479,57 @@ void PosixPort::ServiceLocked(SteadyClock::time_point now) {
     DeliverEvents();
 }
 
-void PosixPort::TakeEpollNews() {
-    if (hungUp_) {
+pollfd PosixPort::PollInterest() {
+    std::lock_guard lock(mutex_);
+    if (closed_ || hungUp_) {
+        return {-1, 0, 0};
+    }
+    // Level-triggered, so input is asked for only while PullInput would act
+    // on it at once: with a read to fill or room in the queue, the waiter
+    // reads until the driver is empty. A full queue leaves the bytes in the
+    // kernel and asks for nothing, instead of spinning on them. A hang-up is
+    // reported whatever is asked for.
+    short events = 0;
+    if (ReadWantsMore() || queue_.Free() > 0) {
+        events |= POLLIN;
+    }
+    if (write_ && !writable_) {
+        events |= POLLOUT;
+    }
+    return {fd_, events, 0};
+}
+
+void PosixPort::ServicePolled(short revents) {
+    std::lock_guard lock(mutex_);
+    if (closed_) {
         return;
     }
-    epoll_event events[4];
-    const int n = epoll_wait(epollFd_, events, 4, 0);
-    for (int i = 0; i < n; ++i) {
-        const std::uint32_t e = events[i].events;
-        if ((e & EPOLLIN) != 0) {
-            mayHaveInput_ = true;
-        }
-        if ((e & EPOLLOUT) != 0) {
-            writable_ = true;
-        }
-        if ((e & (EPOLLHUP | EPOLLERR)) != 0) {
-            // Read what is still there first; the read that returns 0 or EIO
-            // then marks the hang-up.
-            mayHaveInput_ = true;
-            PullInput(SteadyClock::now());
-            HangUp();
-        }
+    const auto now = SteadyClock::now();
+    if ((revents & POLLIN) != 0) {
+        mayHaveInput_ = true;
     }
+    if ((revents & POLLOUT) != 0) {
+        writable_ = true;
+    }
+    if ((revents & (POLLHUP | POLLERR)) != 0 && !hungUp_) {
+        // Read what is still there first; then the line is gone, and out of
+        // every wait set, since a hung-up tty reports HUP for ever.
+        mayHaveInput_ = true;
+        PullInput(now);
+        HangUp();
+    }
+    ServiceLocked(now, false);
 }
 
 int PosixPort::ReadKernel(std::uint8_t* into, std::size_t room) {
     for (;;) {
         const ssize_t n = ::read(fd_, into, room);
         if (n > 0) {
+            // A short read emptied the driver: whatever comes later makes the
+            // device readable again, so asking now would only return EAGAIN.
+            if (static_cast<std::size_t>(n) < room) {
+                mayHaveInput_ = false;
+            }
             return static_cast<int>(filter_.Active() ? filter_.Apply(into, n) : n);
         }
         if (n < 0 && errno == EINTR) {
@@ -525,14 +545,16 @@ int PosixPort::ReadKernel(std::uint8_t* into, std::size_t room) {
     }
 }
 
+bool PosixPort::ReadWantsMore() const {
+    // A "first byte" read stops taking at its first bytes; the others take
+    // what there is up to their count (a "return at once" read included).
+    return read_ && read_->got < read_->count &&
+           (read_->rule.kind != ReadRule::Kind::kReturnOnFirstByte || read_->got == 0);
+}
+
 void PosixPort::PullInput(SteadyClock::time_point now) {
     for (;;) {
-        // A "first byte" read stops taking at its first bytes; the others take
-        // what there is up to their count (a "return at once" read included).
-        const bool wantsMore =
-            read_ && read_->got < read_->count &&
-            (read_->rule.kind != ReadRule::Kind::kReturnOnFirstByte || read_->got == 0);
-        if (wantsMore) {
+        if (ReadWantsMore()) {
             const std::uint32_t room = read_->count - read_->got;
             if (queue_.Size() > 0) {
                 read_->got +=
@@ -584,6 +606,10 @@ void PosixPort::PullInput(SteadyClock::time_point now) {
                 return;
             }
             queue_.Commit(n);
+            const std::size_t offered = spans[0].iov_len + (parts > 1 ? spans[1].iov_len : 0);
+            if (static_cast<std::size_t>(n) < offered) {
+                mayHaveInput_ = false;  // emptied the driver, as above
+            }
             NoteReceived(n, true, before, nullptr);
         }
     }
@@ -655,19 +681,6 @@ void PosixPort::PushWrite(SteadyClock::time_point now) {
         Complete(write_->ov, write_->event, 0, write_->done);
         write_.reset();
     }
-    UpdateInterest();
-}
-
-void PosixPort::UpdateInterest() {
-    const bool want = write_.has_value();
-    if (want == wantOut_ || hungUp_ || closed_) {
-        return;
-    }
-    epoll_event ev = {};
-    ev.events = EPOLLIN | EPOLLET | (want ? EPOLLOUT : 0u);
-    if (epoll_ctl(epollFd_, EPOLL_CTL_MOD, fd_, &ev) == 0) {
-        wantOut_ = want;
-    }
 }
 
 void PosixPort::CheckTxEmpty(SteadyClock::time_point now) {
@@ -678,7 +691,7 @@ void PosixPort::CheckTxEmpty(SteadyClock::time_point now) {
         return;
     }
     int outq = 0;
-    if (hungUp_ || ioctl(fd_, TIOCOUTQ, &outq) != 0) {
+    if (hungUp_ || pseudoTerminal_ || ioctl(fd_, TIOCOUTQ, &outq) != 0) {
         outq = 0;
     }
     if (outq <= 0) {
@@ -755,9 +768,8 @@ void PosixPort::HangUp() {
     }
     hungUp_ = true;
     mayHaveInput_ = false;
-    // Out of the wait set: a hung-up tty reports HUP for ever, and the waiters
-    // must go back to sleeping on their other events.
-    epoll_ctl(epollFd_, EPOLL_CTL_DEL, fd_, nullptr);
+    // PollInterest leaves the device out from now on: a hung-up tty reports
+    // HUP for ever, and the waiters must sleep on their other events.
     errors_ |= CE_IOE;
     events_ |= EV_ERR & mask_;
 }
