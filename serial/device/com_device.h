@@ -2,7 +2,7 @@
 // The serial device and synchronisation services the port component uses, with
 // the contract of the Windows communications functions of the same names: the
 // port calls these and nothing else, one call per step. Implementations: the
-// POSIX one over termios/poll (PosixComDevice) and a recording fake for tests
+// POSIX one over termios/epoll (PosixComDevice) and a recording fake for tests
 // (FakeComDevice).
 //
 // Failures return false (or INVALID_HANDLE_VALUE / WAIT_FAILED) and leave a

@@ -306,8 +306,6 @@ std::uint32_t PosixComDevice::WaitForMultipleObjects(std::uint32_t count, const 
     // touched a transfer has serviced its device, so a device needs this
     // waiter only once its descriptor reports news or a deadline falls due.
     std::vector<std::shared_ptr<PosixPort>> ports;
-    std::vector<std::size_t> portFd;  // index in fds, or none
-    constexpr std::size_t kNone = ~std::size_t{0};
     std::vector<pollfd> fds;
     for (;;) {
         ports.clear();
@@ -341,12 +339,8 @@ std::uint32_t PosixComDevice::WaitForMultipleObjects(std::uint32_t count, const 
         if (const auto set = firstSet()) {
             return *set;
         }
-        portFd.assign(ports.size(), kNone);
-        for (std::size_t i = 0; i < ports.size(); ++i) {
-            if (const pollfd interest = ports[i]->PollInterest(); interest.fd >= 0) {
-                portFd[i] = fds.size();
-                fds.push_back(interest);
-            }
+        for (auto& port : ports) {
+            fds.push_back({port->WaitFd(), POLLIN, 0});
         }
         timespec pause{};
         timespec* pauseAt = nullptr;
@@ -364,10 +358,8 @@ std::uint32_t PosixComDevice::WaitForMultipleObjects(std::uint32_t count, const 
         polling.End();
         const auto woke = SteadyClock::now();
         for (std::size_t i = 0; i < ports.size(); ++i) {
-            const short revents = portFd[i] != kNone ? fds[portFd[i]].revents : 0;
-            if (revents != 0) {
-                ports[i]->ServicePolled(revents);
-            } else if (const auto due = ports[i]->NextDeadline(); due && *due <= woke) {
+            const auto due = ports[i]->NextDeadline();
+            if (fds[count + i].revents != 0 || (due && *due <= woke)) {
                 ports[i]->Service();
             }
         }

@@ -1,5 +1,5 @@
 #pragma once
-// The device interface over Linux terminals: termios2, poll, eventfd and the
+// The device interface over Linux terminals: termios2, epoll, eventfd and the
 // serial ioctls. Handles name open devices and events of this object. See
 // ComDevice for the contract; the Linux specifics:
 //  - Last-error numbers are errno values (EBADF for an unknown handle,

@@ -2,7 +2,7 @@
 
 #include <fcntl.h>
 #include <linux/serial.h>
-#include <poll.h>
+#include <sys/epoll.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
@@ -36,10 +36,11 @@ bool IsPseudoTerminal(int fd) {
 
 }  // namespace
 
-PosixPort::PosixPort(int fd) : fd_(fd) {}
+PosixPort::PosixPort(int fd, int epollFd) : fd_(fd), epollFd_(epollFd) {}
 
 PosixPort::~PosixPort() {
     Close();
+    ::close(epollFd_);
 }
 
 std::shared_ptr<PosixPort> PosixPort::Open(const std::string& path, int* error) {
@@ -73,7 +74,21 @@ std::shared_ptr<PosixPort> PosixPort::Open(const std::string& path, int* error) 
     if (const int e = ReadKernelLine(fd, &saved); e != 0) {
         return fail(e);
     }
-    std::shared_ptr<PosixPort> port(new PosixPort(fd));
+    const int epollFd = epoll_create1(EPOLL_CLOEXEC);
+    if (epollFd < 0) {
+        return fail(errno);
+    }
+    // Edge-triggered: a level-triggered wait spins while bytes stay unread.
+    // Asking it for news without waiting is also the cheapest question the
+    // driver can be asked (no call into the tty), which the queries need.
+    epoll_event ev = {};
+    ev.events = EPOLLIN | EPOLLET;
+    if (epoll_ctl(epollFd, EPOLL_CTL_ADD, fd, &ev) != 0) {
+        const int e = errno;
+        ::close(epollFd);
+        return fail(e);
+    }
+    std::shared_ptr<PosixPort> port(new PosixPort(fd, epollFd));
     port->saved_ = saved;
     port->pseudoTerminal_ = IsPseudoTerminal(fd);
 
@@ -144,7 +159,7 @@ void PosixPort::Close() {
         WriteKernelLine(fd_, saved_);  // best effort: the device may be gone
     }
     ioctl(fd_, TIOCNXCL);
-    ::close(fd_);  // also ends the flock
+    ::close(fd_);  // also ends the flock and drops fd_ from the epoll set
     fd_ = -1;
 }
 
@@ -353,6 +368,7 @@ int PosixPort::PurgeComm(std::uint32_t flags) {
     if ((flags & PURGE_TXABORT) != 0 && write_) {
         Complete(write_->ov, write_->event, ECANCELED, write_->done);
         write_.reset();
+        UpdateInterest();
     }
     if ((flags & PURGE_RXABORT) != 0 && read_) {
         Complete(read_->ov, read_->event, ECANCELED, read_->got);
@@ -462,12 +478,7 @@ void PosixPort::ServiceLocked(SteadyClock::time_point now, bool takeNews) {
         return;
     }
     if (takeNews) {
-        // Nobody polls for the caller: ask the driver itself. A read that
-        // finds nothing costs what asking whether there is something would.
-        mayHaveInput_ = true;
-        if (write_) {
-            writable_ = true;
-        }
+        TakeEpollNews();
     }
     PullInput(now);
     FeedRead(now);
@@ -479,54 +490,36 @@ void PosixPort::ServiceLocked(SteadyClock::time_point now, bool takeNews) {
     DeliverEvents();
 }
 
-pollfd PosixPort::PollInterest() {
-    std::lock_guard lock(mutex_);
-    if (closed_ || hungUp_) {
-        return {-1, 0, 0};
-    }
-    // Level-triggered, so input is asked for only while PullInput would act
-    // on it at once: with a read to fill or room in the queue, the waiter
-    // reads until the driver is empty. A full queue leaves the bytes in the
-    // kernel and asks for nothing, instead of spinning on them. A hang-up is
-    // reported whatever is asked for.
-    short events = 0;
-    if (ReadWantsMore() || queue_.Free() > 0) {
-        events |= POLLIN;
-    }
-    if (write_ && !writable_) {
-        events |= POLLOUT;
-    }
-    return {fd_, events, 0};
-}
-
-void PosixPort::ServicePolled(short revents) {
-    std::lock_guard lock(mutex_);
-    if (closed_) {
+void PosixPort::TakeEpollNews() {
+    if (hungUp_) {
         return;
     }
-    const auto now = SteadyClock::now();
-    if ((revents & POLLIN) != 0) {
-        mayHaveInput_ = true;
+    epoll_event events[4];
+    const int n = epoll_wait(epollFd_, events, 4, 0);
+    for (int i = 0; i < n; ++i) {
+        const std::uint32_t e = events[i].events;
+        if ((e & EPOLLIN) != 0) {
+            mayHaveInput_ = true;
+        }
+        if ((e & EPOLLOUT) != 0) {
+            writable_ = true;
+        }
+        if ((e & (EPOLLHUP | EPOLLERR)) != 0) {
+            // Read what is still there first; the read that returns 0 or EIO
+            // then marks the hang-up.
+            mayHaveInput_ = true;
+            PullInput(SteadyClock::now());
+            HangUp();
+        }
     }
-    if ((revents & POLLOUT) != 0) {
-        writable_ = true;
-    }
-    if ((revents & (POLLHUP | POLLERR)) != 0 && !hungUp_) {
-        // Read what is still there first; then the line is gone, and out of
-        // every wait set, since a hung-up tty reports HUP for ever.
-        mayHaveInput_ = true;
-        PullInput(now);
-        HangUp();
-    }
-    ServiceLocked(now, false);
 }
 
 int PosixPort::ReadKernel(std::uint8_t* into, std::size_t room) {
     for (;;) {
         const ssize_t n = ::read(fd_, into, room);
         if (n > 0) {
-            // A short read emptied the driver: whatever comes later makes the
-            // device readable again, so asking now would only return EAGAIN.
+            // A short read emptied the driver: whatever comes later raises a
+            // new edge, so asking again now would only return EAGAIN.
             if (static_cast<std::size_t>(n) < room) {
                 mayHaveInput_ = false;
             }
@@ -681,6 +674,19 @@ void PosixPort::PushWrite(SteadyClock::time_point now) {
         Complete(write_->ov, write_->event, 0, write_->done);
         write_.reset();
     }
+    UpdateInterest();
+}
+
+void PosixPort::UpdateInterest() {
+    const bool want = write_.has_value();
+    if (want == wantOut_ || hungUp_ || closed_) {
+        return;
+    }
+    epoll_event ev = {};
+    ev.events = EPOLLIN | EPOLLET | (want ? EPOLLOUT : 0u);
+    if (epoll_ctl(epollFd_, EPOLL_CTL_MOD, fd_, &ev) == 0) {
+        wantOut_ = want;
+    }
 }
 
 void PosixPort::CheckTxEmpty(SteadyClock::time_point now) {
@@ -768,8 +774,9 @@ void PosixPort::HangUp() {
     }
     hungUp_ = true;
     mayHaveInput_ = false;
-    // PollInterest leaves the device out from now on: a hung-up tty reports
-    // HUP for ever, and the waiters must sleep on their other events.
+    // Out of the wait set: a hung-up tty reports HUP for ever, and the waiters
+    // must go back to sleeping on their other events.
+    epoll_ctl(epollFd_, EPOLL_CTL_DEL, fd_, nullptr);
     errors_ |= CE_IOE;
     events_ |= EV_ERR & mask_;
 }

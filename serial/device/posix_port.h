@@ -7,8 +7,6 @@
 //
 // Results are 0, ERROR_IO_PENDING, or an errno value.
 
-#include <poll.h>
-
 #include <chrono>
 #include <cstdint>
 #include <memory>
@@ -56,13 +54,12 @@ class PosixPort : public std::enable_shared_from_this<PosixPort> {
     // Moves the transfer on without blocking, then reads its state.
     int OverlappedResult(OVERLAPPED* ov, std::uint32_t* transferred);
 
-    // For waiters: what to poll the device for (fd -1: nothing, it is
-    // closed or hung up), the next moment a time-out or drain check falls
-    // due, the step that acts on what the poll reported, and the one that
-    // acts on a deadline. None of them blocks.
-    pollfd PollInterest();
+    // For waiters: the descriptor that becomes readable when the device has
+    // news (edge-triggered: it stays quiet while bytes it announced are
+    // unread), the next moment a time-out or drain check falls due, and the
+    // non-blocking step that acts on both.
+    int WaitFd() const { return epollFd_; }
     std::optional<SteadyClock::time_point> NextDeadline();
-    void ServicePolled(short revents);
     void Service();
 
   private:
@@ -90,10 +87,11 @@ class PosixPort : public std::enable_shared_from_this<PosixPort> {
         std::shared_ptr<PosixEvent> event;
     };
 
-    explicit PosixPort(int fd);
+    PosixPort(int fd, int epollFd);
 
     // takeNews false: acts on what is known without asking the driver.
     void ServiceLocked(SteadyClock::time_point now, bool takeNews = true);
+    void TakeEpollNews();
     void PullInput(SteadyClock::time_point now);
     // A pending read still takes bytes from the queue or the driver.
     bool ReadWantsMore() const;
@@ -107,18 +105,21 @@ class PosixPort : public std::enable_shared_from_this<PosixPort> {
     void CheckModemLines();
     void DeliverEvents();
     void HangUp();
+    void UpdateInterest();
     void Complete(OVERLAPPED* ov, const std::shared_ptr<PosixEvent>& event, int status,
                   std::uint32_t transferred);
     void StartWatcherIfWanted();
 
     std::mutex mutex_;
     int fd_;
+    int epollFd_;
     bool closed_ = false;
     bool hungUp_ = false;
-    // The driver may hold input not yet read: set by a poll or by a caller
-    // that asks for news, cleared by a read that found the driver empty.
+    // The driver may hold input not yet read: set by epoll news, cleared by a
+    // read that found the driver empty.
     bool mayHaveInput_ = true;
     bool writable_ = true;
+    bool wantOut_ = false;
 
     KernelLine saved_;
     bool pseudoTerminal_ = false;
