@@ -180,17 +180,22 @@ std::intptr_t HandToMainThread(MainThreadCall& call) {
     Access::Released(call) = false;
     queue.calls.push_back(&call);
     ++queue.stats.placed;
-    // Posted under the lock so that whatever Qt allocates for the wake-up
-    // happens before the main thread takes the lock to serve it. The main
-    // thread never waits for this lock while Qt's posting lock is held.
+    queue.mainWake.notify_all();
     if (queue.notifierReady) {
         // One write, no allocation, no lock of Qt's: the cheapest way into
-        // the event loop's poll.
-        const std::uint64_t one = 1;
-        [[maybe_unused]] const ssize_t n = ::write(queue.wakeFd, &one, sizeof one);
+        // the event loop's poll. Written with the lock released, so that the
+        // main thread, woken by it, does not find the lock still held.
         ++queue.stats.wakeUpsPosted;
+        const int fd = queue.wakeFd;
+        lock.unlock();
+        const std::uint64_t one = 1;
+        [[maybe_unused]] const ssize_t n = ::write(fd, &one, sizeof one);
+        lock.lock();
     } else if (QCoreApplication* app = QCoreApplication::instance()) {
         // Until the main thread has set up the notifier (it does so here).
+        // Posted under the lock so that whatever Qt allocates for the wake-up
+        // happens before the main thread takes the lock to serve it. The main
+        // thread never waits for this lock while Qt's posting lock is held.
         QMetaObject::invokeMethod(
             app,
             [] {
@@ -200,7 +205,6 @@ std::intptr_t HandToMainThread(MainThreadCall& call) {
             Qt::QueuedConnection);
         ++queue.stats.wakeUpsPosted;
     }
-    queue.mainWake.notify_all();
     while (!Access::Released(call)) {
         Access::Signal(call).wait(lock);
         ++queue.stats.senderWakeUps;

@@ -11,8 +11,8 @@
 //    open port, not counting the one timer that ends the period.
 // Usage: port_bench [rounds] [probes]
 //
-// The port reads with the test port's ReadBytes (one overlapped ReadFile of
-// the announced count, as ReadText does) until ReadText is available here.
+// The port's OnRxChar reads the announced count with ReadText (through the
+// test port's ReadBytes), as the main window's handler does.
 
 #include <dirent.h>
 #include <fcntl.h>

@@ -81,13 +81,14 @@ TEST(TThread, SynchronizedCallsRunOnTheMainThreadInOrder) {
         EXPECT_TRUE(entry.onMain);
         EXPECT_EQ(entry.index, next[entry.thread]++) << "thread " << entry.thread;
     }
-    // One queued wake-up per call, and each blocked worker woke exactly once:
-    // nothing polls.
+    // One wake-up of the event loop per call, and a worker woke at most once
+    // per call (not at all when its call was served before it went to
+    // sleep): nothing polls.
     const MainThreadCallStats delta = Delta(before);
     EXPECT_EQ(delta.placed, 2u * kCalls);
     EXPECT_EQ(delta.wakeUpsPosted, 2u * kCalls);
     EXPECT_EQ(delta.served, 2u * kCalls);
-    EXPECT_EQ(delta.senderWakeUps, 2u * kCalls);
+    EXPECT_LE(delta.senderWakeUps, 2u * kCalls);
 }
 
 TEST(MainThread, ThreadIdsAreKeptPerThreadAndRenewedInAForkedChild) {
