@@ -1,10 +1,15 @@
 #include "base/main_thread.h"
 
+#include <pthread.h>
+#include <sys/eventfd.h>
 #include <unistd.h>
 
 #include <QCoreApplication>
 #include <QMetaObject>
+#include <QPointer>
+#include <QSocketNotifier>
 #include <algorithm>
+#include <atomic>
 #include <condition_variable>
 #include <deque>
 #include <mutex>
@@ -30,6 +35,10 @@ struct Queue {
     std::condition_variable mainWake;
     std::deque<MainThreadCall*> calls;
     MainThreadCallStats stats;
+    // The event loop's wake-up: an eventfd that a socket notifier of the
+    // application watches. Made once; written by workers while ready.
+    int wakeFd = -1;
+    bool notifierReady = false;
 };
 
 Queue& TheQueue() {
@@ -63,6 +72,22 @@ void RequireMainThread(const char* what) {
         throw std::logic_error(std::string(what) + " must run on the main thread");
 }
 
+// Main thread only.
+QPointer<QSocketNotifier>& WakeNotifier() {
+    static QPointer<QSocketNotifier> notifier;
+    return notifier;
+}
+
+void OnWakeFd() {
+    // Served first: the waiting worker should not wait for the drain. A call
+    // placed before the drain is served by the second round, one placed
+    // after it signals again.
+    ServeMainThreadCalls();
+    std::uint64_t count;
+    [[maybe_unused]] const ssize_t n = ::read(TheQueue().wakeFd, &count, sizeof count);
+    ServeMainThreadCalls();
+}
+
 // Takes the oldest call and runs it; lock is held on entry and on return.
 void RunOne(Queue& queue, std::unique_lock<std::mutex>& lock) {
     MainThreadCall* call = queue.calls.front();
@@ -83,8 +108,67 @@ void RunOne(Queue& queue, std::unique_lock<std::mutex>& lock) {
 
 }  // namespace
 
+// Both ids are asked once (per thread, per process): the hand-over asks on
+// every call, and each question is a system call. A forked child has new ids.
+namespace {
+
+thread_local pid_t cachedTid = 0;
+std::atomic<pid_t> cachedPid{0};
+
+void ForgetIdsInChild() {
+    cachedTid = 0;
+    cachedPid.store(0, std::memory_order_relaxed);
+}
+
+pid_t ProcessId() {
+    pid_t pid = cachedPid.load(std::memory_order_relaxed);
+    if (pid == 0) {
+        static const bool registered = pthread_atfork(nullptr, nullptr, ForgetIdsInChild) == 0;
+        (void)registered;
+        pid = getpid();
+        cachedPid.store(pid, std::memory_order_relaxed);
+    }
+    return pid;
+}
+
+}  // namespace
+
+pid_t CurrentThreadId() {
+    if (cachedTid == 0) {
+        ProcessId();  // registers the fork handler before any id is kept
+        cachedTid = gettid();
+    }
+    return cachedTid;
+}
+
 bool IsMainThread() {
-    return gettid() == getpid();
+    return CurrentThreadId() == ProcessId();
+}
+
+void PrepareMainThreadWake() {
+    QCoreApplication* app = QCoreApplication::instance();
+    if (app == nullptr || !IsMainThread() || WakeNotifier())
+        return;
+    Queue& queue = TheQueue();
+    if (queue.wakeFd < 0) {
+        const int fd = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+        if (fd < 0)
+            return;  // the posted wake-up goes on serving
+        std::lock_guard lock(queue.mutex);
+        queue.wakeFd = fd;
+    }
+    // A child of the application: it goes with it, and a later application
+    // gets a notifier of its own.
+    auto* notifier = new QSocketNotifier(queue.wakeFd, QSocketNotifier::Read, app);
+    QObject::connect(notifier, &QSocketNotifier::activated, notifier, [] { OnWakeFd(); });
+    QObject::connect(notifier, &QObject::destroyed, [] {
+        Queue& q = TheQueue();
+        std::lock_guard lock(q.mutex);
+        q.notifierReady = false;
+    });
+    WakeNotifier() = notifier;
+    std::lock_guard lock(queue.mutex);
+    queue.notifierReady = true;
 }
 
 std::intptr_t HandToMainThread(MainThreadCall& call) {
@@ -92,19 +176,35 @@ std::intptr_t HandToMainThread(MainThreadCall& call) {
         throw std::logic_error("the main thread cannot hand a call to itself");
     Queue& queue = TheQueue();
     std::unique_lock lock(queue.mutex);
-    Access::Sender(call) = gettid();
+    Access::Sender(call) = CurrentThreadId();
     Access::Released(call) = false;
     queue.calls.push_back(&call);
     ++queue.stats.placed;
-    // Posted under the lock so that whatever Qt allocates for the wake-up
-    // happens before the main thread takes the lock to serve it. The main
-    // thread never waits for this lock while Qt's posting lock is held.
-    if (QCoreApplication* app = QCoreApplication::instance()) {
+    queue.mainWake.notify_all();
+    if (queue.notifierReady) {
+        // One write, no allocation, no lock of Qt's: the cheapest way into
+        // the event loop's poll. Written with the lock released, so that the
+        // main thread, woken by it, does not find the lock still held.
+        ++queue.stats.wakeUpsPosted;
+        const int fd = queue.wakeFd;
+        lock.unlock();
+        const std::uint64_t one = 1;
+        [[maybe_unused]] const ssize_t n = ::write(fd, &one, sizeof one);
+        lock.lock();
+    } else if (QCoreApplication* app = QCoreApplication::instance()) {
+        // Until the main thread has set up the notifier (it does so here).
+        // Posted under the lock so that whatever Qt allocates for the wake-up
+        // happens before the main thread takes the lock to serve it. The main
+        // thread never waits for this lock while Qt's posting lock is held.
         QMetaObject::invokeMethod(
-            app, [] { ServeMainThreadCalls(); }, Qt::QueuedConnection);
+            app,
+            [] {
+                PrepareMainThreadWake();
+                ServeMainThreadCalls();
+            },
+            Qt::QueuedConnection);
         ++queue.stats.wakeUpsPosted;
     }
-    queue.mainWake.notify_all();
     while (!Access::Released(call)) {
         Access::Signal(call).wait(lock);
         ++queue.stats.senderWakeUps;

@@ -3,9 +3,10 @@
 //
 // A worker places a call and blocks, without a time limit, until the main
 // thread releases it. The main thread runs placed calls in the order they were
-// placed: from its Qt event loop (each call posts one queued wake-up to the
-// application object; nothing is posted while no call is placed, so an idle
-// program never wakes) and while it waits for a thread to end
+// placed: from its Qt event loop (each call signals one wake-up: an eventfd
+// that a socket notifier of the application watches, or a queued call to the
+// application object until that notifier exists; nothing is signalled while
+// no call is placed, so an idle program never wakes) and while it waits for a thread to end
 // (TThread::WaitFor), which is how a Close during a hand-over completes it.
 //
 // "Main thread" is the process's initial thread; it must be the thread that
@@ -23,6 +24,10 @@ namespace tarvik {
 
 // Any thread.
 bool IsMainThread();
+
+// The kernel's id of the calling thread (as gettid), without a system call
+// after the first use. Any thread.
+pid_t CurrentThreadId();
 
 // One hand-over. Owned by the worker that places it (it normally lives on the
 // worker's stack) and alive until it is released; after the release the main
@@ -51,6 +56,11 @@ class MainThreadCall {
     std::intptr_t result_ = 0;
     std::condition_variable releasedSignal_;
 };
+
+// Main thread, with an application object (elsewhere it does nothing): sets
+// up the event loop's wake-up for hand-overs now rather than at the first
+// call, which then travels through a posted event. TThread::Resume calls it.
+void PrepareMainThreadWake();
 
 // Worker thread (throws std::logic_error on the main thread): places call,
 // wakes the main thread and blocks until the call is released. Returns the
@@ -93,7 +103,7 @@ void PassToEventLoop(std::exception_ptr error);
 // Counters since the start of the process, for tests and benchmarks. Any thread.
 struct MainThreadCallStats {
     std::uint64_t placed = 0;         // calls placed by workers
-    std::uint64_t wakeUpsPosted = 0;  // queued wake-ups posted to the event loop
+    std::uint64_t wakeUpsPosted = 0;  // wake-ups signalled to the event loop
     std::uint64_t served = 0;         // calls run on the main thread
     std::uint64_t senderWakeUps = 0;  // times a blocked worker woke up
     std::uint64_t waiterWakeUps = 0;  // times ServeMainThreadCallsUntil woke up

@@ -75,6 +75,7 @@ int TThread::NiceFor(TThreadPriority priority) const {
 void TThread::Resume() {
     if (thread_.joinable() || finished_.load())
         return;
+    PrepareMainThreadWake();
     thread_ = std::thread([this] { Main(); });
     int error = 0;
     {
@@ -89,7 +90,7 @@ void TThread::Resume() {
 }
 
 void TThread::Main() {
-    const pid_t tid = gettid();
+    const pid_t tid = CurrentThreadId();
     errno = 0;
     const int inherited = getpriority(PRIO_PROCESS, 0);
     bool run = false;
@@ -127,7 +128,7 @@ void TThread::Terminate() {
 
 void TThread::WaitFor() {
     const pid_t tid = tid_.load();
-    if (tid != 0 && tid == gettid())
+    if (tid != 0 && tid == CurrentThreadId())
         throw std::logic_error("a thread cannot wait for itself");
     if (IsMainThread() && !finished_.load()) {
         if (tid != 0 && IsServingBlockedCallFrom(tid))

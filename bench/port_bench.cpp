@@ -5,14 +5,15 @@
 //    byte checked against the stream's pattern;
 //  - latency: single bytes written on the master at t0, until the byte is in
 //    the handler's hands on the main thread (OnRxChar after its read,
-//    readyRead after readAll, the raw reader after read);
+//    readyRead after readAll, the raw reader after read); the three readers
+//    are open side by side on ptys of their own and take turns of 10 bytes;
 //  - CPU time of the whole process in the second after the other end hangs up;
 //  - wake-ups (voluntary context switches, all threads) over 3 s of an idle
 //    open port, not counting the one timer that ends the period.
 // Usage: port_bench [rounds] [probes]
 //
-// The port reads with the test port's ReadBytes (one overlapped ReadFile of
-// the announced count, as ReadText does) until ReadText is available here.
+// The port's OnRxChar reads the announced count with ReadText (through the
+// test port's ReadBytes), as the main window's handler does.
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -322,31 +323,64 @@ double Throughput(Kind kind, std::uint64_t* bad, std::uint64_t* blocks) {
     return mbPerSecond;
 }
 
-void Latency(Kind kind, int probes, std::vector<double>* samplesUs) {
-    tarvik::sim::Behaviour silent;
-    silent.mode = tarvik::sim::Behaviour::Mode::kSilent;
-    tarvik::sim::Simulator pty(silent);  // only its master side is used
-    auto reader = Make(kind);
-    std::atomic<std::int64_t> sentAt{0};
-    std::atomic<int> arrived{0};
-    reader->OnBytes = [&](const char*, std::size_t) {
-        const auto t1 = Clock::now().time_since_epoch().count();
-        samplesUs->push_back((t1 - sentAt.load()) / 1e3);
-        ++arrived;
-    };
-    reader->Start(pty.SlavePath());
-    std::thread sender([&] {
-        for (int i = 0; i < probes; ++i) {
-            sentAt = Clock::now().time_since_epoch().count();
-            const char byte = 'x';
-            if (write(pty.MasterFd(), &byte, 1) != 1)
-                throw std::runtime_error("master write");
-            while (arrived.load() <= i) std::this_thread::sleep_for(std::chrono::microseconds(50));
-            std::this_thread::sleep_for(std::chrono::microseconds(200));  // let both sides go idle
-        }
-    });
-    reader->RunUntil([&] { return arrived.load() >= probes; });
-    sender.join();
+// One reader on a pty of its own, probed with single bytes written on the
+// master; the time until the byte is in the handler's hands is a sample.
+class LatencyProbe {
+  public:
+    LatencyProbe(Kind kind, std::vector<double>* samplesUs)
+        : pty_(Silent()), reader_(Make(kind)), samples_(samplesUs) {
+        reader_->OnBytes = [this](const char*, std::size_t) {
+            const auto t1 = Clock::now().time_since_epoch().count();
+            samples_->push_back((t1 - sentAt_.load()) / 1e3);
+            ++arrived_;
+        };
+        reader_->Start(pty_.SlavePath());
+    }
+
+    // Sends count bytes, each after the previous one arrived and both sides
+    // had time to go idle.
+    void Run(int count) {
+        const int first = arrived_.load();
+        std::thread sender([&] {
+            for (int i = 0; i < count; ++i) {
+                std::this_thread::sleep_for(std::chrono::microseconds(200));
+                sentAt_ = Clock::now().time_since_epoch().count();
+                const char byte = 'x';
+                if (write(pty_.MasterFd(), &byte, 1) != 1)
+                    throw std::runtime_error("master write");
+                while (arrived_.load() <= first + i)
+                    std::this_thread::sleep_for(std::chrono::microseconds(50));
+            }
+        });
+        reader_->RunUntil([&] { return arrived_.load() >= first + count; });
+        sender.join();
+    }
+
+  private:
+    static tarvik::sim::Behaviour Silent() {
+        tarvik::sim::Behaviour silent;
+        silent.mode = tarvik::sim::Behaviour::Mode::kSilent;
+        return silent;
+    }
+
+    tarvik::sim::Simulator pty_;  // only its master side is used
+    std::unique_ptr<Reader> reader_;
+    std::vector<double>* samples_;
+    std::atomic<std::int64_t> sentAt_{0};
+    std::atomic<int> arrived_{0};
+};
+
+// probes samples for each of the first kinds readers. The readers are open
+// side by side and take turns of a few bytes: this machine's speed drifts by
+// tens of percent within seconds, and every reader must see the same drift.
+void Latency(int kinds, int probes, std::vector<double>* samplesUs) {
+    constexpr int kTurn = 10;
+    std::vector<std::unique_ptr<LatencyProbe>> readers;
+    for (int k = 0; k < kinds; ++k)
+        readers.push_back(std::make_unique<LatencyProbe>(static_cast<Kind>(k), &samplesUs[k]));
+    for (int done = 0; done < probes; done += kTurn) {
+        for (auto& reader : readers) reader->Run(std::min(kTurn, probes - done));
+    }
 }
 
 // Milliseconds of process CPU in the second after the master closes.
@@ -396,9 +430,10 @@ int main(int argc, char** argv) {
     std::uint64_t bad[kKinds] = {};
     std::uint64_t blocks[kKinds] = {};
     for (int r = 0; r < rounds; ++r) {
-        for (int k = 0; k < kinds; ++k) {
+        for (int k = 0; k < kinds; ++k)
             mb[k].push_back(Throughput(static_cast<Kind>(k), &bad[k], &blocks[k]));
-            Latency(static_cast<Kind>(k), probes / rounds, &us[k]);
+        Latency(kinds, probes / rounds, us);
+        for (int k = 0; k < kinds; ++k) {
             cpu[k].push_back(HangUpCpu(static_cast<Kind>(k)));
             wakeUps[k].push_back(IdleWakeUps(static_cast<Kind>(k)));
         }

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <optional>
 #include <vector>
 
 #include "serial/device/port_name.h"
@@ -206,12 +207,7 @@ ComHandle PosixComDevice::CreateEventA(bool manualReset, bool initialState) {
         lastError = EINVAL;
         return INVALID_HANDLE_VALUE;
     }
-    auto event = PosixEvent::Create(initialState);
-    if (!event) {
-        lastError = errno;
-        return INVALID_HANDLE_VALUE;
-    }
-    return Add(std::move(event));
+    return Add(std::make_shared<PosixEvent>(initialState));
 }
 
 bool PosixComDevice::SetEvent(ComHandle handle) {
@@ -236,6 +232,43 @@ std::uint32_t PosixComDevice::WaitForSingleObject(ComHandle event, std::uint32_t
     return WaitForMultipleObjects(1, &event, false, timeoutMs);
 }
 
+namespace {
+
+// The events a waiter has begun to poll; ended however the wait ends.
+class Polling {
+  public:
+    explicit Polling(std::vector<std::shared_ptr<PosixEvent>>& events) : events_(events) {}
+    ~Polling() { End(); }
+    Polling(const Polling&) = delete;
+    Polling& operator=(const Polling&) = delete;
+
+    // Appends each event's descriptor to fds; false with errno when one has
+    // none to give.
+    bool Begin(std::vector<pollfd>& fds) {
+        for (auto& event : events_) {
+            const int fd = event->BeginPoll();
+            if (fd < 0) {
+                return false;
+            }
+            ++begun_;
+            fds.push_back({fd, POLLIN, 0});
+        }
+        return true;
+    }
+    void End() {
+        for (std::size_t i = 0; i < begun_; ++i) {
+            events_[i]->EndPoll();
+        }
+        begun_ = 0;
+    }
+
+  private:
+    std::vector<std::shared_ptr<PosixEvent>>& events_;
+    std::size_t begun_ = 0;
+};
+
+}  // namespace
+
 std::uint32_t PosixComDevice::WaitForMultipleObjects(std::uint32_t count, const ComHandle* handles,
                                                      bool waitAll, std::uint32_t timeoutMs) {
     if (waitAll || count == 0 || count > kMostWaitObjects) {
@@ -252,28 +285,34 @@ std::uint32_t PosixComDevice::WaitForMultipleObjects(std::uint32_t count, const 
         }
         events.push_back(std::move(event));
     }
+    const auto firstSet = [&]() -> std::optional<std::uint32_t> {
+        for (std::uint32_t i = 0; i < count; ++i) {
+            if (events[i]->IsSet()) {
+                return WAIT_OBJECT_0 + i;
+            }
+        }
+        return std::nullopt;
+    };
+    // The usual case of a transfer that completed when it was started.
+    if (const auto set = firstSet()) {
+        return *set;
+    }
     std::optional<SteadyClock::time_point> until;
     if (timeoutMs != INFINITE) {
         until = SteadyClock::now() + std::chrono::milliseconds(timeoutMs);
     }
+    // The devices whose transfers will set these events are moved on by this
+    // waiter: their news, time-outs and drain checks. Whoever started or last
+    // touched a transfer has serviced its device, so a device needs this
+    // waiter only once its descriptor reports news or a deadline falls due.
     std::vector<std::shared_ptr<PosixPort>> ports;
     std::vector<pollfd> fds;
     for (;;) {
-        // The devices whose transfers will set these events are moved on by
-        // this waiter: their news, time-outs and drain checks.
         ports.clear();
         for (auto& event : events) {
             if (auto port = event->Bound();
                 port && std::find(ports.begin(), ports.end(), port) == ports.end()) {
                 ports.push_back(std::move(port));
-            }
-        }
-        for (auto& port : ports) {
-            port->Service();
-        }
-        for (std::uint32_t i = 0; i < count; ++i) {
-            if (events[i]->IsSet()) {
-                return WAIT_OBJECT_0 + i;
             }
         }
         auto next = until;
@@ -284,11 +323,21 @@ std::uint32_t PosixComDevice::WaitForMultipleObjects(std::uint32_t count, const 
         }
         const auto now = SteadyClock::now();
         if (until && now >= *until) {
-            return WAIT_TIMEOUT;
+            // A last look, so that a wait without time gives what is there.
+            for (auto& port : ports) {
+                port->Service();
+            }
+            return firstSet().value_or(WAIT_TIMEOUT);
         }
         fds.clear();
-        for (auto& event : events) {
-            fds.push_back({event->Fd(), POLLIN, 0});
+        Polling polling(events);
+        if (!polling.Begin(fds)) {
+            lastError = errno;
+            return WAIT_FAILED;
+        }
+        // Set before the descriptors were handed out: nothing to sleep for.
+        if (const auto set = firstSet()) {
+            return *set;
         }
         for (auto& port : ports) {
             fds.push_back({port->WaitFd(), POLLIN, 0});
@@ -305,6 +354,17 @@ std::uint32_t PosixComDevice::WaitForMultipleObjects(std::uint32_t count, const 
         if (ppoll(fds.data(), fds.size(), pauseAt, nullptr) < 0 && errno != EINTR) {
             lastError = errno;
             return WAIT_FAILED;
+        }
+        polling.End();
+        const auto woke = SteadyClock::now();
+        for (std::size_t i = 0; i < ports.size(); ++i) {
+            const auto due = ports[i]->NextDeadline();
+            if (fds[count + i].revents != 0 || (due && *due <= woke)) {
+                ports[i]->Service();
+            }
+        }
+        if (const auto set = firstSet()) {
+            return *set;
         }
     }
 }

@@ -79,6 +79,8 @@ std::shared_ptr<PosixPort> PosixPort::Open(const std::string& path, int* error) 
         return fail(errno);
     }
     // Edge-triggered: a level-triggered wait spins while bytes stay unread.
+    // Asking it for news without waiting is also the cheapest question the
+    // driver can be asked (no call into the tty), which the queries need.
     epoll_event ev = {};
     ev.events = EPOLLIN | EPOLLET;
     if (epoll_ctl(epollFd, EPOLL_CTL_ADD, fd, &ev) != 0) {
@@ -315,7 +317,9 @@ int PosixPort::ReadFile(void* buffer, std::uint32_t count, std::uint32_t* done, 
                    now,
                    now,
                    event};
-    ServiceLocked(now);
+    // Bytes already queued (those an EV_RXCHAR announced) need no news from
+    // the driver: the read completes from the queue alone.
+    ServiceLocked(now, queue_.Size() < count);
     if (read_) {
         event->Bind(shared_from_this());
         return ERROR_IO_PENDING;
@@ -396,8 +400,10 @@ int PosixPort::ClearCommError(std::uint32_t* errors, COMSTAT* status) {
     errors_ = 0;
     *status = COMSTAT{};
     status->cbInQue = static_cast<std::uint32_t>(queue_.Size());
+    // A pseudo-terminal hands written bytes over at once: its output queue
+    // is always empty, and asking would cost a system call per query.
     int outq = 0;
-    if (hungUp_ || ioctl(fd_, TIOCOUTQ, &outq) != 0) {
+    if (hungUp_ || pseudoTerminal_ || ioctl(fd_, TIOCOUTQ, &outq) != 0) {
         outq = 0;
     }
     status->cbOutQue =
@@ -467,11 +473,13 @@ void PosixPort::Service() {
     ServiceLocked(SteadyClock::now());
 }
 
-void PosixPort::ServiceLocked(SteadyClock::time_point now) {
+void PosixPort::ServiceLocked(SteadyClock::time_point now, bool takeNews) {
     if (closed_) {
         return;
     }
-    TakeEpollNews();
+    if (takeNews) {
+        TakeEpollNews();
+    }
     PullInput(now);
     FeedRead(now);
     PushWrite(now);
@@ -510,6 +518,11 @@ int PosixPort::ReadKernel(std::uint8_t* into, std::size_t room) {
     for (;;) {
         const ssize_t n = ::read(fd_, into, room);
         if (n > 0) {
+            // A short read emptied the driver: whatever comes later raises a
+            // new edge, so asking again now would only return EAGAIN.
+            if (static_cast<std::size_t>(n) < room) {
+                mayHaveInput_ = false;
+            }
             return static_cast<int>(filter_.Active() ? filter_.Apply(into, n) : n);
         }
         if (n < 0 && errno == EINTR) {
@@ -525,14 +538,16 @@ int PosixPort::ReadKernel(std::uint8_t* into, std::size_t room) {
     }
 }
 
+bool PosixPort::ReadWantsMore() const {
+    // A "first byte" read stops taking at its first bytes; the others take
+    // what there is up to their count (a "return at once" read included).
+    return read_ && read_->got < read_->count &&
+           (read_->rule.kind != ReadRule::Kind::kReturnOnFirstByte || read_->got == 0);
+}
+
 void PosixPort::PullInput(SteadyClock::time_point now) {
     for (;;) {
-        // A "first byte" read stops taking at its first bytes; the others take
-        // what there is up to their count (a "return at once" read included).
-        const bool wantsMore =
-            read_ && read_->got < read_->count &&
-            (read_->rule.kind != ReadRule::Kind::kReturnOnFirstByte || read_->got == 0);
-        if (wantsMore) {
+        if (ReadWantsMore()) {
             const std::uint32_t room = read_->count - read_->got;
             if (queue_.Size() > 0) {
                 read_->got +=
@@ -584,6 +599,10 @@ void PosixPort::PullInput(SteadyClock::time_point now) {
                 return;
             }
             queue_.Commit(n);
+            const std::size_t offered = spans[0].iov_len + (parts > 1 ? spans[1].iov_len : 0);
+            if (static_cast<std::size_t>(n) < offered) {
+                mayHaveInput_ = false;  // emptied the driver, as above
+            }
             NoteReceived(n, true, before, nullptr);
         }
     }
@@ -678,7 +697,7 @@ void PosixPort::CheckTxEmpty(SteadyClock::time_point now) {
         return;
     }
     int outq = 0;
-    if (hungUp_ || ioctl(fd_, TIOCOUTQ, &outq) != 0) {
+    if (hungUp_ || pseudoTerminal_ || ioctl(fd_, TIOCOUTQ, &outq) != 0) {
         outq = 0;
     }
     if (outq <= 0) {

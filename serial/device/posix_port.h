@@ -55,7 +55,8 @@ class PosixPort : public std::enable_shared_from_this<PosixPort> {
     int OverlappedResult(OVERLAPPED* ov, std::uint32_t* transferred);
 
     // For waiters: the descriptor that becomes readable when the device has
-    // news, the next moment a time-out or drain check falls due, and the
+    // news (edge-triggered: it stays quiet while bytes it announced are
+    // unread), the next moment a time-out or drain check falls due, and the
     // non-blocking step that acts on both.
     int WaitFd() const { return epollFd_; }
     std::optional<SteadyClock::time_point> NextDeadline();
@@ -88,9 +89,12 @@ class PosixPort : public std::enable_shared_from_this<PosixPort> {
 
     PosixPort(int fd, int epollFd);
 
-    void ServiceLocked(SteadyClock::time_point now);
+    // takeNews false: acts on what is known without asking the driver.
+    void ServiceLocked(SteadyClock::time_point now, bool takeNews = true);
     void TakeEpollNews();
     void PullInput(SteadyClock::time_point now);
+    // A pending read still takes bytes from the queue or the driver.
+    bool ReadWantsMore() const;
     int ReadKernel(std::uint8_t* into, std::size_t room);
     void NoteReceived(std::size_t count, bool intoQueue, std::size_t queueBefore,
                       const std::uint8_t* data);
@@ -111,6 +115,8 @@ class PosixPort : public std::enable_shared_from_this<PosixPort> {
     int epollFd_;
     bool closed_ = false;
     bool hungUp_ = false;
+    // The driver may hold input not yet read: set by epoll news, cleared by a
+    // read that found the driver empty.
     bool mayHaveInput_ = true;
     bool writable_ = true;
     bool wantOut_ = false;

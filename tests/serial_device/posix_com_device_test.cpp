@@ -367,6 +367,60 @@ TEST_F(PtyTest, HangUpFailsTransfersAndWaitsDoNotSpin) {
     EXPECT_TRUE(dev_.CloseHandle(h));
 }
 
+TEST_F(PtyTest, AFullQueueWithMoreInTheDriverLetsTheWaiterSleep) {
+    const ComHandle h = OpenPort();
+    ASSERT_TRUE(dev_.SetupComm(h, 100, 100));
+    ASSERT_TRUE(dev_.SetCommMask(h, EV_RXCHAR));
+    EventWaiter w(dev_, h);
+    MasterWrite(std::string(300, 'q'));
+    std::uint32_t errors = 0;
+    COMSTAT stat;
+    ASSERT_TRUE(
+        WaitUntil([&] { return dev_.ClearCommError(h, &errors, &stat) && stat.cbInQue == 100; }));
+    w.Next(0);  // what the filling announced
+
+    // 200 bytes stay in the kernel: nothing more can be queued, so a waiter
+    // has nothing to wake for and must not spin on the readable device.
+    const double cpuBefore = ThreadCpuSeconds(pthread_self());
+    EXPECT_EQ(w.Next(300), 0u);
+    EXPECT_LT(ThreadCpuSeconds(pthread_self()) - cpuBefore, 0.03);
+
+    // Reading makes room: the rest is queued and announced to the wait
+    // still pending.
+    Transfer t(dev_, h);
+    std::string got;
+    EXPECT_EQ(t.Read(got, 100), 100);
+    EXPECT_EQ(dev_.WaitForSingleObject(w.ov.hEvent, 5000), WAIT_OBJECT_0);
+    EXPECT_EQ(w.mask, EV_RXCHAR);
+    std::string rest;
+    while (rest.size() < 200 && t.Read(got, 100) > 0) {
+        rest += got;
+    }
+    EXPECT_EQ(rest, std::string(200, 'q'));
+    dev_.CloseHandle(h);
+}
+
+TEST_F(PtyTest, AClosedEventLeavesNoSignalForTheNext) {
+    // Events that waiters slept on (the setter may come before or during the
+    // sleep) hand their descriptors on when closed; a later event that is not
+    // set must still make a waiter wait.
+    for (int i = 0; i < 20; ++i) {
+        const ComHandle used = dev_.CreateEventA(true, false);
+        EXPECT_EQ(dev_.WaitForSingleObject(used, 1), WAIT_TIMEOUT);
+        std::thread setter([&] { dev_.SetEvent(used); });
+        EXPECT_EQ(dev_.WaitForSingleObject(used, 5000), WAIT_OBJECT_0);
+        setter.join();
+        EXPECT_TRUE(dev_.CloseHandle(used));
+
+        const ComHandle fresh = dev_.CreateEventA(true, false);
+        EXPECT_EQ(dev_.WaitForSingleObject(fresh, 5), WAIT_TIMEOUT) << "round " << i;
+        std::thread freshSetter([&] { dev_.SetEvent(fresh); });
+        EXPECT_EQ(dev_.WaitForSingleObject(fresh, 5000), WAIT_OBJECT_0);
+        freshSetter.join();
+        EXPECT_TRUE(dev_.CloseHandle(fresh));
+    }
+}
+
 TEST_F(PtyTest, LowestSetEventWins) {
     const ComHandle a = dev_.CreateEventA(true, false);
     const ComHandle b = dev_.CreateEventA(true, true);
