@@ -25,53 +25,22 @@
 #include <vector>
 
 #include "serial/device/posix_com_device.h"
+#include "bench/streaming_simulator.h"
 #include "tools/simulator/simulator.h"
 
 extern char** environ;
 
 namespace {
 
+using bench::Child;
+using bench::StartSimulator;
+using bench::StopSimulator;
+
 using namespace cport::device;
 using Clock = std::chrono::steady_clock;
 
 constexpr std::uint64_t kStreamBytes = 32u << 20;
 constexpr std::uint32_t kQueue = 64 * 1024;
-
-struct Child {
-    pid_t pid = -1;
-    std::string path;
-};
-
-Child StartSimulator() {
-    int out[2];
-    if (pipe(out) != 0) {
-        throw std::runtime_error("pipe");
-    }
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
-    posix_spawn_file_actions_addclose(&actions, out[0]);
-    const std::string count = std::to_string(kStreamBytes);
-    char* argv[] = {const_cast<char*>(TARVIK_SIM_PATH), const_cast<char*>("--stream"),
-                    const_cast<char*>(count.c_str()), nullptr};
-    Child child;
-    if (posix_spawn(&child.pid, TARVIK_SIM_PATH, &actions, nullptr, argv, environ) != 0) {
-        throw std::runtime_error("cannot start " TARVIK_SIM_PATH);
-    }
-    posix_spawn_file_actions_destroy(&actions);
-    close(out[1]);
-    char c;
-    while (read(out[0], &c, 1) == 1 && c != '\n') {
-        child.path.push_back(c);
-    }
-    close(out[0]);
-    return child;
-}
-
-void StopSimulator(const Child& child) {
-    kill(child.pid, SIGTERM);
-    waitpid(child.pid, nullptr, 0);
-}
 
 // The device layer, as the port's event thread and receive handler use it.
 struct LayerReader {
@@ -178,7 +147,7 @@ struct RawReader {
 
 template <class Reader>
 double Throughput() {
-    const Child child = StartSimulator();
+    const Child child = StartSimulator(kStreamBytes);
     double mbPerSecond;
     {
         Reader reader(child.path);

@@ -46,43 +46,21 @@
 #include "app/log_line.h"
 #include "base/message_box.h"
 #include "serial/com_port.h"
+#include "bench/streaming_simulator.h"
 #include "tools/simulator/simulator.h"
 
 extern char** environ;
 
 namespace {
 
+using bench::Child;
+using bench::StartSimulator;
+using bench::StopSimulator;
+
 using Clock = std::chrono::steady_clock;
 
 double Seconds(Clock::duration d) {
     return std::chrono::duration<double>(d).count();
-}
-
-struct Child {
-    pid_t pid = -1;
-    std::string path;
-};
-
-Child StartSimulator(std::uint64_t bytes) {
-    int out[2];
-    if (pipe(out) != 0)
-        throw std::runtime_error("pipe");
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
-    posix_spawn_file_actions_addclose(&actions, out[0]);
-    const std::string count = std::to_string(bytes);
-    char* argv[] = {const_cast<char*>(TARVIK_SIM_PATH), const_cast<char*>("--stream"),
-                    const_cast<char*>(count.c_str()), nullptr};
-    Child child;
-    if (posix_spawn(&child.pid, TARVIK_SIM_PATH, &actions, nullptr, argv, environ) != 0)
-        throw std::runtime_error("cannot start " TARVIK_SIM_PATH);
-    posix_spawn_file_actions_destroy(&actions);
-    close(out[1]);
-    char c;
-    while (read(out[0], &c, 1) == 1 && c != '\n') child.path.push_back(c);
-    close(out[0]);
-    return child;
 }
 
 long StatusKb(const char* field) {
@@ -349,7 +327,6 @@ int main(int argc, char** argv) {
         for (const std::string& box : boxes) std::printf("error box: %s\n", box.c_str());
         status = checker.countSum == volume && checker.wrongBytes == 0 && boxes.empty() ? 0 : 1;
     }
-    kill(simulator.pid, SIGTERM);
-    waitpid(simulator.pid, nullptr, 0);
+    StopSimulator(simulator);
     return status;
 }
