@@ -72,16 +72,20 @@ void Simulator::OnInput(const std::uint8_t* data, std::size_t count) {
 
 // Writes what waits; false when the master would block.
 bool Simulator::Flush() {
-    while (!out_.empty()) {
-        const ssize_t n = ::write(master_, out_.data(), out_.size());
+    // Written bytes are only counted off until everything is out: erasing
+    // them at each short write would move the rest every time.
+    while (outAt_ < out_.size()) {
+        const ssize_t n = ::write(master_, out_.data() + outAt_, out_.size() - outAt_);
         if (n > 0) {
-            out_.erase(0, static_cast<std::size_t>(n));
+            outAt_ += static_cast<std::size_t>(n);
         } else if (n < 0 && errno == EINTR) {
             continue;
         } else {
             return false;
         }
     }
+    out_.clear();
+    outAt_ = 0;
     return true;
 }
 
@@ -100,9 +104,14 @@ void Simulator::Run() {
                     behaviour_.bytesPerSecond == 0
                         ? kChunk
                         : std::max<std::uint64_t>(1, behaviour_.bytesPerSecond / 100)));
+                const std::size_t at = out_.size();
+                out_.resize(at + n);
+                std::uint8_t next = StreamByte(streamNext_);
                 for (std::size_t i = 0; i < n; ++i) {
-                    out_.push_back(static_cast<char>(StreamByte(streamNext_++)));
+                    out_[at + i] = static_cast<char>(next);
+                    next = next == 250 ? 0 : next + 1;  // StreamByte, counted on
                 }
+                streamNext_ += n;
                 streamLeft_ -= n;
                 if (behaviour_.bytesPerSecond != 0) {
                     nextSend = std::max(nextSend, now - std::chrono::milliseconds(100)) +

@@ -55,7 +55,8 @@ class Simulator {
     int slave_ = -1;
     int stop_ = -1;
     std::string slavePath_;
-    std::string out_;  // waiting to be written
+    std::string out_;       // waiting to be written, from outAt_ on
+    std::size_t outAt_ = 0;
     std::uint64_t streamLeft_ = 0;
     std::uint64_t streamNext_ = 0;
     std::uint64_t received_ = 0;
