@@ -34,6 +34,17 @@ bool IsPseudoTerminal(int fd) {
     return (m >= 136 && m <= 143) || m == 3;
 }
 
+// The tty line discipline hands out at most one buffer's worth (4095
+// bytes) per read, however much the driver still holds behind it.
+constexpr std::size_t kLargestDriverRead = 4095;
+
+// A read that came back short of both the room offered and the driver's own
+// limit emptied the driver: whatever arrives later raises a new edge, so
+// asking again now would only return EAGAIN.
+bool EmptiedDriver(std::size_t got, std::size_t offered) {
+    return got < offered && got < kLargestDriverRead;
+}
+
 }  // namespace
 
 PosixPort::PosixPort(int fd, int epollFd) : fd_(fd), epollFd_(epollFd) {}
@@ -395,7 +406,11 @@ int PosixPort::ClearCommError(std::uint32_t* errors, COMSTAT* status) {
     if (closed_) {
         return EBADF;
     }
-    ServiceLocked(SteadyClock::now());
+    // While the mask asks for arrivals, the event waiter keeps the queue
+    // filled and announces what it adds: bytes already queued are then the
+    // count to give, and a count-then-read on the reader's thread costs no
+    // system call. Otherwise the driver is asked, so a poller sees it all.
+    ServiceLocked(SteadyClock::now(), queue_.Size() == 0 || (mask_ & EV_RXCHAR) == 0);
     *errors = errors_;
     errors_ = 0;
     *status = COMSTAT{};
@@ -465,6 +480,12 @@ std::optional<SteadyClock::time_point> PosixPort::NextDeadline() {
     if (txPending_ && !write_ && (mask_ & EV_TXEMPTY) != 0) {
         consider(txCheckAt_ ? txCheckAt_ : SteadyClock::now());
     }
+    // The queue takes one driver read per call: while an event wait is
+    // pending, what the driver still holds is taken at once, as no new edge
+    // need come for it.
+    if (wait_ && mayHaveInput_ && !hungUp_ && queue_.Free() > 0) {
+        consider(SteadyClock::now());
+    }
     return next;
 }
 
@@ -473,14 +494,14 @@ void PosixPort::Service() {
     ServiceLocked(SteadyClock::now());
 }
 
-void PosixPort::ServiceLocked(SteadyClock::time_point now, bool takeNews) {
+void PosixPort::ServiceLocked(SteadyClock::time_point now, bool askDriver) {
     if (closed_) {
         return;
     }
-    if (takeNews) {
+    if (askDriver) {
         TakeEpollNews();
     }
-    PullInput(now);
+    PullInput(now, askDriver);
     FeedRead(now);
     PushWrite(now);
     if (hasCounters_ && !hungUp_) {
@@ -508,7 +529,10 @@ void PosixPort::TakeEpollNews() {
             // Read what is still there first; the read that returns 0 or EIO
             // then marks the hang-up.
             mayHaveInput_ = true;
-            PullInput(SteadyClock::now());
+            PullInput(SteadyClock::now(), true);
+            while (mayHaveInput_ && !hungUp_ && queue_.Free() > 0) {
+                QueueOneRead();
+            }
             HangUp();
         }
     }
@@ -518,9 +542,7 @@ int PosixPort::ReadKernel(std::uint8_t* into, std::size_t room) {
     for (;;) {
         const ssize_t n = ::read(fd_, into, room);
         if (n > 0) {
-            // A short read emptied the driver: whatever comes later raises a
-            // new edge, so asking again now would only return EAGAIN.
-            if (static_cast<std::size_t>(n) < room) {
+            if (EmptiedDriver(static_cast<std::size_t>(n), room)) {
                 mayHaveInput_ = false;
             }
             return static_cast<int>(filter_.Active() ? filter_.Apply(into, n) : n);
@@ -545,67 +567,70 @@ bool PosixPort::ReadWantsMore() const {
            (read_->rule.kind != ReadRule::Kind::kReturnOnFirstByte || read_->got == 0);
 }
 
-void PosixPort::PullInput(SteadyClock::time_point now) {
-    for (;;) {
-        if (ReadWantsMore()) {
-            const std::uint32_t room = read_->count - read_->got;
-            if (queue_.Size() > 0) {
-                read_->got +=
-                    static_cast<std::uint32_t>(queue_.Pop(read_->buffer + read_->got, room));
-                read_->lastByte = now;
-                continue;
-            }
-            if (!mayHaveInput_ || hungUp_) {
-                return;
-            }
-            // Nothing queued: straight into the reader's buffer.
-            std::uint8_t* at = read_->buffer + read_->got;
-            const int n = ReadKernel(at, room);
-            if (n < 0) {
-                return;
-            }
-            read_->got += static_cast<std::uint32_t>(n);
-            if (n > 0) {
-                read_->lastByte = now;
-                NoteReceived(n, false, 0, at);
-            }
+void PosixPort::PullInput(SteadyClock::time_point now, bool fromDriver) {
+    while (ReadWantsMore()) {
+        const std::uint32_t room = read_->count - read_->got;
+        if (queue_.Size() > 0) {
+            read_->got += static_cast<std::uint32_t>(queue_.Pop(read_->buffer + read_->got, room));
+            read_->lastByte = now;
             continue;
         }
-        if (!mayHaveInput_ || hungUp_ || queue_.Free() == 0) {
-            return;  // a full queue is topped up again when it is read
+        if (!fromDriver || !mayHaveInput_ || hungUp_) {
+            return;
         }
-        const std::size_t before = queue_.Size();
-        if (filter_.Active()) {
-            std::uint8_t chunk[4096];
-            const int n = ReadKernel(chunk, std::min(sizeof chunk, queue_.Free()));
-            if (n < 0) {
-                return;
-            }
-            queue_.Push(chunk, n);
-            NoteReceived(n, true, before, chunk);
-        } else {
-            iovec spans[2];
-            const int parts = queue_.FreeSpans(spans);
-            ssize_t n;
-            do {
-                n = ::readv(fd_, spans, parts);
-            } while (n < 0 && errno == EINTR);
-            if (n < 0 && errno == EAGAIN) {
-                mayHaveInput_ = false;
-                return;
-            }
-            if (n <= 0) {
-                HangUp();
-                return;
-            }
-            queue_.Commit(n);
-            const std::size_t offered = spans[0].iov_len + (parts > 1 ? spans[1].iov_len : 0);
-            if (static_cast<std::size_t>(n) < offered) {
-                mayHaveInput_ = false;  // emptied the driver, as above
-            }
-            NoteReceived(n, true, before, nullptr);
+        // Nothing queued: straight into the reader's buffer.
+        std::uint8_t* at = read_->buffer + read_->got;
+        const int n = ReadKernel(at, room);
+        if (n < 0) {
+            return;
+        }
+        read_->got += static_cast<std::uint32_t>(n);
+        if (n > 0) {
+            read_->lastByte = now;
+            NoteReceived(n, false, 0, at);
         }
     }
+    // Into the queue, one driver read per call: the lock is held briefly, so
+    // a reader on another thread never waits behind a long drain, and the
+    // next call (or the reader's own transfer) takes the rest.
+    if (fromDriver && mayHaveInput_ && !hungUp_ && queue_.Free() > 0) {
+        QueueOneRead();
+    }
+    // A full queue is topped up again when it is read.
+}
+
+void PosixPort::QueueOneRead() {
+    const std::size_t before = queue_.Size();
+    if (filter_.Active()) {
+        std::uint8_t chunk[4096];
+        const int n = ReadKernel(chunk, std::min(sizeof chunk, queue_.Free()));
+        if (n < 0) {
+            return;
+        }
+        queue_.Push(chunk, n);
+        NoteReceived(n, true, before, chunk);
+        return;
+    }
+    iovec spans[2];
+    const int parts = queue_.FreeSpans(spans);
+    ssize_t n;
+    do {
+        n = ::readv(fd_, spans, parts);
+    } while (n < 0 && errno == EINTR);
+    if (n < 0 && errno == EAGAIN) {
+        mayHaveInput_ = false;
+        return;
+    }
+    if (n <= 0) {
+        HangUp();
+        return;
+    }
+    queue_.Commit(n);
+    const std::size_t offered = spans[0].iov_len + (parts > 1 ? spans[1].iov_len : 0);
+    if (EmptiedDriver(static_cast<std::size_t>(n), offered)) {
+        mayHaveInput_ = false;
+    }
+    NoteReceived(n, true, before, nullptr);
 }
 
 void PosixPort::NoteReceived(std::size_t count, bool intoQueue, std::size_t queueBefore,

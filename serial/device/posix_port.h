@@ -89,13 +89,15 @@ class PosixPort : public std::enable_shared_from_this<PosixPort> {
 
     PosixPort(int fd, int epollFd);
 
-    // takeNews false: acts on what is known without asking the driver.
-    void ServiceLocked(SteadyClock::time_point now, bool takeNews = true);
+    // askDriver false: acts on what is known and queued, without asking or
+    // reading the driver.
+    void ServiceLocked(SteadyClock::time_point now, bool askDriver = true);
     void TakeEpollNews();
-    void PullInput(SteadyClock::time_point now);
+    void PullInput(SteadyClock::time_point now, bool fromDriver);
     // A pending read still takes bytes from the queue or the driver.
     bool ReadWantsMore() const;
     int ReadKernel(std::uint8_t* into, std::size_t room);
+    void QueueOneRead();
     void NoteReceived(std::size_t count, bool intoQueue, std::size_t queueBefore,
                       const std::uint8_t* data);
     void FeedRead(SteadyClock::time_point now);

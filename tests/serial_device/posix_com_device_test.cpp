@@ -280,6 +280,26 @@ TEST_F(PtyTest, CommEvents) {
     dev_.CloseHandle(h);
 }
 
+TEST_F(PtyTest, AnEventCharacterDeepInABurstWakesAWaitForItAlone) {
+    // The driver hands out at most 4095 bytes a read: the waiter has to take
+    // the rest of the burst itself, without news from the driver.
+    const ComHandle h = OpenPort();
+    ASSERT_TRUE(dev_.SetupComm(h, 16384, 1024));
+    DCB dcb;
+    dcb.BaudRate = 115200;
+    dcb.EvtChar = '!';
+    ASSERT_TRUE(dev_.SetCommState(h, dcb));
+    ASSERT_TRUE(dev_.SetCommMask(h, EV_RXFLAG));
+    EventWaiter w(dev_, h);
+    MasterWrite(std::string(9999, 'z') + "!");
+    EXPECT_EQ(w.Next(), EV_RXFLAG);
+    std::uint32_t errors = 0;
+    COMSTAT stat;
+    ASSERT_TRUE(dev_.ClearCommError(h, &errors, &stat));
+    EXPECT_EQ(stat.cbInQue, 10000u);
+    dev_.CloseHandle(h);
+}
+
 TEST_F(PtyTest, NothingStaysBehindAFullSmallQueue) {
     // The simulator streams 1 MiB; the reader takes what each wake-up
     // announces, as the port's receive path does, through a 1 KiB queue.
