@@ -15,6 +15,7 @@
 
 #include <sys/types.h>
 
+#include <atomic>
 #include <condition_variable>
 #include <cstdint>
 #include <exception>
@@ -51,8 +52,9 @@ class MainThreadCall {
   private:
     friend struct MainThreadCallAccess;
     pid_t sender_ = 0;
-    // Guarded by the queue's lock.
-    bool released_ = false;
+    // Written under the queue's lock; also read without it by the worker
+    // watching for its release.
+    std::atomic<bool> released_{false};
     std::intptr_t result_ = 0;
     std::condition_variable releasedSignal_;
 };

@@ -7,11 +7,14 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <future>
 #include <stdexcept>
 #include <string>
 #include <thread>
 #include <vector>
+
+#include <QTimer>
 
 #include "base/main_thread.h"
 #include "tests/base/qt_test_support.h"
@@ -211,6 +214,33 @@ TEST(TThread, TerminateEndsABodyThatKeepsHandingOver) {
     thread.TerminateAndWait();
     EXPECT_TRUE(thread.Finished());
     EXPECT_FALSE(thread.FatalException());
+}
+
+TEST(TThread, AWorkerHandingOverWithoutPauseLeavesTheEventLoopItsTurn) {
+    // The main thread serves calls that follow each other closely without
+    // going back to its loop; timers, painting and input must still come.
+    std::atomic<long> handed{0};
+    LambdaThread thread([&](LambdaThread& self) {
+        while (!self.Terminated()) TThread::Synchronize([&] { ++handed; });
+    });
+    int ticks = 0;
+    auto last = std::chrono::steady_clock::now();
+    std::chrono::steady_clock::duration longestGap{};
+    QTimer timer;
+    timer.setInterval(5);
+    QObject::connect(&timer, &QTimer::timeout, [&] {
+        const auto now = std::chrono::steady_clock::now();
+        longestGap = std::max(longestGap, now - last);
+        last = now;
+        ++ticks;
+    });
+    timer.start();
+    thread.Resume();
+    ASSERT_TRUE(RunEventLoopUntil([&] { return ticks >= 20; }));
+    thread.TerminateAndWait();
+    EXPECT_GT(handed.load(), 20);
+    // A 5 ms timer; far beyond what any slow build needs for a turn.
+    EXPECT_LT(longestGap, std::chrono::milliseconds(500));
 }
 
 TEST(TThread, WaitsThatCouldNeverEndAreRefused) {
