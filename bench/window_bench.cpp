@@ -7,7 +7,8 @@
 //    every line's bytes continue the stream (nothing lost, nothing doubled);
 //  - the longest stall of the main thread's event loop (gap between ticks of
 //    a 5 ms timer, less 5 ms) and the slowest single arrival;
-//  - resident memory growth, CPU time per megabyte;
+//  - resident memory growth, CPU time per megabyte, and how busy the main
+//    thread was during the flood;
 //  - wake-ups per second of the idle window with the port open.
 // Usage: window_bench [MiB] (default 32). Runs on the offscreen platform
 // unless QT_QPA_PLATFORM says otherwise.
@@ -79,6 +80,15 @@ double CpuSeconds() {
     getrusage(RUSAGE_SELF, &usage);
     return double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
            double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+}
+
+// CPU time of the calling thread, in seconds (from the scheduler's own
+// account, which counts what getrusage splits by process only).
+double ThreadCpuSeconds() {
+    std::ifstream schedstat("/proc/thread-self/schedstat");
+    double runNs = 0;
+    schedstat >> runNs;
+    return runNs / 1e9;
 }
 
 // Context switches of every thread of the process: each one is a wake-up.
@@ -249,6 +259,7 @@ int main(int argc, char** argv) {
 
         const long rss0 = StatusKb("VmRSS");
         const double cpu0 = CpuSeconds();
+        const double mainCpu0 = ThreadCpuSeconds();
         t0 = Clock::now();
         lastTick = t0;
         probe.start();
@@ -279,6 +290,7 @@ int main(int argc, char** argv) {
         loop.exec();
         const auto t1 = Clock::now();
         const double cpu1 = CpuSeconds();
+        const double mainCpu1 = ThreadCpuSeconds();
         const long rss1 = StatusKb("VmRSS");
         probe.stop();
         watch.stop();
@@ -322,6 +334,8 @@ int main(int argc, char** argv) {
                     double(StatusKb("VmHWM")) / 1024.0);
         std::printf("CPU per MB                 %.1f ms\n",
                     mb > 0 ? (cpu1 - cpu0) * 1e3 / mb : 0.0);
+        std::printf("main thread busy           %.0f %% of the flood\n",
+                    (mainCpu1 - mainCpu0) / seconds * 100);
         std::printf("idle wake-ups, port open   %.1f per second (%ld in 5 s)\n",
                     double(idleWakes) / 5.0, idleWakes);
         for (const std::string& box : boxes) std::printf("error box: %s\n", box.c_str());
