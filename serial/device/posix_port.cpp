@@ -407,10 +407,10 @@ int PosixPort::ClearCommError(std::uint32_t* errors, COMSTAT* status) {
         return EBADF;
     }
     // While the mask asks for arrivals, the event waiter keeps the queue
-    // filled and announces what it adds: bytes already queued are then the
-    // count to give, and a count-then-read on the reader's thread costs no
-    // system call. Otherwise the driver is asked, so a poller sees it all.
-    ServiceLocked(SteadyClock::now(), queue_.Size() == 0 || (mask_ & EV_RXCHAR) == 0);
+    // filled and announces what it adds: what is queued is then the count to
+    // give, and a count-then-read on the reader's thread costs no system
+    // call. Otherwise the driver is asked, so a poller sees it all.
+    ServiceLocked(SteadyClock::now(), (mask_ & EV_RXCHAR) == 0);
     *errors = errors_;
     errors_ = 0;
     *status = COMSTAT{};

@@ -393,11 +393,13 @@ TEST_F(PtyTest, AFullQueueWithMoreInTheDriverLetsTheWaiterSleep) {
     ASSERT_TRUE(dev_.SetCommMask(h, EV_RXCHAR));
     EventWaiter w(dev_, h);
     MasterWrite(std::string(300, 'q'));
+    // With the mask asking for arrivals, the waiter fills the queue.
     std::uint32_t errors = 0;
     COMSTAT stat;
-    ASSERT_TRUE(
-        WaitUntil([&] { return dev_.ClearCommError(h, &errors, &stat) && stat.cbInQue == 100; }));
-    w.Next(0);  // what the filling announced
+    ASSERT_TRUE(WaitUntil([&] {
+        w.Next(50);
+        return dev_.ClearCommError(h, &errors, &stat) && stat.cbInQue == 100;
+    }));
 
     // 200 bytes stay in the kernel: nothing more can be queued, so a waiter
     // has nothing to wake for and must not spin on the readable device.
