@@ -51,12 +51,21 @@ Queue& TheQueue() {
 }
 
 // Going to sleep and being woken costs each side of a hand-over a few to
-// tens of microseconds here (more on a virtual machine), which is more than
-// the answer usually takes while calls flow back and forth. So the worker
-// watches for its release, and the main thread for the next call, for a
-// short while before sleeping. Only right after a hand-over: an idle program
-// never watches, and with one CPU it never does.
+// tens of microseconds here (more on a virtual machine, whose idle CPUs are
+// slow to wake), which is more than the answer usually takes while calls
+// flow back and forth. So the worker watches for its release, and the main
+// thread for the next call, for a short while before sleeping. Only right
+// after a hand-over: an idle program never watches, and with one CPU it
+// never does.
 constexpr auto kWatchFor = std::chrono::microseconds(50);
+
+// A watch that saw nothing is not repeated for the next few hand-overs of
+// that thread. One that ran far past its time was put aside by the
+// scheduler: the CPUs are busy with other work, which watching would only
+// slow down, and a woken thread is quick to run anyway. Watching then rests
+// for much longer.
+constexpr int kRestAfterMiss = 8;
+constexpr int kRestWhenBusy = 1000;
 
 // How long the main thread goes on serving calls that keep coming before it
 // lets the event loop paint, fire timers and take the user's input.
@@ -73,16 +82,30 @@ bool SeveralCpus() {
 
 template <class Ready>
 bool WatchBriefly(const Ready& ready) {
+    thread_local int rest = 0;
     if (!SeveralCpus())
         return ready();
-    const auto end = std::chrono::steady_clock::now() + kWatchFor;
-    do {
+    if (rest > 0) {
+        --rest;
+        return ready();
+    }
+    using Clock = std::chrono::steady_clock;
+    const auto end = Clock::now() + kWatchFor;
+    for (;;) {
         if (ready())
             return true;
         // Whatever else could run here (the tty's own work, the device's
         // other end) goes first.
         sched_yield();
-    } while (std::chrono::steady_clock::now() < end);
+        const auto now = Clock::now();
+        if (now > end + kWatchFor) {
+            rest = kRestWhenBusy;
+            return ready();
+        }
+        if (now >= end)
+            break;
+    }
+    rest = kRestAfterMiss;
     return ready();
 }
 

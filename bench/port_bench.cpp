@@ -121,6 +121,18 @@ double Percentile(std::vector<double> v, double p) {
     return v[static_cast<std::size_t>(p * (v.size() - 1))];
 }
 
+// A tty in raw mode, non-blocking, for the readers that read it themselves.
+int OpenRawTty(const std::string& path) {
+    const int fd = open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
+        throw std::runtime_error("open " + path);
+    termios t;
+    tcgetattr(fd, &t);
+    cfmakeraw(&t);
+    tcsetattr(fd, TCSANOW, &t);
+    return fd;
+}
+
 // --- The three readers, each driven from the main thread. Start() opens the
 // path; OnBytes is called with every block read, on the main thread;
 // RunUntil() handles news until done() holds after a block; PumpFor() keeps
@@ -165,13 +177,7 @@ class RawReader : public Reader {
             close(fd_);
     }
     void Start(const std::string& path) override {
-        fd_ = open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-        if (fd_ < 0)
-            throw std::runtime_error("open " + path);
-        termios t;
-        tcgetattr(fd_, &t);
-        cfmakeraw(&t);
-        tcsetattr(fd_, TCSANOW, &t);
+        fd_ = OpenRawTty(path);
         ep_ = epoll_create1(EPOLL_CLOEXEC);
         epoll_event ev{};
         ev.events = EPOLLIN | EPOLLET;
@@ -275,13 +281,7 @@ class HopReader : public Reader {
                 close(fd);
     }
     void Start(const std::string& path) override {
-        fd_ = open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-        if (fd_ < 0)
-            throw std::runtime_error("open " + path);
-        termios t;
-        tcgetattr(fd_, &t);
-        cfmakeraw(&t);
-        tcsetattr(fd_, TCSANOW, &t);
+        fd_ = OpenRawTty(path);
         wakeFd_ = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
         stopFd_ = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
         ep_ = epoll_create1(EPOLL_CLOEXEC);
