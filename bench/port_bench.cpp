@@ -20,10 +20,8 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/eventfd.h>
-#include <spawn.h>
 #include <sys/epoll.h>
 #include <sys/resource.h>
-#include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -53,8 +51,6 @@
 #include "tests/serial/event_port.h"
 #include "bench/streaming_simulator.h"
 #include "tools/simulator/simulator.h"
-
-extern char** environ;
 
 namespace {
 

@@ -15,10 +15,7 @@
 
 #include <fcntl.h>
 #include <poll.h>
-#include <signal.h>
-#include <spawn.h>
 #include <sys/resource.h>
-#include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -49,8 +46,6 @@
 #include "serial/com_port.h"
 #include "bench/streaming_simulator.h"
 #include "tools/simulator/simulator.h"
-
-extern char** environ;
 
 namespace {
 

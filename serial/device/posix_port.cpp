@@ -483,7 +483,7 @@ std::optional<SteadyClock::time_point> PosixPort::NextDeadline() {
     // The queue takes one driver read per call: while an event wait is
     // pending, what the driver still holds is taken at once, as no new edge
     // need come for it.
-    if (wait_ && mayHaveInput_ && !hungUp_ && queue_.Free() > 0) {
+    if (wait_ && CanQueueMore()) {
         consider(SteadyClock::now());
     }
     return next;
@@ -530,7 +530,7 @@ void PosixPort::TakeEpollNews() {
             // then marks the hang-up.
             mayHaveInput_ = true;
             PullInput(SteadyClock::now(), true);
-            while (mayHaveInput_ && !hungUp_ && queue_.Free() > 0) {
+            while (CanQueueMore()) {
                 QueueOneRead();
             }
             HangUp();
@@ -558,6 +558,10 @@ int PosixPort::ReadKernel(std::uint8_t* into, std::size_t room) {
         HangUp();
         return -1;
     }
+}
+
+bool PosixPort::CanQueueMore() const {
+    return mayHaveInput_ && !hungUp_ && queue_.Free() > 0;
 }
 
 bool PosixPort::ReadWantsMore() const {
@@ -593,7 +597,7 @@ void PosixPort::PullInput(SteadyClock::time_point now, bool fromDriver) {
     // Into the queue, one driver read per call: the lock is held briefly, so
     // a reader on another thread never waits behind a long drain, and the
     // next call (or the reader's own transfer) takes the rest.
-    if (fromDriver && mayHaveInput_ && !hungUp_ && queue_.Free() > 0) {
+    if (fromDriver && CanQueueMore()) {
         QueueOneRead();
     }
     // A full queue is topped up again when it is read.

@@ -97,6 +97,8 @@ class PosixPort : public std::enable_shared_from_this<PosixPort> {
     // A pending read still takes bytes from the queue or the driver.
     bool ReadWantsMore() const;
     int ReadKernel(std::uint8_t* into, std::size_t room);
+    // The driver may hold input and the queue has room for it.
+    bool CanQueueMore() const;
     void QueueOneRead();
     void NoteReceived(std::size_t count, bool intoQueue, std::size_t queueBefore,
                       const std::uint8_t* data);
