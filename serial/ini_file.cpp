@@ -225,7 +225,6 @@ void TIniFile::WriteString(std::string_view section, std::string_view ident,
 
     Line line;
     line.kind = Line::kValue;
-    line.end = lineEnd_;
     line.raw = key + "=" + Quote(text);
     line.name = key;
     line.value = text;
@@ -242,26 +241,36 @@ void TIniFile::WriteString(std::string_view section, std::string_view ident,
     }
     int header = FindSection(sectionName);
     if (header < 0) {
-        if (!lines_.empty() && !Trim(lines_.back().raw).empty()) {
-            Line blank;
-            blank.end = lineEnd_;
-            lines_.push_back(std::move(blank));
-        }
+        if (!lines_.empty() && !Trim(lines_.back().raw).empty())
+            InsertAt(lines_.size(), Line{});
         Line head;
         head.kind = Line::kSection;
-        head.end = lineEnd_;
         head.raw = "[" + sectionName + "]";
         head.name = sectionName;
-        lines_.push_back(std::move(head));
-        lines_.push_back(std::move(line));
+        InsertAt(lines_.size(), std::move(head));
+        InsertAt(lines_.size(), std::move(line));
     } else {
         std::size_t after = static_cast<std::size_t>(header);
         for (std::size_t i = after + 1; i < lines_.size() && lines_[i].kind != Line::kSection; ++i)
             if (lines_[i].kind == Line::kValue)
                 after = i;
-        lines_.insert(lines_.begin() + static_cast<std::ptrdiff_t>(after) + 1, std::move(line));
+        InsertAt(after + 1, std::move(line));
     }
     modified_ = true;
+}
+
+void TIniFile::InsertAt(std::size_t at, Line line) {
+    // A new line ends as the one before it: a lone CR before a new blank
+    // line ending in LF would read back as one CR LF, and the blank line lost.
+    if (at > 0) {
+        Line& before = lines_[at - 1];
+        if (before.end.empty())
+            before.end = lineEnd_;  // the last line, no longer last
+        line.end = before.end;
+    } else {
+        line.end = lineEnd_;
+    }
+    lines_.insert(lines_.begin() + static_cast<std::ptrdiff_t>(at), std::move(line));
 }
 
 void TIniFile::WriteInteger(std::string_view section, std::string_view ident, std::int32_t value) {
@@ -272,11 +281,9 @@ void TIniFile::UpdateFile() {
     if (!modified_)
         return;
     std::string bytes(bom_ ? kByteOrderMark : "");
-    for (std::size_t i = 0; i < lines_.size(); ++i) {
-        const Line& line = lines_[i];
+    for (const Line& line : lines_) {
         bytes += line.raw;
-        // A last line without its end keeps it so, unless lines now follow it.
-        bytes += line.end.empty() && i + 1 < lines_.size() ? lineEnd_ : line.end;
+        bytes += line.end;
     }
     try {
         ReplaceFileContents(fileName_, bytes);

@@ -20,7 +20,8 @@
 // section that appears twice, the first counts. Only a value that is read
 // can be refused (not UTF-8, beyond Latin-1, not an integer). When the file
 // is written back, every line no write changed is kept byte for byte, its
-// line end included; new lines take the file's first line end.
+// line end included; a new line ends as the line before it (a last line
+// without an end gets the file's first line end once a line follows it).
 //
 // The whole file is read when the object is made; a file with NUL bytes is
 // refused as not being text. Writes change the object only; UpdateFile puts
@@ -104,6 +105,8 @@ class TIniFile {
     int FindSection(const std::string& section) const;
     // Index of the key's line, or -1.
     int FindValue(const std::string& section, const std::string& ident) const;
+    // Inserts the line at index `at`, ending as the line before it.
+    void InsertAt(std::size_t at, Line line);
     const Line* Find(std::string_view section, std::string_view ident) const;
     std::string Where(const Line& line, std::string_view section) const;
 
