@@ -1,6 +1,7 @@
 #include "app/default_error.h"
 
 #include "base/message_box.h"
+#include "base/text.h"
 
 namespace tarvik {
 
@@ -11,7 +12,7 @@ std::string WithFullStop(std::string text) {
 }
 
 void ShowDefaultError(const std::exception& error) {
-    ShowMessageBox({.text = WithFullStop(error.what()),
+    ShowMessageBox({.text = WithFullStop(ErrorMessage(error)),
                     .caption = kApplicationTitle,
                     .icon = MessageIcon::Error,
                     .hasOwner = true});

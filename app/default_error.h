@@ -15,7 +15,7 @@ inline constexpr const char* kApplicationTitle = "Tarvik 2";
 // 0x7F, and every such code point sorts after "." as well.
 std::string WithFullStop(std::string text);
 
-// Shows the error's text (UTF-8) with WithFullStop in a box captioned
+// Shows the error's whole text (UTF-8, NUL bytes included) with WithFullStop in a box captioned
 // kApplicationTitle, with the error icon and OK, through tarvik::ShowMessageBox.
 // Returns when the box has been closed.
 void ShowDefaultError(const std::exception& error);

@@ -17,6 +17,7 @@
 #include <QTabWidget>
 #include <QVBoxLayout>
 #include <chrono>
+#include <limits>
 
 #include "app/anchors.h"
 #include "app/default_error.h"
@@ -143,6 +144,10 @@ void Tfrmmain::BuildLayout() {
     ComboBox1->setEditable(true);
     // The list stays empty: Enter must not add the line to it.
     ComboBox1->setInsertPolicy(QComboBox::NoInsert);
+    // A command text has no length limit: the line edit's default of 32767
+    // characters would cut a long line silently, and the codec refuses what
+    // it cannot hold with a message of its own.
+    ComboBox1->lineEdit()->setMaxLength(std::numeric_limits<int>::max());
     RadioButton2 =
         Place(new QRadioButton(QStringLiteral("->"), this), "RadioButton2", 10, 140, 31, 17);
     TX1 = Place(new QListWidget(this), "TX1", 45, 100, 630, 97);

@@ -10,12 +10,23 @@ namespace tarvik {
 
 namespace {
 
+// Control characters (a NUL the user typed, say) show as spaces, as the
+// command line shows them; tabs and line breaks keep their meaning. Every
+// character keeps its place, so a quoted text shows at its full length.
+QString Displayed(const std::string& utf8) {
+    QString text = QString::fromStdString(utf8);
+    for (QChar& c : text)
+        if (c.unicode() < 0x20 && c != u'\t' && c != u'\n')
+            c = u' ';
+    return text;
+}
+
 void ShowQtMessageBox(const MessageBoxRequest& request) {
     const auto icon =
         request.icon == MessageIcon::Error ? QMessageBox::Critical : QMessageBox::Information;
     QWidget* owner = request.hasOwner ? QApplication::activeWindow() : nullptr;
-    QMessageBox box(icon, QString::fromStdString(request.caption),
-                    QString::fromStdString(request.text), QMessageBox::Ok, owner);
+    QMessageBox box(icon, QString::fromStdString(request.caption), Displayed(request.text),
+                    QMessageBox::Ok, owner);
     // The text may quote the user's own input; never read it as markup.
     box.setTextFormat(Qt::PlainText);
     if (request.hasOwner) {

@@ -5,7 +5,9 @@
 namespace tarvik {
 
 EConvertError::EConvertError(std::string_view text)
-    : std::runtime_error("'" + Latin1ToUtf8(text) + "' is not a valid integer value"),
+    : ETextError(std::string("'")
+                     .append(Latin1ToUtf8(text))
+                     .append("' is not a valid integer value")),
       text_(text) {}
 
 namespace {

@@ -7,12 +7,15 @@
 #include <string>
 #include <string_view>
 
+#include "base/text.h"
+
 namespace tarvik {
 
 // Raised when a text is not an integer in the notation below. Its message is
 // "'<text>' is not a valid integer value" with the whole text (UTF-8, the text
-// widened from Latin-1). Handlers let it reach the default error handler.
-class EConvertError : public std::runtime_error {
+// widened from Latin-1; NUL bytes kept in Message()). Handlers let it reach
+// the default error handler.
+class EConvertError : public ETextError {
 public:
     explicit EConvertError(std::string_view text);
     const std::string& Text() const { return text_; }

@@ -16,4 +16,10 @@ std::string Latin1ToUtf8(std::string_view latin1) {
     return out;
 }
 
+std::string ErrorMessage(const std::exception& error) {
+    if (const auto* text = dynamic_cast<const ETextError*>(&error))
+        return text->Message();
+    return error.what();
+}
+
 }  // namespace tarvik

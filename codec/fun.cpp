@@ -53,6 +53,9 @@ Text CutLeft(Text& text, int n) {
 }
 
 int StrToTokens(Text line) {
+    // Positions in messages count in the line as typed, before the trim.
+    std::size_t lead = 0;
+    while (lead < line.size() && IsBlankOrControl(line[lead])) ++lead;
     line = TrimControls(line);
     if (line.empty()) {
         TokenCount = 0;
@@ -70,7 +73,7 @@ int StrToTokens(Text line) {
             const std::size_t close = line.find('"', 1);
             if (close == Text::npos) {
                 TokenCount = 0;
-                const std::size_t position = trimmedLength + 1 - line.size() + 1;
+                const std::size_t position = lead + trimmedLength + 1 - line.size() + 1;
                 throw ELineError("The double quote at position " + std::to_string(position) +
                                  " of the command line is not closed");
             }
@@ -90,7 +93,7 @@ bool TokensToBytes() {
     for (int i = 0; i < TokenCount; ++i) {
         const Text& token = TokenTable[i];
         if (token.starts_with("0x")) {
-            StoreByte(static_cast<std::uint8_t>(tarvik::StrToInt("$" + token.substr(2))));
+            StoreByte(static_cast<std::uint8_t>(tarvik::StrToInt(Text("$").append(token, 2))));
         } else if (token.size() >= 2 && token[0] == '"') {
             for (std::size_t k = 1; k + 1 < token.size(); ++k) {
                 StoreByte(static_cast<std::uint8_t>(token[k]));

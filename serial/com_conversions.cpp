@@ -110,7 +110,7 @@ tarvik::Text CharToText(char value) {
     const auto code = static_cast<unsigned char>(value);
     if (code >= 33 && code <= 127)
         return tarvik::Text(1, value);
-    return "#" + std::to_string(code);
+    return tarvik::Text("#").append(std::to_string(code));
 }
 
 char TextToChar(std::string_view text) {

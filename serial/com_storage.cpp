@@ -291,19 +291,21 @@ class IniSource : public Source {
     Text section_;
 };
 
-// Reads every key the load may read, so that a value the ini file cannot
-// give (a malformed integer, a character beyond Latin-1) is reported before
-// the first setting changes.
+// Reads exactly the keys the load will read, so that a value the ini file
+// cannot give (a malformed integer, a character beyond Latin-1) is reported
+// before the first setting changes, and a key the load skips refuses nothing.
 void CheckIniValues(const Port& port, const TIniFile& ini, const Text& section) {
     const TStoredGroups groups = port.StoredGroups();
     for (const KeyEntry& key : Keys()) {
         if (!groups.Contains(key.group))
             continue;
-        if (key.fromText)
-            ini.ReadString(section, key.name, {});
-        else
+        if (!key.fromText) {
             ini.ReadInteger(section, key.name, 0);
-        if (IsBaudRate(key))
+            continue;
+        }
+        const Text value = ini.ReadString(section, key.name, key.toText(port));
+        // The rate the load will have set when it comes to "CustomBaudRate".
+        if (IsBaudRate(key) && TextToBaudRate(value) == brCustom)
             ini.ReadInteger(section, kCustomBaudRateKey, 0);
     }
 }

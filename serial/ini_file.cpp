@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <optional>
-#include <set>
 #include <system_error>
 
 #include "base/int_conversion.h"
@@ -12,6 +11,8 @@
 namespace cport {
 
 namespace {
+
+constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
 
 bool IsBlank(char c) {
     return c == ' ' || c == '\t';
@@ -35,15 +36,6 @@ bool SameName(std::string_view a, std::string_view b) {
             return false;
     return true;
 }
-
-// A set that finds names the way lookups do: ASCII letter case ignored.
-struct NameLess {
-    bool operator()(const std::string& a, const std::string& b) const {
-        return std::lexicographical_compare(
-            a.begin(), a.end(), b.begin(), b.end(),
-            [](char x, char y) { return LowerAscii(x) < LowerAscii(y); });
-    }
-};
 
 bool IsQuote(char c) {
     return c == '"' || c == '\'';
@@ -94,50 +86,50 @@ void TIniFile::FailAt(int lineNumber, const std::string& what) const {
 void TIniFile::Parse(std::string_view bytes) {
     if (bytes.find('\0') != std::string_view::npos)
         FailAt(0, "holds NUL bytes, so it is not a text file");
-    if (bytes.starts_with("\xEF\xBB\xBF"))
-        bytes.remove_prefix(3);
+    if (bytes.starts_with(kByteOrderMark)) {
+        bom_ = true;
+        bytes.remove_prefix(kByteOrderMark.size());
+    }
 
-    std::set<std::string, NameLess> sections;
-    std::set<std::string, NameLess> keys;  // of the current section
+    // A line the reader cannot use (no "=", no closing "]", a key before the
+    // first section) is skipped as other ini readers skip it, and kept as it
+    // stands; a second copy of a key or a section is never found, so the
+    // first one counts. What a load needs is checked when it reads it.
     bool inSection = false;
     int number = 0;
     while (!bytes.empty()) {
-        std::size_t end = bytes.find('\n');
-        std::string_view raw = bytes.substr(0, end);
-        bytes.remove_prefix(end == std::string_view::npos ? bytes.size() : end + 1);
-        if (raw.ends_with('\r'))
-            raw.remove_suffix(1);
-        ++number;
-
-        if (!IsUtf8(raw))
-            FailAt(number, "is not UTF-8 text");
+        // CR LF, a lone CR and a lone LF each end a line, as in the list files.
+        const std::size_t end = bytes.find_first_of("\r\n");
         Line line;
-        line.number = number;
-        line.raw = std::string(raw);
-        std::string_view text = Trim(raw);
+        line.number = ++number;
+        line.raw = std::string(bytes.substr(0, end));
+        if (end != std::string_view::npos) {
+            const std::size_t length =
+                bytes[end] == '\r' && bytes.substr(end + 1).starts_with('\n') ? 2 : 1;
+            line.end = std::string(bytes.substr(end, length));
+            bytes.remove_prefix(end + length);
+        } else {
+            bytes = {};
+        }
+        if (number == 1 && !line.end.empty())
+            lineEnd_ = line.end;
+
+        std::string_view text = Trim(line.raw);
         if (text.empty() || text.front() == ';' || text.front() == '#') {
             line.kind = Line::kOther;
         } else if (text.front() == '[') {
-            if (text.back() != ']')
-                FailAt(number, "a section name must end with \"]\"");
-            line.kind = Line::kSection;
-            line.name = std::string(Trim(text.substr(1, text.size() - 2)));
-            if (!sections.insert(line.name).second)
-                FailAt(number, "section [" + line.name + "] appears a second time");
-            keys.clear();
-            inSection = true;
-        } else if (auto equals = text.find('='); equals != std::string_view::npos) {
-            line.kind = Line::kValue;
+            // What follows the "]" (a comment, say) is not part of the name.
+            if (const auto close = text.find(']'); close != std::string_view::npos) {
+                line.kind = Line::kSection;
+                line.name = std::string(Trim(text.substr(1, close - 1)));
+                inSection = true;
+            }
+        } else if (auto equals = text.find('='); equals != std::string_view::npos && inSection) {
             line.name = std::string(Trim(text.substr(0, equals)));
-            line.value = Unquote(text.substr(equals + 1));
-            if (line.name.empty())
-                FailAt(number, "a key name is missing before \"=\"");
-            if (!inSection)
-                FailAt(number, "key \"" + line.name + "\" stands before the first [section]");
-            if (!keys.insert(line.name).second)
-                FailAt(number, "key \"" + line.name + "\" appears a second time in its section");
-        } else {
-            FailAt(number, "is neither a [section], a key=value line nor a comment");
+            if (!line.name.empty()) {
+                line.kind = Line::kValue;
+                line.value = Unquote(text.substr(equals + 1));
+            }
         }
         lines_.push_back(std::move(line));
     }
@@ -191,7 +183,9 @@ tarvik::Text TIniFile::ReadString(std::string_view section, std::string_view ide
     auto value = Utf8ToLatin1(line->value);
     if (!value) {
         throw EIniFileError("The value of " + Where(*line, section) +
-                            " holds characters beyond Latin-1, which a setting cannot hold");
+                            (IsUtf8(line->value) ? " holds characters beyond Latin-1, which a "
+                                                   "setting cannot hold"
+                                                 : " is not UTF-8 text"));
     }
     return *value;
 }
@@ -248,21 +242,35 @@ void TIniFile::WriteString(std::string_view section, std::string_view ident,
     int header = FindSection(sectionName);
     if (header < 0) {
         if (!lines_.empty() && !Trim(lines_.back().raw).empty())
-            lines_.push_back(Line{});
+            InsertAt(lines_.size(), Line{});
         Line head;
         head.kind = Line::kSection;
         head.raw = "[" + sectionName + "]";
         head.name = sectionName;
-        lines_.push_back(std::move(head));
-        lines_.push_back(std::move(line));
+        InsertAt(lines_.size(), std::move(head));
+        InsertAt(lines_.size(), std::move(line));
     } else {
         std::size_t after = static_cast<std::size_t>(header);
         for (std::size_t i = after + 1; i < lines_.size() && lines_[i].kind != Line::kSection; ++i)
             if (lines_[i].kind == Line::kValue)
                 after = i;
-        lines_.insert(lines_.begin() + static_cast<std::ptrdiff_t>(after) + 1, std::move(line));
+        InsertAt(after + 1, std::move(line));
     }
     modified_ = true;
+}
+
+void TIniFile::InsertAt(std::size_t at, Line line) {
+    // A new line ends as the one before it: a lone CR before a new blank
+    // line ending in LF would read back as one CR LF, and the blank line lost.
+    if (at > 0) {
+        Line& before = lines_[at - 1];
+        if (before.end.empty())
+            before.end = lineEnd_;  // the last line, no longer last
+        line.end = before.end;
+    } else {
+        line.end = lineEnd_;
+    }
+    lines_.insert(lines_.begin() + static_cast<std::ptrdiff_t>(at), std::move(line));
 }
 
 void TIniFile::WriteInteger(std::string_view section, std::string_view ident, std::int32_t value) {
@@ -272,10 +280,10 @@ void TIniFile::WriteInteger(std::string_view section, std::string_view ident, st
 void TIniFile::UpdateFile() {
     if (!modified_)
         return;
-    std::string bytes;
+    std::string bytes(bom_ ? kByteOrderMark : "");
     for (const Line& line : lines_) {
         bytes += line.raw;
-        bytes += '\n';
+        bytes += line.end;
     }
     try {
         ReplaceFileContents(fileName_, bytes);

@@ -9,16 +9,24 @@
 //
 // The file is UTF-8 (a byte-order mark is accepted); the program's 8-bit texts
 // are Latin-1 and are widened on the way out and narrowed on the way in.
-// Section and key names match without regard to ASCII letter case. A value
-// loses its surrounding blanks and one pair of surrounding quotes ("..." or
-// '...'); a value that needs them to survive is written quoted. Lines starting
-// with ";" or "#" are comments. Comments, blank lines and the order of the
-// lines are kept when the file is written back.
+// Lines end with CR LF, a lone CR or a lone LF. Section and key names match
+// without regard to ASCII letter case. A value loses its surrounding blanks
+// and one pair of surrounding quotes ("..." or '...'); a value that needs them
+// to survive is written quoted. Lines starting with ";" or "#" are comments.
 //
-// The whole file is read and checked when the object is made, so a damaged
-// file is refused before anything is taken from it. Writes change the object
-// only; UpdateFile puts them on the disk, atomically. Nothing is written by
-// the destructor (a failure there could not be reported).
+// Files are edited by hand, so a line the reader cannot use (no "=", a "["
+// without "]", a key before the first section) is skipped, as other ini
+// readers skip it; text after a section's "]" is ignored; of a key or a
+// section that appears twice, the first counts. Only a value that is read
+// can be refused (not UTF-8, beyond Latin-1, not an integer). When the file
+// is written back, every line no write changed is kept byte for byte, its
+// line end included; a new line ends as the line before it (a last line
+// without an end gets the file's first line end once a line follows it).
+//
+// The whole file is read when the object is made; a file with NUL bytes is
+// refused as not being text. Writes change the object only; UpdateFile puts
+// them on the disk, atomically. Nothing is written by the destructor (a
+// failure there could not be reported).
 //
 // One thread at a time.
 
@@ -85,9 +93,10 @@ class TIniFile {
         enum Kind { kOther, kSection, kValue };
         Kind kind = kOther;
         int number = 0;     // in the file as read; 0 for a line added since
-        std::string raw;    // the line as it is written back (UTF-8)
-        std::string name;   // section or key name (UTF-8, trimmed)
-        std::string value;  // the value (UTF-8, unquoted)
+        std::string raw;    // the line as it is written back, without its end
+        std::string end;    // "\r\n", "\r", "\n", or "" for a last line without one
+        std::string name;   // section or key name (as in the file, trimmed)
+        std::string value;  // the value (as in the file, unquoted)
     };
 
     void Parse(std::string_view bytes);
@@ -96,11 +105,15 @@ class TIniFile {
     int FindSection(const std::string& section) const;
     // Index of the key's line, or -1.
     int FindValue(const std::string& section, const std::string& ident) const;
+    // Inserts the line at index `at`, ending as the line before it.
+    void InsertAt(std::size_t at, Line line);
     const Line* Find(std::string_view section, std::string_view ident) const;
     std::string Where(const Line& line, std::string_view section) const;
 
     std::filesystem::path fileName_;
     std::vector<Line> lines_;
+    bool bom_ = false;            // the file began with a UTF-8 byte-order mark
+    std::string lineEnd_ = "\n";  // for lines added: the end of the file's first line
     bool modified_ = false;
 };
 

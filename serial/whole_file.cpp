@@ -104,8 +104,13 @@ void ReplaceFileContents(const std::filesystem::path& file, std::string_view byt
     std::filesystem::path temporary;
     int fd = -1;
     for (int attempt = 0; fd < 0; ++attempt) {
-        temporary = folder / ("." + target.filename().string() + ".tmp-" +
-                              std::to_string(::getpid()) + "-" + std::to_string(counter++));
+        std::string name = ".";
+        name += target.filename().string();
+        name += ".tmp-";
+        name += std::to_string(::getpid());
+        name += '-';
+        name += std::to_string(counter++);
+        temporary = folder / name;
         fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
         if (fd < 0 && (errno != EEXIST || attempt > 100))
             Fail(errno, "Cannot create a temporary file beside", target);

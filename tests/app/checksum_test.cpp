@@ -1,7 +1,11 @@
 // SUM and BCC driven through the real buttons, and the default error handler
 // that their failures reach.
 
+#include <QApplication>
+#include <QClipboard>
 #include <QComboBox>
+#include <QLineEdit>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTimer>
@@ -10,6 +14,7 @@
 #include "app/default_error.h"
 #include "app/frmmain.h"
 #include "app/latin1_text.h"
+#include "app/qt_message_box.h"
 #include "app_test.h"
 #include "codec/fun.h"
 
@@ -168,6 +173,61 @@ class ChecksumTest : public QObject {
         w->ComboBox1->setEditText(left.left(5) + QStringLiteral("0x01 0x02"));
         Press(button);
         QVERIFY(boxes.boxes.empty());
+    }
+
+    // A line far beyond a line edit's usual 32767 characters, pasted with
+    // Ctrl+V, is framed whole, or refused whole with the codec's message.
+    void longLineIsFramedWholeOrRefused_data() {
+        QTest::addColumn<QString>("body");
+        QTest::addColumn<QChar>("button");
+        QTest::addColumn<QString>("framed");
+        QTest::addColumn<QString>("message");
+        const QString wide = "0x01" + QString(40000, ' ') + "0x02";
+        QTest::newRow("SUM") << wide << QChar('S') << "0x33 " + wide + " 0x36"
+                             << "";
+        QTest::newRow("BCC") << wide << QChar('B') << "0x09 " + wide + " \"0A\" 0x0D"
+                             << "";
+        const QString many = QStringLiteral("1 ").repeated(300) + QString(40000, ' ') + "2";
+        QTest::newRow("too many tokens")
+            << many << QChar('S') << "0x33 " + many << "The command line has more than 256 tokens.";
+    }
+    void longLineIsFramedWholeOrRefused() {
+        QFETCH(QString, body);
+        QFETCH(QChar, button);
+        QFETCH(QString, framed);
+        QFETCH(QString, message);
+        test::BoxRecorder boxes;
+        QApplication::clipboard()->setText(body);
+        QLineEdit* line = w->ComboBox1->lineEdit();
+        line->setFocus();
+        QTest::keyClick(line, Qt::Key_V, Qt::ControlModifier);
+        QCOMPARE(line->text().size(), body.size());
+        Press(button);
+        QCOMPARE(w->ComboBox1->currentText().size(), framed.size());
+        QVERIFY(w->ComboBox1->currentText() == framed);
+        QCOMPARE(boxes.boxes.size(), std::size_t(message.isEmpty() ? 0 : 1));
+        if (!message.isEmpty())
+            QCOMPARE(QString::fromStdString(boxes.boxes.front().text), message);
+    }
+
+    // The box shows the whole error text; a NUL in it shows as a space, as
+    // in the command line.
+    void nulInAnErrorTextShowsInTheBox() {
+        const auto previous = SetMessageBoxFunction(nullptr);
+        InstallQtMessageBox();
+        QString shown;
+        QTimer poll;
+        connect(&poll, &QTimer::timeout, [&] {
+            if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+                shown = box->text();
+                QTest::keyClick(box, Qt::Key_Return);
+            }
+        });
+        poll.start(10);
+        w->ComboBox1->setEditText(QStringLiteral("1") + QChar(0) + QStringLiteral("2"));
+        Press('S');
+        SetMessageBoxFunction(previous);
+        QCOMPARE(shown, QStringLiteral("'1 2' is not a valid integer value."));
     }
 
     void pressAgainAfterAFailureTreatsThePrefixAsAFrame() {

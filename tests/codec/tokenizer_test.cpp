@@ -154,15 +154,28 @@ TEST(LineLimits, MoreThan256BytesIsRefusedWithoutOverrun) {
     EXPECT_EQ(TokenCount, 2);
 }
 
+// The position counts in the line as typed, blanks and controls in front included.
 TEST(LineLimits, UnclosedQuoteIsRefusedNamingItsPosition) {
-    try {
-        StrToTokens("0x01 " + Q + "AB");
-        FAIL();
-    } catch (const ELineError& e) {
-        EXPECT_EQ(std::string(e.what()),
-                  "The double quote at position 6 of the command line is not closed");
+    const struct {
+        std::string line;
+        int position;
+    } cases[] = {
+        {"0x01 " + Q + "AB", 6},
+        {"\x01" + Q, 2},
+        {"  " + Q + "AB  ", 3},
+        {"\t\r 0x01 " + Q, 9},
+    };
+    for (const auto& c : cases) {
+        try {
+            StrToTokens(c.line);
+            ADD_FAILURE() << c.line;
+        } catch (const ELineError& e) {
+            EXPECT_EQ(std::string(e.what()), "The double quote at position " +
+                                                 std::to_string(c.position) +
+                                                 " of the command line is not closed");
+        }
+        EXPECT_EQ(TokenCount, 0);
     }
-    EXPECT_EQ(TokenCount, 0);
 }
 
 TEST(CutLeft, TakesAndRemovesTheHead) {

@@ -601,6 +601,33 @@ TEST(LoadingSettings, TextsAreReadAsTheConversionsSay) {
     }
 }
 
+// A hand-edited file loads despite lines the reader cannot use and keys the
+// load does not read; of a key or section written twice, the first counts.
+TEST(LoadingSettings, StrayLinesAndUnreadKeysRefuseNothing) {
+    const struct {
+        const char* iniText;
+        TBaudRate rate;
+    } cases[] = {
+        {"[C1]\nPort=ttyS9\nBaudRate=115200\nCustomBaudRate=fast\n", br115200},
+        {"[C1]\nPort=ttyS9\nthis is not a setting\n=no key\nBaudRate=19200\n", br19200},
+        {"Port=ttyS1\n[C1] ; my adapter\nPort=ttyS9\nBaudRate=19200\nbaudrate=300\n", br19200},
+        {"[Other\n[Other]\nPort=\xff\nBaudRate=12x\n[C1]\nPort=ttyS9\nBaudRate=19200\n[c1]\n"
+         "Port=ttyS2\n",
+         br19200},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.iniText);
+        TempFolder folder;
+        WriteFile(folder / "ports.ini", c.iniText);
+        TComPort port;
+        port.setObjectName("C1");
+        port.SetStoredGroups(TStoredGroups{sgBasic, sgBuffer});
+        kIni.load(port, folder);
+        EXPECT_EQ(port.Port(), "ttyS9");
+        EXPECT_EQ(port.BaudRate(), c.rate);
+    }
+}
+
 TEST(LoadingSettings, MissingIniKeysLeaveTheirSettings) {
     TempFolder folder;
     WriteFile(folder / "ports.ini", "[C1]\nBaudRate=19200\nBuffer.InputSize=512\n");
@@ -736,7 +763,6 @@ struct DamagedIni {
 // Each names another port first, so a load that went ahead would show.
 const std::vector<DamagedIni>& DamagedIniFiles() {
     static const std::vector<DamagedIni> cases{
-        {"stray line", "[C1]\nPort=ttyS9\nBaudRate 19200\n", "line 3"},
         {"bad integer", "[C1]\nPort=ttyS9\nBaudRate=19200\nBuffer.InputSize=12x\n",
          "'12x' is not a valid integer value for key \"Buffer.InputSize\""},
         {"bad custom rate", "[C1]\nPort=ttyS9\nBaudRate=Custom\nCustomBaudRate=fast\n",

@@ -64,46 +64,91 @@ TEST(IniFile, HandEditedFileKeepsItsShapeWhenWritten) {
     ini.WriteString("New", "A", "1");
     ini.UpdateFile();
     EXPECT_EQ(ReadFile(file),
-              "; my ports\n"
-              "[c1]\n"
-              "port=COM8\n"
-              "# spare line below\n"
-              "\n"
-              "BAUDRATE='19200'\n"
-              "StopBits=2\n"
-              "[Other]\n"
-              "Port=x\n"
-              "\n"
-              "[New]\n"
-              "A=1\n");
+              "\xEF\xBB\xBF; my ports\r\n"
+              "[c1]\r\n"
+              "port=COM8\r\n"
+              "# spare line below\r\n"
+              "\r\n"
+              "BAUDRATE='19200'\r\n"
+              "StopBits=2\r\n"
+              "[Other]\r\n"
+              "Port=x\r\n"
+              "\r\n"
+              "[New]\r\n"
+              "A=1\r\n");
 }
 
-TEST(IniFile, DamagedFilesAreRefusedWithTheLine) {
-    using namespace std::string_literals;
+// CR LF, a lone CR and a lone LF each end a line; every line end stays as
+// it was, and a last line without one gets the file's first when a line follows.
+TEST(IniFile, EveryLineEndEndsALineAndStays) {
     const struct {
         std::string contents;
-        const char* expected;
+        std::string written;  // after Port=COM2 and DataBits=7
     } cases[] = {
-        {"[C1]\nPort=COM1\nthis is not a setting\n", "line 3"},
-        {"[C1\nPort=COM1\n", "line 1"},
-        {"Port=COM1\n[C1]\n", "before the first [section]"},
-        {"[C1]\nPort=COM1\nport=COM2\n", "appears a second time"},
-        {"[C1]\n[Other]\n[c1]\n", "section [c1] appears a second time"},
-        {"[C1]\n=COM1\n", "key name is missing"},
-        {"[C1]\nPort=\xff\xfe\n", "line 2: is not UTF-8"},
-        {"[C1]\nPort=CO\0M1\n"s, "NUL"},
+        {"[C1]\r\r\nPort=COM1\r\r\n", "[C1]\r\r\nPort=COM2\rDataBits=7\r\r\n"},
+        {"[C1]\r\nPort=COM1\r\r\nStopBits=2\rParity=Even\nFlowControl=None",
+         "[C1]\r\nPort=COM2\r\r\nStopBits=2\rParity=Even\nFlowControl=None\r\nDataBits=7\r\n"},
+        {"[C1]\rPort=COM1", "[C1]\rPort=COM2\rDataBits=7\r"},
     };
     TempFolder folder;
     for (const auto& c : cases) {
-        const auto file = folder / "damaged.ini";
+        SCOPED_TRACE(c.contents);
+        const auto file = folder / "ends.ini";
         WriteFile(file, c.contents);
-        try {
-            TIniFile ini(file);
-            ADD_FAILURE() << "accepted: " << c.contents;
-        } catch (const EIniFileError& error) {
-            EXPECT_THAT(error.what(), HasSubstr(c.expected)) << c.contents;
-            EXPECT_THAT(error.what(), HasSubstr(file.string()));
-        }
+        TIniFile ini(file);
+        EXPECT_TRUE(ini.SectionExists("C1"));
+        EXPECT_EQ(ini.ReadString("C1", "Port", ""), "COM1");
+        ini.WriteString("C1", "Port", "COM2");
+        ini.WriteString("C1", "DataBits", "7");
+        ini.UpdateFile();
+        EXPECT_EQ(ReadFile(file), c.written);
+    }
+}
+
+// Lines the reader cannot use are skipped and kept; the first of two keys
+// or sections counts; a value that cannot be read is refused only when read.
+TEST(IniFile, StrayLinesAreSkippedAndKept) {
+    const std::string contents =
+        "Port=before the first section\n"
+        "[C1] ; the adapter\n"
+        "this is not a setting\n"
+        "Port=COM1\n"
+        "port=COM2\n"
+        "=no key\n"
+        "[Other\n"
+        "Parity=\xff\xfe\n"
+        "[c1]\n"
+        "BaudRate=19200\n";
+    TempFolder folder;
+    const auto file = folder / "stray.ini";
+    WriteFile(file, contents);
+    TIniFile ini(file);
+    EXPECT_EQ(ini.ReadString("C1", "Port", ""), "COM1");
+    EXPECT_FALSE(ini.ValueExists("C1", "BaudRate"));
+    try {
+        ini.ReadString("C1", "Parity", "");
+        ADD_FAILURE();
+    } catch (const EIniFileError& error) {
+        EXPECT_THAT(error.what(), HasSubstr("line 8"));
+        EXPECT_THAT(error.what(), HasSubstr("not UTF-8"));
+    }
+    ini.WriteString("C1", "Port", "COM9");
+    ini.UpdateFile();
+    std::string expected = contents;
+    expected.replace(expected.find("Port=COM1"), 9, "Port=COM9");
+    EXPECT_EQ(ReadFile(file), expected);
+}
+
+TEST(IniFile, FileWithNulIsRefusedAsNotText) {
+    TempFolder folder;
+    const auto file = folder / "binary.ini";
+    WriteFile(file, std::string("[C1]\nPort=CO\0M1\n", 16));
+    try {
+        TIniFile ini(file);
+        ADD_FAILURE();
+    } catch (const EIniFileError& error) {
+        EXPECT_THAT(error.what(), HasSubstr("NUL"));
+        EXPECT_THAT(error.what(), HasSubstr(file.string()));
     }
 }
 
