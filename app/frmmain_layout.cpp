@@ -25,6 +25,7 @@
 #include "app/image_control.h"
 #include "app/pictures.h"
 #include "app/timer.h"
+#include "app/window_keys.h"
 
 namespace tarvik {
 
@@ -135,6 +136,7 @@ void Tfrmmain::BuildLayout() {
     // (click() does nothing on a disabled button).
     auto* escape = new QShortcut(QKeySequence(Qt::Key_Escape), this);
     connect(escape, &QShortcut::activated, BitBtn3, &QPushButton::click);
+    new TWindowKeys(this);
 
     RadioButton1 =
         Place(new QRadioButton(QStringLiteral("->"), this), "RadioButton1", 10, 75, 31, 17);
@@ -147,6 +149,7 @@ void Tfrmmain::BuildLayout() {
         Place(new QRadioButton(QStringLiteral("->"), this), "RadioButton2", 10, 140, 31, 17);
     TX1 = Place(new QListWidget(this), "TX1", 45, 100, 630, 97);
     TX1->setSelectionMode(QAbstractItemView::SingleSelection);
+    KeepTabStopOnSelected({RadioButton1, RadioButton2});
 
     PageControl1 = Place(new QTabWidget(this), "PageControl1", 5, 200, 670, 332);
     PageControl1->tabBar()->setAttribute(Qt::WA_Hover);  // a tab lights up under the mouse

@@ -184,8 +184,9 @@ class WindowTest : public QObject {
         }
         // Stop and Send are disabled and so are passed over; the page control
         // leads into the log on its page; the two radio buttons form one group
-        // and take one stop together; then the order starts again with the
-        // three port selectors.
+        // whose one stop is the selected button (passing through TX1 selected
+        // the history's); then the order starts again with the three port
+        // selectors.
         const QStringList expected{"CheckBox1",    "Edit1",        "CheckBox2",    "BitBtn2",
                                    "BitBtn4",      "BitBtn5",      "BitBtn6",      "BitBtn7",
                                    "BitBtn8",      "ComboBox1",    "TX1",          "PageControl1",
