@@ -276,7 +276,7 @@ class WindowTest : public QObject {
         QTest::newRow("Cal") << "BitBtn6"
                              << "xcalc";
         QTest::newRow("Notepad") << "BitBtn7"
-                                 << "leafpad";
+                                 << "xedit";
     }
     void desktopPrograms() {
         QFETCH(QString, button);
