@@ -19,6 +19,7 @@
 #include <chrono>
 
 #include "app/anchors.h"
+#include "app/caption_fit.h"
 #include "app/default_error.h"
 #include "app/frmmain.h"
 #include "app/help_text.h"
@@ -118,6 +119,7 @@ void Tfrmmain::BuildLayout() {
     Image3->setPixmap(LoadTransparentPicture("timer"));
     CheckBox1 =
         Place(new QCheckBox(QStringLiteral("&Timer(ms):"), this), "CheckBox1", 310, 5, 71, 17);
+    KeepCaptionWhole(CheckBox1);
     Edit1 = Place(new QLineEdit(QStringLiteral("300"), this), "Edit1", 385, 5, 91, 21);
     CheckBox2 = Place(new QCheckBox(QStringLiteral("ASC&II"), this), "CheckBox2", 495, 5, 61, 17);
     CheckBox2->setChecked(true);

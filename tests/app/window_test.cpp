@@ -6,11 +6,14 @@
 #include <QComboBox>
 #include <QDir>
 #include <QFile>
+#include <QFontDatabase>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QStyle>
+#include <QStyleOptionButton>
 #include <QTabBar>
 #include <QTabWidget>
 #include <QTemporaryDir>
@@ -152,6 +155,30 @@ class WindowTest : public QObject {
         const auto* widget = w->findChild<QWidget*>(name);
         QVERIFY(widget != nullptr);
         QCOMPARE(widget->geometry(), rect);
+    }
+
+    // The timer box keeps its width; its caption is fitted to it, whatever
+    // font the window gets.
+    void timerCaptionShowsWhole() {
+        QStringList families{QString()};  // the window's own font first
+        families << QFontDatabase::families();
+        for (const QString& family : families) {
+            if (!family.isEmpty()) {
+                QFont font(family);
+                font.setPixelSize(11);
+                w->setFont(font);
+            }
+            const QCheckBox* box = w->CheckBox1;
+            QCOMPARE(box->geometry(), QRect(310, 5, 71, 17));
+            QStyleOptionButton option;
+            option.initFrom(box);
+            option.text = box->text();
+            const QRect room =
+                box->style()->subElementRect(QStyle::SE_CheckBoxContents, &option, box);
+            const QSize caption = box->fontMetrics().size(Qt::TextShowMnemonic, box->text());
+            QVERIFY2(caption.width() <= room.width() && caption.height() <= room.height(),
+                     qPrintable(QFontInfo(box->font()).family()));
+        }
     }
 
     void anchorsFollowTheWindow() {
