@@ -100,10 +100,10 @@ void Tfrmmain::ConnectPortHandlers() {
     // Only once the window is whole: a window whose building failed destroys
     // C1 from its base class's destructor, when this object is gone.
     connect(C1, &QObject::destroyed, this, [this] { C1 = nullptr; });
-    connect(BitBtn2, &QPushButton::clicked, this, Guarded(this, &Tfrmmain::BitBtn2Click));
-    connect(BitBtn3, &QPushButton::clicked, this, Guarded(this, &Tfrmmain::BitBtn3Click));
+    connect(BitBtn2, &QPushButton::clicked, this, Command(&Tfrmmain::BitBtn2Click));
+    connect(BitBtn3, &QPushButton::clicked, this, Command(&Tfrmmain::BitBtn3Click));
     // toggled: a tick changed from code runs the handler as a click does.
-    connect(CheckBox1, &QCheckBox::toggled, this, Guarded(this, &Tfrmmain::CheckBox1Click));
+    connect(CheckBox1, &QCheckBox::toggled, this, Command(&Tfrmmain::CheckBox1Click));
     // A new port name chosen on an open port closes it and opens the new one;
     // when that open fails the port is left closed, and Start must be there
     // to try again.
