@@ -10,9 +10,10 @@ namespace {
 
 constexpr std::array kCalculatorNames{"gnome-calculator", "kcalc",     "galculator",
                                       "qalculate-gtk",    "mate-calc", "xcalc"};
+// X editors that need no terminal close the list, the X tools' xedit last.
 constexpr std::array kTextEditorNames{
-    "gnome-text-editor", "gedit",  "kate", "kwrite", "mousepad", "pluma", "xed",
-    "featherpad",        "leafpad"};
+    "gnome-text-editor", "gedit",   "kate",    "kwrite", "mousepad", "pluma", "xed",
+    "featherpad",        "leafpad", "l3afpad", "geany",  "gvim",     "nedit", "xedit"};
 
 }  // namespace
 

@@ -35,11 +35,11 @@ Tfrmmain::~Tfrmmain() {
 }
 
 void Tfrmmain::ConnectHandlers() {
-    connect(BitBtn4, &QPushButton::clicked, this, Guarded(this, &Tfrmmain::BitBtn4Click));
-    connect(BitBtn5, &QPushButton::clicked, this, Guarded(this, &Tfrmmain::BitBtn5Click));
-    connect(BitBtn6, &QPushButton::clicked, this, Guarded(this, &Tfrmmain::BitBtn6Click));
-    connect(BitBtn7, &QPushButton::clicked, this, Guarded(this, &Tfrmmain::BitBtn7Click));
-    connect(BitBtn8, &QPushButton::clicked, this, Guarded(this, &Tfrmmain::BitBtn8Click));
+    connect(BitBtn4, &QPushButton::clicked, this, Command(&Tfrmmain::BitBtn4Click));
+    connect(BitBtn5, &QPushButton::clicked, this, Command(&Tfrmmain::BitBtn5Click));
+    connect(BitBtn6, &QPushButton::clicked, this, Command(&Tfrmmain::BitBtn6Click));
+    connect(BitBtn7, &QPushButton::clicked, this, Command(&Tfrmmain::BitBtn7Click));
+    connect(BitBtn8, &QPushButton::clicked, this, Command(&Tfrmmain::BitBtn8Click));
     connect(PageControl1, &QTabWidget::currentChanged, this,
             Guarded(this, &Tfrmmain::PageControl1Change));
     connect(PageControl1, &QTabWidget::currentChanged, this,

@@ -11,7 +11,8 @@
 //   frmmain_receive.cpp   the receive log
 //   frmmain_menu.cpp      the lists' context menu: load, save, copy, paste, clear
 // Handlers are connected through Guarded (app/guarded.h), so that an error
-// they raise goes straight to the default error handler.
+// they raise goes straight to the default error handler; the user's commands
+// through Command, which first shows every line that has arrived.
 // Owned by main(); the window owns every control (QObject parent).
 // Main thread only, like every widget.
 
@@ -23,6 +24,7 @@
 #include <vector>
 
 #include "app/file_dialog.h"
+#include "app/guarded.h"
 #include "app/timer.h"
 #include "base/text.h"
 
@@ -185,6 +187,18 @@ class Tfrmmain : public QWidget {
     void PrepareReceiveLogs();
     // Inserts the lines that arrived during the current frame, in order.
     void FlushRxLines();
+    // A slot for a user's command (a button, a menu item, the timer's tick):
+    // lines held for the display frame go into their logs first, so that the
+    // command sees every line that has arrived; then the handler runs
+    // Guarded. Buttons and menu items act on release, after the press that
+    // flushed last.
+    template <typename... Args>
+    auto Command(void (Tfrmmain::*handler)(Args...)) {
+        return [this, guarded = Guarded(this, handler)](Args... args) {
+            FlushRxLines();
+            guarded(args...);
+        };
+    }
 
     void BuildLayout();
     void ConnectHandlers();

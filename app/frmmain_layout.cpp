@@ -20,12 +20,14 @@
 #include <limits>
 
 #include "app/anchors.h"
+#include "app/caption_fit.h"
 #include "app/default_error.h"
 #include "app/frmmain.h"
 #include "app/help_text.h"
 #include "app/image_control.h"
 #include "app/pictures.h"
 #include "app/timer.h"
+#include "app/window_keys.h"
 
 namespace tarvik {
 
@@ -118,6 +120,7 @@ void Tfrmmain::BuildLayout() {
     Image3->setPixmap(LoadTransparentPicture("timer"));
     CheckBox1 =
         Place(new QCheckBox(QStringLiteral("&Timer(ms):"), this), "CheckBox1", 310, 5, 71, 17);
+    KeepCaptionWhole(CheckBox1);
     Edit1 = Place(new QLineEdit(QStringLiteral("300"), this), "Edit1", 385, 5, 91, 21);
     CheckBox2 = Place(new QCheckBox(QStringLiteral("ASC&II"), this), "CheckBox2", 495, 5, 61, 17);
     CheckBox2->setChecked(true);
@@ -136,6 +139,7 @@ void Tfrmmain::BuildLayout() {
     // (click() does nothing on a disabled button).
     auto* escape = new QShortcut(QKeySequence(Qt::Key_Escape), this);
     connect(escape, &QShortcut::activated, BitBtn3, &QPushButton::click);
+    new TWindowKeys(this);
 
     RadioButton1 =
         Place(new QRadioButton(QStringLiteral("->"), this), "RadioButton1", 10, 75, 31, 17);
@@ -152,6 +156,7 @@ void Tfrmmain::BuildLayout() {
         Place(new QRadioButton(QStringLiteral("->"), this), "RadioButton2", 10, 140, 31, 17);
     TX1 = Place(new QListWidget(this), "TX1", 45, 100, 630, 97);
     TX1->setSelectionMode(QAbstractItemView::SingleSelection);
+    KeepTabStopOnSelected({RadioButton1, RadioButton2});
 
     PageControl1 = Place(new QTabWidget(this), "PageControl1", 5, 200, 670, 332);
     PageControl1->tabBar()->setAttribute(Qt::WA_Hover);  // a tab lights up under the mouse

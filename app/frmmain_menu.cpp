@@ -9,7 +9,6 @@
 #include <vector>
 
 #include "app/frmmain.h"
-#include "app/guarded.h"
 #include "app/latin1_text.h"
 #include "app/list_file.h"
 #include "app/pictures.h"
@@ -63,7 +62,7 @@ void Tfrmmain::BuildPopupMenu() {
         QAction* action =
             PopupMenu1->addAction(LoadTransparentPicture(picture), QString::fromLatin1(caption));
         action->setObjectName(QString::fromLatin1(name));
-        connect(action, &QAction::triggered, this, Guarded(this, handler));
+        connect(action, &QAction::triggered, this, Command(handler));
         return action;
     };
     const auto separator = [this](const char* name) {

@@ -4,8 +4,8 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QSignalBlocker>
+#include <algorithm>
 #include <functional>
-#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -32,14 +32,6 @@ std::string TtyClassDir() {
     const QByteArray dir = qgetenv("TARVIK_TTY_CLASS_DIR");
     return dir.isEmpty() ? std::string(cport::kSysClassTty) : dir.toStdString();
 }
-
-// A negative interval text: a whole number, but no interval.
-class EInvalidInterval : public std::runtime_error {
-  public:
-    explicit EInvalidInterval(std::int32_t milliseconds)
-        : std::runtime_error("The timer interval must be 0 ms or more, not " +
-                             std::to_string(milliseconds) + " ms") {}
-};
 
 }  // namespace
 
@@ -108,10 +100,10 @@ void Tfrmmain::ConnectPortHandlers() {
     // Only once the window is whole: a window whose building failed destroys
     // C1 from its base class's destructor, when this object is gone.
     connect(C1, &QObject::destroyed, this, [this] { C1 = nullptr; });
-    connect(BitBtn2, &QPushButton::clicked, this, Guarded(this, &Tfrmmain::BitBtn2Click));
-    connect(BitBtn3, &QPushButton::clicked, this, Guarded(this, &Tfrmmain::BitBtn3Click));
+    connect(BitBtn2, &QPushButton::clicked, this, Command(&Tfrmmain::BitBtn2Click));
+    connect(BitBtn3, &QPushButton::clicked, this, Command(&Tfrmmain::BitBtn3Click));
     // toggled: a tick changed from code runs the handler as a click does.
-    connect(CheckBox1, &QCheckBox::toggled, this, Guarded(this, &Tfrmmain::CheckBox1Click));
+    connect(CheckBox1, &QCheckBox::toggled, this, Command(&Tfrmmain::CheckBox1Click));
     // A new port name chosen on an open port closes it and opens the new one;
     // when that open fails the port is left closed, and Start must be there
     // to try again.
@@ -146,10 +138,8 @@ void Tfrmmain::BitBtn3Click() {
 }
 
 void Tfrmmain::CheckBox1Click() {
-    const std::int32_t interval = StrToInt(ToText(Edit1->text()));
-    if (interval < 0)
-        throw EInvalidInterval(interval);
-    T1->SetInterval(interval);
+    // A negative interval counts as 0: the timer is on and never ticks.
+    T1->SetInterval(std::max(StrToInt(ToText(Edit1->text())), 0));
     T1->SetEnabled(C1->Connected() && CheckBox1->isChecked());
 }
 

@@ -53,8 +53,8 @@ class EnterWatcher : public QObject {
 }  // namespace
 
 void Tfrmmain::ConnectSendHandlers() {
-    connect(BitBtn1, &QPushButton::clicked, this, Guarded(this, &Tfrmmain::BitBtn1Click));
-    connect(T1, &QTimer::timeout, this, Guarded(this, &Tfrmmain::T1Timer));
+    connect(BitBtn1, &QPushButton::clicked, this, Command(&Tfrmmain::BitBtn1Click));
+    connect(T1, &QTimer::timeout, this, Command(&Tfrmmain::T1Timer));
     new EnterWatcher(ComboBox1, Guarded(this, &Tfrmmain::ComboBox1Enter));
     new EnterWatcher(TX1, Guarded(this, &Tfrmmain::TX1Enter));
 }

@@ -280,8 +280,7 @@ class PortControlsTest : public QObject {
         QTest::newRow("empty") << "" << false << false << 100 << "'' is not a valid integer value.";
         QTest::newRow("trailing blank")
             << "300 " << false << false << 100 << "'300 ' is not a valid integer value.";
-        QTest::newRow("negative") << "-5" << false << false << 100
-                                  << "The timer interval must be 0 ms or more, not -5 ms.";
+        QTest::newRow("negative: as 0") << "-5" << true << false << 0 << "";
     }
     void timerBoxIntervals() {
         QFETCH(QString, edit);
@@ -320,11 +319,18 @@ class PortControlsTest : public QObject {
         QCOMPARE(w->T1->Interval(), 50);
     }
 
+    void stopUnticksTheBoxAndStopsTheTimer_data() {
+        QTest::addColumn<QString>("interval");
+        QTest::newRow("300") << "300";
+        QTest::newRow("negative") << "-1";
+    }
     void stopUnticksTheBoxAndStopsTheTimer() {
+        QFETCH(QString, interval);
         Build();
         FakeComDevice& device = *fake;
         w->C1->SetDevice(device);
         QTest::mouseClick(w->BitBtn2, Qt::LeftButton);
+        w->Edit1->setText(interval);
         QTest::mouseClick(w->CheckBox1, Qt::LeftButton);
         QVERIFY(w->T1->Enabled());
         QTest::mouseClick(w->BitBtn3, Qt::LeftButton);

@@ -10,10 +10,12 @@
 #include <QRegularExpression>
 #include <QStyledItemDelegate>
 #include <QTabWidget>
+#include <QWindow>
 #include <cerrno>
 #include <memory>
 
 #include "app/frmmain.h"
+#include "app/popup_menu.h"
 #include "app_test.h"
 #include "line_fixtures.h"
 #include "serial/com_error.h"
@@ -327,6 +329,63 @@ class SendReceiveTest : public QObject {
         QCOMPARE(summed.height(), shaped.height());
         QVERIFY2(std::abs(summed.width() - shaped.width()) <= 3,
                  qPrintable(QStringLiteral("%1 vs %2").arg(summed.width()).arg(shaped.width())));
+    }
+
+    // A button or menu item acts on release. A line held for the display
+    // frame between the press and the release is in its log before the
+    // command runs: Clear all clears it, Copy all copies it.
+    void commandsSeeEveryLineThatArrived_data() {
+        QTest::addColumn<bool>("menu");
+        QTest::newRow("Clear all") << false;
+        QTest::newRow("Copy all") << true;
+    }
+    void commandsSeeEveryLineThatArrived() {
+        QFETCH(bool, menu);
+        test::PtyPair line;
+        Open(line.Path());
+        // The first line of a frame is shown at once; one arriving within the
+        // frame is held. Sent from the first one's handler, the second
+        // arrives within the frame unless the machine is very busy: then try
+        // again.
+        int arrivals = 0;
+        w->C1->SetOnRxChar([&](QObject* sender, std::int32_t count) {
+            w->C1RxChar(sender, count);
+            if (++arrivals % 2 == 1)
+                line.Write("B");
+        });
+        QWindow* window = nullptr;
+        QPoint at;
+        bool held = false;
+        for (int attempt = 0; attempt < 20 && !held; ++attempt) {
+            if (menu) {
+                const QPoint over = w->RX1->viewport()->mapToGlobal(QPoint(5, 5));
+                QTest::mouseClick(w->windowHandle(), Qt::RightButton, {},
+                                  w->windowHandle()->mapFromGlobal(over));
+                QVERIFY(QTest::qWaitFor([&] { return w->PopupMenu1->isVisible(); }));
+                window = w->PopupMenu1->windowHandle();
+                at = w->PopupMenu1->actionGeometry(w->CopyALL).center();
+            } else {
+                window = w->windowHandle();
+                at = w->BitBtn8->mapTo(w.get(), w->BitBtn8->rect().center());
+            }
+            QTest::mousePress(window, Qt::LeftButton, {}, at);
+            const int before = arrivals;
+            line.Write("A");
+            QVERIFY(QTest::qWaitFor([&] { return arrivals == before + 2; }));
+            held = w->RX1->item(0)->text() != QStringLiteral("B (1)");
+            QTest::mouseRelease(window, Qt::LeftButton, {}, at);
+        }
+        QVERIFY(held);
+        w->C1->SetOnRxChar(
+            [this](QObject* sender, std::int32_t count) { w->C1RxChar(sender, count); });
+        if (menu) {
+            QCOMPARE(w->tempList->item(w->tempList->count() - 1)->text(), QStringLiteral("B (1)"));
+        } else {
+            // Once a later line is shown, nothing held from before is left.
+            line.Write("C");
+            QTRY_COMPARE(Lines(w->RX1), (QStringList{"C (1)", QString()}));
+        }
+        QCOMPARE(BoxTexts(), std::vector<std::string>{});
     }
 
     // A read that fails is shown by the default error handler; the next

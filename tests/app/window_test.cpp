@@ -6,11 +6,14 @@
 #include <QComboBox>
 #include <QDir>
 #include <QFile>
+#include <QFontDatabase>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QStyle>
+#include <QStyleOptionButton>
 #include <QTabBar>
 #include <QTabWidget>
 #include <QTemporaryDir>
@@ -154,6 +157,30 @@ class WindowTest : public QObject {
         QCOMPARE(widget->geometry(), rect);
     }
 
+    // The timer box keeps its width; its caption is fitted to it, whatever
+    // font the window gets.
+    void timerCaptionShowsWhole() {
+        QStringList families{QString()};  // the window's own font first
+        families << QFontDatabase::families();
+        for (const QString& family : families) {
+            if (!family.isEmpty()) {
+                QFont font(family);
+                font.setPixelSize(11);
+                w->setFont(font);
+            }
+            const QCheckBox* box = w->CheckBox1;
+            QCOMPARE(box->geometry(), QRect(310, 5, 71, 17));
+            QStyleOptionButton option;
+            option.initFrom(box);
+            option.text = box->text();
+            const QRect room =
+                box->style()->subElementRect(QStyle::SE_CheckBoxContents, &option, box);
+            const QSize caption = box->fontMetrics().size(Qt::TextShowMnemonic, box->text());
+            QVERIFY2(caption.width() <= room.width() && caption.height() <= room.height(),
+                     qPrintable(QFontInfo(box->font()).family()));
+        }
+    }
+
     void anchorsFollowTheWindow() {
         w->resize(883, 640);
         QCOMPARE(w->ComboBox1->geometry(), QRect(45, 75, 831, 21));
@@ -184,8 +211,9 @@ class WindowTest : public QObject {
         }
         // Stop and Send are disabled and so are passed over; the page control
         // leads into the log on its page; the two radio buttons form one group
-        // and take one stop together; then the order starts again with the
-        // three port selectors.
+        // whose one stop is the selected button (passing through TX1 selected
+        // the history's); then the order starts again with the three port
+        // selectors.
         const QStringList expected{"CheckBox1",    "Edit1",        "CheckBox2",    "BitBtn2",
                                    "BitBtn4",      "BitBtn5",      "BitBtn6",      "BitBtn7",
                                    "BitBtn8",      "ComboBox1",    "TX1",          "PageControl1",
@@ -275,7 +303,7 @@ class WindowTest : public QObject {
         QTest::newRow("Cal") << "BitBtn6"
                              << "xcalc";
         QTest::newRow("Notepad") << "BitBtn7"
-                                 << "leafpad";
+                                 << "xedit";
     }
     void desktopPrograms() {
         QFETCH(QString, button);
