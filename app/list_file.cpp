@@ -1,22 +1,35 @@
 #include "app/list_file.h"
 
 #include <fcntl.h>
+#include <pthread.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <csignal>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <new>
+#include <system_error>
 
 namespace tarvik {
 
 namespace {
 
-std::string Reason(int error) { return std::strerror(error); }
+std::string Reason(int error) {
+    return std::strerror(error);
+}
 
 [[noreturn]] void ThrowOpen(const std::string& fileName, int error) {
     throw EFOpenError("Cannot open file \"" + fileName + "\". " + Reason(error));
+}
+
+[[noreturn]] void ThrowTooLarge(const std::string& fileName, std::size_t maxBytes) {
+    throw EFOpenError("Cannot open file \"" + fileName + "\". It is larger than the " +
+                      std::to_string(maxBytes >> 20) + " MiB a list may load.");
 }
 
 [[noreturn]] void ThrowCreate(const std::string& fileName, int error) {
@@ -29,7 +42,8 @@ bool WriteAll(int fd, const std::string& data) {
     while (done < data.size()) {
         const ssize_t n = ::write(fd, data.data() + done, data.size() - done);
         if (n < 0) {
-            if (errno == EINTR) continue;
+            if (errno == EINTR)
+                continue;
             return false;
         }
         done += static_cast<std::size_t>(n);
@@ -40,7 +54,8 @@ bool WriteAll(int fd, const std::string& data) {
 // A symbolic link is saved through, not replaced by a plain file.
 std::string ResolveTarget(const std::string& fileName) {
     char* resolved = ::realpath(fileName.c_str(), nullptr);
-    if (resolved == nullptr) return fileName;
+    if (resolved == nullptr)
+        return fileName;
     std::string target(resolved);
     std::free(resolved);
     return target;
@@ -48,7 +63,8 @@ std::string ResolveTarget(const std::string& fileName) {
 
 std::string DirectoryOf(const std::string& path) {
     const auto slash = path.find_last_of('/');
-    if (slash == std::string::npos) return ".";
+    if (slash == std::string::npos)
+        return ".";
     return slash == 0 ? "/" : path.substr(0, slash);
 }
 
@@ -56,39 +72,201 @@ std::string DirectoryOf(const std::string& path) {
 
 std::vector<Text> SplitListText(std::string_view content) {
     const auto nul = content.find('\0');
-    if (nul != std::string_view::npos) content = content.substr(0, nul);
+    if (nul != std::string_view::npos)
+        content = content.substr(0, nul);
 
     std::vector<Text> lines;
     std::size_t start = 0;
     for (std::size_t i = 0; i < content.size(); ++i) {
-        if (content[i] != '\r' && content[i] != '\n') continue;
+        if (content[i] != '\r' && content[i] != '\n')
+            continue;
         lines.emplace_back(content.substr(start, i - start));
-        if (content[i] == '\r' && i + 1 < content.size() && content[i + 1] == '\n') ++i;
+        if (content[i] == '\r' && i + 1 < content.size() && content[i + 1] == '\n')
+            ++i;
         start = i + 1;
     }
-    if (start < content.size()) lines.emplace_back(content.substr(start));
+    if (start < content.size())
+        lines.emplace_back(content.substr(start));
     return lines;
 }
 
-std::vector<Text> LoadListFile(const std::string& fileName) {
-    const int fd = ::open(fileName.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) ThrowOpen(fileName, errno);
+std::vector<Text> LoadListFile(const std::string& fileName, std::size_t maxBytes) {
+    // O_NONBLOCK: a FIFO without a writer, or a terminal, must not hold the
+    // window in open() or read(); what they hold at this moment is what loads.
+    const int fd = ::open(fileName.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+    if (fd < 0)
+        ThrowOpen(fileName, errno);
+    const auto fail = [&](int error) {
+        ::close(fd);
+        ThrowOpen(fileName, error);
+    };
+    struct stat st {};
+    if (::fstat(fd, &st) != 0)
+        fail(errno);
+    if (S_ISDIR(st.st_mode))
+        fail(EISDIR);
+    // A regular file shows its size at once; a stream is bounded as it is read.
+    if (S_ISREG(st.st_mode) && static_cast<std::uint64_t>(st.st_size) > maxBytes) {
+        ::close(fd);
+        ThrowTooLarge(fileName, maxBytes);
+    }
+    std::string content;
+    try {
+        if (S_ISREG(st.st_mode))
+            content.reserve(static_cast<std::size_t>(st.st_size));
+        char chunk[65536];
+        for (;;) {
+            const ssize_t n = ::read(fd, chunk, sizeof chunk);
+            if (n == 0)
+                break;
+            if (n < 0) {
+                if (errno == EINTR)
+                    continue;
+                if (errno == EAGAIN)
+                    break;  // a stream with nothing more to give now
+                fail(errno);
+            }
+            const std::string_view got(chunk, static_cast<std::size_t>(n));
+            // Nothing after the first NUL counts, so nothing after it is read:
+            // /dev/zero and /dev/urandom end here at once.
+            const auto nul = got.find('\0');
+            if (content.size() + std::min(nul, got.size()) > maxBytes) {
+                ::close(fd);
+                ThrowTooLarge(fileName, maxBytes);
+            }
+            if (nul != std::string_view::npos) {
+                content.append(got.substr(0, nul));
+                break;
+            }
+            content.append(got);
+        }
+        ::close(fd);
+        return SplitListText(content);
+    } catch (const std::bad_alloc&) {
+        ::close(fd);
+        ThrowOpen(fileName, ENOMEM);
+    }
+}
+
+namespace {
+
+// Writing beyond the file-size limit raises SIGXFSZ, whose default action
+// ends the program with the unsaved list. While this is alive the signal is
+// held back for this thread, so the write fails with EFBIG instead; one the
+// write raised is taken away before the mask is restored.
+class HoldFileSizeSignal {
+  public:
+    HoldFileSizeSignal() {
+        sigset_t xfsz;
+        sigemptyset(&xfsz);
+        sigaddset(&xfsz, SIGXFSZ);
+        ::pthread_sigmask(SIG_BLOCK, &xfsz, &old_);
+        wasPending_ = IsPending();
+    }
+    ~HoldFileSizeSignal() {
+        if (!wasPending_ && IsPending()) {
+            sigset_t xfsz;
+            sigemptyset(&xfsz);
+            sigaddset(&xfsz, SIGXFSZ);
+            const timespec now{0, 0};
+            ::sigtimedwait(&xfsz, nullptr, &now);
+        }
+        ::pthread_sigmask(SIG_SETMASK, &old_, nullptr);
+    }
+    HoldFileSizeSignal(const HoldFileSizeSignal&) = delete;
+    HoldFileSizeSignal& operator=(const HoldFileSizeSignal&) = delete;
+
+  private:
+    static bool IsPending() {
+        sigset_t pending;
+        sigemptyset(&pending);
+        return ::sigpending(&pending) == 0 && sigismember(&pending, SIGXFSZ) == 1;
+    }
+    sigset_t old_{};
+    bool wasPending_ = false;
+};
+
+// Reserves the room for `size` bytes first, so that a full disk or the
+// file-size limit shows before any old byte is overwritten. File systems
+// without reservations are written as they are.
+bool Reserve(int fd, std::size_t size) {
+    if (size == 0)
+        return true;
+    const int result = ::posix_fallocate(fd, 0, static_cast<off_t>(size));
+    if (result == 0 || result == EOPNOTSUPP || result == EINVAL)
+        return true;
+    errno = result;
+    return false;
+}
+
+std::string ReadAll(int fd) {
     std::string content;
     char chunk[65536];
     for (;;) {
         const ssize_t n = ::read(fd, chunk, sizeof chunk);
-        if (n == 0) break;
+        if (n == 0)
+            return content;
         if (n < 0) {
-            if (errno == EINTR) continue;
-            const int error = errno;
-            ::close(fd);
-            ThrowOpen(fileName, error);
+            if (errno == EINTR)
+                continue;
+            throw std::system_error(errno, std::generic_category());
         }
         content.append(chunk, static_cast<std::size_t>(n));
     }
-    ::close(fd);
-    return SplitListText(content);
 }
+
+// Anything that is not a regular file (a FIFO, a terminal, /dev/null) is
+// written into as it stands: replacing it would put a plain file where the
+// device node was. O_NONBLOCK keeps open() from waiting for a FIFO's reader
+// (none gives ENXIO) or a modem's carrier; the writing itself then blocks as usual.
+void WriteIntoNode(const std::string& fileName, const std::string& target,
+                   const std::string& content) {
+    const int fd = ::open(target.c_str(), O_WRONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+    if (fd < 0)
+        ThrowCreate(fileName, errno);
+    const int flags = ::fcntl(fd, F_GETFL);
+    if (flags >= 0)
+        ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
+    if (!WriteAll(fd, content)) {
+        const int error = errno;
+        ::close(fd);
+        ThrowCreate(fileName, error);
+    }
+    if (::close(fd) != 0)
+        ThrowCreate(fileName, errno);
+}
+
+// A folder that takes no new file can still hold a file the user may write:
+// that file is overwritten in place. The old content is read first, the room
+// for the new one reserved before its first byte changes, and should the
+// writing fail after all, the old content is written back.
+void WriteInPlace(const std::string& fileName, const std::string& target,
+                  const std::string& content) {
+    const int fd = ::open(target.c_str(), O_RDWR | O_CLOEXEC | O_NOCTTY);
+    if (fd < 0)
+        ThrowCreate(fileName, errno);
+    std::string old;
+    try {
+        old = ReadAll(fd);
+    } catch (const std::system_error& error) {
+        ::close(fd);
+        ThrowCreate(fileName, error.code().value());
+    }
+    const auto writeAt0 = [fd](const std::string& data) {
+        return ::lseek(fd, 0, SEEK_SET) == 0 && Reserve(fd, data.size()) && WriteAll(fd, data) &&
+               ::ftruncate(fd, static_cast<off_t>(data.size())) == 0 && ::fsync(fd) == 0;
+    };
+    if (!writeAt0(content)) {
+        const int error = errno;
+        writeAt0(old);
+        ::close(fd);
+        ThrowCreate(fileName, error);
+    }
+    if (::close(fd) != 0)
+        ThrowCreate(fileName, errno);
+}
+
+}  // namespace
 
 void SaveListFile(const std::string& fileName, const std::vector<Text>& lines) {
     std::string content;
@@ -97,18 +275,31 @@ void SaveListFile(const std::string& fileName, const std::vector<Text>& lines) {
         content += "\r\n";
     }
 
+    const HoldFileSizeSignal holdSignal;
     const std::string target = ResolveTarget(fileName);
-    // Replacing by rename would bypass a read-only file's protection.
-    if (::access(target.c_str(), F_OK) == 0 && ::access(target.c_str(), W_OK) != 0) {
-        ThrowCreate(fileName, errno);
+    struct stat old {};
+    const bool exists = ::stat(target.c_str(), &old) == 0;
+    if (exists && S_ISDIR(old.st_mode))
+        ThrowCreate(fileName, EISDIR);
+    if (exists && !S_ISREG(old.st_mode)) {
+        WriteIntoNode(fileName, target, content);
+        return;
     }
+    // Replacing by rename would bypass a read-only file's protection.
+    if (exists && ::access(target.c_str(), W_OK) != 0)
+        ThrowCreate(fileName, errno);
     std::string temporary = DirectoryOf(target) + "/.tarvik2-save-XXXXXX";
     const int fd = ::mkstemp(temporary.data());
-    if (fd < 0) ThrowCreate(fileName, errno);
+    if (fd < 0) {
+        if (exists && (errno == EACCES || errno == EPERM || errno == EROFS)) {
+            WriteInPlace(fileName, target, content);
+            return;
+        }
+        ThrowCreate(fileName, errno);
+    }
 
     // Keep the old file's permissions; a new file gets the usual ones.
-    struct stat old {};
-    if (::stat(target.c_str(), &old) == 0) {
+    if (exists) {
         ::fchmod(fd, old.st_mode & 07777);
     } else {
         const mode_t mask = ::umask(0);
@@ -116,7 +307,7 @@ void SaveListFile(const std::string& fileName, const std::vector<Text>& lines) {
         ::fchmod(fd, 0666 & ~mask);
     }
 
-    if (!WriteAll(fd, content) || ::fsync(fd) != 0) {
+    if (!Reserve(fd, content.size()) || !WriteAll(fd, content) || ::fsync(fd) != 0) {
         const int error = errno;
         ::close(fd);
         ::unlink(temporary.c_str());

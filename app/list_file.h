@@ -3,6 +3,7 @@
 // line, 8-bit text. Saving ends every line with CR LF; loading accepts CR LF,
 // a lone CR or a lone LF and stops at the first NUL byte.
 
+#include <cstddef>
 #include <ctime>
 #include <stdexcept>
 #include <string>
@@ -24,12 +25,23 @@ class EFCreateError : public std::runtime_error {
     using std::runtime_error::runtime_error;
 };
 
-// Reads the lines of a file. Throws EFOpenError when it cannot be read.
-std::vector<Text> LoadListFile(const std::string& fileName);
+// What a list may load; a larger file is refused before it is read.
+constexpr std::size_t kListFileMaxBytes = std::size_t(1) << 30;
 
-// Writes the lines to a file, replacing it. The lines go to a temporary file
-// beside it that is renamed over the old one only when complete, so a failed
-// save leaves the old file as it was. Throws EFCreateError.
+// Reads the lines of a file, up to its first NUL byte. Never waits: a FIFO or
+// a terminal gives what it holds at once. Throws EFOpenError when the file
+// cannot be read, when it is a regular file larger than `maxBytes`, or when
+// a stream gives more than that before its first NUL.
+std::vector<Text> LoadListFile(const std::string& fileName,
+                               std::size_t maxBytes = kListFileMaxBytes);
+
+// Writes the lines to a file, replacing it. A regular file gets them through
+// a temporary file beside it that is renamed over the old one only when
+// complete, so a failed save leaves the old file as it was; where the folder
+// takes no temporary file, a writable file is overwritten in place and its
+// old content put back should that fail. Anything else (a FIFO, a device) is
+// written into as it stands. Throws EFCreateError, also when the file-size
+// limit is reached (the program is not ended by SIGXFSZ).
 void SaveListFile(const std::string& fileName, const std::vector<Text>& lines);
 
 // The lines a file's content holds (the format above), for tests and loaders alike.

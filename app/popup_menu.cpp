@@ -4,6 +4,7 @@
 #include <QAbstractScrollArea>
 #include <QContextMenuEvent>
 #include <QKeyEvent>
+#include <QMouseEvent>
 
 namespace tarvik {
 
@@ -41,6 +42,21 @@ void TPopupMenu::Popup(QWidget* component, const QPoint& globalPos) {
 
 bool TPopupMenu::eventFilter(QObject* watched, QEvent* event) {
     const auto type = event->type();
+    if (type == QEvent::MouseButtonPress || type == QEvent::MouseButtonDblClick) {
+        // The menu acts on the lines the user selected: a right click keeps
+        // them (and the current line) as they are. With nothing selected the
+        // list takes the click as usual and selects the line under it. The
+        // menu itself opens on the context-menu request that follows.
+        const auto* press = static_cast<QMouseEvent*>(event);
+        for (QAbstractScrollArea* control : controls_) {
+            auto* view = qobject_cast<QAbstractItemView*>(control);
+            if (view != nullptr && watched == view->viewport() &&
+                press->button() == Qt::RightButton && view->selectionModel() != nullptr &&
+                view->selectionModel()->hasSelection())
+                return true;
+        }
+        return QMenu::eventFilter(watched, event);
+    }
     if (type != QEvent::ContextMenu && type != QEvent::KeyPress)
         return QMenu::eventFilter(watched, event);
     for (QAbstractScrollArea* control : controls_) {

@@ -17,8 +17,9 @@ class TPopupMenu : public QMenu {
 
     // Opens this menu when the user asks for a context menu over the control:
     // the right mouse button over its contents, or the keyboard's menu key or
-    // Shift+F10 while it has the focus. The control must outlive the menu or be
-    // destroyed with the same parent.
+    // Shift+F10 while it has the focus. Over a list that has selected lines, the
+    // right button leaves the selection and the current line as they are. The control must outlive
+    // the menu or be destroyed with the same parent.
     void AttachTo(QAbstractScrollArea* control);
 
     // The control the menu was last opened over; null before the first opening.

@@ -79,9 +79,9 @@ run_terminal() {
 run_tests() {
   # The main run: every test, built with AddressSanitizer and UBSan.
   configure_and_build build/asan -DCMAKE_BUILD_TYPE=Debug -DTARVIK_SANITIZE=ON
-  # The fuzzers (codec, ini file): clang's libFuzzer, a bounded run each.
+  # The fuzzers (codec, ini file, list files): clang's libFuzzer, a bounded run each, side by side.
   CC=clang CXX=clang++ configure_and_build build/fuzz -DCMAKE_BUILD_TYPE=Debug -DTARVIK_FUZZ=ON
-  (cd "$here/build/fuzz" && ctest --output-on-failure --no-tests=error)
+  (cd "$here/build/fuzz" && ctest --output-on-failure --no-tests=error -j "$jobs")
   # The thread sanitizer over the port's open/close stress test, a shorter run.
   cmake -S "$here" -B "$here/build/tsan" -DCMAKE_BUILD_TYPE=Debug -DTARVIK_TSAN=ON >/dev/null
   cmake --build "$here/build/tsan" -j "$jobs" --target serial_events_stress

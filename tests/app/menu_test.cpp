@@ -280,6 +280,32 @@ class MenuTest : public QObject {
         QCOMPARE(Lines(w->RX1), QStringList({"r1", "r2", "r3", "r4", "p", "q", "r5"}));
     }
 
+    // A right click opens the menu over the list and leaves a selection as
+    // it is: Copy takes the selected lines, Paste goes above the current line,
+    // not above the clicked one. With nothing selected it selects the line.
+    void rightClickKeepsTheSelection() {
+        SetLines(w->RX1, {"r1", "r2", "r3", "r4", "r5"});
+        for (int row : {1, 3}) {
+            QTest::mouseClick(w->RX1->viewport(), Qt::LeftButton, Qt::ControlModifier,
+                              w->RX1->visualItemRect(w->RX1->item(row)).center());
+        }
+        QVERIFY(Run(w->RX1, w->CopyThis, 4));
+        QCOMPARE(Lines(w->tempList), QStringList({"r2", "r4"}));
+        QCOMPARE(w->RX1->selectedItems().size(), 2);
+        QVERIFY(Run(w->RX1, w->PasteThis, 0));
+        QCOMPARE(Lines(w->RX1), QStringList({"r1", "r2", "r3", "r2", "r4", "r4", "r5"}));
+
+        SetLines(w->TX1, {"t1", "t2", "t3"});
+        QTest::mouseClick(w->TX1->viewport(), Qt::LeftButton, {},
+                          w->TX1->visualItemRect(w->TX1->item(2)).center());
+        QVERIFY(Run(w->TX1, w->PasteThis, 0));
+        QCOMPARE(Lines(w->TX1), QStringList({"t1", "t2", "r2", "r4", "t3"}));
+
+        SetLines(w->RX2, {"a", "b", "c"});
+        QVERIFY(Run(w->RX2, w->CopyThis, 1));
+        QCOMPARE(Lines(w->tempList), QStringList{"b"});
+    }
+
     void copyOfASingleSelectionList() {
         SetLines(w->RX4, {"a", "b"});
         QVERIFY(Run(w->RX4, w->CopyThis, 1));
