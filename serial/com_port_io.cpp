@@ -41,8 +41,9 @@ class RecordGuard {
 std::int32_t TCustomComPort::Write(const void* Buffer, std::int32_t Count) {
     // Writes go out one after the other, also when a handler run during a
     // long write (below) writes again: the later one waits its turn.
+    int error = 0;
     if (writeInProgress_ != nullptr)
-        ServeEventsUntilSet(Device(), *writeInProgress_);
+        ServeEventsUntilSet(Device(), *writeInProgress_, &error);  // its failure is its own
     TPendingIo* io = nullptr;
     NewPendingIo(io);
     RecordGuard guard(*this, io);
@@ -63,10 +64,16 @@ std::int32_t TCustomComPort::Write(const void* Buffer, std::int32_t Count) {
             ~Restore() { slot = before; }
         } restore{writeInProgress_, writeInProgress_};
         writeInProgress_ = &event;
-        ServeEventsUntilSet(Device(), event);
+        const std::uint32_t result = ServeEventsUntilSet(Device(), event, &error);
         // Closed meanwhile: Close ended the write.
         if (Handle() != device)
             throw EComPort(ecWrite, ECANCELED);
+        if (result != WAIT_OBJECT_0) {
+            // As WaitForIo does: end the transfer before its record goes.
+            Device().PurgeComm(Handle(), PURGE_TXABORT);
+            io->Started = false;
+            throw EComPort(ecWrite, error);
+        }
     }
     return WaitForIo(io);
 }

@@ -8,20 +8,27 @@
 
 namespace cport {
 
-void ServeEventsUntilSet(device::ComDevice& device, device::ComHandle event) {
-    QCoreApplication* app = QCoreApplication::instance();
+std::uint32_t ServeEventsUntilSet(device::ComDevice& device, device::ComHandle event, int* error) {
+    *error = 0;
+    const auto wait = [&device, event, error](std::uint32_t timeoutMs) {
+        const std::uint32_t result = device.WaitForSingleObject(event, timeoutMs);
+        if (result == device::WAIT_FAILED)
+            *error = device.GetLastError();
+        return result;
+    };
     // A look without waiting also moves the device on: a write the kernel
     // takes at once (the usual case) starts no thread.
-    if (device.WaitForSingleObject(event, 0) == device::WAIT_OBJECT_0)
-        return;
-    if (app == nullptr || QThread::currentThread() != app->thread()) {
-        device.WaitForSingleObject(event, device::INFINITE);
-        return;
-    }
+    const std::uint32_t first = wait(0);
+    if (first != device::WAIT_TIMEOUT)
+        return first;
+    QCoreApplication* app = QCoreApplication::instance();
+    if (app == nullptr || QThread::currentThread() != app->thread())
+        return wait(device::INFINITE);
     QAbstractEventDispatcher* dispatcher = QAbstractEventDispatcher::instance(app->thread());
     std::atomic<bool> done{false};
+    std::uint32_t result = device::WAIT_FAILED;
     std::thread waiter([&] {
-        device.WaitForSingleObject(event, device::INFINITE);
+        result = wait(device::INFINITE);
         done.store(true, std::memory_order_release);
         if (dispatcher != nullptr)
             dispatcher->wakeUp();
@@ -31,6 +38,7 @@ void ServeEventsUntilSet(device::ComDevice& device, device::ComHandle event) {
     while (!done.load(std::memory_order_acquire))
         QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
     waiter.join();
+    return result;
 }
 
 }  // namespace cport
