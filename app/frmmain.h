@@ -167,6 +167,12 @@ class Tfrmmain : public QWidget {
     void TX1Enter();
     void T1Timer();
 
+  protected:
+    // While a Send waits for the line, closing the window ends the Send
+    // (Stop's way) and the window closes once the Send has returned.
+    void closeEvent(QCloseEvent* event) override;
+
+  public:
     // Receive log (frmmain_receive.cpp). C1RxChar shows its own errors with
     // the default error handler and returns, so that reception goes on.
     void C1RxChar(QObject* Sender, std::int32_t Count);
@@ -199,6 +205,14 @@ class Tfrmmain : public QWidget {
             guarded(args...);
         };
     }
+
+    // Send (frmmain_send.cpp): the send itself, and what follows its end.
+    void SendNow();
+    void SendEnded();
+    // A Send runs; while it waits for the line the window goes on answering.
+    bool sending_ = false;
+    int sendsWaiting_ = 0;         // Sends pressed meanwhile, run after it in order
+    bool closeAfterSend_ = false;  // the window was closed meanwhile
 
     void BuildLayout();
     void ConnectHandlers();

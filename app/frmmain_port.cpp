@@ -33,6 +33,10 @@ std::string TtyClassDir() {
     return dir.isEmpty() ? std::string(cport::kSysClassTty) : dir.toStdString();
 }
 
+// COM1 in the Linux spelling that the port list uses, so that list and
+// selection name it alike.
+constexpr const char* kInitialPort = "ttyS0";
+
 }  // namespace
 
 void Tfrmmain::CreatePort(const Text& portArgument) {
@@ -42,7 +46,7 @@ void Tfrmmain::CreatePort(const Text& portArgument) {
     // object of the window exists.
     C1->BeginLoading();
     C1->SetBaudRate(cport::br19200);
-    C1->SetPort(portArgument.empty() ? Text("COM1") : portArgument);
+    C1->SetPort(portArgument.empty() ? Text(kInitialPort) : portArgument);
     C1->Parity().SetBits(cport::prEven);
     C1->SetStopBits(cport::sbOneStopBit);
     C1->SetDataBits(cport::dbEight);
@@ -76,14 +80,15 @@ void Tfrmmain::CreateSelectors(const Text& portArgument) {
         box->SetText(storedText);
         return box;
     };
-    ComComboBox1 = make(
-        "ComComboBox1", 20, 91, cport::cpPort, "COM1", [&portArgument](cport::TComComboBox* box) {
-            // Pseudo-terminals are never listed by the system.
-            if (!portArgument.empty())
-                box->SetExtraPortNames({portArgument});
-            box->SetPortLister(
-                [](std::vector<Text>& ports) { cport::EnumComPorts(ports, TtyClassDir()); });
-        });
+    ComComboBox1 =
+        make("ComComboBox1", 20, 91, cport::cpPort, kInitialPort,
+             [&portArgument](cport::TComComboBox* box) {
+                 // The box always shows the port Start opens, listed by the
+                 // system or not (a pseudo-terminal never is).
+                 box->SetExtraPortNames({portArgument.empty() ? Text(kInitialPort) : portArgument});
+                 box->SetPortLister(
+                     [](std::vector<Text>& ports) { cport::EnumComPorts(ports, TtyClassDir()); });
+             });
     ComComboBox3 = make("ComComboBox3", 115, 76, cport::cpParity, "Even", {});
     ComComboBox2 = make("ComComboBox2", 195, 76, cport::cpBaudRate, "19200", {});
     setTabOrder(ComComboBox1, ComComboBox3);

@@ -1,5 +1,6 @@
 // Send, the command source, the send history and the timer tick.
 
+#include <QCloseEvent>
 #include <QComboBox>
 #include <QFocusEvent>
 #include <QPushButton>
@@ -11,6 +12,7 @@
 #include "app/frmmain.h"
 #include "app/guarded.h"
 #include "app/latin1_text.h"
+#include "base/main_thread.h"
 #include "codec/fun.h"
 #include "serial/com_port.h"
 
@@ -69,6 +71,54 @@ Text Tfrmmain::GetCommandText() const {
 }
 
 void Tfrmmain::BitBtn1Click() {
+    // A Send pressed while another still waits for the line runs after it,
+    // so the bytes and the history lines keep the order of the presses.
+    if (sending_) {
+        ++sendsWaiting_;
+        return;
+    }
+    sending_ = true;
+    struct Ended {
+        Tfrmmain& window;
+        ~Ended() { window.SendEnded(); }
+    } ended{*this};
+    try {
+        SendNow();
+    } catch (...) {
+        // Closing the window ended this Send: nobody is left to be told.
+        if (!closeAfterSend_)
+            throw;
+    }
+}
+
+void Tfrmmain::SendEnded() {
+    sending_ = false;
+    if (closeAfterSend_) {
+        sendsWaiting_ = 0;
+        QMetaObject::invokeMethod(this, &QWidget::close, Qt::QueuedConnection);
+    } else if (sendsWaiting_ > 0) {
+        --sendsWaiting_;
+        QMetaObject::invokeMethod(this, Guarded(this, &Tfrmmain::BitBtn1Click),
+                                  Qt::QueuedConnection);
+    }
+}
+
+void Tfrmmain::closeEvent(QCloseEvent* event) {
+    if (!sending_) {
+        QWidget::closeEvent(event);
+        return;
+    }
+    event->ignore();
+    closeAfterSend_ = true;
+    try {
+        T1->SetEnabled(false);
+        C1->Close();  // ends the write the Send waits for
+    } catch (...) {
+        PassToEventLoop(std::current_exception());
+    }
+}
+
+void Tfrmmain::SendNow() {
     if (!C1->Connected()) {
         fun::ShowMsg("Not Connected");
         return;
@@ -98,7 +148,10 @@ void Tfrmmain::TX1Enter() {
 
 void Tfrmmain::T1Timer() {
     // The interval runs from the end of one send to the next tick. An error
-    // ends the tick here, and the timer stays off.
+    // ends the tick here, and the timer stays off. A tick while a Send waits
+    // for the line is dropped: ticks do not pile up behind a stuck line.
+    if (sending_)
+        return;
     T1->SetEnabled(false);
     BitBtn1Click();
     T1->SetEnabled(true);

@@ -4,12 +4,14 @@
 
 #include <cerrno>
 #include <memory>
+#include <vector>
 
 #include "serial/com_error.h"
 #include "serial/com_parity.h"
 #include "serial/custom_com_port.h"
 #include "serial/device/com_device.h"
 #include "serial/pending_io.h"
+#include "serial/write_wait.h"
 
 namespace cport {
 
@@ -37,10 +39,42 @@ class RecordGuard {
 }  // namespace
 
 std::int32_t TCustomComPort::Write(const void* Buffer, std::int32_t Count) {
+    // Writes go out one after the other, also when a handler run during a
+    // long write (below) writes again: the later one waits its turn.
+    int error = 0;
+    if (writeInProgress_ != nullptr)
+        ServeEventsUntilSet(Device(), *writeInProgress_, &error);  // its failure is its own
     TPendingIo* io = nullptr;
     NewPendingIo(io);
     RecordGuard guard(*this, io);
-    BeginWrite(Buffer, Count, io);
+    // Our own copy: handlers that run while the write waits may refill the
+    // caller's buffer (the codec's, for one).
+    const auto* bytes = static_cast<const std::uint8_t*>(Buffer);
+    const std::vector<std::uint8_t> copy(bytes, bytes + (Count > 0 && Buffer ? Count : 0));
+    BeginWrite(copy.data(), Count, io);
+    if (io->Started) {
+        // A line that does not take the bytes holds the write for up to its
+        // time-out (tens of seconds with the window's); the window goes on
+        // answering meanwhile.
+        const ComHandle device = Handle();
+        const ComHandle event = io->Overlapped.hEvent;
+        struct Restore {
+            const ComHandle*& slot;
+            const ComHandle* before;
+            ~Restore() { slot = before; }
+        } restore{writeInProgress_, writeInProgress_};
+        writeInProgress_ = &event;
+        const std::uint32_t result = ServeEventsUntilSet(Device(), event, &error);
+        // Closed meanwhile: Close ended the write.
+        if (Handle() != device)
+            throw EComPort(ecWrite, ECANCELED);
+        if (result != WAIT_OBJECT_0) {
+            // As WaitForIo does: end the transfer before its record goes.
+            Device().PurgeComm(Handle(), PURGE_TXABORT);
+            io->Started = false;
+            throw EComPort(ecWrite, error);
+        }
+    }
     return WaitForIo(io);
 }
 

@@ -310,6 +310,9 @@ class TCustomComPort : public QObject {
     bool AppliesSettings() const { return connected_ && !loading_; }
 
   private:
+    // The completion event of a Write that is waiting for the line while the
+    // main thread serves its event loop; null otherwise.
+    const device::ComHandle* writeInProgress_ = nullptr;
     friend class TComSettingsObject;
     friend class TComThread;  // its setters re-apply through the three below
 

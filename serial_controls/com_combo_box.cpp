@@ -1,7 +1,6 @@
 #include "serial_controls/com_combo_box.h"
 
 #include "base/main_thread.h"
-
 #include "serial/custom_com_port.h"
 #include "serial_controls/item_text.h"
 
@@ -21,7 +20,12 @@ TComComboBox::TComComboBox(QWidget* owner)
     connect(this, &QComboBox::activated, this, [this](int) { Change(); });
 }
 
-TComComboBox::~TComComboBox() = default;
+TComComboBox::~TComComboBox() {
+    // The port may be our own child, destroyed by QWidget's destructor after
+    // this body and after the selection: it must not reach us then.
+    if (watchedPort_ != nullptr)
+        disconnect(watchedPort_, &QObject::destroyed, this, &TComComboBox::PortDestroyed);
+}
 
 void TComComboBox::SetComPort(TCustomComPort* port) {
     if (port == select_->ComPort())

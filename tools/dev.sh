@@ -37,15 +37,37 @@ configure_and_build() {
   cmake --build "$here/$dir" -j "$jobs"
 }
 
-# True when the system has a serial port of its own: a tty backed by a device,
-# not one of the placeholder UARTs whose type is unknown (0). The terminal's
-# port list reads the same directory (TARVIK_TTY_CLASS_DIR overrides both).
-has_serial_port() {
-  local entry type
+# The ports the kernel writes its console to: console= on the kernel command
+# line, the console's active ttys, and /proc/consoles. Overridable for tests.
+console_ports() {
+  local word
+  for word in $(cat "${TARVIK_CMDLINE:-/proc/cmdline}" 2>/dev/null); do
+    case "$word" in
+      --) break ;;
+      console=*) word=${word#console=}; echo "${word%%,*}" ;;
+    esac
+  done
+  cat "${TARVIK_CONSOLE_ACTIVE:-/sys/class/tty/console/active}" 2>/dev/null | tr ' ' '\n'
+  awk '{print $1}' "${TARVIK_PROC_CONSOLES:-/proc/consoles}" 2>/dev/null
+}
+
+# The first serial port of the system's own that the terminal may open by
+# default: a tty backed by a device, not one of the placeholder UARTs whose
+# type is unknown (0), not the kernel's console, and one that opens (stty
+# opens without waiting for carrier). The terminal's port list reads the same
+# directory (TARVIK_TTY_CLASS_DIR overrides both).
+first_serial_port() {
+  local entry name type consoles
+  consoles=" $(console_ports | tr '\n' ' ') "
   for entry in "${TARVIK_TTY_CLASS_DIR:-/sys/class/tty}"/*; do
     [ -e "$entry/device" ] || continue
     type=$(cat "$entry/type" 2>/dev/null || echo 1)
     [ "${type// /}" = "0" ] && continue
+    name=$(basename "$entry")
+    name=${name//!//}
+    case "$consoles" in *" $name "*) continue ;; esac
+    stty -F "${TARVIK_DEV_DIR:-/dev}/$name" >/dev/null 2>&1 || continue
+    echo "$name"
     return 0
   done
   return 1
@@ -54,11 +76,15 @@ has_serial_port() {
 run_terminal() {
   configure_and_build build/release -DCMAKE_BUILD_TYPE=Release -DTARVIK_TESTS=OFF
   local bin="$here/build/release/bin"
-  if [ $# -gt 0 ] || has_serial_port; then
+  if [ $# -gt 0 ]; then
     exec "$bin/tarvik2" "$@"
   fi
-  # No serial hardware: a simulated device that echoes, so Start and Send
-  # work at once. It goes away with the terminal.
+  local hardware
+  if hardware=$(first_serial_port); then
+    exec "$bin/tarvik2" "$hardware"
+  fi
+  # No serial hardware we may use: a simulated device that echoes, so Start
+  # and Send work at once. It goes away with the terminal.
   local fifo sim port
   fifo=$(mktemp -u)
   mkfifo "$fifo"
@@ -91,6 +117,9 @@ run_tests() {
   (cd "$here/build/asan" && LSAN_OPTIONS="suppressions=$here/tools/lsan.supp" \
      ctest --output-on-failure --no-tests=error -j "$jobs")
 }
+
+# Sourced (by its test): the functions only.
+[ "${BASH_SOURCE[0]}" = "$0" ] || return 0
 
 cmd=${1:-}
 [ $# -gt 0 ] && shift

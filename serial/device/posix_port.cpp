@@ -15,6 +15,7 @@
 #include <cstring>
 
 #include "serial/device/line_plan.h"
+#include "serial/device/port_lock.h"
 #include "serial/device/posix_event.h"
 
 namespace cport::device {
@@ -55,6 +56,12 @@ PosixPort::~PosixPort() {
 }
 
 std::shared_ptr<PosixPort> PosixPort::Open(const std::string& path, int* error) {
+    // The lock file before the device: opening a UART already raises DTR.
+    PortLockFile lockFile;
+    if (const int e = lockFile.Acquire(path); e != 0) {
+        *error = e;
+        return nullptr;
+    }
     const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
         *error = errno;
@@ -81,6 +88,10 @@ std::shared_ptr<PosixPort> PosixPort::Open(const std::string& path, int* error) 
         return fail(errno);
     }
     exclusive = true;
+    // After TIOCEXCL, so nobody new can slip in between.
+    if (const int e = CheckNoOtherHolder(fd); e != 0) {
+        return fail(e);
+    }
     KernelLine saved;
     if (const int e = ReadKernelLine(fd, &saved); e != 0) {
         return fail(e);
@@ -102,6 +113,7 @@ std::shared_ptr<PosixPort> PosixPort::Open(const std::string& path, int* error) 
     std::shared_ptr<PosixPort> port(new PosixPort(fd, epollFd));
     port->saved_ = saved;
     port->pseudoTerminal_ = IsPseudoTerminal(fd);
+    port->lockFile_ = std::move(lockFile);
 
     // A pseudo-terminal answers ENOTTY: no modem lines, no counters.
     int lines = 0;
@@ -172,6 +184,7 @@ void PosixPort::Close() {
     ioctl(fd_, TIOCNXCL);
     ::close(fd_);  // also ends the flock and drops fd_ from the epoll set
     fd_ = -1;
+    lockFile_.Release();
 }
 
 int PosixPort::SetupComm(std::uint32_t inQueue, std::uint32_t outQueue) {

@@ -20,6 +20,7 @@
 #include "serial/device/input_filter.h"
 #include "serial/device/kernel_line.h"
 #include "serial/device/modem_watcher.h"
+#include "serial/device/port_lock.h"
 
 namespace cport::device {
 
@@ -151,6 +152,7 @@ class PosixPort : public std::enable_shared_from_this<PosixPort> {
     std::optional<WaitOp> wait_;
 
     ModemWatcher watcher_;
+    PortLockFile lockFile_;
 };
 
 }  // namespace cport::device

@@ -84,7 +84,7 @@ class PortControlsTest : public QObject {
         QCOMPARE(c1->parent(), w.get());
         QVERIFY(!c1->Loading());
         QVERIFY(!c1->Connected());
-        QCOMPARE(c1->Port(), Text("COM1"));
+        QCOMPARE(c1->Port(), Text("ttyS0"));
         QCOMPARE(c1->BaudRate(), cport::br19200);
         QCOMPARE(c1->Parity().Bits(), cport::prEven);
         QCOMPARE(c1->StopBits(), cport::sbOneStopBit);
@@ -109,9 +109,8 @@ class PortControlsTest : public QObject {
         QTest::addColumn<int>("property");
         QTest::addColumn<int>("index");
         QTest::addColumn<QString>("text");
-        // COM1 is not among the system's ports here, so the port list shows no item.
-        QTest::newRow("port") << "ComComboBox1" << QRect(20, 5, 91, 21) << int(cport::cpPort) << -1
-                              << "";
+        QTest::newRow("port") << "ComComboBox1" << QRect(20, 5, 91, 21) << int(cport::cpPort) << 0
+                              << "ttyS0";
         QTest::newRow("parity") << "ComComboBox3" << QRect(115, 5, 76, 21) << int(cport::cpParity)
                                 << 2 << "Even";
         QTest::newRow("baud rate")
@@ -135,9 +134,26 @@ class PortControlsTest : public QObject {
         QCOMPARE(box->currentText(), text);
     }
 
-    void portListFromTheSystem() {
+    // The box shows the port Start opens, spelled as the list spells it,
+    // whether the system lists that port or not.
+    void thePortBoxShowsThePortStartOpens_data() {
+        QTest::addColumn<QStringList>("system");
+        QTest::addColumn<QStringList>("items");
+        QTest::newRow("listed") << QStringList{"ttyUSB0", "ttyS0"}
+                                << QStringList{"ttyS0", "ttyUSB0"};
+        QTest::newRow("not listed") << QStringList{"ttyUSB0"} << QStringList{"ttyS0", "ttyUSB0"};
+        QTest::newRow("no ports") << QStringList{} << QStringList{"ttyS0"};
+    }
+    void thePortBoxShowsThePortStartOpens() {
+        QFETCH(QStringList, system);
+        QFETCH(QStringList, items);
+        std::vector<std::string> names;
+        for (const QString& name : system) names.push_back(name.toStdString());
+        ttys.reset();
+        ttys = std::make_unique<test::FakeTtyClass>(names);
         Build();
-        QCOMPARE(Items(w->ComComboBox1), (QStringList{"ttyS0", "ttyUSB0"}));
+        QCOMPARE(Items(w->ComComboBox1), items);
+        QCOMPARE(w->ComComboBox1->currentText().toStdString(), w->C1->Port());
     }
 
     void portArgumentJoinsTheListAndIsChosen() {

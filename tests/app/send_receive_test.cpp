@@ -10,6 +10,7 @@
 #include <QRegularExpression>
 #include <QStyledItemDelegate>
 #include <QTabWidget>
+#include <QTimer>
 #include <QWindow>
 #include <cerrno>
 #include <memory>
@@ -187,6 +188,46 @@ class SendReceiveTest : public QObject {
         QVERIFY2(match.hasMatch(), qPrintable(text));
         QVERIFY(match.captured(1).toInt() < 256);
         QCOMPARE(w->TX1->count(), 0);
+    }
+
+    // While a Send waits for a line that takes nothing, the window answers:
+    // a queued call and real clicks and keys are served. A Send pressed
+    // meanwhile goes after it; Esc (Stop) ends the waiting one; closing the
+    // window ends it too, and the window then closes.
+    void windowAnswersWhileASendWaitsForTheLine() {
+        test::PtyPair line;
+        Open(line.Path());
+        w->C1->Timeouts().SetWriteTotalMultiplier(0);
+        w->C1->Timeouts().SetWriteTotalConstant(600000);  // only Stop ends it
+        line.FillTowardsMaster();
+        bool sendReturned = false;
+        bool servedDuringSend = false;
+        QTimer::singleShot(0, w.get(), [&] {
+            servedDuringSend = !sendReturned;
+            QTest::mouseClick(w->BitBtn1, Qt::LeftButton);  // waits its turn
+            QTest::keyClick(w.get(), Qt::Key_Escape);
+        });
+        Send(QStringLiteral("0x41"));
+        sendReturned = true;
+        QVERIFY(servedDuringSend);
+        QVERIFY(!w->C1->Connected());
+        QTRY_COMPARE(recorder->boxes.size(), std::size_t(2));
+        QVERIFY(recorder->boxes[0].text.starts_with(cport::ErrorMessages(cport::ecWrite)));
+        QVERIFY(recorder->boxes[0].text.find(std::to_string(ECANCELED)) != std::string::npos);
+        QCOMPARE(recorder->boxes[1].text, std::string("Not Connected"));
+
+        QTest::mouseClick(w->BitBtn2, Qt::LeftButton);
+        QVERIFY(w->C1->Connected());
+        line.FillTowardsMaster();
+        QTimer::singleShot(0, w.get(), [&] {
+            servedDuringSend = w->BitBtn1->isEnabled();  // the Send still waits
+            w->close();
+        });
+        Send(QStringLiteral("0x42"));
+        QTRY_VERIFY(!w->isVisible());
+        QVERIFY(servedDuringSend);
+        QVERIFY(!w->C1->Connected());
+        QCOMPARE(recorder->boxes.size(), std::size_t(2));
     }
 
     void writeErrorLeavesTheHistory() {

@@ -253,12 +253,36 @@ class ComComboBoxTest : public QObject {
         QCOMPARE(box->currentIndex(), 6);
     }
 
-    // A selector that goes first leaves nothing behind in the port.
-    void destroyingTheSelectorFirst() {
-        auto port = std::make_unique<CountingPort>();
-        auto box = MakeBox(cport::cpBaudRate, port.get());
-        box.reset();
-        port.reset();
+    // Every ownership order destroys cleanly: the selector alone, then its
+    // port; a selector owning its port; a window owning both, the port made
+    // before or after the selector.
+    void destroyingInAnyOwnershipOrder_data() {
+        QTest::addColumn<QString>("order");
+        for (const char* order : {"selector first", "selector owns port", "window, port first",
+                                  "window, selector first"})
+            QTest::newRow(order) << QString::fromLatin1(order);
+    }
+    void destroyingInAnyOwnershipOrder() {
+        QFETCH(QString, order);
+        if (order == "selector first") {
+            auto port = std::make_unique<CountingPort>();
+            auto box = MakeBox(cport::cpBaudRate, port.get());
+            box.reset();
+            port.reset();
+        } else if (order == "selector owns port") {
+            auto box = MakeBox(cport::cpBaudRate, nullptr);
+            box->SetComPort(new CountingPort(box.get()));
+            box.reset();
+        } else {
+            auto window = std::make_unique<QWidget>();
+            CountingPort* port =
+                order == "window, port first" ? new CountingPort(window.get()) : nullptr;
+            auto* box = MakeBox(cport::cpBaudRate, port).release();
+            box->setParent(window.get());
+            box->SetComPort(port != nullptr ? port : new CountingPort(window.get()));
+            window.reset();
+        }
+        QVERIFY(App()->errors.empty());
     }
 
     void relinkingTheSamePortDoesNotReselect() {
