@@ -6,7 +6,8 @@
 namespace cport::device {
 
 void ByteQueue::SetCapacity(std::size_t capacity) {
-    capacity = std::max(capacity, size_);
+    limit_ = capacity;
+    capacity = std::max(capacity + kOneRead, size_);
     if (capacity == ring_.size()) {
         return;
     }

@@ -1,6 +1,9 @@
 #pragma once
-// The device layer's input queue: a ring of bytes with a capacity set by
-// SetupComm. Used under the device's lock.
+// The device layer's input queue: a ring of bytes filled up to a size set by
+// SetupComm. The size says when to stop taking from the driver, not how much
+// one driver read may bring: below it the queue takes a whole read (the tty
+// hands out up to 4095 bytes at once), so it may hold up to one read more.
+// Used under the device's lock.
 
 #include <sys/uio.h>
 
@@ -12,13 +15,18 @@ namespace cport::device {
 
 class ByteQueue {
   public:
-    explicit ByteQueue(std::size_t capacity) : ring_(capacity) {}
+    // Room for one driver read beyond the size.
+    static constexpr std::size_t kOneRead = 4096;
+
+    explicit ByteQueue(std::size_t capacity) : ring_(capacity + kOneRead), limit_(capacity) {}
 
     std::size_t Size() const { return size_; }
-    std::size_t Capacity() const { return ring_.size(); }
-    std::size_t Free() const { return ring_.size() - size_; }
-    // A queue holding more than a new capacity keeps every byte: the ring
-    // grows to what it holds, nothing is dropped.
+    // The size SetupComm gave.
+    std::size_t Capacity() const { return limit_; }
+    // What the next driver read may bring: 0 once the size is reached.
+    std::size_t Free() const { return size_ < limit_ ? ring_.size() - size_ : 0; }
+    // A queue holding more than a new size keeps every byte: nothing is
+    // dropped, it only takes nothing more until it is read below the size.
     void SetCapacity(std::size_t capacity);
     void Clear() { head_ = size_ = 0; }
 
@@ -34,6 +42,7 @@ class ByteQueue {
     std::vector<std::uint8_t> ring_;
     std::size_t head_ = 0;
     std::size_t size_ = 0;
+    std::size_t limit_;
 };
 
 }  // namespace cport::device

@@ -266,6 +266,12 @@ int PosixPort::SetCommMask(std::uint32_t mask) {
     }
     mask_ = mask & EV_ALL;
     events_ &= mask_;
+    // Bytes queued before anyone asked for arrivals (SetupComm takes what the
+    // driver already holds) are announced now: with a full queue no later
+    // byte would be taken, and so none would raise the arrival.
+    if ((mask_ & EV_RXCHAR) != 0 && queue_.Size() > 0) {
+        events_ |= EV_RXCHAR;
+    }
     if (wait_) {
         *wait_->mask = 0;
         Complete(wait_->ov, wait_->event, 0, 0);
@@ -585,6 +591,7 @@ bool PosixPort::ReadWantsMore() const {
 }
 
 void PosixPort::PullInput(SteadyClock::time_point now, bool fromDriver) {
+    const bool wasFull = queue_.Free() == 0;
     while (ReadWantsMore()) {
         const std::uint32_t room = read_->count - read_->got;
         if (queue_.Size() > 0) {
@@ -610,10 +617,12 @@ void PosixPort::PullInput(SteadyClock::time_point now, bool fromDriver) {
     // Into the queue, one driver read per call: the lock is held briefly, so
     // a reader on another thread never waits behind a long drain, and the
     // next call (or the reader's own transfer) takes the rest.
-    if (fromDriver && CanQueueMore()) {
+    // A read that made room in a full queue while an event wait is pending
+    // tops it up at once: the waiter may have seen the queue full and let the
+    // driver's news pass, and no new edge need come for what is left there.
+    if ((fromDriver || (wasFull && wait_)) && CanQueueMore()) {
         QueueOneRead();
     }
-    // A full queue is topped up again when it is read.
 }
 
 void PosixPort::QueueOneRead() {

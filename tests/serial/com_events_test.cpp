@@ -3,8 +3,11 @@
 // three sync methods, raising handlers, closing during a hand-over, and what
 // an idle or hung-up port costs.
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <poll.h>
 #include <sys/syscall.h>
+#include <unistd.h>
 
 #include <QCoreApplication>
 #include <QTimer>
@@ -12,6 +15,7 @@
 #include <atomic>
 #include <fstream>
 #include <stdexcept>
+#include <thread>
 
 #include "base/main_thread.h"
 #include "serial/com_os_values.h"
@@ -455,6 +459,76 @@ TEST_F(PortEventsTest, AfterAHangUpTheThreadSleepsAndCloseReturns) {
     EXPECT_FALSE(port.EventThread()->Finished());
     port.Close();
     EXPECT_FALSE(port.Connected());
+}
+
+// --- Reception under load, with the window's settings (1 KiB queue,
+// arrivals only).
+
+// Writes bytes on a pty's master from a thread of its own, once or over and
+// over, as fast as the line takes them; stops when destroyed.
+class Feeder {
+  public:
+    Feeder(int master, std::string bytes, bool repeat)
+        : master_(master), bytes_(std::move(bytes)), repeat_(repeat), thread_([this] { Run(); }) {}
+    ~Feeder() {
+        stop_ = true;
+        thread_.join();
+    }
+
+  private:
+    void Run() {
+        fcntl(master_, F_SETFL, fcntl(master_, F_GETFL) | O_NONBLOCK);
+        std::size_t done = 0;
+        while (!stop_ && (repeat_ || done < bytes_.size())) {
+            pollfd ready{master_, POLLOUT, 0};
+            if (poll(&ready, 1, 10) <= 0)
+                continue;
+            const ssize_t n = ::write(master_, bytes_.data() + done, bytes_.size() - done);
+            if (n > 0)
+                done += static_cast<std::size_t>(n);
+            if (repeat_ && done == bytes_.size())
+                done = 0;
+        }
+    }
+
+    int master_;
+    std::string bytes_;
+    bool repeat_;
+    std::atomic<bool> stop_{false};
+    std::thread thread_;
+};
+
+TEST_F(PortEventsTest, OpenedDuringAFloodThePortReceives) {
+    for (int i = 0; i < 20; ++i) {
+        SCOPED_TRACE(i);
+        Pty pty;
+        Feeder flood(pty.MasterFd(), std::string(4096, 'f'), true);
+        EventPort port;
+        std::size_t received = 0;
+        EventPort* p = &port;
+        port.SetOnRxChar(
+            [&, p](QObject*, std::int32_t count) { received += p->ReadBytes(count).size(); });
+        OpenOn(port, pty.SlavePath(), TComEvents{evRxChar}, smThreadSync);
+        EXPECT_TRUE(RunEventLoopUntil([&] { return received >= 64 * 1024; }));
+        port.Close();
+    }
+}
+
+TEST_F(PortEventsTest, BurstsLargerThanTheQueueArriveWholeUnderWindowSync) {
+    EventPort port;
+    std::string received;
+    EventPort* p = &port;
+    port.SetOnRxChar([&, p](QObject*, std::int32_t count) { received += p->ReadBytes(count); });
+    OpenOn(port, pty_.SlavePath(), TComEvents{evRxChar}, smWindowSync);
+    std::string burst(100'000, '\0');
+    for (std::size_t i = 0; i < burst.size(); ++i) burst[i] = static_cast<char>(i % 251);
+    for (int i = 0; i < 20; ++i) {
+        SCOPED_TRACE(i);
+        received.clear();
+        Feeder writer(pty_.MasterFd(), burst, false);
+        ASSERT_TRUE(RunEventLoopUntil([&] { return received.size() >= burst.size(); }));
+        EXPECT_TRUE(received == burst);
+    }
 }
 
 }  // namespace

@@ -64,6 +64,7 @@ class Pty {
     Pty& operator=(const Pty&) = delete;
 
     const std::string& SlavePath() const { return path_; }
+    int MasterFd() const { return master_; }
     void Write(const std::string& bytes);
     // Hangs the line up: closes the master.
     void HangUp();
