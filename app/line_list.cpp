@@ -65,11 +65,8 @@ void TLineListModel::Insert(int row, const std::vector<std::string_view>& lines)
     if (lines.size() > std::size_t(std::numeric_limits<int>::max() - Count()))
         throw std::length_error(kTooManyLines);
     const std::vector<Span> spans = Pack(lines);
-    if (widest_ >= 0) {
-        for (const std::string_view line : lines) {
-            if (line.size() > 0)
-                widest_ = std::max(widest_, measure_(line));
-        }
+    if (widthsKnown_) {
+        for (const std::string_view line : lines) ++widths_[measure_(line)];
     }
     beginInsertRows({}, row, row + static_cast<int>(spans.size()) - 1);
     spans_.insert(spans_.begin() + row, spans.begin(), spans.end());
@@ -85,10 +82,11 @@ void TLineListModel::Remove(int row, int count) {
     const auto last = first + count;
     for (auto span = first; span != last; ++span) {
         unused_ += span->length;
-        // The widest line going leaves the width unknown until asked again.
-        if (widest_ >= 0 && span->length > 0 &&
-            measure_({bytes_.data() + span->start, span->length}) >= widest_)
-            widest_ = -1;
+        if (widthsKnown_) {
+            const auto width = widths_.find(measure_({bytes_.data() + span->start, span->length}));
+            if (width != widths_.end() && --width->second == 0)
+                widths_.erase(width);
+        }
     }
     spans_.erase(first, last);
     endRemoveRows();
@@ -101,7 +99,8 @@ void TLineListModel::Clear() {
     bytes_.clear();
     bytes_.shrink_to_fit();
     unused_ = 0;
-    widest_ = -1;
+    widths_.clear();
+    widthsKnown_ = bool(measure_);
     endResetModel();
 }
 
@@ -124,6 +123,7 @@ void TLineListModel::Replace(std::string content) {
     bytes_ = std::move(content);
     spans_ = std::move(spans);
     unused_ = bytes_.size() - used;
+    widthsKnown_ = false;  // measured when the view first asks
     endInsertRows();
     CompactIfWasteful();
 }
@@ -147,18 +147,17 @@ void TLineListModel::Compact() {
 
 void TLineListModel::SetMeasure(Measure measure) const {
     measure_ = std::move(measure);
-    widest_ = -1;
+    widths_.clear();
+    widthsKnown_ = false;
 }
 
 int TLineListModel::Widest() const {
-    if (widest_ < 0 && measure_) {
-        widest_ = 0;
-        for (const Span& span : spans_) {
-            if (span.length > 0)
-                widest_ = std::max(widest_, measure_({bytes_.data() + span.start, span.length}));
-        }
+    if (!widthsKnown_ && measure_) {
+        for (const Span& span : spans_)
+            ++widths_[measure_({bytes_.data() + span.start, span.length})];
+        widthsKnown_ = true;
     }
-    return std::max(widest_, 0);
+    return widths_.empty() ? 0 : widths_.rbegin()->first;
 }
 
 TLineList::TLineList(QWidget* parent) : QListView(parent), model_(new TLineListModel(this)) {

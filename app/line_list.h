@@ -19,6 +19,7 @@
 #include <cstdint>
 #include <deque>
 #include <functional>
+#include <map>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -78,7 +79,10 @@ class TLineListModel : public QAbstractListModel {
     std::deque<Span> spans_;
     std::size_t unused_ = 0;  // bytes of bytes_ no span covers
     mutable Measure measure_;
-    mutable int widest_ = -1;  // -1: not known
+    // How many lines have each width, once known: the widest is the last
+    // key, and a line going costs no look at the others.
+    mutable std::map<int, int> widths_;
+    mutable bool widthsKnown_ = false;
 };
 
 class TLineList : public QListView {
