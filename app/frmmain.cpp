@@ -48,7 +48,7 @@ void Tfrmmain::ConnectHandlers() {
 }
 
 void Tfrmmain::FormCreate() {
-    tempList = new QListWidget(this);
+    tempList = new TLineList(this);
     tempList->setObjectName(QStringLiteral("tempList"));
     tempList->setVisible(false);
     LastPath = QString::fromStdString(ExecutableDir()) + QLatin1Char('/');
@@ -57,7 +57,7 @@ void Tfrmmain::FormCreate() {
 }
 
 void Tfrmmain::BitBtn8Click() {
-    QListWidget* const logs[] = {RX1, RX2, RX3, RX4};
+    TLineList* const logs[] = {RX1, RX2, RX3, RX4};
     for (auto* log : logs) log->clear();
     for (auto* log : logs) log->addItem(QString());
 }

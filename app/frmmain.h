@@ -16,7 +16,6 @@
 // Owned by main(); the window owns every control (QObject parent).
 // Main thread only, like every widget.
 
-#include <QListWidget>
 #include <QString>
 #include <QWidget>
 #include <cstdint>
@@ -25,6 +24,7 @@
 
 #include "app/file_dialog.h"
 #include "app/guarded.h"
+#include "app/line_list.h"
 #include "app/timer.h"
 #include "base/text.h"
 
@@ -89,7 +89,7 @@ class Tfrmmain : public QWidget {
     QRadioButton* RadioButton1 = nullptr;  // command source: the command line (selected)
     QComboBox* ComboBox1 = nullptr;        // the command line, editable, empty list
     QRadioButton* RadioButton2 = nullptr;  // command source: the history
-    QListWidget* TX1 = nullptr;            // send history, newest first
+    TLineList* TX1 = nullptr;              // send history, newest first
 
     // --- pages ---
     QTabWidget* PageControl1 = nullptr;
@@ -101,10 +101,10 @@ class Tfrmmain : public QWidget {
     QWidget* TabSheet6 = nullptr;  // "ASCII Extend"
     QWidget* TabSheet7 = nullptr;  // "Help"
     QWidget* TabSheet8 = nullptr;  // "About"
-    QListWidget* RX1 = nullptr;    // extended selection
-    QListWidget* RX2 = nullptr;
-    QListWidget* RX3 = nullptr;
-    QListWidget* RX4 = nullptr;
+    TLineList* RX1 = nullptr;      // extended selection
+    TLineList* RX2 = nullptr;
+    TLineList* RX3 = nullptr;
+    TLineList* RX4 = nullptr;
     QScrollArea* ScrollBox1 = nullptr;
     QLabel* Image1 = nullptr;  // code table 0..127, decoded when its page is first shown
     QScrollArea* ScrollBox2 = nullptr;
@@ -120,10 +120,10 @@ class Tfrmmain : public QWidget {
     TTimer* T1 = nullptr;  // the repeat timer: disabled, 100 ms
 
     // --- the window's own state ---
-    QListWidget* ActiveLog = nullptr;  // the receive log arrivals go into: RX1..RX4
-    QString LastPath;                  // directory of the executable (ending in "/"), later
-                                       // the last file loaded or saved
-    QListWidget* tempList = nullptr;   // hidden; the log menu's internal clipboard
+    TLineList* ActiveLog = nullptr;  // the receive log arrivals go into: RX1..RX4
+    QString LastPath;                // directory of the executable (ending in "/"), later
+                                     // the last file loaded or saved
+    TLineList* tempList = nullptr;   // hidden; the log menu's internal clipboard
 
     // --- the context menu of TX1 and RX1..RX4; its commands act on the list it
     // was opened over (PopupMenu1->PopupComponent()) ---
@@ -222,7 +222,7 @@ class Tfrmmain : public QWidget {
 
     // While arrivals pour in, their lines reach the logs once a frame.
     struct PendingRxLine {
-        QListWidget* log;  // the active log when the line arrived
+        TLineList* log;  // the active log when the line arrived
         Text text;
     };
     QTimer* rxFrame_ = nullptr;

@@ -53,8 +53,8 @@ QPushButton* MakeButton(QWidget* parent, const char* name, const char* caption, 
     return button;
 }
 
-QListWidget* MakeLog(QWidget* page, const char* name, QAbstractItemView::SelectionMode mode) {
-    auto* list = new QListWidget(page);
+TLineList* MakeLog(QWidget* page, const char* name, QAbstractItemView::SelectionMode mode) {
+    auto* list = new TLineList(page);
     list->setObjectName(QString::fromLatin1(name));
     list->setSelectionMode(mode);
     auto* layout = new QVBoxLayout(page);
@@ -154,7 +154,7 @@ void Tfrmmain::BuildLayout() {
     ComboBox1->lineEdit()->setMaxLength(std::numeric_limits<int>::max());
     RadioButton2 =
         Place(new QRadioButton(QStringLiteral("->"), this), "RadioButton2", 10, 140, 31, 17);
-    TX1 = Place(new QListWidget(this), "TX1", 45, 100, 630, 97);
+    TX1 = Place(new TLineList(this), "TX1", 45, 100, 630, 97);
     TX1->setSelectionMode(QAbstractItemView::SingleSelection);
     KeepTabStopOnSelected({RadioButton1, RadioButton2});
 

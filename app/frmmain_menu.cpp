@@ -4,12 +4,14 @@
 
 #include <QAction>
 #include <QFile>
-#include <QStringList>
+#include <cerrno>
+#include <cstring>
 #include <ctime>
+#include <new>
+#include <string_view>
 #include <vector>
 
 #include "app/frmmain.h"
-#include "app/latin1_text.h"
 #include "app/list_file.h"
 #include "app/pictures.h"
 #include "app/popup_menu.h"
@@ -20,8 +22,8 @@ namespace {
 
 const QString kTextFilter = QStringLiteral("Text|*.txt");
 
-QListWidget* Target(const TPopupMenu* menu) {
-    return qobject_cast<QListWidget*>(menu->PopupComponent());
+TLineList* Target(const TPopupMenu* menu) {
+    return qobject_cast<TLineList*>(menu->PopupComponent());
 }
 
 // The directory part of a file name, up to and including the last "/".
@@ -36,7 +38,7 @@ std::string NativeName(const QString& fileName) {
 
 // Where Paste inserts: the focused line of a list that selects several lines,
 // the selected line of the others; -1 for none.
-int CurrentIndex(const QListWidget* list) {
+int CurrentIndex(const TLineList* list) {
     if (list->selectionMode() == QAbstractItemView::ExtendedSelection ||
         list->selectionMode() == QAbstractItemView::MultiSelection) {
         return list->currentRow();
@@ -79,7 +81,7 @@ void Tfrmmain::BuildPopupMenu() {
     N1 = separator("N1");
     ClearThis = item("ClearThis", "Clear", "menu_clear", &Tfrmmain::ClearThisClick);
 
-    for (QListWidget* list : {TX1, RX1, RX2, RX3, RX4}) PopupMenu1->AttachTo(list);
+    for (TLineList* list : {TX1, RX1, RX2, RX3, RX4}) PopupMenu1->AttachTo(list);
 
     OpenDialog1.kind = FileDialogKind::Open;
     OpenDialog1.filter = kTextFilter;
@@ -88,7 +90,7 @@ void Tfrmmain::BuildPopupMenu() {
 }
 
 void Tfrmmain::LoadThisClick() {
-    QListWidget* list = Target(PopupMenu1);
+    TLineList* list = Target(PopupMenu1);
     if (list == nullptr)
         return;
     OpenDialog1.initialDir = DirectoryPart(LastPath);
@@ -97,16 +99,16 @@ void Tfrmmain::LoadThisClick() {
         return;
     LastPath = *chosen;
     // Read everything first: a file that cannot be read leaves the list as it was.
-    const std::vector<Text> lines = LoadListFile(NativeName(LastPath));
-    QStringList items;
-    items.reserve(static_cast<qsizetype>(lines.size()));
-    for (const Text& line : lines) items << FromText(line);
-    list->clear();
-    list->addItems(items);
+    const std::string fileName = NativeName(LastPath);
+    try {
+        list->Lines()->Replace(ReadListFile(fileName));
+    } catch (const std::bad_alloc&) {
+        throw EFOpenError("Cannot open file \"" + fileName + "\". " + std::strerror(ENOMEM));
+    }
 }
 
 void Tfrmmain::SaveThisClick() {
-    QListWidget* list = Target(PopupMenu1);
+    TLineList* list = Target(PopupMenu1);
     if (list == nullptr)
         return;
     SaveDialog1.initialDir = DirectoryPart(LastPath);
@@ -118,52 +120,49 @@ void Tfrmmain::SaveThisClick() {
     LastPath = *chosen;
     std::vector<Text> lines;
     lines.reserve(static_cast<std::size_t>(list->count()));
-    for (int i = 0; i < list->count(); ++i) lines.push_back(ToText(list->item(i)->text()));
+    for (int i = 0; i < list->count(); ++i) lines.emplace_back(list->Lines()->Line(i));
     SaveListFile(NativeName(LastPath), lines);
 }
 
 void Tfrmmain::CopyALLClick() {
-    QListWidget* list = Target(PopupMenu1);
+    TLineList* list = Target(PopupMenu1);
     if (list == nullptr)
         return;
     // The clipboard holds the lines last first; Paste then inserts them in that order.
-    QStringList reversed;
-    reversed.reserve(list->count());
-    for (int i = list->count() - 1; i >= 0; --i) reversed << list->item(i)->text();
+    std::vector<std::string_view> reversed;
+    reversed.reserve(static_cast<std::size_t>(list->count()));
+    for (int i = list->count() - 1; i >= 0; --i) reversed.push_back(list->Lines()->Line(i));
     tempList->clear();
-    tempList->addItems(reversed);
+    tempList->Lines()->Insert(0, reversed);
 }
 
 void Tfrmmain::CopyThisClick() {
-    QListWidget* list = Target(PopupMenu1);
+    TLineList* list = Target(PopupMenu1);
     if (list == nullptr)
         return;
+    std::vector<std::string_view> selected;
+    for (const int row : list->selectedRows()) selected.push_back(list->Lines()->Line(row));
     tempList->clear();
-    for (int i = 0; i < list->count(); ++i) {
-        if (list->item(i)->isSelected())
-            tempList->addItem(list->item(i)->text());
-    }
+    tempList->Lines()->Insert(0, selected);
 }
 
 void Tfrmmain::PasteThisClick() {
-    QListWidget* list = Target(PopupMenu1);
+    TLineList* list = Target(PopupMenu1);
     if (list == nullptr)
         return;
     // The current line moves down with each insertion, so every line lands
-    // below the one pasted before it and above the line that was current.
-    for (int i = 0; i < tempList->count(); ++i) {
-        const int at = CurrentIndex(list);
-        const QString line = tempList->item(i)->text();
-        if (at < 0) {
-            list->addItem(line);
-        } else {
-            list->insertItem(at, line);
-        }
-    }
+    // below the one pasted before it and above the line that was current:
+    // the clipboard goes in as one block there, or at the end with no
+    // current line.
+    std::vector<std::string_view> lines;
+    lines.reserve(static_cast<std::size_t>(tempList->count()));
+    for (int i = 0; i < tempList->count(); ++i) lines.push_back(tempList->Lines()->Line(i));
+    const int at = CurrentIndex(list);
+    list->Lines()->Insert(at < 0 ? list->count() : at, lines);
 }
 
 void Tfrmmain::ClearThisClick() {
-    QListWidget* list = Target(PopupMenu1);
+    TLineList* list = Target(PopupMenu1);
     if (list == nullptr)
         return;
     list->clear();

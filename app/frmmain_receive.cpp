@@ -4,13 +4,14 @@
 #include <QCoreApplication>
 #include <QEvent>
 #include <QTimer>
+#include <algorithm>
 #include <functional>
 #include <string>
+#include <string_view>
+#include <vector>
 
 #include "app/default_error.h"
 #include "app/frmmain.h"
-#include "app/log_item_delegate.h"
-#include "app/log_line.h"
 #include "codec/fun.h"
 #include "serial/com_port.h"
 
@@ -62,7 +63,6 @@ class InputWatcher : public QObject {
 // arriving within the frame are inserted together at its end, one layout and
 // one repaint for all of them. The timer runs only while lines come in.
 void Tfrmmain::PrepareReceiveLogs() {
-    for (QListWidget* log : {RX1, RX2, RX3, RX4}) log->setItemDelegate(new TLogItemDelegate(log));
     rxFrame_ = new QTimer(this);
     rxFrame_->setSingleShot(true);
     rxFrame_->setInterval(kFrameMs);
@@ -81,12 +81,24 @@ void Tfrmmain::PrepareReceiveLogs() {
 void Tfrmmain::FlushRxLines() {
     std::vector<PendingRxLine> lines;
     lines.swap(pendingRx_);
-    for (PendingRxLine& line : lines) {
+    // Each run of lines for one log is one insertion at its top and one
+    // removal at its bottom: the same lines as inserting them one by one,
+    // each taking away the bottom line once the log holds the cap, but the
+    // view lays the log out once.
+    for (auto run = lines.begin(); run != lines.end();) {
+        TLineList* log = run->log;
+        const auto end = std::find_if(run, lines.end(),
+                                      [log](const PendingRxLine& line) { return line.log != log; });
+        std::vector<std::string_view> newestFirst;
+        for (auto line = end; line != run;) newestFirst.push_back((--line)->text);
         // At most one line goes per arrival: a longer log (after Load or
         // Paste) keeps its length.
-        if (line.log->count() >= kLogCap)
-            delete line.log->takeItem(line.log->count() - 1);
-        line.log->insertItem(0, new TLogLine(std::move(line.text)));
+        const int before = log->count();
+        const int added = static_cast<int>(newestFirst.size());
+        const int kept = before >= kLogCap ? before : std::min(kLogCap, before + added);
+        log->Lines()->Insert(0, newestFirst);
+        log->Lines()->Remove(kept, log->count() - kept);
+        run = end;
     }
 }
 

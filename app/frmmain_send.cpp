@@ -64,9 +64,9 @@ void Tfrmmain::ConnectSendHandlers() {
 Text Tfrmmain::GetCommandText() const {
     if (RadioButton1->isChecked())
         return ToText(ComboBox1->currentText());
-    const QList<QListWidgetItem*> selected = TX1->selectedItems();
+    const QList<int> selected = TX1->selectedRows();
     if (!selected.isEmpty())
-        return ToText(selected.front()->text());
+        return Text(TX1->Lines()->Line(selected.front()));
     return {};
 }
 
@@ -133,7 +133,7 @@ void Tfrmmain::SendNow() {
         // Only the newest line is compared: an equal line further down does
         // not keep the command out.
         const QString line = ComboBox1->currentText();
-        if (TX1->count() == 0 || TX1->item(0)->text() != line)
+        if (TX1->count() == 0 || TX1->text(0) != line)
             TX1->insertItem(0, line);
     }
 }

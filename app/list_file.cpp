@@ -70,27 +70,37 @@ std::string DirectoryOf(const std::string& path) {
 
 }  // namespace
 
-std::vector<Text> SplitListText(std::string_view content) {
+void ForEachListLine(std::string_view content,
+                     const std::function<void(std::size_t, std::size_t)>& line) {
     const auto nul = content.find('\0');
     if (nul != std::string_view::npos)
         content = content.substr(0, nul);
-
-    std::vector<Text> lines;
     std::size_t start = 0;
     for (std::size_t i = 0; i < content.size(); ++i) {
         if (content[i] != '\r' && content[i] != '\n')
             continue;
-        lines.emplace_back(content.substr(start, i - start));
+        line(start, i - start);
         if (content[i] == '\r' && i + 1 < content.size() && content[i + 1] == '\n')
             ++i;
         start = i + 1;
     }
     if (start < content.size())
-        lines.emplace_back(content.substr(start));
+        line(start, content.size() - start);
+}
+
+std::vector<Text> SplitListText(std::string_view content) {
+    std::vector<Text> lines;
+    ForEachListLine(content, [&](std::size_t start, std::size_t length) {
+        lines.emplace_back(content.substr(start, length));
+    });
     return lines;
 }
 
 std::vector<Text> LoadListFile(const std::string& fileName, std::size_t maxBytes) {
+    return SplitListText(ReadListFile(fileName, maxBytes));
+}
+
+std::string ReadListFile(const std::string& fileName, std::size_t maxBytes) {
     // O_NONBLOCK: a FIFO without a writer, or a terminal, must not hold the
     // window in open() or read(); what they hold at this moment is what loads.
     const int fd = ::open(fileName.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
@@ -141,7 +151,7 @@ std::vector<Text> LoadListFile(const std::string& fileName, std::size_t maxBytes
             content.append(got);
         }
         ::close(fd);
-        return SplitListText(content);
+        return content;
     } catch (const std::bad_alloc&) {
         ::close(fd);
         ThrowOpen(fileName, ENOMEM);

@@ -5,8 +5,10 @@
 
 #include <cstddef>
 #include <ctime>
+#include <functional>
 #include <stdexcept>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "base/text.h"
@@ -35,6 +37,10 @@ constexpr std::size_t kListFileMaxBytes = std::size_t(1) << 30;
 std::vector<Text> LoadListFile(const std::string& fileName,
                                std::size_t maxBytes = kListFileMaxBytes);
 
+// As LoadListFile, but gives the file's text up to its first NUL as it
+// stands, for ForEachListLine: a large list is then held once, not twice.
+std::string ReadListFile(const std::string& fileName, std::size_t maxBytes = kListFileMaxBytes);
+
 // Writes the lines to a file, replacing it. A regular file gets them through
 // a temporary file beside it that is renamed over the old one only when
 // complete, so a failed save leaves the old file as it was; where the folder
@@ -46,6 +52,11 @@ void SaveListFile(const std::string& fileName, const std::vector<Text>& lines);
 
 // The lines a file's content holds (the format above), for tests and loaders alike.
 std::vector<Text> SplitListText(std::string_view content);
+
+// Calls `line` with the start and the length in `content` of each line it
+// holds, first to last, up to the first NUL.
+void ForEachListLine(std::string_view content,
+                     const std::function<void(std::size_t start, std::size_t length)>& line);
 
 // The name proposed for saving a list: "<component>_ddmmyy_hhnnss.txt".
 std::string ProposedListFileName(const std::string& componentName, const std::tm& localTime);

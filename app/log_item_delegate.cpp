@@ -3,12 +3,11 @@
 #include <QAbstractItemModel>
 #include <QApplication>
 #include <QFontMetricsF>
-#include <QListWidget>
 #include <QStyle>
 #include <QWidget>
 #include <cmath>
 
-#include "app/log_line.h"
+#include "app/line_list.h"
 
 namespace tarvik {
 
@@ -31,13 +30,21 @@ bool IsLongText(const QStyleOptionViewItem& option) {
 
 QSize TLogItemDelegate::sizeHint(const QStyleOptionViewItem& option,
                                  const QModelIndex& index) const {
-    const QVariant stored = index.data(Qt::SizeHintRole);
-    if (stored.isValid())
-        return stored.toSize();
-    const QSize size = Measure(option, index);
-    // The model is the list's own; storing the size changes nothing the user sees.
-    const_cast<QAbstractItemModel*>(index.model())->setData(index, size, Qt::SizeHintRole);
-    return size;
+    const auto* lines = qobject_cast<const TLineListModel*>(index.model());
+    if (lines == nullptr)
+        return QStyledItemDelegate::sizeHint(option, index);
+    // Every row is as wide as the widest line: the view asks one row for the
+    // size of all, and the horizontal scroll range must reach every line.
+    LearnFont(option);
+    if (measuredFont_ != fontGeneration_ || !lines->HasMeasure()) {
+        measuredFont_ = fontGeneration_;
+        lines->SetMeasure([advances = advances_](std::string_view line) {
+            qreal width = 0;
+            for (const char c : line) width += advances[static_cast<unsigned char>(c)];
+            return int(std::ceil(width));
+        });
+    }
+    return {lines->Widest() + extraWidth_, height_};
 }
 
 void TLogItemDelegate::paint(QPainter* painter, const QStyleOptionViewItem& option,
@@ -60,32 +67,11 @@ void TLogItemDelegate::paint(QPainter* painter, const QStyleOptionViewItem& opti
     style->drawControl(QStyle::CE_ItemViewItem, &itemOption, painter, view);
 }
 
-QSize TLogItemDelegate::Measure(const QStyleOptionViewItem& option,
-                                const QModelIndex& index) const {
-    // A received line is summed from its bytes, without a wide copy.
-    const auto* list = qobject_cast<const QListWidget*>(option.widget);
-    const auto* line = list ? dynamic_cast<const TLogLine*>(list->itemFromIndex(index)) : nullptr;
-    const Text* bytes = line ? line->OwnText() : nullptr;
-    if (bytes != nullptr && bytes->size() >= std::size_t(kLongLine)) {
-        LearnFont(option);
-        qreal width = 0;
-        for (const char c : *bytes) width += advances_[static_cast<unsigned char>(c)];
-        return {int(std::ceil(width)) + extraWidth_, height_};
-    }
-    QStyleOptionViewItem itemOption = option;
-    initStyleOption(&itemOption, index);
-    if (!IsLongText(itemOption))
-        return QStyledItemDelegate::sizeHint(option, index);
-    LearnFont(itemOption);
-    qreal width = 0;
-    for (const QChar c : itemOption.text) width += Advance(c);
-    return {int(std::ceil(width)) + extraWidth_, height_};
-}
-
 void TLogItemDelegate::LearnFont(const QStyleOptionViewItem& option) const {
     if (extraWidth_ >= 0 && option.font == font_)
         return;
     font_ = option.font;
+    ++fontGeneration_;
     const QFontMetricsF metrics(font_);
     for (int c = 0; c < 256; ++c) advances_[std::size_t(c)] = metrics.horizontalAdvance(QChar(c));
     // What the standard delegate gives a short text beyond the text's own width.

@@ -12,7 +12,6 @@
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QFile>
-#include <QListWidget>
 #include <QTimer>
 #include <QWindow>
 #include <cstdio>

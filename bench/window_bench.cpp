@@ -26,7 +26,6 @@
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QFile>
-#include <QListWidget>
 #include <QTimer>
 #include <QWindow>
 #include <algorithm>
@@ -40,11 +39,10 @@
 
 #include "app/application.h"
 #include "app/frmmain.h"
-#include "app/latin1_text.h"
-#include "app/log_line.h"
+#include "app/line_list.h"
 #include "base/message_box.h"
-#include "serial/com_port.h"
 #include "bench/streaming_simulator.h"
+#include "serial/com_port.h"
 #include "tools/simulator/simulator.h"
 
 namespace {
@@ -218,15 +216,12 @@ int main(int argc, char** argv) {
         QCoreApplication::processEvents();
 
         StreamChecker checker;
-        QListWidget* log = window.RX1;
+        tarvik::TLineList* log = window.RX1;
+        // A batch of arrivals goes in newest first.
         QObject::connect(log->model(), &QAbstractItemModel::rowsInserted, log,
-                         [&checker, log](const QModelIndex&, int first, int) {
-                             const auto* line = dynamic_cast<tarvik::TLogLine*>(log->item(first));
-                             if (line != nullptr && line->OwnText() != nullptr) {
-                                 checker.Line(*line->OwnText());
-                             } else {
-                                 checker.Line(tarvik::ToText(log->item(first)->text()));
-                             }
+                         [&checker, log](const QModelIndex&, int first, int last) {
+                             for (int row = last; row >= first; --row)
+                                 checker.Line(tarvik::Text(log->Lines()->Line(row)));
                          });
 
         window.BitBtn2Click();  // Start

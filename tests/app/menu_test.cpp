@@ -48,13 +48,13 @@ class DialogAnswerer {
     FileDialogFunction previous_;
 };
 
-QStringList Lines(const QListWidget* list) {
+QStringList Lines(const TLineList* list) {
     QStringList lines;
-    for (int i = 0; i < list->count(); ++i) lines << list->item(i)->text();
+    for (int i = 0; i < list->count(); ++i) lines << list->text(i);
     return lines;
 }
 
-void SetLines(QListWidget* list, const QStringList& lines) {
+void SetLines(TLineList* list, const QStringList& lines) {
     list->clear();
     list->addItems(lines);
 }
@@ -85,7 +85,7 @@ class MenuTest : public QObject {
 
     QString Path(const char* name) const { return dir->filePath(QString::fromLatin1(name)); }
 
-    void ShowPageOf(QListWidget* list) {
+    void ShowPageOf(TLineList* list) {
         for (int i = 0; i < w->PageControl1->count(); ++i) {
             if (w->PageControl1->widget(i)->isAncestorOf(list))
                 w->PageControl1->setCurrentIndex(i);
@@ -101,11 +101,11 @@ class MenuTest : public QObject {
 
     // A right click over the line `row` of the list (below the last line for
     // -1), which opens the menu the way the user does.
-    bool OpenMenuOver(QListWidget* list, int row = -1) {
+    bool OpenMenuOver(TLineList* list, int row = -1) {
         ShowPageOf(list);
         QPoint at(5, list->viewport()->height() - 3);
         if (row >= 0)
-            at = list->visualItemRect(list->item(row)).center();
+            at = list->visualRowRect(row).center();
         ClickThroughWindow(list->viewport(), Qt::RightButton, at);
         return QTest::qWaitFor([&] { return w->PopupMenu1->isVisible(); }) &&
                w->PopupMenu1->PopupComponent() == list;
@@ -118,7 +118,7 @@ class MenuTest : public QObject {
         return QTest::qWaitFor([&] { return !w->PopupMenu1->isVisible(); });
     }
 
-    bool Run(QListWidget* list, QAction* item, int row = -1) {
+    bool Run(TLineList* list, QAction* item, int row = -1) {
         return OpenMenuOver(list, row) && Choose(item);
     }
 
@@ -183,12 +183,12 @@ class MenuTest : public QObject {
     }
     void actsOnTheListItWasOpenedOver() {
         QFETCH(QString, name);
-        QListWidget* const lists[] = {w->TX1, w->RX1, w->RX2, w->RX3, w->RX4};
-        for (QListWidget* list : lists) SetLines(list, {"x", "y"});
-        auto* target = w->findChild<QListWidget*>(name);
+        TLineList* const lists[] = {w->TX1, w->RX1, w->RX2, w->RX3, w->RX4};
+        for (TLineList* list : lists) SetLines(list, {"x", "y"});
+        auto* target = w->findChild<TLineList*>(name);
         QVERIFY(target != nullptr);
         QVERIFY(Run(target, w->ClearThis));
-        for (QListWidget* list : lists) {
+        for (TLineList* list : lists) {
             QCOMPARE(Lines(list), list == target ? QStringList{""} : QStringList({"x", "y"}));
         }
     }
@@ -257,9 +257,9 @@ class MenuTest : public QObject {
         SetLines(w->RX1, {"r1", "r2", "r3", "r4", "r5"});
         for (int row : {1, 3}) {
             QTest::mouseClick(w->RX1->viewport(), Qt::LeftButton, Qt::ControlModifier,
-                              w->RX1->visualItemRect(w->RX1->item(row)).center());
+                              w->RX1->visualRowRect(row).center());
         }
-        QCOMPARE(w->RX1->selectedItems().size(), 2);
+        QCOMPARE(w->RX1->selectedRows().size(), 2);
         QVERIFY(
             Run(w->RX1, w->CopyThis, 3));  // a right click on a selected line keeps the selection
         QCOMPARE(Lines(w->tempList), QStringList({"r2", "r4"}));
@@ -267,7 +267,7 @@ class MenuTest : public QObject {
         SetLines(w->TX1, {"t1", "t2"});
         QVERIFY(Run(w->TX1, w->PasteThis, 0));  // the right click selects the first line
         QCOMPARE(Lines(w->TX1), QStringList({"r2", "r4", "t1", "t2"}));
-        QCOMPARE(w->TX1->currentItem()->text(), QStringLiteral("t1"));
+        QCOMPARE(w->TX1->text(w->TX1->currentRow()), QStringLiteral("t1"));
         QVERIFY(Run(w->TX1, w->PasteThis));  // opened below the lines: the selection stays
         QCOMPARE(Lines(w->TX1), QStringList({"r2", "r4", "r2", "r4", "t1", "t2"}));
 
@@ -287,17 +287,17 @@ class MenuTest : public QObject {
         SetLines(w->RX1, {"r1", "r2", "r3", "r4", "r5"});
         for (int row : {1, 3}) {
             QTest::mouseClick(w->RX1->viewport(), Qt::LeftButton, Qt::ControlModifier,
-                              w->RX1->visualItemRect(w->RX1->item(row)).center());
+                              w->RX1->visualRowRect(row).center());
         }
         QVERIFY(Run(w->RX1, w->CopyThis, 4));
         QCOMPARE(Lines(w->tempList), QStringList({"r2", "r4"}));
-        QCOMPARE(w->RX1->selectedItems().size(), 2);
+        QCOMPARE(w->RX1->selectedRows().size(), 2);
         QVERIFY(Run(w->RX1, w->PasteThis, 0));
         QCOMPARE(Lines(w->RX1), QStringList({"r1", "r2", "r3", "r2", "r4", "r4", "r5"}));
 
         SetLines(w->TX1, {"t1", "t2", "t3"});
         QTest::mouseClick(w->TX1->viewport(), Qt::LeftButton, {},
-                          w->TX1->visualItemRect(w->TX1->item(2)).center());
+                          w->TX1->visualRowRect(2).center());
         QVERIFY(Run(w->TX1, w->PasteThis, 0));
         QCOMPARE(Lines(w->TX1), QStringList({"t1", "t2", "r2", "r4", "t3"}));
 

@@ -5,9 +5,11 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QLineEdit>
+#include <QListWidget>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QRegularExpression>
+#include <QScrollBar>
 #include <QStyledItemDelegate>
 #include <QTabWidget>
 #include <QTimer>
@@ -49,9 +51,9 @@ class SendReceiveTest : public QObject {
         QTest::mouseClick(w->BitBtn1, Qt::LeftButton);
     }
 
-    static QStringList Lines(const QListWidget* list) {
+    static QStringList Lines(const TLineList* list) {
         QStringList lines;
-        for (int i = 0; i < list->count(); ++i) lines << list->item(i)->text();
+        for (int i = 0; i < list->count(); ++i) lines << list->text(i);
         return lines;
     }
 
@@ -68,7 +70,7 @@ class SendReceiveTest : public QObject {
         const QStringList history = Lines(w->TX1);
         Send(QStringLiteral("0x7E"));
         QCOMPARE(line.Read(1), std::string("~"));
-        while (w->TX1->count() > history.size()) delete w->TX1->takeItem(0);
+        while (w->TX1->count() > history.size()) w->TX1->removeRow(0);
         w->RadioButton2->setChecked(fromHistory);
     }
 
@@ -127,7 +129,7 @@ class SendReceiveTest : public QObject {
         const QStringList history{"0x42", "0x43"};
 
         // A click into the history makes it the source; the clicked line is sent.
-        const QRect second = w->TX1->visualItemRect(w->TX1->item(1));
+        const QRect second = w->TX1->visualRowRect(1);
         QTest::mouseClick(w->TX1->viewport(), Qt::LeftButton, {}, second.center());
         QVERIFY(w->RadioButton2->isChecked());
         QTest::mouseClick(w->BitBtn1, Qt::LeftButton);
@@ -325,25 +327,37 @@ class SendReceiveTest : public QObject {
 
         Send(QStringLiteral("0x41"));
         QTRY_COMPARE(w->RX1->count(), 2000);
-        QCOMPARE(w->RX1->item(0)->text(), QStringLiteral("A (1)"));
-        QCOMPARE(w->RX1->item(1999)->text(), QString());
+        QCOMPARE(w->RX1->text(0), QStringLiteral("A (1)"));
+        QCOMPARE(w->RX1->text(1999), QString());
 
         Send(QStringLiteral("0x42"));
-        QTRY_COMPARE(w->RX1->item(0)->text(), QStringLiteral("B (1)"));
+        QTRY_COMPARE(w->RX1->text(0), QStringLiteral("B (1)"));
         QCOMPARE(w->RX1->count(), 2000);
-        QCOMPARE(w->RX1->item(1999)->text(), QStringLiteral("0"));
+        QCOMPARE(w->RX1->text(1999), QStringLiteral("0"));
 
         // A longer log (after Load or Paste) keeps its length.
         for (int i = 0; i < 500; ++i) w->RX1->addItem(QStringLiteral("old"));
         Send(QStringLiteral("0x43"));
-        QTRY_COMPARE(w->RX1->item(0)->text(), QStringLiteral("C (1)"));
+        QTRY_COMPARE(w->RX1->text(0), QStringLiteral("C (1)"));
         QCOMPARE(w->RX1->count(), 2500);
+
+        // Lines held for a frame go in as they would one by one, each into
+        // the log that was active when it arrived.
+        w->PageControl1->setCurrentWidget(w->TabSheet2);
+        for (int i = 0; i < 1997; ++i) w->RX2->insertItem(0, QString::number(i));
+        for (const char* line : {"a", "b", "c", "d"}) w->AddRxLine(line);
+        w->PageControl1->setCurrentWidget(w->TabSheet3);
+        w->AddRxLine("e");
+        QTRY_COMPARE(Lines(w->RX3), (QStringList{"e", QString()}));
+        QCOMPARE(w->RX2->count(), 2000);
+        QCOMPARE(Lines(w->RX2).mid(0, 5), (QStringList{"d", "c", "b", "a", "1996"}));
+        QCOMPARE(w->RX2->text(1999), QStringLiteral("1"));
         QCOMPARE(BoxTexts(), std::vector<std::string>{});
     }
 
-    // A long line is measured from its characters' advances: its size stays
-    // within a few pixels of what the standard delegate measures by shaping,
-    // and the line reads back as it was made.
+    // A long line is measured from its characters' advances: the rows' size,
+    // the widest line's, stays within a few pixels of what the standard
+    // delegate measures by shaping, and the line reads back as it was made.
     void longLinesKeepTheirSize() {
         sim::Behaviour reply;
         reply.mode = sim::Behaviour::Mode::kReply;
@@ -352,10 +366,9 @@ class SendReceiveTest : public QObject {
         Open(simulator.Path());
         Send(QStringLiteral("0x01"));
         QTRY_VERIFY(w->RX1->count() >= 2);
-        QTRY_VERIFY(w->RX1->item(0)->data(Qt::SizeHintRole).isValid());
-        QListWidgetItem* line = w->RX1->item(0);
-        QVERIFY(line->text().endsWith(QStringLiteral(")")));
-        QVERIFY(line->text().size() > 200);
+        const QString line = w->RX1->text(0);
+        QVERIFY(line.endsWith(QStringLiteral(")")));
+        QVERIFY(line.size() > 200);
 
         QStyleOptionViewItem option;
         option.initFrom(w->RX1);
@@ -364,12 +377,16 @@ class SendReceiveTest : public QObject {
         option.widget = w->RX1;
         QListWidget reference;
         reference.setFont(w->RX1->font());
-        reference.addItem(new QListWidgetItem(line->text()));
+        reference.addItem(line);
         const QSize shaped = QStyledItemDelegate().sizeHint(option, reference.model()->index(0, 0));
-        const QSize summed = line->data(Qt::SizeHintRole).toSize();
+        const QSize summed = w->RX1->sizeHintForIndex(w->RX1->model()->index(1, 0));
         QCOMPARE(summed.height(), shaped.height());
         QVERIFY2(std::abs(summed.width() - shaped.width()) <= 3,
                  qPrintable(QStringLiteral("%1 vs %2").arg(summed.width()).arg(shaped.width())));
+        // The scroll range reaches the widest line, and shrinks when it goes.
+        QTRY_VERIFY(w->RX1->horizontalScrollBar()->maximum() > 0);
+        QTest::mouseClick(w->BitBtn8, Qt::LeftButton);
+        QTRY_COMPARE(w->RX1->horizontalScrollBar()->maximum(), 0);
     }
 
     // A button or menu item acts on release. A line held for the display
@@ -413,14 +430,14 @@ class SendReceiveTest : public QObject {
             const int before = arrivals;
             line.Write("A");
             QVERIFY(QTest::qWaitFor([&] { return arrivals == before + 2; }));
-            held = w->RX1->item(0)->text() != QStringLiteral("B (1)");
+            held = w->RX1->text(0) != QStringLiteral("B (1)");
             QTest::mouseRelease(window, Qt::LeftButton, {}, at);
         }
         QVERIFY(held);
         w->C1->SetOnRxChar(
             [this](QObject* sender, std::int32_t count) { w->C1RxChar(sender, count); });
         if (menu) {
-            QCOMPARE(w->tempList->item(w->tempList->count() - 1)->text(), QStringLiteral("B (1)"));
+            QCOMPARE(w->tempList->text(w->tempList->count() - 1), QStringLiteral("B (1)"));
         } else {
             // Once a later line is shown, nothing held from before is left.
             line.Write("C");

@@ -40,9 +40,9 @@ class WindowTest : public QObject {
         QTest::mouseClick(bar, Qt::LeftButton, {}, bar->tabRect(index).center());
     }
 
-    static QStringList Lines(const QListWidget* list) {
+    static QStringList Lines(const TLineList* list) {
         QStringList lines;
-        for (int i = 0; i < list->count(); ++i) lines << list->item(i)->text();
+        for (int i = 0; i < list->count(); ++i) lines << list->text(i);
         return lines;
     }
 
@@ -56,7 +56,7 @@ class WindowTest : public QObject {
 
     void initialState() {
         QCOMPARE(w->windowTitle(), QStringLiteral("Tarvik 2"));
-        for (const QListWidget* log : {w->RX1, w->RX2, w->RX3, w->RX4}) {
+        for (const TLineList* log : {w->RX1, w->RX2, w->RX3, w->RX4}) {
             QCOMPARE(Lines(log), QStringList{QString()});
         }
         QCOMPARE(w->TX1->count(), 0);
@@ -80,7 +80,7 @@ class WindowTest : public QObject {
         QCOMPARE(w->T1->interval(), 100);
 
         QCOMPARE(w->RX1->selectionMode(), QAbstractItemView::ExtendedSelection);
-        for (const QListWidget* list : {w->RX2, w->RX3, w->RX4, w->TX1}) {
+        for (const TLineList* list : {w->RX2, w->RX3, w->RX4, w->TX1}) {
             QCOMPARE(list->selectionMode(), QAbstractItemView::SingleSelection);
         }
 
@@ -223,14 +223,14 @@ class WindowTest : public QObject {
     }
 
     void clearAll() {
-        for (QListWidget* log : {w->RX1, w->RX2, w->RX3, w->RX4}) {
+        for (TLineList* log : {w->RX1, w->RX2, w->RX3, w->RX4}) {
             log->addItems({QStringLiteral("0x01 (1)"), QStringLiteral("A (1)")});
         }
         w->TX1->addItems({QStringLiteral("0x01"), QStringLiteral("0x02")});
         w->tempList->addItem(QStringLiteral("kept"));
         w->ComboBox1->setEditText(QStringLiteral("0x41"));
         QTest::mouseClick(w->BitBtn8, Qt::LeftButton);
-        for (const QListWidget* log : {w->RX1, w->RX2, w->RX3, w->RX4}) {
+        for (const TLineList* log : {w->RX1, w->RX2, w->RX3, w->RX4}) {
             QCOMPARE(Lines(log), QStringList{QString()});
         }
         QCOMPARE(Lines(w->TX1), (QStringList{"0x01", "0x02"}));

@@ -1,0 +1,117 @@
+#pragma once
+// TLineList: the window's lists (the send history, the receive logs and the
+// hidden clipboard), a list view over TLineListModel.
+//
+// A QListWidget item costs some 340 bytes and a microsecond to make and lay
+// out, so a loaded file of a million short lines took 30 times its size and
+// froze the window for seconds. Here the lines are 8-bit texts packed into
+// one byte buffer, each line a start and a length; every row has the same
+// height, so the view lays out no row on its own, and a load or a batch of
+// arrivals is one model change. The member functions read like the parts of
+// QListWidget the window uses, with rows in place of items.
+// Main thread only; the model is owned by its list, the list by its parent.
+
+#include <QAbstractListModel>
+#include <QItemSelectionModel>
+#include <QListView>
+#include <QString>
+#include <QStringList>
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <map>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "base/text.h"
+
+namespace tarvik {
+
+class TLineListModel : public QAbstractListModel {
+    Q_OBJECT
+
+  public:
+    using QAbstractListModel::QAbstractListModel;
+
+    int rowCount(const QModelIndex& parent = {}) const override;
+    // The line as window text (Latin-1) for the display and edit roles.
+    QVariant data(const QModelIndex& index, int role) const override;
+    Qt::ItemFlags flags(const QModelIndex& index) const override;
+
+    int Count() const { return static_cast<int>(spans_.size()); }
+    // The bytes of a line; valid until the next change of the model.
+    std::string_view Line(int row) const {
+        const Span& span = spans_[static_cast<std::size_t>(row)];
+        return {bytes_.data() + span.start, span.length};
+    }
+
+    // Inserts the lines before `row` (Count() appends), in their order, as
+    // one insertion. The lines may be this model's own.
+    void Insert(int row, const std::vector<std::string_view>& lines);
+    // Removes `count` lines from `row` on, as one removal.
+    void Remove(int row, int count);
+    void Clear();
+    // Replaces every line with the lines of `content`, a list file's text
+    // (app/list_file.h), as one insertion; the text itself becomes the buffer.
+    void Replace(std::string content);
+
+    // The width of the widest line as `measure` gives it, kept up as lines
+    // come and go. A new `measure` (another font) is set with SetMeasure.
+    using Measure = std::function<int(std::string_view)>;
+    void SetMeasure(Measure measure) const;
+    bool HasMeasure() const { return bool(measure_); }
+    int Widest() const;
+
+  private:
+    struct Span {
+        std::uint32_t start;
+        std::uint32_t length;
+    };
+    // Appends the bytes of the lines to the buffer, returning their spans.
+    std::vector<Span> Pack(const std::vector<std::string_view>& lines);
+    // Drops the bytes no line uses once they are the larger part of the buffer.
+    void CompactIfWasteful();
+    void Compact();
+
+    std::string bytes_;
+    // A deque: the receive log inserts at the top for every arrival.
+    std::deque<Span> spans_;
+    std::size_t unused_ = 0;  // bytes of bytes_ no span covers
+    mutable Measure measure_;
+    // How many lines have each width, once known: the widest is the last
+    // key, and a line going costs no look at the others.
+    mutable std::map<int, int> widths_;
+    mutable bool widthsKnown_ = false;
+};
+
+class TLineList : public QListView {
+    Q_OBJECT
+
+  public:
+    explicit TLineList(QWidget* parent = nullptr);
+
+    TLineListModel* Lines() const { return model_; }
+
+    int count() const { return model_->Count(); }
+    QString text(int row) const;
+    void clear() { model_->Clear(); }
+    void addItem(const QString& line) { insertItem(count(), line); }
+    void addItems(const QStringList& lines);
+    void insertItem(int row, const QString& line);
+    void removeRow(int row) { model_->Remove(row, 1); }
+
+    // The current (focused) line, -1 for none.
+    int currentRow() const { return currentIndex().row(); }
+    void setCurrentRow(
+        int row, QItemSelectionModel::SelectionFlags command = QItemSelectionModel::ClearAndSelect);
+    bool isRowSelected(int row) const;
+    // The selected rows, top to bottom.
+    QList<int> selectedRows() const;
+    QRect visualRowRect(int row) const { return visualRect(model_->index(row, 0)); }
+
+  private:
+    TLineListModel* model_;
+};
+
+}  // namespace tarvik

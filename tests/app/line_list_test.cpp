@@ -1,0 +1,73 @@
+#include "app/line_list.h"
+
+#include <gtest/gtest.h>
+
+#include <QSignalSpy>
+#include <deque>
+#include <random>
+#include <string>
+#include <vector>
+
+namespace tarvik {
+namespace {
+
+std::vector<std::string> All(const TLineListModel& model) {
+    std::vector<std::string> lines;
+    for (int row = 0; row < model.Count(); ++row) lines.emplace_back(model.Line(row));
+    return lines;
+}
+
+// The receive log's use: lines in at the top, out at the bottom, long after
+// the buffer was first filled; every line reads back as it went in, through
+// the compactions of the buffer, and the widest line is kept up.
+TEST(TLineListModel, KeepsEveryLineThroughInsertionsRemovalsAndCompaction) {
+    TLineListModel model;
+    model.SetMeasure([](std::string_view line) { return static_cast<int>(line.size()); });
+    std::deque<std::string> expected;
+    std::mt19937 random(7);
+    for (int round = 0; round < 3000; ++round) {
+        std::vector<std::string> batch;
+        for (int i = 0, n = int(random() % 3) + 1; i < n; ++i)
+            batch.push_back(std::string(random() % 300, char('a' + round % 26)));
+        const int at = round % 5 == 0 ? model.Count() : 0;
+        model.Insert(at, std::vector<std::string_view>(batch.begin(), batch.end()));
+        expected.insert(expected.begin() + at, batch.begin(), batch.end());
+        if (expected.size() > 200) {
+            const int drop = int(expected.size()) - 200;
+            model.Remove(200, drop);
+            expected.erase(expected.begin() + 200, expected.end());
+        }
+        if (round % 500 == 0) {
+            std::size_t widest = 0;
+            for (const std::string& line : expected) widest = std::max(widest, line.size());
+            ASSERT_EQ(model.Widest(), int(widest)) << "round " << round;
+        }
+    }
+    EXPECT_EQ(All(model), std::vector<std::string>(expected.begin(), expected.end()));
+
+    // Own lines pasted back into the same model.
+    const std::vector<std::string> before = All(model);
+    model.Insert(1, {model.Line(0), model.Line(199)});
+    EXPECT_EQ(model.Line(1), before[0]);
+    EXPECT_EQ(model.Line(2), before[199]);
+    EXPECT_EQ(model.Count(), 202);
+}
+
+// A loaded file is one insertion of all its lines, split as list files are.
+TEST(TLineListModel, ReplaceTakesAListFilesTextInOneInsertion) {
+    TLineListModel model;
+    model.Insert(0, {"old"});
+    QSignalSpy inserted(&model, &QAbstractItemModel::rowsInserted);
+    model.Replace("a\r\nb\n\rc\r\n\xFF");
+    EXPECT_EQ(All(model), (std::vector<std::string>{"a", "b", "", "c", "\xFF"}));
+    ASSERT_EQ(inserted.count(), 1);
+    EXPECT_EQ(inserted[0][1].toInt(), 0);
+    EXPECT_EQ(inserted[0][2].toInt(), 4);
+    EXPECT_EQ(model.data(model.index(4, 0), Qt::DisplayRole).toString(), QString(QChar(0xFF)));
+
+    model.Replace("");
+    EXPECT_EQ(model.Count(), 0);
+}
+
+}  // namespace
+}  // namespace tarvik
