@@ -12,8 +12,12 @@ namespace tarvik {
 
 namespace {
 
-// Unused bytes are dropped only beyond this, so a short list is never copied.
+// Dead bytes are dropped only beyond this, so a short list is never copied.
 constexpr std::size_t kSmallWaste = std::size_t(1) << 16;
+
+// The sizes of the blocks lines are appended to.
+constexpr std::size_t kMinBlock = std::size_t(4) << 10;
+constexpr std::size_t kMaxBlock = std::size_t(1) << 20;
 
 constexpr const char* kTooMuchText = "A list holds at most 4 GiB of text.";
 constexpr const char* kTooManyLines = "A list holds at most 2147483647 lines.";
@@ -35,27 +39,56 @@ Qt::ItemFlags TLineListModel::flags(const QModelIndex& index) const {
     return index.isValid() ? Qt::ItemIsSelectable | Qt::ItemIsEnabled : Qt::NoItemFlags;
 }
 
-std::vector<TLineListModel::Span> TLineListModel::Pack(const std::vector<std::string_view>& lines) {
-    std::size_t total = 0;
-    for (const std::string_view line : lines) total += line.size();
-    // The lines may lie in bytes_ itself, which appending may move.
-    std::string added;
-    added.reserve(total);
-    for (const std::string_view line : lines) added += line;
-    if (bytes_.size() + total > std::numeric_limits<std::uint32_t>::max()) {
-        Compact();
-        if (bytes_.size() + total > std::numeric_limits<std::uint32_t>::max())
+TLineListModel::Span TLineListModel::Pack(std::string_view line) {
+    if (line.empty())
+        return {kNoBlock, 0, 0};
+    if (open_ == kNoBlock ||
+        blocks_[open_].bytes.capacity() - blocks_[open_].bytes.size() < line.size()) {
+        // Blocks in proportion to the text, so that a short list holds
+        // little and a long one few blocks; a long line gets a block of its own size.
+        const std::size_t capacity = std::clamp(live_ / 4, kMinBlock, kMaxBlock);
+        open_ = NewBlock(std::max(capacity, line.size()));
+    }
+    Block& block = blocks_[open_];
+    const Span span{open_, static_cast<std::uint32_t>(block.bytes.size()),
+                    static_cast<std::uint32_t>(line.size())};
+    block.bytes.append(line);  // within the capacity: no byte moves
+    block.live += line.size();
+    stored_ += line.size();
+    live_ += line.size();
+    return span;
+}
+
+std::uint32_t TLineListModel::NewBlock(std::size_t capacity) {
+    std::uint32_t index;
+    if (!freeBlocks_.empty()) {
+        index = freeBlocks_.back();
+        freeBlocks_.pop_back();
+    } else {
+        if (blocks_.size() >= kNoBlock)
             throw std::length_error(kTooMuchText);
+        index = static_cast<std::uint32_t>(blocks_.size());
+        blocks_.emplace_back();
     }
-    std::vector<Span> spans;
-    spans.reserve(lines.size());
-    auto start = static_cast<std::uint32_t>(bytes_.size());
-    for (const std::string_view line : lines) {
-        spans.push_back({start, static_cast<std::uint32_t>(line.size())});
-        start += static_cast<std::uint32_t>(line.size());
+    blocks_[index].bytes.reserve(capacity);
+    return index;
+}
+
+void TLineListModel::Release(const Span& span) {
+    if (span.length == 0)
+        return;
+    Block& block = blocks_[span.block];
+    block.live -= span.length;
+    live_ -= span.length;
+    if (block.live > 0)
+        return;
+    stored_ -= block.bytes.size();
+    if (span.block == open_) {
+        block.bytes.clear();  // filled again from its start
+    } else {
+        std::string().swap(block.bytes);
+        freeBlocks_.push_back(span.block);
     }
-    bytes_ += added;
-    return spans;
 }
 
 void TLineListModel::Insert(int row, const std::vector<std::string_view>& lines) {
@@ -64,7 +97,13 @@ void TLineListModel::Insert(int row, const std::vector<std::string_view>& lines)
     row = std::clamp(row, 0, Count());
     if (lines.size() > std::size_t(std::numeric_limits<int>::max() - Count()))
         throw std::length_error(kTooManyLines);
-    const std::vector<Span> spans = Pack(lines);
+    for (const std::string_view line : lines) {
+        if (line.size() > std::numeric_limits<std::uint32_t>::max())
+            throw std::length_error(kTooMuchText);
+    }
+    std::vector<Span> spans;
+    spans.reserve(lines.size());
+    for (const std::string_view line : lines) spans.push_back(Pack(line));
     if (widthsKnown_) {
         for (const std::string_view line : lines) ++widths_[measure_(line)];
     }
@@ -81,12 +120,12 @@ void TLineListModel::Remove(int row, int count) {
     const auto first = spans_.begin() + row;
     const auto last = first + count;
     for (auto span = first; span != last; ++span) {
-        unused_ += span->length;
         if (widthsKnown_) {
-            const auto width = widths_.find(measure_({bytes_.data() + span->start, span->length}));
+            const auto width = widths_.find(measure_(Bytes(*span)));
             if (width != widths_.end() && --width->second == 0)
                 widths_.erase(width);
         }
+        Release(*span);
     }
     spans_.erase(first, last);
     endRemoveRows();
@@ -96,9 +135,11 @@ void TLineListModel::Remove(int row, int count) {
 void TLineListModel::Clear() {
     beginResetModel();
     spans_.clear();
-    bytes_.clear();
-    bytes_.shrink_to_fit();
-    unused_ = 0;
+    blocks_.clear();
+    freeBlocks_.clear();
+    open_ = kNoBlock;
+    stored_ = 0;
+    live_ = 0;
     widths_.clear();
     widthsKnown_ = bool(measure_);
     endResetModel();
@@ -111,7 +152,7 @@ void TLineListModel::Replace(std::string content) {
     std::deque<Span> spans;
     std::size_t used = 0;
     ForEachListLine(content, [&](std::size_t start, std::size_t length) {
-        spans.push_back({static_cast<std::uint32_t>(start), static_cast<std::uint32_t>(length)});
+        spans.push_back({0, static_cast<std::uint32_t>(start), static_cast<std::uint32_t>(length)});
         used += length;
     });
     if (spans.size() > std::size_t(std::numeric_limits<int>::max()))
@@ -120,29 +161,37 @@ void TLineListModel::Replace(std::string content) {
     if (spans.empty())
         return;
     beginInsertRows({}, 0, static_cast<int>(spans.size()) - 1);
-    bytes_ = std::move(content);
+    // The text itself is the one block; lines added later open another.
+    stored_ = content.size();
+    live_ = used;
+    blocks_.push_back({std::move(content), used});
     spans_ = std::move(spans);
-    unused_ = bytes_.size() - used;
     widthsKnown_ = false;  // measured when the view first asks
     endInsertRows();
     CompactIfWasteful();
 }
 
 void TLineListModel::CompactIfWasteful() {
-    if (unused_ > kSmallWaste && unused_ > bytes_.size() / 2)
+    const std::size_t dead = stored_ - live_;
+    if (dead > kSmallWaste && dead > stored_ / 2)
         Compact();
 }
 
 void TLineListModel::Compact() {
-    std::string packed;
-    packed.reserve(bytes_.size() - unused_);
+    Block packed;
+    packed.bytes.reserve(live_);
     for (Span& span : spans_) {
-        const auto start = static_cast<std::uint32_t>(packed.size());
-        packed.append(bytes_, span.start, span.length);
-        span.start = start;
+        const auto start = static_cast<std::uint32_t>(packed.bytes.size());
+        packed.bytes.append(Bytes(span));
+        span = {span.length == 0 ? kNoBlock : 0, start, span.length};
     }
-    bytes_ = std::move(packed);
-    unused_ = 0;
+    packed.live = live_;
+    blocks_.clear();
+    freeBlocks_.clear();
+    stored_ = live_;
+    // Full to its capacity as a rule; the next line opens a block.
+    open_ = kNoBlock;
+    blocks_.push_back(std::move(packed));
 }
 
 void TLineListModel::SetMeasure(Measure measure) const {
@@ -153,8 +202,7 @@ void TLineListModel::SetMeasure(Measure measure) const {
 
 int TLineListModel::Widest() const {
     if (!widthsKnown_ && measure_) {
-        for (const Span& span : spans_)
-            ++widths_[measure_({bytes_.data() + span.start, span.length})];
+        for (int row = 0; row < Count(); ++row) ++widths_[measure_(Line(row))];
         widthsKnown_ = true;
     }
     return widths_.empty() ? 0 : widths_.rbegin()->first;

@@ -45,12 +45,29 @@ TEST(TLineListModel, KeepsEveryLineThroughInsertionsRemovalsAndCompaction) {
     }
     EXPECT_EQ(All(model), std::vector<std::string>(expected.begin(), expected.end()));
 
+    // Lines taken out here and there, as a user does, until the dead bytes
+    // are the larger part and the lines are packed afresh.
+    for (int i = 0; i < 3000; ++i) {
+        const std::string line(100 + i % 7, char('A' + i % 26));
+        model.Insert(model.Count(), {line});
+        expected.push_back(line);
+    }
+    for (int row = model.Count() - 1; row >= 0; row -= 3) {
+        model.Remove(row - 1, 2);
+        expected.erase(expected.begin() + std::max(row - 1, 0), expected.begin() + row + 1);
+    }
+    EXPECT_EQ(All(model), std::vector<std::string>(expected.begin(), expected.end()));
+    std::size_t widest = 0;
+    for (const std::string& line : expected) widest = std::max(widest, line.size());
+    EXPECT_EQ(model.Widest(), int(widest));
+
     // Own lines pasted back into the same model.
     const std::vector<std::string> before = All(model);
-    model.Insert(1, {model.Line(0), model.Line(199)});
+    const int last = model.Count() - 1;
+    model.Insert(1, {model.Line(0), model.Line(last)});
     EXPECT_EQ(model.Line(1), before[0]);
-    EXPECT_EQ(model.Line(2), before[199]);
-    EXPECT_EQ(model.Count(), 202);
+    EXPECT_EQ(model.Line(2), before[std::size_t(last)]);
+    EXPECT_EQ(model.Count(), last + 3);
 }
 
 // A loaded file is one insertion of all its lines, split as list files are.
