@@ -39,56 +39,102 @@ Qt::ItemFlags TLineListModel::flags(const QModelIndex& index) const {
     return index.isValid() ? Qt::ItemIsSelectable | Qt::ItemIsEnabled : Qt::NoItemFlags;
 }
 
-TLineListModel::Span TLineListModel::Pack(std::string_view line) {
-    if (line.empty())
-        return {kNoBlock, 0, 0};
-    if (open_ == kNoBlock ||
-        blocks_[open_].bytes.capacity() - blocks_[open_].bytes.size() < line.size()) {
+std::uint32_t TLineListModel::BlockOf(std::uint32_t start) const {
+    const auto after = std::upper_bound(byBase_.begin(), byBase_.end(), start,
+                                        [this](std::uint32_t address, std::uint32_t block) {
+                                            return address < blocks_[block].base;
+                                        });
+    return *(after - 1);
+}
+
+void TLineListModel::Pack(std::string_view line, std::vector<Span>& packed) {
+    if (line.empty()) {
+        packed.push_back({0, 0});
+        return;
+    }
+    if (open_ == kNoBlock || blocks_[open_].extent - blocks_[open_].bytes.size() < line.size()) {
         // Blocks in proportion to the text, so that a short list holds
         // little and a long one few blocks; a long line gets a block of its own size.
-        const std::size_t capacity = std::clamp(live_ / 4, kMinBlock, kMaxBlock);
-        open_ = NewBlock(std::max(capacity, line.size()));
+        OpenBlock(std::max(std::clamp(live_ / 4, kMinBlock, kMaxBlock), line.size()), packed);
     }
     Block& block = blocks_[open_];
-    const Span span{open_, static_cast<std::uint32_t>(block.bytes.size()),
-                    static_cast<std::uint32_t>(line.size())};
+    packed.push_back({static_cast<std::uint32_t>(block.base + block.bytes.size()),
+                      static_cast<std::uint32_t>(line.size())});
     block.bytes.append(line);  // within the capacity: no byte moves
     block.live += line.size();
     stored_ += line.size();
     live_ += line.size();
-    return span;
 }
 
-std::uint32_t TLineListModel::NewBlock(std::size_t capacity) {
+void TLineListModel::OpenBlock(std::size_t extent, std::vector<Span>& packed) {
+    if (open_ != kNoBlock && blocks_[open_].live == 0)
+        Drop(open_);
+    if (nextBase_ + extent > addresses_)
+        Renumber(packed);
+    if (nextBase_ + extent > addresses_)
+        throw std::length_error(kTooMuchText);
     std::uint32_t index;
     if (!freeBlocks_.empty()) {
         index = freeBlocks_.back();
         freeBlocks_.pop_back();
     } else {
-        if (blocks_.size() >= kNoBlock)
-            throw std::length_error(kTooMuchText);
         index = static_cast<std::uint32_t>(blocks_.size());
         blocks_.emplace_back();
     }
-    blocks_[index].bytes.reserve(capacity);
-    return index;
+    Block& block = blocks_[index];
+    block.bytes.reserve(extent);
+    block.base = static_cast<std::uint32_t>(nextBase_);
+    block.extent = extent;
+    block.live = 0;
+    nextBase_ += extent;
+    byBase_.push_back(index);
+    open_ = index;
 }
 
 void TLineListModel::Release(const Span& span) {
     if (span.length == 0)
         return;
-    Block& block = blocks_[span.block];
+    const std::uint32_t index = BlockOf(span.start);
+    Block& block = blocks_[index];
     block.live -= span.length;
     live_ -= span.length;
     if (block.live > 0)
         return;
     stored_ -= block.bytes.size();
-    if (span.block == open_) {
+    if (index == open_)
         block.bytes.clear();  // filled again from its start
-    } else {
-        std::string().swap(block.bytes);
-        freeBlocks_.push_back(span.block);
+    else
+        Drop(index);
+}
+
+void TLineListModel::Drop(std::uint32_t index) {
+    byBase_.erase(std::find(byBase_.begin(), byBase_.end(), index));
+    std::string().swap(blocks_[index].bytes);
+    freeBlocks_.push_back(index);
+    if (index == open_)
+        open_ = kNoBlock;
+}
+
+void TLineListModel::Renumber(std::vector<Span>& packed) {
+    std::vector<std::uint32_t> oldBases;
+    std::vector<std::uint32_t> newBases;
+    std::uint64_t base = 0;
+    for (const std::uint32_t block : byBase_) {
+        oldBases.push_back(blocks_[block].base);
+        newBases.push_back(static_cast<std::uint32_t>(base));
+        base += blocks_[block].extent;
     }
+    const auto follow = [&](Span& span) {
+        if (span.length == 0)
+            return;
+        const auto k =
+            std::upper_bound(oldBases.begin(), oldBases.end(), span.start) - oldBases.begin() - 1;
+        span.start = span.start - oldBases[std::size_t(k)] + newBases[std::size_t(k)];
+    };
+    for (Span& span : spans_) follow(span);
+    for (Span& span : packed) follow(span);
+    for (std::size_t k = 0; k < byBase_.size(); ++k) blocks_[byBase_[k]].base = newBases[k];
+    nextBase_ = base;
 }
 
 void TLineListModel::Insert(int row, const std::vector<std::string_view>& lines) {
@@ -103,7 +149,12 @@ void TLineListModel::Insert(int row, const std::vector<std::string_view>& lines)
     }
     std::vector<Span> spans;
     spans.reserve(lines.size());
-    for (const std::string_view line : lines) spans.push_back(Pack(line));
+    try {
+        for (const std::string_view line : lines) Pack(line, spans);
+    } catch (...) {
+        for (const Span& span : spans) Release(span);
+        throw;
+    }
     if (widthsKnown_) {
         for (const std::string_view line : lines) ++widths_[measure_(line)];
     }
@@ -135,14 +186,32 @@ void TLineListModel::Remove(int row, int count) {
 void TLineListModel::Clear() {
     beginResetModel();
     spans_.clear();
-    blocks_.clear();
-    freeBlocks_.clear();
-    open_ = kNoBlock;
-    stored_ = 0;
-    live_ = 0;
+    DropAll();
     widths_.clear();
     widthsKnown_ = bool(measure_);
     endResetModel();
+}
+
+void TLineListModel::DropAll() {
+    blocks_.clear();
+    freeBlocks_.clear();
+    byBase_.clear();
+    nextBase_ = 0;
+    open_ = kNoBlock;
+    stored_ = 0;
+    live_ = 0;
+}
+
+void TLineListModel::Adopt(std::string bytes, std::size_t live) {
+    DropAll();
+    if (bytes.empty())
+        return;
+    // Full as a rule: lines added later open another block.
+    stored_ = bytes.size();
+    live_ = live;
+    nextBase_ = bytes.size();
+    blocks_.push_back({std::move(bytes), 0, std::size_t(nextBase_), live});
+    byBase_.push_back(0);
 }
 
 void TLineListModel::Replace(std::string content) {
@@ -152,7 +221,7 @@ void TLineListModel::Replace(std::string content) {
     std::deque<Span> spans;
     std::size_t used = 0;
     ForEachListLine(content, [&](std::size_t start, std::size_t length) {
-        spans.push_back({0, static_cast<std::uint32_t>(start), static_cast<std::uint32_t>(length)});
+        spans.push_back({static_cast<std::uint32_t>(start), static_cast<std::uint32_t>(length)});
         used += length;
     });
     if (spans.size() > std::size_t(std::numeric_limits<int>::max()))
@@ -161,10 +230,8 @@ void TLineListModel::Replace(std::string content) {
     if (spans.empty())
         return;
     beginInsertRows({}, 0, static_cast<int>(spans.size()) - 1);
-    // The text itself is the one block; lines added later open another.
-    stored_ = content.size();
-    live_ = used;
-    blocks_.push_back({std::move(content), used});
+    // The text itself is the one block.
+    Adopt(std::move(content), used);
     spans_ = std::move(spans);
     widthsKnown_ = false;  // measured when the view first asks
     endInsertRows();
@@ -178,20 +245,14 @@ void TLineListModel::CompactIfWasteful() {
 }
 
 void TLineListModel::Compact() {
-    Block packed;
-    packed.bytes.reserve(live_);
+    std::string packed;
+    packed.reserve(live_);
     for (Span& span : spans_) {
-        const auto start = static_cast<std::uint32_t>(packed.bytes.size());
-        packed.bytes.append(Bytes(span));
-        span = {span.length == 0 ? kNoBlock : 0, start, span.length};
+        const auto start = static_cast<std::uint32_t>(packed.size());
+        packed.append(Bytes(span));
+        span.start = span.length == 0 ? 0 : start;
     }
-    packed.live = live_;
-    blocks_.clear();
-    freeBlocks_.clear();
-    stored_ = live_;
-    // Full to its capacity as a rule; the next line opens a block.
-    open_ = kNoBlock;
-    blocks_.push_back(std::move(packed));
+    Adopt(std::move(packed), live_);
 }
 
 void TLineListModel::SetMeasure(Measure measure) const {

@@ -32,7 +32,11 @@ class TLineListModel : public QAbstractListModel {
     Q_OBJECT
 
   public:
-    using QAbstractListModel::QAbstractListModel;
+    // The lines' starts are 32-bit addresses; a test gives fewer to reach
+    // their reuse without passing gigabytes through.
+    explicit TLineListModel(QObject* parent = nullptr, std::uint64_t addresses = std::uint64_t(1)
+                                                                                 << 32)
+        : QAbstractListModel(parent), addresses_(addresses) {}
 
     int rowCount(const QModelIndex& parent = {}) const override;
     // The line as window text (Latin-1) for the display and edit roles.
@@ -61,8 +65,10 @@ class TLineListModel : public QAbstractListModel {
     int Widest() const;
 
   private:
+    // A line is a start and a length in one 32-bit address space over the
+    // blocks: 8 bytes a line, where a block number would make it 12 (4 MB
+    // more for a loaded file of a million lines).
     struct Span {
-        std::uint32_t block;  // index in blocks_
         std::uint32_t start;
         std::uint32_t length;
     };
@@ -74,31 +80,48 @@ class TLineListModel : public QAbstractListModel {
     // text (tens of MB of long lines, a stall of the window each time).
     struct Block {
         std::string bytes;
-        std::size_t live = 0;  // bytes of the lines still in the list
+        std::uint32_t base = 0;  // the address of its first byte
+        std::size_t extent = 0;  // its addresses, and its bytes at most
+        std::size_t live = 0;    // bytes of the lines still in the list
     };
-    static constexpr std::uint32_t kNoBlock = 0xFFFFFFFF;
+    // The block of a (non-empty) line's start.
+    std::uint32_t BlockOf(std::uint32_t start) const;
     // An empty line lies in no block.
     std::string_view Bytes(const Span& span) const {
         if (span.length == 0)
             return {};
-        return {blocks_[span.block].bytes.data() + span.start, span.length};
+        const Block& block = blocks_[BlockOf(span.start)];
+        return {block.bytes.data() + (span.start - block.base), span.length};
     }
     // Appends the line's bytes to the open block, or to a new one once the
-    // open block is full; the line may be this model's own.
-    Span Pack(std::string_view line);
-    std::uint32_t NewBlock(std::size_t capacity);
+    // open block is full, and its span to `packed`; the line may be this
+    // model's own.
+    void Pack(std::string_view line, std::vector<Span>& packed);
+    void OpenBlock(std::size_t extent, std::vector<Span>& packed);
     // Gives back a removed line's bytes; an emptied block goes.
     void Release(const Span& span);
+    void Drop(std::uint32_t block);
+    // Gives the blocks addresses one after another from 0 again, so that
+    // the addresses of blocks gone are used anew; no byte moves. The lines'
+    // spans and those in `packed` follow.
+    void Renumber(std::vector<Span>& packed);
+    void DropAll();
+    // Makes `bytes` the one block, holding `live` bytes of lines.
+    void Adopt(std::string bytes, std::size_t live);
     // Packs the lines afresh once dead bytes are the larger part of the blocks.
     void CompactIfWasteful();
     void Compact();
 
+    static constexpr std::uint32_t kNoBlock = 0xFFFFFFFF;
     // A deque: references to a block stay valid while blocks are added.
     std::deque<Block> blocks_;
     std::vector<std::uint32_t> freeBlocks_;  // emptied entries of blocks_, for reuse
-    std::uint32_t open_ = kNoBlock;          // the block lines are appended to
-    std::size_t stored_ = 0;                 // bytes in all blocks, live or dead
-    std::size_t live_ = 0;                   // bytes of the lines
+    std::vector<std::uint32_t> byBase_;      // the blocks in use, by address
+    std::uint64_t addresses_;
+    std::uint64_t nextBase_ = 0;     // the address after the last block's
+    std::uint32_t open_ = kNoBlock;  // the block lines are appended to
+    std::size_t stored_ = 0;         // bytes in all blocks, live or dead
+    std::size_t live_ = 0;           // bytes of the lines
     // A deque: the receive log inserts at the top for every arrival.
     std::deque<Span> spans_;
     mutable Measure measure_;

@@ -70,6 +70,30 @@ TEST(TLineListModel, KeepsEveryLineThroughInsertionsRemovalsAndCompaction) {
     EXPECT_EQ(model.Count(), last + 3);
 }
 
+// A log running for long: more bytes pass through than the lines' starts
+// can address (here 8 MiB), and the addresses of the blocks gone are used
+// again, also within one insertion.
+TEST(TLineListModel, KeepsLinesWhileMoreBytesPassThroughThanAddresses) {
+    TLineListModel model(nullptr, 8 << 20);
+    std::deque<std::string> expected;
+    std::mt19937 random(3);
+    for (int round = 0; round < 400; ++round) {
+        std::vector<std::string> batch;
+        for (int i = 0, n = int(random() % 3) + 1; i < n; ++i)
+            batch.push_back(std::string(random() % (300 << 10), char(round)));
+        model.Insert(0, std::vector<std::string_view>(batch.begin(), batch.end()));
+        model.Remove(5, model.Count() - 5);
+        expected.insert(expected.begin(), batch.begin(), batch.end());
+        expected.resize(std::min<std::size_t>(expected.size(), 5));
+        ASSERT_EQ(All(model), std::vector<std::string>(expected.begin(), expected.end()))
+            << "round " << round;
+    }
+    // More than the addresses hold at once is refused, and nothing changes.
+    const std::string huge(9 << 20, 'h');
+    EXPECT_THROW(model.Insert(0, {expected[0], huge}), std::length_error);
+    EXPECT_EQ(All(model), std::vector<std::string>(expected.begin(), expected.end()));
+}
+
 // A loaded file is one insertion of all its lines, split as list files are.
 TEST(TLineListModel, ReplaceTakesAListFilesTextInOneInsertion) {
     TLineListModel model;
