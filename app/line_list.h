@@ -5,7 +5,7 @@
 // A QListWidget item costs some 340 bytes and a microsecond to make and lay
 // out, so a loaded file of a million short lines took 30 times its size and
 // froze the window for seconds. Here the lines are 8-bit texts packed into
-// byte blocks, each line a block, a start and a length; every row has the same
+// byte blocks, each line a start and a length; every row has the same
 // height, so the view lays out no row on its own, and a load or a batch of
 // arrivals is one model change. The member functions read like the parts of
 // QListWidget the window uses, with rows in place of items.
@@ -34,8 +34,8 @@ class TLineListModel : public QAbstractListModel {
   public:
     // The lines' starts are 32-bit addresses; a test gives fewer to reach
     // their reuse without passing gigabytes through.
-    explicit TLineListModel(QObject* parent = nullptr, std::uint64_t addresses = std::uint64_t(1)
-                                                                                 << 32)
+    static constexpr std::uint64_t kAddresses = std::uint64_t(1) << 32;
+    explicit TLineListModel(QObject* parent = nullptr, std::uint64_t addresses = kAddresses)
         : QAbstractListModel(parent), addresses_(addresses) {}
 
     int rowCount(const QModelIndex& parent = {}) const override;
