@@ -81,23 +81,29 @@ void Tfrmmain::PrepareReceiveLogs() {
 void Tfrmmain::FlushRxLines() {
     std::vector<PendingRxLine> lines;
     lines.swap(pendingRx_);
-    // Each run of lines for one log is one insertion at its top and one
-    // removal at its bottom: the same lines as inserting them one by one,
+    // Each run of lines for one log is one removal at its bottom and one
+    // insertion at its top: the same lines as inserting them one by one,
     // each taking away the bottom line once the log holds the cap, but the
-    // view lays the log out once.
+    // view lays the log out once. Lines that the cap would take away again
+    // at once (a backlog of more than the log keeps) are never inserted.
     for (auto run = lines.begin(); run != lines.end();) {
         TLineList* log = run->log;
         const auto end = std::find_if(run, lines.end(),
                                       [log](const PendingRxLine& line) { return line.log != log; });
-        std::vector<std::string_view> newestFirst;
-        for (auto line = end; line != run;) newestFirst.push_back((--line)->text);
         // At most one line goes per arrival: a longer log (after Load or
         // Paste) keeps its length.
         const int before = log->count();
-        const int added = static_cast<int>(newestFirst.size());
+        const auto added = static_cast<int>(end - run);
         const int kept = before >= kLogCap ? before : std::min(kLogCap, before + added);
+        const int inserted = std::min(added, kept);
+        std::vector<std::string_view> newestFirst;
+        newestFirst.reserve(static_cast<std::size_t>(inserted));
+        for (auto line = end; int(newestFirst.size()) < inserted;)
+            newestFirst.push_back((--line)->text);
+        // The lines going make room first: the blocks their bytes held take
+        // the new ones, and a log never holds more than it keeps.
+        log->Lines()->Remove(kept - inserted, before - (kept - inserted));
         log->Lines()->Insert(0, newestFirst);
-        log->Lines()->Remove(kept, log->count() - kept);
         run = end;
     }
 }

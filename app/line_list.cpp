@@ -12,8 +12,12 @@ namespace tarvik {
 
 namespace {
 
-// Unused bytes are dropped only beyond this, so a short list is never copied.
+// Dead bytes are dropped only beyond this, so a short list is never copied.
 constexpr std::size_t kSmallWaste = std::size_t(1) << 16;
+
+// The sizes of the blocks lines are appended to.
+constexpr std::size_t kMinBlock = std::size_t(4) << 10;
+constexpr std::size_t kMaxBlock = std::size_t(1) << 20;
 
 constexpr const char* kTooMuchText = "A list holds at most 4 GiB of text.";
 constexpr const char* kTooManyLines = "A list holds at most 2147483647 lines.";
@@ -35,27 +39,102 @@ Qt::ItemFlags TLineListModel::flags(const QModelIndex& index) const {
     return index.isValid() ? Qt::ItemIsSelectable | Qt::ItemIsEnabled : Qt::NoItemFlags;
 }
 
-std::vector<TLineListModel::Span> TLineListModel::Pack(const std::vector<std::string_view>& lines) {
-    std::size_t total = 0;
-    for (const std::string_view line : lines) total += line.size();
-    // The lines may lie in bytes_ itself, which appending may move.
-    std::string added;
-    added.reserve(total);
-    for (const std::string_view line : lines) added += line;
-    if (bytes_.size() + total > std::numeric_limits<std::uint32_t>::max()) {
-        Compact();
-        if (bytes_.size() + total > std::numeric_limits<std::uint32_t>::max())
-            throw std::length_error(kTooMuchText);
+std::uint32_t TLineListModel::BlockOf(std::uint32_t start) const {
+    const auto after = std::upper_bound(byBase_.begin(), byBase_.end(), start,
+                                        [this](std::uint32_t address, std::uint32_t block) {
+                                            return address < blocks_[block].base;
+                                        });
+    return *(after - 1);
+}
+
+void TLineListModel::Pack(std::string_view line, std::vector<Span>& packed) {
+    if (line.empty()) {
+        packed.push_back({0, 0});
+        return;
     }
-    std::vector<Span> spans;
-    spans.reserve(lines.size());
-    auto start = static_cast<std::uint32_t>(bytes_.size());
-    for (const std::string_view line : lines) {
-        spans.push_back({start, static_cast<std::uint32_t>(line.size())});
-        start += static_cast<std::uint32_t>(line.size());
+    if (open_ == kNoBlock || blocks_[open_].extent - blocks_[open_].bytes.size() < line.size()) {
+        // Blocks in proportion to the text, so that a short list holds
+        // little and a long one few blocks; a long line gets a block of its own size.
+        OpenBlock(std::max(std::clamp(live_ / 4, kMinBlock, kMaxBlock), line.size()), packed);
     }
-    bytes_ += added;
-    return spans;
+    Block& block = blocks_[open_];
+    packed.push_back({static_cast<std::uint32_t>(block.base + block.bytes.size()),
+                      static_cast<std::uint32_t>(line.size())});
+    block.bytes.append(line);  // within the capacity: no byte moves
+    block.live += line.size();
+    stored_ += line.size();
+    live_ += line.size();
+}
+
+void TLineListModel::OpenBlock(std::size_t extent, std::vector<Span>& packed) {
+    if (open_ != kNoBlock && blocks_[open_].live == 0)
+        Drop(open_);
+    if (nextBase_ + extent > addresses_)
+        Renumber(packed);
+    if (nextBase_ + extent > addresses_)
+        throw std::length_error(kTooMuchText);
+    std::uint32_t index;
+    if (!freeBlocks_.empty()) {
+        index = freeBlocks_.back();
+        freeBlocks_.pop_back();
+    } else {
+        index = static_cast<std::uint32_t>(blocks_.size());
+        blocks_.emplace_back();
+    }
+    Block& block = blocks_[index];
+    block.bytes.reserve(extent);
+    block.base = static_cast<std::uint32_t>(nextBase_);
+    block.extent = extent;
+    block.live = 0;
+    nextBase_ += extent;
+    byBase_.push_back(index);
+    open_ = index;
+}
+
+void TLineListModel::Release(const Span& span) {
+    if (span.length == 0)
+        return;
+    const std::uint32_t index = BlockOf(span.start);
+    Block& block = blocks_[index];
+    block.live -= span.length;
+    live_ -= span.length;
+    if (block.live > 0)
+        return;
+    stored_ -= block.bytes.size();
+    if (index == open_)
+        block.bytes.clear();  // filled again from its start
+    else
+        Drop(index);
+}
+
+void TLineListModel::Drop(std::uint32_t index) {
+    byBase_.erase(std::find(byBase_.begin(), byBase_.end(), index));
+    std::string().swap(blocks_[index].bytes);
+    freeBlocks_.push_back(index);
+    if (index == open_)
+        open_ = kNoBlock;
+}
+
+void TLineListModel::Renumber(std::vector<Span>& packed) {
+    std::vector<std::uint32_t> oldBases;
+    std::vector<std::uint32_t> newBases;
+    std::uint64_t base = 0;
+    for (const std::uint32_t block : byBase_) {
+        oldBases.push_back(blocks_[block].base);
+        newBases.push_back(static_cast<std::uint32_t>(base));
+        base += blocks_[block].extent;
+    }
+    const auto follow = [&](Span& span) {
+        if (span.length == 0)
+            return;
+        const auto k =
+            std::upper_bound(oldBases.begin(), oldBases.end(), span.start) - oldBases.begin() - 1;
+        span.start = span.start - oldBases[std::size_t(k)] + newBases[std::size_t(k)];
+    };
+    for (Span& span : spans_) follow(span);
+    for (Span& span : packed) follow(span);
+    for (std::size_t k = 0; k < byBase_.size(); ++k) blocks_[byBase_[k]].base = newBases[k];
+    nextBase_ = base;
 }
 
 void TLineListModel::Insert(int row, const std::vector<std::string_view>& lines) {
@@ -64,7 +143,18 @@ void TLineListModel::Insert(int row, const std::vector<std::string_view>& lines)
     row = std::clamp(row, 0, Count());
     if (lines.size() > std::size_t(std::numeric_limits<int>::max() - Count()))
         throw std::length_error(kTooManyLines);
-    const std::vector<Span> spans = Pack(lines);
+    for (const std::string_view line : lines) {
+        if (line.size() > std::numeric_limits<std::uint32_t>::max())
+            throw std::length_error(kTooMuchText);
+    }
+    std::vector<Span> spans;
+    spans.reserve(lines.size());
+    try {
+        for (const std::string_view line : lines) Pack(line, spans);
+    } catch (...) {
+        for (const Span& span : spans) Release(span);
+        throw;
+    }
     if (widthsKnown_) {
         for (const std::string_view line : lines) ++widths_[measure_(line)];
     }
@@ -81,12 +171,12 @@ void TLineListModel::Remove(int row, int count) {
     const auto first = spans_.begin() + row;
     const auto last = first + count;
     for (auto span = first; span != last; ++span) {
-        unused_ += span->length;
         if (widthsKnown_) {
-            const auto width = widths_.find(measure_({bytes_.data() + span->start, span->length}));
+            const auto width = widths_.find(measure_(Bytes(*span)));
             if (width != widths_.end() && --width->second == 0)
                 widths_.erase(width);
         }
+        Release(*span);
     }
     spans_.erase(first, last);
     endRemoveRows();
@@ -96,12 +186,32 @@ void TLineListModel::Remove(int row, int count) {
 void TLineListModel::Clear() {
     beginResetModel();
     spans_.clear();
-    bytes_.clear();
-    bytes_.shrink_to_fit();
-    unused_ = 0;
+    DropAll();
     widths_.clear();
     widthsKnown_ = bool(measure_);
     endResetModel();
+}
+
+void TLineListModel::DropAll() {
+    blocks_.clear();
+    freeBlocks_.clear();
+    byBase_.clear();
+    nextBase_ = 0;
+    open_ = kNoBlock;
+    stored_ = 0;
+    live_ = 0;
+}
+
+void TLineListModel::Adopt(std::string bytes, std::size_t live) {
+    DropAll();
+    if (bytes.empty())
+        return;
+    // Full as a rule: lines added later open another block.
+    stored_ = bytes.size();
+    live_ = live;
+    nextBase_ = bytes.size();
+    blocks_.push_back({std::move(bytes), 0, std::size_t(nextBase_), live});
+    byBase_.push_back(0);
 }
 
 void TLineListModel::Replace(std::string content) {
@@ -120,29 +230,29 @@ void TLineListModel::Replace(std::string content) {
     if (spans.empty())
         return;
     beginInsertRows({}, 0, static_cast<int>(spans.size()) - 1);
-    bytes_ = std::move(content);
+    // The text itself is the one block.
+    Adopt(std::move(content), used);
     spans_ = std::move(spans);
-    unused_ = bytes_.size() - used;
     widthsKnown_ = false;  // measured when the view first asks
     endInsertRows();
     CompactIfWasteful();
 }
 
 void TLineListModel::CompactIfWasteful() {
-    if (unused_ > kSmallWaste && unused_ > bytes_.size() / 2)
+    const std::size_t dead = stored_ - live_;
+    if (dead > kSmallWaste && dead > stored_ / 2)
         Compact();
 }
 
 void TLineListModel::Compact() {
     std::string packed;
-    packed.reserve(bytes_.size() - unused_);
+    packed.reserve(live_);
     for (Span& span : spans_) {
         const auto start = static_cast<std::uint32_t>(packed.size());
-        packed.append(bytes_, span.start, span.length);
-        span.start = start;
+        packed.append(Bytes(span));
+        span.start = span.length == 0 ? 0 : start;
     }
-    bytes_ = std::move(packed);
-    unused_ = 0;
+    Adopt(std::move(packed), live_);
 }
 
 void TLineListModel::SetMeasure(Measure measure) const {
@@ -153,8 +263,7 @@ void TLineListModel::SetMeasure(Measure measure) const {
 
 int TLineListModel::Widest() const {
     if (!widthsKnown_ && measure_) {
-        for (const Span& span : spans_)
-            ++widths_[measure_({bytes_.data() + span.start, span.length})];
+        for (int row = 0; row < Count(); ++row) ++widths_[measure_(Line(row))];
         widthsKnown_ = true;
     }
     return widths_.empty() ? 0 : widths_.rbegin()->first;

@@ -5,7 +5,7 @@
 // A QListWidget item costs some 340 bytes and a microsecond to make and lay
 // out, so a loaded file of a million short lines took 30 times its size and
 // froze the window for seconds. Here the lines are 8-bit texts packed into
-// one byte buffer, each line a start and a length; every row has the same
+// byte blocks, each line a start and a length; every row has the same
 // height, so the view lays out no row on its own, and a load or a batch of
 // arrivals is one model change. The member functions read like the parts of
 // QListWidget the window uses, with rows in place of items.
@@ -32,7 +32,11 @@ class TLineListModel : public QAbstractListModel {
     Q_OBJECT
 
   public:
-    using QAbstractListModel::QAbstractListModel;
+    // The lines' starts are 32-bit addresses; a test gives fewer to reach
+    // their reuse without passing gigabytes through.
+    static constexpr std::uint64_t kAddresses = std::uint64_t(1) << 32;
+    explicit TLineListModel(QObject* parent = nullptr, std::uint64_t addresses = kAddresses)
+        : QAbstractListModel(parent), addresses_(addresses) {}
 
     int rowCount(const QModelIndex& parent = {}) const override;
     // The line as window text (Latin-1) for the display and edit roles.
@@ -41,10 +45,7 @@ class TLineListModel : public QAbstractListModel {
 
     int Count() const { return static_cast<int>(spans_.size()); }
     // The bytes of a line; valid until the next change of the model.
-    std::string_view Line(int row) const {
-        const Span& span = spans_[static_cast<std::size_t>(row)];
-        return {bytes_.data() + span.start, span.length};
-    }
+    std::string_view Line(int row) const { return Bytes(spans_[static_cast<std::size_t>(row)]); }
 
     // Inserts the lines before `row` (Count() appends), in their order, as
     // one insertion. The lines may be this model's own.
@@ -64,20 +65,65 @@ class TLineListModel : public QAbstractListModel {
     int Widest() const;
 
   private:
+    // A line is a start and a length in one 32-bit address space over the
+    // blocks: 8 bytes a line, where a block number would make it 12 (4 MB
+    // more for a loaded file of a million lines).
     struct Span {
         std::uint32_t start;
         std::uint32_t length;
     };
-    // Appends the bytes of the lines to the buffer, returning their spans.
-    std::vector<Span> Pack(const std::vector<std::string_view>& lines);
-    // Drops the bytes no line uses once they are the larger part of the buffer.
+    // Lines are appended to a block only within its capacity, so a block's
+    // bytes never move while lines point into them. A receive log takes
+    // lines in at the top and drops the oldest at the bottom: the oldest
+    // block empties and goes, and no byte is ever copied again, where one
+    // growing buffer was reallocated and compacted over the whole log's
+    // text (tens of MB of long lines, a stall of the window each time).
+    struct Block {
+        std::string bytes;
+        std::uint32_t base = 0;  // the address of its first byte
+        std::size_t extent = 0;  // its addresses, and its bytes at most
+        std::size_t live = 0;    // bytes of the lines still in the list
+    };
+    // The block of a (non-empty) line's start.
+    std::uint32_t BlockOf(std::uint32_t start) const;
+    // An empty line lies in no block.
+    std::string_view Bytes(const Span& span) const {
+        if (span.length == 0)
+            return {};
+        const Block& block = blocks_[BlockOf(span.start)];
+        return {block.bytes.data() + (span.start - block.base), span.length};
+    }
+    // Appends the line's bytes to the open block, or to a new one once the
+    // open block is full, and its span to `packed`; the line may be this
+    // model's own.
+    void Pack(std::string_view line, std::vector<Span>& packed);
+    void OpenBlock(std::size_t extent, std::vector<Span>& packed);
+    // Gives back a removed line's bytes; an emptied block goes.
+    void Release(const Span& span);
+    void Drop(std::uint32_t block);
+    // Gives the blocks addresses one after another from 0 again, so that
+    // the addresses of blocks gone are used anew; no byte moves. The lines'
+    // spans and those in `packed` follow.
+    void Renumber(std::vector<Span>& packed);
+    void DropAll();
+    // Makes `bytes` the one block, holding `live` bytes of lines.
+    void Adopt(std::string bytes, std::size_t live);
+    // Packs the lines afresh once dead bytes are the larger part of the blocks.
     void CompactIfWasteful();
     void Compact();
 
-    std::string bytes_;
+    static constexpr std::uint32_t kNoBlock = 0xFFFFFFFF;
+    // A deque: references to a block stay valid while blocks are added.
+    std::deque<Block> blocks_;
+    std::vector<std::uint32_t> freeBlocks_;  // emptied entries of blocks_, for reuse
+    std::vector<std::uint32_t> byBase_;      // the blocks in use, by address
+    std::uint64_t addresses_;
+    std::uint64_t nextBase_ = 0;     // the address after the last block's
+    std::uint32_t open_ = kNoBlock;  // the block lines are appended to
+    std::size_t stored_ = 0;         // bytes in all blocks, live or dead
+    std::size_t live_ = 0;           // bytes of the lines
     // A deque: the receive log inserts at the top for every arrival.
     std::deque<Span> spans_;
-    std::size_t unused_ = 0;  // bytes of bytes_ no span covers
     mutable Measure measure_;
     // How many lines have each width, once known: the widest is the last
     // key, and a line going costs no look at the others.

@@ -45,12 +45,53 @@ TEST(TLineListModel, KeepsEveryLineThroughInsertionsRemovalsAndCompaction) {
     }
     EXPECT_EQ(All(model), std::vector<std::string>(expected.begin(), expected.end()));
 
+    // Lines taken out here and there, as a user does, until the dead bytes
+    // are the larger part and the lines are packed afresh.
+    for (int i = 0; i < 3000; ++i) {
+        const std::string line(100 + i % 7, char('A' + i % 26));
+        model.Insert(model.Count(), {line});
+        expected.push_back(line);
+    }
+    for (int row = model.Count() - 1; row >= 0; row -= 3) {
+        model.Remove(row - 1, 2);
+        expected.erase(expected.begin() + std::max(row - 1, 0), expected.begin() + row + 1);
+    }
+    EXPECT_EQ(All(model), std::vector<std::string>(expected.begin(), expected.end()));
+    std::size_t widest = 0;
+    for (const std::string& line : expected) widest = std::max(widest, line.size());
+    EXPECT_EQ(model.Widest(), int(widest));
+
     // Own lines pasted back into the same model.
     const std::vector<std::string> before = All(model);
-    model.Insert(1, {model.Line(0), model.Line(199)});
+    const int last = model.Count() - 1;
+    model.Insert(1, {model.Line(0), model.Line(last)});
     EXPECT_EQ(model.Line(1), before[0]);
-    EXPECT_EQ(model.Line(2), before[199]);
-    EXPECT_EQ(model.Count(), 202);
+    EXPECT_EQ(model.Line(2), before[std::size_t(last)]);
+    EXPECT_EQ(model.Count(), last + 3);
+}
+
+// A log running for long: more bytes pass through than the lines' starts
+// can address (here 8 MiB), and the addresses of the blocks gone are used
+// again, also within one insertion.
+TEST(TLineListModel, KeepsLinesWhileMoreBytesPassThroughThanAddresses) {
+    TLineListModel model(nullptr, 8 << 20);
+    std::deque<std::string> expected;
+    std::mt19937 random(3);
+    for (int round = 0; round < 400; ++round) {
+        std::vector<std::string> batch;
+        for (int i = 0, n = int(random() % 3) + 1; i < n; ++i)
+            batch.push_back(std::string(random() % (300 << 10), char(round)));
+        model.Insert(0, std::vector<std::string_view>(batch.begin(), batch.end()));
+        model.Remove(5, model.Count() - 5);
+        expected.insert(expected.begin(), batch.begin(), batch.end());
+        expected.resize(std::min<std::size_t>(expected.size(), 5));
+        ASSERT_EQ(All(model), std::vector<std::string>(expected.begin(), expected.end()))
+            << "round " << round;
+    }
+    // More than the addresses hold at once is refused, and nothing changes.
+    const std::string huge(9 << 20, 'h');
+    EXPECT_THROW(model.Insert(0, {expected[0], huge}), std::length_error);
+    EXPECT_EQ(All(model), std::vector<std::string>(expected.begin(), expected.end()));
 }
 
 // A loaded file is one insertion of all its lines, split as list files are.

@@ -16,6 +16,7 @@
 #include <QWindow>
 #include <cerrno>
 #include <memory>
+#include <string>
 
 #include "app/frmmain.h"
 #include "app/popup_menu.h"
@@ -352,6 +353,12 @@ class SendReceiveTest : public QObject {
         QCOMPARE(w->RX2->count(), 2000);
         QCOMPARE(Lines(w->RX2).mid(0, 5), (QStringList{"d", "c", "b", "a", "1996"}));
         QCOMPARE(w->RX2->text(1999), QStringLiteral("1"));
+
+        // A backlog of more than the log keeps: the newest lines, in order.
+        for (int i = 0; i < 2100; ++i) w->AddRxLine(std::to_string(i));
+        QTRY_COMPARE(w->RX3->text(0), QStringLiteral("2099"));
+        QCOMPARE(w->RX3->count(), 2000);
+        QCOMPARE(w->RX3->text(1999), QStringLiteral("100"));
         QCOMPARE(BoxTexts(), std::vector<std::string>{});
     }
 
