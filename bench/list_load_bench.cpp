@@ -25,31 +25,11 @@
 #include "app/frmmain.h"
 #include "app/popup_menu.h"
 #include "base/message_box.h"
-
-namespace {
-
-// "VmRSS" or "VmHWM" of this process, in bytes.
-long long StatusBytes(const char* key) {
-    std::ifstream status("/proc/self/status");
-    std::string line;
-    while (std::getline(status, line)) {
-        if (line.rfind(key, 0) == 0)
-            return std::atoll(line.c_str() + std::string(key).size() + 1) * 1024;
-    }
-    return -1;
-}
-
-// Lowers the peak mark to the present, so VmHWM then shows this run's peak.
-void ResetPeak() {
-    std::ofstream("/proc/self/clear_refs") << "5";
-}
-
-}  // namespace
+#include "bench/window_setup.h"
 
 int main(int argc, char** argv) {
     const long lines = argc > 1 ? std::atol(argv[1]) : 1000000;
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
+    bench::UseOffscreenUnlessSet();
     tarvik::TApplication app(argc, argv);
     tarvik::SetMessageBoxFunction([](const tarvik::MessageBoxRequest& box) {
         std::fprintf(stderr, "box: %s\n", box.text.c_str());
@@ -68,21 +48,14 @@ int main(int argc, char** argv) {
     tarvik::SetFileDialogFunction([&file](const tarvik::FileDialogRequest&) { return file; });
 
     tarvik::Tfrmmain window;
-    window.show();
+    bench::ShowAndWait(window);
     QElapsedTimer clock;
-    clock.start();
-    while (!window.windowHandle() || !window.windowHandle()->isExposed()) {
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
-        if (clock.elapsed() > 10000)
-            throw std::runtime_error("window not shown");
-    }
-    QCoreApplication::processEvents();
 
-    const long long rssBefore = StatusBytes("VmRSS:");
-    ResetPeak();
+    const long long rssBefore = bench::StatusBytes("VmRSS");
+    bench::ResetPeak();
     window.PopupMenu1->Popup(window.RX1, window.RX1->mapToGlobal(QPoint(5, 5)));
     window.PopupMenu1->hide();
-    clock.restart();
+    clock.start();
     window.LoadThis->trigger();
     const qint64 commandMs = clock.elapsed();
     // The list lays its rows out on a zero timer of its own, started before
@@ -98,8 +71,8 @@ int main(int argc, char** argv) {
     const qint64 paintedMs = clock.elapsed();
     nextTurn();
     const qint64 answeredMs = clock.elapsed();
-    const long long rssAfter = StatusBytes("VmRSS:");
-    const long long rssPeak = StatusBytes("VmHWM:");
+    const long long rssAfter = bench::StatusBytes("VmRSS");
+    const long long rssPeak = bench::StatusBytes("VmHWM");
 
     const double mb = 1024.0 * 1024.0;
     std::printf("lines %ld in the list %d, file %.1f MiB\n", lines, window.RX1->count(),

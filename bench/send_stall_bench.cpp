@@ -25,17 +25,16 @@
 #include "app/application.h"
 #include "app/frmmain.h"
 #include "base/message_box.h"
+#include "bench/window_setup.h"
 #include "serial/com_port.h"
 #include "serial/com_timeouts.h"
 
 int main(int argc, char** argv) {
     const int seconds = argc > 1 ? std::atoi(argv[1]) : 3;
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
+    bench::UseOffscreenUnlessSet();
     tarvik::TApplication app(argc, argv);
     std::vector<std::string> boxes;
-    tarvik::SetMessageBoxFunction(
-        [&boxes](const tarvik::MessageBoxRequest& box) { boxes.push_back(box.text); });
+    bench::CollectMessageBoxes(boxes);
 
     int master = -1;
     int slave = -1;

@@ -42,6 +42,7 @@
 #include "app/line_list.h"
 #include "base/message_box.h"
 #include "bench/streaming_simulator.h"
+#include "bench/window_setup.h"
 #include "serial/com_port.h"
 #include "tools/simulator/simulator.h"
 
@@ -57,15 +58,9 @@ double Seconds(Clock::duration d) {
     return std::chrono::duration<double>(d).count();
 }
 
+// In KiB, as the summary prints MB of them.
 long StatusKb(const char* field) {
-    std::ifstream status("/proc/self/status");
-    std::string line;
-    const std::string key = std::string(field) + ":";
-    while (std::getline(status, line)) {
-        if (line.rfind(key, 0) == 0)
-            return std::strtol(line.c_str() + key.size(), nullptr, 10);
-    }
-    return -1;
+    return static_cast<long>(bench::StatusBytes(field) / 1024);
 }
 
 double CpuSeconds() {
@@ -194,26 +189,16 @@ double RawReaderSeconds(const std::string& path, std::uint64_t volume) {
 int main(int argc, char** argv) {
     const std::uint64_t mib = argc > 1 ? std::strtoull(argv[1], nullptr, 10) : 32;
     const std::uint64_t volume = mib << 20;
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
+    bench::UseOffscreenUnlessSet();
     tarvik::TApplication app(argc, argv);
     std::vector<std::string> boxes;
-    tarvik::SetMessageBoxFunction(
-        [&boxes](const tarvik::MessageBoxRequest& box) { boxes.push_back(box.text); });
+    bench::CollectMessageBoxes(boxes);
 
     const Child simulator = StartSimulator(volume);
     int status = 0;
     {
         tarvik::Tfrmmain window(nullptr, simulator.path);
-        window.show();
-        QElapsedTimer shown;
-        shown.start();
-        while (!window.windowHandle() || !window.windowHandle()->isExposed()) {
-            QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
-            if (shown.elapsed() > 10000)
-                throw std::runtime_error("window not shown");
-        }
-        QCoreApplication::processEvents();
+        bench::ShowAndWait(window);
 
         StreamChecker checker;
         tarvik::TLineList* log = window.RX1;
