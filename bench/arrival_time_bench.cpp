@@ -16,6 +16,7 @@
 #include <pty.h>
 #include <sys/epoll.h>
 #include <sys/resource.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include <QCoreApplication>
@@ -30,8 +31,6 @@
 #include <thread>
 #include <vector>
 
-#include <termios.h>
-
 #include "serial/com_port.h"
 
 namespace {
@@ -45,8 +44,7 @@ void RunLoopFor(std::chrono::milliseconds period) {
 }
 
 void RunLoopUntil(const std::function<bool()>& done) {
-    while (!done())
-        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
+    while (!done()) QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
 }
 
 double ProcessCpuMs() {
@@ -112,8 +110,7 @@ std::vector<double> PlainEpollLateness(int samples) {
     std::mt19937 random(20261209);
     std::uniform_int_distribution<int> pauseUs(200, 1500);
     for (int i = 0; i < samples; ++i) {
-        while (got.load(std::memory_order_acquire) < i)
-            std::this_thread::yield();
+        while (got.load(std::memory_order_acquire) < i) std::this_thread::yield();
         std::this_thread::sleep_for(std::chrono::microseconds(pauseUs(random)));
         at[i] = LineClock::Raw().monoUs;
         const char byte = 'x';
@@ -160,8 +157,8 @@ int main(int argc, char** argv) {
         const std::int32_t n = p->ReadText(text, count);
         const cport::TransferTimes times = p->LastReadTimes();
         for (std::int32_t i = 0; i < n && received < samples; ++i) {
-            const double late = static_cast<double>(times.first.monoUs -
-                                                    writtenAt[received].load(std::memory_order_acquire));
+            const double late = static_cast<double>(
+                times.first.monoUs - writtenAt[received].load(std::memory_order_acquire));
             lateUs.push_back(late);
             received.fetch_add(1, std::memory_order_release);
         }
@@ -177,8 +174,7 @@ int main(int argc, char** argv) {
         std::mt19937 random(20261209);
         std::uniform_int_distribution<int> pauseUs(200, 1500);
         for (int i = 0; i < samples; ++i) {
-            while (received.load(std::memory_order_acquire) < i)
-                std::this_thread::yield();
+            while (received.load(std::memory_order_acquire) < i) std::this_thread::yield();
             // The reader has gone back to sleep: the byte wakes it.
             std::this_thread::sleep_for(std::chrono::microseconds(pauseUs(random)));
             writtenAt[i].store(LineClock::Raw().monoUs, std::memory_order_release);
@@ -194,8 +190,9 @@ int main(int argc, char** argv) {
                 samples);
     PrintLateness("TComPort arrival time", lateUs);
     PrintLateness("plain epoll reader", PlainEpollLateness(samples));
-    std::printf("  targets: p50 <= 50 us, p99 <= 200 us, never negative (the plain reader is the\n"
-                "  floor the machine's scheduler sets now; the figures are noisy when it is busy)\n");
+    std::printf(
+        "  targets: p50 <= 50 us, p99 <= 200 us, never negative (the plain reader is the\n"
+        "  floor the machine's scheduler sets now; the figures are noisy when it is busy)\n");
 
     RunLoopFor(std::chrono::milliseconds(100));
     const long before = ProcessVoluntarySwitches();
@@ -209,9 +206,10 @@ int main(int argc, char** argv) {
     RunLoopFor(std::chrono::milliseconds(100));
     const double cpu = ProcessCpuMs();
     RunLoopFor(std::chrono::milliseconds(1000));
-    std::printf("after the hang-up (\"line lost\" reported %zu time(s)): %.2f ms CPU in 1 s "
-                "(target < 1 ms)\n",
-                lost, ProcessCpuMs() - cpu);
+    std::printf(
+        "after the hang-up (\"line lost\" reported %zu time(s)): %.2f ms CPU in 1 s "
+        "(target < 1 ms)\n",
+        lost, ProcessCpuMs() - cpu);
     port.Close();
     return 0;
 }

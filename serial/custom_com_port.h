@@ -13,6 +13,7 @@
 // stays stored and the port stays open. Setters that depart from the rule say so.
 
 #include <QObject>
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -426,7 +427,8 @@ class TCustomComPort : public QObject {
 
     TLineEventHandler onLineEvent_;
     bool reopenOnReturn_ = false;
-    bool lineLost_ = false;
+    // Written where the report steps run (the event thread under smNone).
+    std::atomic<bool> lineLost_{false};
     std::string returnPath_;
     std::unique_ptr<TLineReturnWatcher> returnWatcher_;
     LineClock clock_;

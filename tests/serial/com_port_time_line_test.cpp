@@ -17,6 +17,7 @@
 
 #include "serial/com_thread.h"
 #include "serial/device/fake_com_device.h"
+#include "serial/line_return_watcher.h"
 #include "tests/base/qt_test_support.h"
 #include "tests/serial/event_port.h"
 #include "tests/serial/termios2_probe.h"
@@ -320,6 +321,21 @@ TEST_F(LostLineTest, ALostLineComesBackThroughItsLinkWithTheSameSettings) {
     std::copy_if(names.begin(), names.end(), std::back_inserter(main),
                  [](const std::string& n) { return n != "no line events"; });
     EXPECT_EQ(main, expected);
+}
+
+TEST_F(LostLineTest, TheReturnWatcherFollowsFoldersThatAppearOnTheWay) {
+    const std::filesystem::path sub = folder_ / "by-id";
+    int changes = 0;
+    TLineReturnWatcher watcher((sub / "usb-Adapter").string(), [&] { ++changes; });
+    EXPECT_EQ(watcher.Watched(), folder_.string());  // the nearest that exists
+    std::filesystem::create_directory(sub);
+    ASSERT_TRUE(RunEventLoopUntil([&] { return changes == 1; }));
+    EXPECT_EQ(watcher.Watched(), sub.string());
+    std::filesystem::create_symlink("/dev/null", sub / "usb-Adapter");
+    ASSERT_TRUE(RunEventLoopUntil([&] { return changes == 2; }));
+    // The folder goes again: the watch moves back up.
+    std::filesystem::remove_all(sub);
+    ASSERT_TRUE(RunEventLoopUntil([&] { return watcher.Watched() == folder_.string(); }));
 }
 
 }  // namespace

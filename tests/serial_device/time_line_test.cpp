@@ -3,12 +3,15 @@
 // once as "line lost" without a spin. The arrival marks alone, as a table.
 
 #include <gtest/gtest.h>
+#include <pty.h>
 #include <unistd.h>
 
+#include <filesystem>
 #include <thread>
 #include <vector>
 
 #include "serial/device/arrival_marks.h"
+#include "serial/device/by_id_link.h"
 #include "tests/serial_device/pty_fixture.h"
 
 namespace cport::device {
@@ -217,6 +220,50 @@ TEST_F(PtyTest, AHangUpIsOneLineLostAndTheWaiterThenSleeps) {
     EXPECT_EQ(wait.NextEvent(50), 0u);
     EXPECT_TRUE(TakeEvents(dev_, h).empty());
     EXPECT_TRUE(dev_.CloseHandle(h));
+}
+
+}  // namespace
+}  // namespace cport::device
+
+namespace cport::device {
+namespace {
+
+TEST(ByIdLinkTest, TheLinkLeadingToTheSameNodeIsFound) {
+    namespace fs = std::filesystem;
+    const fs::path folder =
+        fs::temp_directory_path() / ("tarvik-by-id-" + std::to_string(getpid()));
+    fs::remove_all(folder);
+    fs::create_directories(folder);
+    int master = -1, slave = -1;
+    char name[256];
+    ASSERT_EQ(openpty(&master, &slave, name, nullptr, nullptr), 0);
+    fs::create_symlink("/dev/null", folder / "usb-Other_Thing-if00");
+    fs::create_symlink(name, folder / "usb-Maker_Adapter_A1-if00-port0");
+    fs::create_symlink(folder / "usb-Maker_Adapter_A1-if00-port0", folder / "a-link-to-it");
+    struct Row {
+        std::string path;
+        std::string folder;
+        bool found;
+    };
+    const Row rows[] = {
+        {name, folder.string(), true},
+        {(folder / "a-link-to-it").string(), folder.string(), true},
+        {"/dev/zero", folder.string(), false},
+        {name, (folder / "missing").string(), false},
+        {"/dev/no-such-node", folder.string(), false},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.path);
+        const std::string link = ByIdLinkOf(row.path, row.folder);
+        if (row.found) {
+            EXPECT_EQ(fs::canonical(link), fs::canonical(name));
+        } else {
+            EXPECT_EQ(link, "");
+        }
+    }
+    ::close(master);
+    ::close(slave);
+    fs::remove_all(folder);
 }
 
 }  // namespace
