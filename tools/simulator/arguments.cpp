@@ -51,8 +51,10 @@ How it comes and goes:
                      opener of it sees a hang-up (poll HUP, read 0, EIO)
   SIGUSR2            replug now: a new pty, the link renewed, its path printed
   SIGINT, SIGTERM    end (the link is removed)
-Unplug while unplugged and replug while plugged do nothing. A replugged
-device starts afresh: output owed to the old pty is dropped.
+Unplug while unplugged and replug while plugged do nothing. Signals sent in
+quick succession may be taken in any order: wait for the effect of one (the
+hang-up, the printed line) before sending the next. A replugged device starts
+afresh: output owed to the old pty is dropped.
 
 A pty has no modem lines, no break and no parity, framing or overrun errors
 (a break sent on its master reaches nobody), so the simulator offers none of
