@@ -47,9 +47,6 @@ Simulator::Simulator(Behaviour behaviour, Plugging plugging)
     : behaviour_(std::move(behaviour)),
       plugging_(std::move(plugging)),
       plugClock_(plugging_.schedule) {
-    if (pipe2(requests_, O_NONBLOCK | O_CLOEXEC) != 0) {
-        Throw("pipe2");
-    }
     if (!plugging_.linkPath.empty()) {
         link_ = std::make_unique<PtyLink>(plugging_.linkPath);
     }
@@ -57,6 +54,10 @@ Simulator::Simulator(Behaviour behaviour, Plugging plugging)
     slavePath_ = line_->SlavePath();
     if (link_) {
         link_->PointTo(slavePath_);
+    }
+    // Last: a throw above leaves nothing of it behind.
+    if (pipe2(requests_, O_NONBLOCK | O_CLOEXEC) != 0) {
+        Throw("pipe2");
     }
     plugClock_.Plugged(std::chrono::steady_clock::now());
 }
@@ -81,6 +82,8 @@ void Simulator::Request(char command) {
 }
 
 void Simulator::Stop() {
+    // The flag too: a full pipe must not lose this one.
+    stopping_ = true;
     Request(kStop);
 }
 
@@ -100,7 +103,7 @@ bool Simulator::TakeRequests() {
             continue;
         }
         if (n <= 0) {
-            return true;
+            return !stopping_;
         }
         for (ssize_t i = 0; i < n; ++i) {
             if (commands[i] == kStop) {

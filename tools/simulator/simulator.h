@@ -13,6 +13,7 @@
 // counts (TIOCGICOUNT: ENOTTY). The hang-up is the one line event it gives;
 // the rest is the fake device's job in tests.
 
+#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <functional>
@@ -79,8 +80,10 @@ class Simulator {
     // pty or the link cannot be renewed.
     void Run();
     // Requests, served by Run() in the order they were made. Each only
-    // writes a byte to a pipe, so a signal handler may call them. Unplug
-    // while unplugged and Replug while plugged do nothing.
+    // writes a byte to a pipe (Stop also sets a flag), so a signal handler
+    // may call them. Unplug while unplugged and Replug while plugged do
+    // nothing. (Different signals sent in quick succession may reach their
+    // handlers in another order: the kernel's, not this class's.)
     void Stop();
     void Unplug();
     void Replug();
@@ -113,6 +116,8 @@ class Simulator {
     std::uint64_t streamLeft_ = 0;
     std::uint64_t streamNext_ = 0;
     std::uint64_t received_ = 0;
+    std::atomic<bool> stopping_{false};  // set by Stop(), which may run in a signal handler
+    static_assert(std::atomic<bool>::is_always_lock_free);
 };
 
 // "\x41BC\n" style: backslash escapes \xHH, \n, \r, \t, \\ and \0; other bytes as they are.
