@@ -11,8 +11,11 @@
 #include <cerrno>
 #include <filesystem>
 #include <fstream>
+#include <future>
+#include <thread>
 
 #include "simulator_process.h"
+#include "tools/simulator/simulator.h"
 
 namespace tarvik::test {
 namespace {
@@ -189,6 +192,32 @@ TEST_F(SimulatorPlugTest, RefusesCommandLinesItDoesNotUnderstand) {
         EXPECT_EQ(simulator.Wait(), 2) << row[0];
         EXPECT_NE(simulator.Errors().find(row[0]), std::string::npos) << row[0];
     }
+}
+
+// The library as tests link it: requests from another thread, the new path
+// handed to onReplug on the simulator's thread.
+TEST_F(SimulatorPlugTest, InProcessUnplugAndReplug) {
+    std::promise<std::string> replugged;
+    sim::Plugging plugging;
+    plugging.linkPath = link_;
+    plugging.onReplug = [&replugged](const std::string& path) { replugged.set_value(path); };
+    sim::Simulator simulator(sim::Behaviour{}, std::move(plugging));
+    EXPECT_EQ(LinkTarget(), simulator.SlavePath());
+    std::thread serving([&simulator] { simulator.Run(); });
+
+    PortEnd port(link_);
+    ASSERT_TRUE(port.IsOpen());
+    simulator.Unplug();
+    EXPECT_TRUE(port.SeesHangUp());
+    EXPECT_TRUE(LinkGone());
+    simulator.Replug();
+    auto path = replugged.get_future();
+    ASSERT_EQ(path.wait_for(5s), std::future_status::ready);
+    EXPECT_EQ(LinkTarget(), path.get());
+    EXPECT_EQ(PortEnd(link_).Exchange("ping", 4), "ping");
+
+    simulator.Stop();
+    serving.join();
 }
 
 }  // namespace
