@@ -2,11 +2,11 @@
 // (the fake device scripts what a pty has not: modem lines, breaks, errors,
 // kernel counts), transfer times and counters, nothing new asked of the
 // device while nothing new is used, and a line lost and back through a link
-// on real pseudo-terminals.
+// on real pseudo-terminals (one of them the simulator's, unplugged and
+// plugged in again).
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
-#include <pty.h>
 #include <sys/syscall.h>
 #include <unistd.h>
 
@@ -14,6 +14,7 @@
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
+#include <thread>
 
 #include "serial/com_thread.h"
 #include "serial/device/fake_com_device.h"
@@ -21,6 +22,7 @@
 #include "tests/base/qt_test_support.h"
 #include "tests/serial/event_port.h"
 #include "tests/serial/termios2_probe.h"
+#include "tools/simulator/simulator.h"
 
 namespace cport::testutil {
 namespace {
@@ -192,44 +194,6 @@ TEST_F(PortTimeLineTest, TransferTimesAndCountersSinceOpen) {
     EXPECT_EQ(port_.Counters().received, 0u);
 }
 
-// A pseudo-terminal whose slave this side keeps open too, to read the
-// settings the port gave it.
-struct OwnPty {
-    int master = -1, slave = -1;
-    std::string path;
-    OwnPty() {
-        char name[256];
-        if (openpty(&master, &slave, name, nullptr, nullptr) != 0)
-            throw std::runtime_error("openpty");
-        fcntl(master, F_SETFD, FD_CLOEXEC);
-        fcntl(slave, F_SETFD, FD_CLOEXEC);
-        path = name;
-    }
-    ~OwnPty() {
-        HangUp();
-        ::close(slave);
-    }
-    void Write(const std::string& bytes) {
-        ASSERT_EQ(::write(master, bytes.data(), bytes.size()), ssize_t(bytes.size()));
-    }
-    // The far end goes away; this side's slave is closed too, as an unplug
-    // leaves nobody else holding the line.
-    void HangUp() {
-        if (master >= 0)
-            ::close(master);
-        master = -1;
-    }
-};
-
-// A stable path to a pty that is renewed as a replug renews it: a new link
-// renamed over the old one.
-void PointLink(const std::filesystem::path& link, const std::string& target) {
-    const std::filesystem::path fresh = link.string() + ".new";
-    std::filesystem::remove(fresh);
-    std::filesystem::create_symlink(target, fresh);
-    std::filesystem::rename(fresh, link);
-}
-
 class LostLineTest : public PortTimeLineTest {
   protected:
     void SetUp() override {
@@ -241,7 +205,22 @@ class LostLineTest : public PortTimeLineTest {
         std::filesystem::create_directories(folder_);
         link_ = folder_ / "line";
     }
-    void TearDown() override { std::filesystem::remove_all(folder_); }
+    void TearDown() override {
+        if (simulator_) {
+            simulator_->Stop();
+            serving_.join();
+        }
+        std::filesystem::remove_all(folder_);
+    }
+
+    // An echoing simulator whose pty the link follows through unplug and replug.
+    void StartSimulator() {
+        tarvik::sim::Plugging plugging;
+        plugging.linkPath = link_.string();
+        simulator_ =
+            std::make_unique<tarvik::sim::Simulator>(tarvik::sim::Behaviour{}, std::move(plugging));
+        serving_ = std::thread([this] { simulator_->Run(); });
+    }
 
     void OpenOnLink(bool reopen) {
         port_.SetPort(link_.string());
@@ -257,16 +236,17 @@ class LostLineTest : public PortTimeLineTest {
 
     std::filesystem::path folder_, link_;
     std::string received_;
+    std::unique_ptr<tarvik::sim::Simulator> simulator_;
+    std::thread serving_;
 };
 
 TEST_F(LostLineTest, ALostLineIsReportedOnceAndCloseWorksAtOnceWithoutASpin) {
-    auto first = std::make_unique<OwnPty>();
-    PointLink(link_, first->path);
+    StartSimulator();
     OpenOnLink(false);
-    first->Write("a");
+    port_.WriteBytes("a");
     ASSERT_TRUE(RunEventLoopUntil([&] { return received_ == "a"; }));
     const std::int64_t before = LineClock::Raw().monoUs;
-    first.reset();
+    simulator_->Unplug();
     ASSERT_TRUE(RunEventLoopUntil([&] { return log_.Count(LineEventKind::kLost) == 1; }));
     EXPECT_TRUE(port_.LineLost());
     EXPECT_TRUE(port_.Connected());
@@ -288,39 +268,39 @@ TEST_F(LostLineTest, ALostLineIsReportedOnceAndCloseWorksAtOnceWithoutASpin) {
     EXPECT_EQ(log_.KindNames().back(), "closed");
 }
 
-TEST_F(LostLineTest, ALostLineComesBackThroughItsLinkWithTheSameSettings) {
-    auto first = std::make_unique<OwnPty>();
-    PointLink(link_, first->path);
+TEST_F(LostLineTest, UnpluggedAndRepluggedThroughTheSimulatorsLinkThePortComesBack) {
+    StartSimulator();
     OpenOnLink(true);
     EXPECT_EQ(port_.ReturnPath(), link_.string());  // no by-id name for a pty
-    first->Write("a");
+    port_.WriteBytes("a");
     ASSERT_TRUE(RunEventLoopUntil([&] { return received_ == "a"; }));
-    first.reset();
+    simulator_->Unplug();
     ASSERT_TRUE(RunEventLoopUntil([&] { return log_.Count(LineEventKind::kLost) == 1; }));
-    // Still away: the link leads nowhere. Opening is tried and refused.
+    // Still away: the link is gone, opening it is tried and refused.
     RunEventLoopFor(std::chrono::milliseconds(50));
     EXPECT_TRUE(port_.LineLost());
+    EXPECT_TRUE(port_.Connected());
 
-    OwnPty second;
-    PointLink(link_, second.path);
+    simulator_->Replug();
     ASSERT_TRUE(RunEventLoopUntil([&] { return log_.Count(LineEventKind::kBack) == 1; }));
     EXPECT_FALSE(port_.LineLost());
     EXPECT_TRUE(port_.Connected());
-    EXPECT_EQ(TerminalOutputSpeed(second.slave), 57600u);
-    second.Write("b");
-    ASSERT_TRUE(RunEventLoopUntil([&] { return received_ == "ab"; }));
-    port_.WriteBytes("out");
-    char echo[3];
-    ASSERT_EQ(::read(second.master, echo, 3), 3);
-    EXPECT_EQ(std::string(echo, 3), "out");
+    // The new pty has the port's settings, and the line works both ways.
+    const int look = ::open(link_.c_str(), O_RDONLY | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    ASSERT_GE(look, 0);
+    EXPECT_EQ(TerminalOutputSpeed(look), 57600u);
+    ::close(look);
+    port_.WriteBytes("bc");
+    ASSERT_TRUE(RunEventLoopUntil([&] { return received_ == "abc"; }));
+
     port_.Close();
     EXPECT_EQ(log_.Count(LineEventKind::kLost), 1u);
-    const Names names = log_.KindNames();
-    const Names expected = {"opened", "line lost", "back", "closed"};
     Names main;
-    std::copy_if(names.begin(), names.end(), std::back_inserter(main),
-                 [](const std::string& n) { return n != "no line events"; });
-    EXPECT_EQ(main, expected);
+    for (const std::string& name : log_.KindNames()) {
+        if (name != "no line events")
+            main.push_back(name);
+    }
+    EXPECT_EQ(main, (Names{"opened", "line lost", "back", "closed"}));
 }
 
 TEST_F(LostLineTest, TheReturnWatcherFollowsFoldersThatAppearOnTheWay) {
