@@ -104,13 +104,17 @@ std::vector<double> PlainEpollLateness(int samples) {
             if (epoll_wait(ep, &out, 1, 1000) == 1 && ::read(slave, &byte, 1) == 1) {
                 late.push_back(static_cast<double>(LineClock::Raw().monoUs - at[got.load()]));
                 got.fetch_add(1, std::memory_order_release);
+                got.notify_one();
             }
         }
     });
     std::mt19937 random(20261209);
     std::uniform_int_distribution<int> pauseUs(200, 1500);
     for (int i = 0; i < samples; ++i) {
-        while (got.load(std::memory_order_acquire) < i) std::this_thread::yield();
+        // Blocked, not spinning: on a machine of two cores a spinning writer
+        // takes the CPU the tty's own kernel worker needs.
+        for (int seen = got.load(std::memory_order_acquire); seen < i; seen = got.load())
+            got.wait(seen);
         std::this_thread::sleep_for(std::chrono::microseconds(pauseUs(random)));
         at[i] = LineClock::Raw().monoUs;
         const char byte = 'x';
@@ -161,6 +165,7 @@ int main(int argc, char** argv) {
                 times.first.monoUs - writtenAt[received].load(std::memory_order_acquire));
             lateUs.push_back(late);
             received.fetch_add(1, std::memory_order_release);
+            received.notify_one();
         }
     });
     std::size_t lost = 0;
@@ -174,7 +179,9 @@ int main(int argc, char** argv) {
         std::mt19937 random(20261209);
         std::uniform_int_distribution<int> pauseUs(200, 1500);
         for (int i = 0; i < samples; ++i) {
-            while (received.load(std::memory_order_acquire) < i) std::this_thread::yield();
+            for (int seen = received.load(std::memory_order_acquire); seen < i;
+                 seen = received.load())
+                received.wait(seen);
             // The reader has gone back to sleep: the byte wakes it.
             std::this_thread::sleep_for(std::chrono::microseconds(pauseUs(random)));
             writtenAt[i].store(LineClock::Raw().monoUs, std::memory_order_release);

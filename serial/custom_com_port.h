@@ -176,7 +176,9 @@ class TCustomComPort : public QObject {
     void SetOnRx80Full(TNotifyEvent handler) { onRx80Full_ = std::move(handler); }
 
     // --- Opening and closing. Open does nothing on an open port, Close
-    // nothing on a closed one.
+    // nothing on a closed one. Close of a lost line whose device is already
+    // released (ReopenOnReturn, waiting for the return) has no transfer to
+    // abort and skips that step.
     virtual void Open();
     virtual void Close();
 
