@@ -1,5 +1,6 @@
 #include "app/command_line_menu.h"
 
+#include <QComboBox>
 #include <QContextMenuEvent>
 #include <QLineEdit>
 #include <QMenu>
@@ -12,12 +13,14 @@
 
 namespace tarvik {
 
-TCommandLineMenu::TCommandLineMenu(QLineEdit* line) : QObject(line), line_(line) {
-    line->installEventFilter(this);
+TCommandLineMenu::TCommandLineMenu(QComboBox* box)
+    : QObject(box), box_(box), line_(box->lineEdit()) {
+    box_->installEventFilter(this);
+    line_->installEventFilter(this);
 }
 
 bool TCommandLineMenu::eventFilter(QObject* watched, QEvent* event) {
-    if (watched != line_ || event->type() != QEvent::ContextMenu)
+    if ((watched != line_ && watched != box_) || event->type() != QEvent::ContextMenu)
         return false;
     Build()->popup(static_cast<QContextMenuEvent*>(event)->globalPos());
     event->accept();

@@ -12,6 +12,7 @@
 
 #include "base/text.h"
 
+class QComboBox;
 class QLineEdit;
 class QMenu;
 
@@ -19,8 +20,11 @@ namespace tarvik {
 
 class TCommandLineMenu : public QObject {
   public:
-    // Owned by `line`, whose context-menu requests it takes over.
-    explicit TCommandLineMenu(QLineEdit* line);
+    // Owned by `box`, an editable drop-down whose context-menu requests it
+    // takes over: the mouse's arrive at its field, the keyboard's at the
+    // drop-down itself, which has the focus and would hand them to the field
+    // past any filter.
+    explicit TCommandLineMenu(QComboBox* box);
 
     bool eventFilter(QObject* watched, QEvent* event) override;
 
@@ -29,6 +33,7 @@ class TCommandLineMenu : public QObject {
     QMenu* Build();
     void Rewrite(const std::function<Text(const Text&)>& convert);
 
+    QComboBox* box_;
     QLineEdit* line_;
 };
 

@@ -19,7 +19,7 @@ void Tfrmmain::ConnectCommandLine() {
     connect(ComboBox1->lineEdit(), &QLineEdit::returnPressed, this,
             Command(&Tfrmmain::BitBtn1Click));
     connect(TX1, &QAbstractItemView::doubleClicked, this, Command(&Tfrmmain::TX1DblClick));
-    new TCommandLineMenu(ComboBox1->lineEdit());
+    new TCommandLineMenu(ComboBox1);
 }
 
 void Tfrmmain::TX1DblClick(const QModelIndex& line) {
