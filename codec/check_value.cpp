@@ -12,47 +12,31 @@ constexpr TCrcModel kNoCrc{};
 
 // Parameters as the catalogue lists them; its check values for "123456789"
 // are in the codec's tests.
+// clang-format off
 constexpr std::array kCheckValues{
     TCheckValue{"SUM", "8-bit sum", TCheckKind::Sum, kNoCrc, TByteOrder::LowFirst},
     TCheckValue{"BCC", "XOR as two hex digits", TCheckKind::Bcc, kNoCrc, TByteOrder::LowFirst},
-    TCheckValue{"LRC", "Modbus ASCII", TCheckKind::Lrc, kNoCrc, TByteOrder::LowFirst},
+    TCheckValue{"LRC", "two's complement of the sum", TCheckKind::Lrc, kNoCrc, TByteOrder::LowFirst},
     TCheckValue{"NMEA 0183", "XOR after $, *hh", TCheckKind::NmeaXor, kNoCrc, TByteOrder::LowFirst},
-    TCheckValue{"CRC-8/SMBUS",
-                "",
-                TCheckKind::Crc,
-                {8, 0x07, 0x00, false, false, 0x00},
+    //                                                         width poly        init        refin  refout xorout
+    TCheckValue{"CRC-8/SMBUS", "", TCheckKind::Crc,            {8,  0x07,       0x00,       false, false, 0x00},
                 TByteOrder::LowFirst},
-    TCheckValue{"CRC-8/MAXIM-DOW",
-                "CRC-8/MAXIM",
-                TCheckKind::Crc,
-                {8, 0x31, 0x00, true, true, 0x00},
+    TCheckValue{"CRC-8/MAXIM-DOW", "CRC-8/MAXIM", TCheckKind::Crc,
+                                                               {8,  0x31,       0x00,       true,  true,  0x00},
                 TByteOrder::LowFirst},
-    TCheckValue{"CRC-16/MODBUS",
-                "",
-                TCheckKind::Crc,
-                {16, 0x8005, 0xFFFF, true, true, 0x0000},
+    TCheckValue{"CRC-16/MODBUS", "", TCheckKind::Crc,          {16, 0x8005,     0xFFFF,     true,  true,  0x0000},
                 TByteOrder::LowFirst},
-    TCheckValue{"CRC-16/IBM-3740",
-                "CCITT-FALSE",
-                TCheckKind::Crc,
-                {16, 0x1021, 0xFFFF, false, false, 0x0000},
+    TCheckValue{"CRC-16/IBM-3740", "CRC-16/CCITT-FALSE", TCheckKind::Crc,
+                                                               {16, 0x1021,     0xFFFF,     false, false, 0x0000},
                 TByteOrder::HighFirst},
-    TCheckValue{"CRC-16/XMODEM",
-                "",
-                TCheckKind::Crc,
-                {16, 0x1021, 0x0000, false, false, 0x0000},
+    TCheckValue{"CRC-16/XMODEM", "", TCheckKind::Crc,          {16, 0x1021,     0x0000,     false, false, 0x0000},
                 TByteOrder::HighFirst},
-    TCheckValue{"CRC-16/KERMIT",
-                "",
-                TCheckKind::Crc,
-                {16, 0x1021, 0x0000, true, true, 0x0000},
+    TCheckValue{"CRC-16/KERMIT", "", TCheckKind::Crc,          {16, 0x1021,     0x0000,     true,  true,  0x0000},
                 TByteOrder::LowFirst},
-    TCheckValue{"CRC-32/ISO-HDLC",
-                "CRC-32",
-                TCheckKind::Crc,
-                {32, 0x04C11DB7, 0xFFFFFFFF, true, true, 0xFFFFFFFF},
+    TCheckValue{"CRC-32/ISO-HDLC", "CRC-32", TCheckKind::Crc,  {32, 0x04C11DB7, 0xFFFFFFFF, true,  true,  0xFFFFFFFF},
                 TByteOrder::LowFirst},
 };
+// clang-format on
 
 std::uint32_t Reflect(std::uint32_t value, int width) {
     std::uint32_t reflected = 0;

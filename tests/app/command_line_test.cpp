@@ -151,37 +151,28 @@ class CommandLineTest : public QObject {
         QTest::addColumn<QString>("item");
         QTest::addColumn<QString>("after");
         QTest::addColumn<QString>("message");
-        const QString request = "0x01 0x03 0x00 0x00 0x00 0x0A";
+        const QString request = "0x01 0x03 0x00 0x00 0x00 0x0A", crc = request + " 0xC5 0xCD";
         const QString nmea = "\"$GPGGA,123519,4807.038,N,01131.000,E,1,08,0.9,545.4,M,46.9,M,,\"";
-        QTest::newRow("append") << request << "CRC-16/MODBUS" << request + " 0xC5 0xCD"
-                                << "";
-        QTest::newRow("re-append") << request + " 0xC5 0xCD"
-                                   << "CRC-16/MODBUS" << request + " 0xC5 0xCD"
-                                   << "";
-        QTest::newRow("append text") << nmea << "NMEA 0183" << nmea + " \"*47\""
-                                     << "";
-        QTest::newRow("text") << "AT\\r\\n"
-                              << "TextToNotation"
-                              << "\"AT\" 0x0D 0x0A"
-                              << "";
-        QTest::newRow("hex") << "01:03:00:0A"
-                             << "HexToNotation"
-                             << "0x01 0x03 0x00 0x0A"
-                             << "";
-        QTest::newRow("hex refused")
-            << "01 0g"
-            << "HexToNotation"
-            << "01 0g"
-            << "The character \"g\" at position 5 is no hexadecimal digit.";
-        QTest::newRow("text refused") << "ab\\q"
-                                      << "TextToNotation"
-                                      << "ab\\q"
-                                      << "The escape \\q at position 3 is none of \\r \\n \\t \\\\ "
-                                         "\\\" \\xHH.";
-        QTest::newRow("append refused") << "12ab"
-                                        << "CRC-32/ISO-HDLC"
-                                        << "12ab"
-                                        << "'12ab' is not a valid integer value.";
+        const QString text = "ab\\q";
+        const QString refusedText =
+            "The escape \\q at position 3 is none of \\r \\n \\t \\\\ \\\" \\xHH.";
+        const struct {
+            const char* name;
+            QString before, item, after, message;
+        } rows[] = {
+            {"append", request, "CRC-16/MODBUS", crc, ""},
+            {"re-append", crc, "CRC-16/MODBUS", crc, ""},
+            {"append text", nmea, "NMEA 0183", nmea + " \"*47\"", ""},
+            {"text", "AT\\r\\n", "TextToNotation", "\"AT\" 0x0D 0x0A", ""},
+            {"hex", "01:03:00:0A", "HexToNotation", "0x01 0x03 0x00 0x0A", ""},
+            {"hex refused", "01 0g", "HexToNotation", "01 0g",
+             "The character \"g\" at position 5 is no hexadecimal digit."},
+            {"text refused", text, "TextToNotation", text, refusedText},
+            {"append refused", "12ab", "CRC-32/ISO-HDLC", "12ab",
+             "'12ab' is not a valid integer value."},
+        };
+        for (const auto& r : rows)
+            QTest::newRow(r.name) << r.before << r.item << r.after << r.message;
     }
     void menuRewritesTheLine() {
         QFETCH(QString, before);

@@ -58,7 +58,7 @@ TEST(CheckValues, RealFrames) {
         // Modbus RTU: read 10 holding registers from 0 of unit 1.
         {"CRC-16/MODBUS", "0x01 0x03 0x00 0x00 0x00 0x0A",
          "0x01 0x03 0x00 0x00 0x00 0x0A 0xC5 0xCD"},
-        // Modbus ASCII: the same request's LRC.
+        // The LRC a Modbus ASCII frame of the same request carries (there as the text F2).
         {"LRC", "0x01 0x03 0x00 0x00 0x00 0x0A", "0x01 0x03 0x00 0x00 0x00 0x0A 0xF2"},
         {"NMEA 0183", "\"$GPGGA,123519,4807.038,N,01131.000,E,1,08,0.9,545.4,M,46.9,M,,\"",
          "\"$GPGGA,123519,4807.038,N,01131.000,E,1,08,0.9,545.4,M,46.9,M,,\" \"*47\""},
@@ -91,7 +91,7 @@ TEST(CheckValues, AppendKeepsWhatIsNoOwnTail) {
     EXPECT_THROW(AppendCheckValue(modbus, "\"open"), ELineError);
     EXPECT_EQ(CheckValueCaption(modbus), "CRC-16/MODBUS (low byte first)");
     EXPECT_EQ(CheckValueCaption(Check("CRC-16/IBM-3740")),
-              "CRC-16/IBM-3740 (CCITT-FALSE, high byte first)");
+              "CRC-16/IBM-3740 (CRC-16/CCITT-FALSE, high byte first)");
 }
 
 TEST(Notation, TextAndHexRoundTripEveryByte) {
