@@ -14,6 +14,8 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <climits>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <optional>
@@ -95,6 +97,36 @@ TEST(WhyOpenFailed, PermissionNamesTheGroupAndTheCommand) {
     // The kernel's console says so whatever else failed.
     facts.isConsole = true;
     EXPECT_THAT(ExplainOpenFailure(facts), HasSubstr("kernel's console"));
+}
+
+// The real gathering, as a user who may not open the node: the test runs
+// itself again under setpriv as nobody, without groups, on a root:dialout
+// 0660 node; the inner run opens it, fails and explains.
+TEST(WhyOpenFailed, PermissionAsAnotherUser) {
+    if (const char* inner = std::getenv("TARVIK_NODE_UNDER_TEST")) {
+        ASSERT_NE(geteuid(), 0u);
+        ASSERT_LT(::open(inner, O_RDWR | O_NOCTTY), 0);
+        ASSERT_EQ(errno, EACCES);
+        const std::string text = ExplainOpenFailure(inner, EACCES);
+        EXPECT_THAT(text, HasSubstr("belongs to group \"dialout\" and user \"nobody\" is not in"))
+            << text;
+        EXPECT_THAT(text, HasSubstr("sudo usermod -aG dialout $USER")) << text;
+        return;
+    }
+    if (geteuid() != 0 || access("/usr/bin/setpriv", X_OK) != 0 || getgrnam("dialout") == nullptr)
+        GTEST_SKIP() << "needs root, setpriv and a dialout group";
+    Node node;
+    ASSERT_EQ(node.gid, getgrnam("dialout")->gr_gid);
+    chmod(node.dir.c_str(), 0755);
+    char self[PATH_MAX] = {};
+    ASSERT_GT(readlink("/proc/self/exe", self, sizeof self - 1), 0);
+    const std::string asNobody = "setpriv --reuid=65534 --regid=65534 --clear-groups ";
+    if (std::system((asNobody + "test -x " + self).c_str()) != 0)
+        GTEST_SKIP() << "nobody cannot run " << self;
+    const std::string command = "TARVIK_NODE_UNDER_TEST=" + node.path + " " + asNobody + self +
+                                " --gtest_filter=WhyOpenFailed.PermissionAsAnotherUser"
+                                " > /dev/null 2>&1";
+    EXPECT_EQ(std::system(command.c_str()), 0) << command;
 }
 
 class WhyOpenFailedBusy : public device::PtyTest {
