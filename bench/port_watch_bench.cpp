@@ -91,17 +91,16 @@ int main(int argc, char** argv) {
     std::chrono::steady_clock::time_point sent;
     bool got = false;
     watcher.SetOnChange([&](const cport::TPortChange&) {
-        us.push_back(std::chrono::duration<double, std::micro>(std::chrono::steady_clock::now() -
-                                                               sent)
-                         .count());
+        us.push_back(
+            std::chrono::duration<double, std::micro>(std::chrono::steady_clock::now() - sent)
+                .count());
         got = true;
     });
     for (int i = 0; i < 200; ++i) {
         got = false;
         sent = std::chrono::steady_clock::now();
         std::ofstream(uevent) << "add\n";
-        while (!got)
-            QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+        while (!got) QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
     }
     std::sort(us.begin(), us.end());
     std::printf("report latency (uevent write -> handler) p50 %.0f us p99 %.0f us over %zu\n",

@@ -90,8 +90,9 @@ std::string Busy(const OpenFailureFacts& f) {
     if (f.heldBySelf) {
         return text + "this program has it open already.";
     }
-    return text + "another program has it open (which cannot be seen: it may run as another "
-                  "user).";
+    return text +
+           "another program has it open (which cannot be seen: it may run as another "
+           "user).";
 }
 
 std::string Gone(const OpenFailureFacts& f) {
@@ -100,8 +101,9 @@ std::string Gone(const OpenFailureFacts& f) {
                " is not there: no such device. An adapter that was unplugged gets its name "
                "again, or another, when it is plugged in.";
     }
-    return "The port " + f.devicePath + " has no device behind it (unplugged, or no hardware "
-                                        "at that address).";
+    return "The port " + f.devicePath +
+           " has no device behind it (unplugged, or no hardware "
+           "at that address).";
 }
 
 }  // namespace

@@ -26,7 +26,7 @@ struct OpenFailureFacts {
     std::string devicePath;  // the node it leads to
     int error = 0;           // the errno value the open failed with
     NodeAccess access;
-    std::string userName;  // who runs this program
+    std::string userName;              // who runs this program
     std::vector<ProcessName> holders;  // other processes that hold the device
     bool heldBySelf = false;           // this program holds it already
     std::string lockFile;              // a lock file that keeps it from us

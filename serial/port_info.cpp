@@ -139,11 +139,11 @@ std::string UdevText(const char* value) {
 // What the udev database adds where sysfs left a gap (where udevd runs, it
 // knows the by-id link even before anyone looks at /dev/serial).
 void AddUdevFacts(const std::string& sysName, PortInfo& info) {
-    std::unique_ptr<udev, udev*(*)(udev*)> context(udev_new(), udev_unref);
+    std::unique_ptr<udev, udev* (*)(udev*)> context(udev_new(), udev_unref);
     if (!context) {
         return;
     }
-    std::unique_ptr<udev_device, udev_device*(*)(udev_device*)> device(
+    std::unique_ptr<udev_device, udev_device* (*)(udev_device*)> device(
         udev_device_new_from_subsystem_sysname(context.get(), "tty", sysName.c_str()),
         udev_device_unref);
     if (!device) {
@@ -229,14 +229,14 @@ std::vector<std::string> KernelConsoles(const PortInfoSources& sources) {
     std::string word;
     while (cmdline >> word && word != "--") {
         if (word.rfind("console=", 0) == 0) {
-            AddConsoleName(names, word.substr(8, word.find(',') == std::string::npos
-                                                     ? std::string::npos
-                                                     : word.find(',') - 8));
+            AddConsoleName(
+                names, word.substr(8, word.find(',') == std::string::npos ? std::string::npos
+                                                                          : word.find(',') - 8));
         }
     }
     const std::string active = sources.consoleActive.empty()
-                                    ? sources.ttyClassDir + "/console/active"
-                                    : sources.consoleActive;
+                                   ? sources.ttyClassDir + "/console/active"
+                                   : sources.consoleActive;
     std::istringstream activeNames(Attribute(active));
     while (activeNames >> word) {
         AddConsoleName(names, word);
@@ -259,8 +259,8 @@ NodeAccess JudgeNodeAccess(const struct stat& node, uid_t user,
     access.mode = node.st_mode & 07777;
     access.owner = node.st_uid;
     access.group = node.st_gid;
-    access.inGroup = std::find(processGroups.begin(), processGroups.end(), node.st_gid) !=
-                     processGroups.end();
+    access.inGroup =
+        std::find(processGroups.begin(), processGroups.end(), node.st_gid) != processGroups.end();
     access.listedInGroup = listedInGroup || access.inGroup;
     mode_t readWrite = S_IROTH | S_IWOTH;
     if (user == node.st_uid) {

@@ -54,7 +54,7 @@ struct PortInfo {
     std::string manufacturer;
     std::string product;
     std::string serialNumber;
-    std::string byIdPath;  // e.g. "/dev/serial/by-id/usb-FTDI_...-port0"; "" when none
+    std::string byIdPath;    // e.g. "/dev/serial/by-id/usb-FTDI_...-port0"; "" when none
     bool isConsole = false;  // the kernel writes its console to this port
     NodeAccess access;
 };

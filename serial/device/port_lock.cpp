@@ -263,8 +263,8 @@ Holding LookAtProcess(const std::string& base, dev_t rdev, long ptyIndex) {
         }
         link[n] = '\0';
         if (ptyIndex >= 0 && IsPtyMaster(link)) {
-            holding.master = holding.master ||
-                             MasterIndex(base + "/fdinfo/" + fdEntry->d_name) == ptyIndex;
+            holding.master =
+                holding.master || MasterIndex(base + "/fdinfo/" + fdEntry->d_name) == ptyIndex;
             continue;
         }
         struct stat st;
@@ -293,7 +293,8 @@ std::vector<pid_t> DeviceHolders(dev_t rdev) {
         if (pid == self) {
             continue;
         }
-        const Holding holding = LookAtProcess(std::string("/proc/") + entry->d_name, rdev, ptyIndex);
+        const Holding holding =
+            LookAtProcess(std::string("/proc/") + entry->d_name, rdev, ptyIndex);
         if (holding.device && !holding.master) {
             holders.push_back(pid);
         }

@@ -72,7 +72,8 @@ int PosixPort::GetCommOutputLines(std::uint32_t* lines) {
     if (ioctl(fd_, TIOCMGET, &bits) != 0) {
         return errno;
     }
-    *lines = ((bits & TIOCM_DTR) ? SERIAL_DTR_STATE : 0) | ((bits & TIOCM_RTS) ? SERIAL_RTS_STATE : 0);
+    *lines =
+        ((bits & TIOCM_DTR) ? SERIAL_DTR_STATE : 0) | ((bits & TIOCM_RTS) ? SERIAL_RTS_STATE : 0);
     return 0;
 }
 

@@ -24,8 +24,8 @@ class FakeSystem {
     FakeSystem() {
         std::string pattern = (fs::temp_directory_path() / "tarvik-sys-XXXXXX").string();
         root_ = mkdtemp(pattern.data());
-        for (const char* dir : {"sys/class/tty", "sys/bus/usb-serial/drivers/ftdi_sio",
-                                "dev/serial/by-id", "proc"})
+        for (const char* dir :
+             {"sys/class/tty", "sys/bus/usb-serial/drivers/ftdi_sio", "dev/serial/by-id", "proc"})
             fs::create_directories(root_ / dir);
         Write("proc/cmdline", "quiet console=ttyS1,115200n8 -- console=ttyUSB0\n");
         Write("proc/consoles", "");
@@ -70,8 +70,9 @@ TEST(PortInfo, UsbAdapterFromSysfsWholeAndHalf) {
     sys.LinkClassEntry("ttyUSB0", usb / "1-1:1.0/ttyUSB0");
     sys.Write("dev/ttyUSB0", "");
     fs::permissions(sys.Root() / "dev/ttyUSB0", fs::perms(0660));
-    fs::create_symlink("../../ttyUSB0",
-                       sys.Root() / "dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A50285BI-if00-port0");
+    fs::create_symlink(
+        "../../ttyUSB0",
+        sys.Root() / "dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A50285BI-if00-port0");
 
     const PortInfo info = DescribePort("ttyUSB0", sys.Sources());
     EXPECT_TRUE(info.inSysfs);
@@ -82,8 +83,9 @@ TEST(PortInfo, UsbAdapterFromSysfsWholeAndHalf) {
     EXPECT_EQ(info.manufacturer, "FTDI");
     EXPECT_EQ(info.product, "FT232R USB UART");
     EXPECT_EQ(info.serialNumber, "A50285BI");
-    EXPECT_EQ(info.byIdPath,
-              (sys.Root() / "dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A50285BI-if00-port0").string());
+    EXPECT_EQ(
+        info.byIdPath,
+        (sys.Root() / "dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A50285BI-if00-port0").string());
     EXPECT_FALSE(info.isConsole);  // console= after "--" is for init, not the kernel
     sys.Write("sys/class/tty/console/active", "tty0 ttyUSB0\n");
     EXPECT_TRUE(DescribePort("ttyUSB0", sys.Sources()).isConsole);
@@ -163,10 +165,10 @@ TEST(PortInfo, AccessVerdictFromStatData) {
         bool mayOpen;
     };
     const Row rows[] = {
-        {1000, {1000}, false, false, false},     // not in dialout
-        {1000, {1000}, true, false, false},      // added, not logged in again
-        {1000, {1000, 20}, false, true, true},   // in dialout
-        {0, {0}, false, false, true},            // root passes anyway
+        {1000, {1000}, false, false, false},    // not in dialout
+        {1000, {1000}, true, false, false},     // added, not logged in again
+        {1000, {1000, 20}, false, true, true},  // in dialout
+        {0, {0}, false, false, true},           // root passes anyway
     };
     for (const Row& row : rows) {
         const NodeAccess access = JudgeNodeAccess(node, row.user, row.groups, row.listed);

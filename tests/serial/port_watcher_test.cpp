@@ -57,8 +57,8 @@ TEST(PortWatcher, WithoutAMonitorItSaysSoAndStaysQuiet) {
     // Automatic picks udev only where udevd runs.
     TPortWatcher automatic;
     if (automatic.Mode() != TPortWatchMode::pwOnDemand)
-        EXPECT_EQ(automatic.Mode(), TPortWatcher::UdevRuns() ? TPortWatchMode::pwUdev
-                                                             : TPortWatchMode::pwKernel);
+        EXPECT_EQ(automatic.Mode(),
+                  TPortWatcher::UdevRuns() ? TPortWatchMode::pwUdev : TPortWatchMode::pwKernel);
     else
         EXPECT_NE(automatic.Reason(), "");
     EXPECT_EQ((TPortChange{true, "ttyUSB0"}.Text()), "added ttyUSB0");
