@@ -1,6 +1,5 @@
 #include "serial/open_failure.h"
 
-#include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -117,9 +116,7 @@ OpenFailureFacts GatherOpenFailureFacts(const std::string& portName, int error,
     facts.error = error;
     facts.access = info.access;
     facts.isConsole = info.isConsole;
-    if (const passwd* pw = getpwuid(geteuid())) {
-        facts.userName = pw->pw_name;
-    }
+    facts.userName = UserName(geteuid());
     if (error == EBUSY || error == EWOULDBLOCK) {
         struct stat node {};
         if (stat(facts.devicePath.c_str(), &node) == 0 && S_ISCHR(node.st_mode)) {

@@ -186,12 +186,32 @@ std::vector<gid_t> ProcessGroups() {
     return groups;
 }
 
+// The re-entrant lookups: the plain ones share one buffer between threads.
+constexpr std::size_t kLookupBuffer = 16384;
+
+bool LookUpUser(uid_t user, passwd* entry, std::vector<char>& buffer) {
+    passwd* found = nullptr;
+    buffer.resize(kLookupBuffer);
+    return getpwuid_r(user, entry, buffer.data(), buffer.size(), &found) == 0 && found != nullptr;
+}
+
+std::string GroupName(gid_t id) {
+    group entry{};
+    group* found = nullptr;
+    std::vector<char> buffer(kLookupBuffer);
+    return getgrgid_r(id, &entry, buffer.data(), buffer.size(), &found) == 0 && found != nullptr
+               ? std::string(entry.gr_name)
+               : std::string();
+}
+
 // The user's groups in the group database (what the next login gives).
 bool ListedInGroup(uid_t user, gid_t group) {
-    const passwd* pw = getpwuid(user);
-    if (pw == nullptr) {
+    passwd entry{};
+    std::vector<char> buffer;
+    if (!LookUpUser(user, &entry, buffer)) {
         return false;
     }
+    const passwd* pw = &entry;
     int count = 64;
     std::vector<gid_t> groups(static_cast<std::size_t>(count));
     if (getgrouplist(pw->pw_name, pw->pw_gid, groups.data(), &count) < 0) {
@@ -280,18 +300,23 @@ NodeAccess ReadNodeAccess(const std::string& path) {
     const uid_t user = geteuid();
     NodeAccess access =
         JudgeNodeAccess(node, user, ProcessGroups(), ListedInGroup(user, node.st_gid));
-    if (const passwd* pw = getpwuid(node.st_uid)) {
-        access.ownerName = pw->pw_name;
-    }
-    if (const group* gr = getgrgid(node.st_gid)) {
-        access.groupName = gr->gr_name;
-    }
+    access.ownerName = UserName(node.st_uid);
+    access.groupName = GroupName(node.st_gid);
     return access;
+}
+
+std::string UserName(uid_t user) {
+    passwd entry{};
+    std::vector<char> buffer;
+    return LookUpUser(user, &entry, buffer) ? std::string(entry.pw_name) : std::string();
 }
 
 PortInfo DescribePort(const std::string& portName, const PortInfoSources& sources) {
     PortInfo info;
     info.name = portName;
+    if (portName.empty()) {
+        return info;  // names nothing (it would lead to /dev itself)
+    }
     const std::string node = PortNodePath(portName, sources);
     info.devicePath = Resolved(node);
     info.sysName = BaseName(info.devicePath.empty() ? node : info.devicePath);

@@ -69,6 +69,9 @@ NodeAccess ReadNodeAccess(const std::string& path);
 NodeAccess JudgeNodeAccess(const struct stat& node, uid_t user,
                            const std::vector<gid_t>& processGroups, bool listedInGroup);
 
+// The user database's name of a user; "" when it has none.
+std::string UserName(uid_t user);
+
 // The kernel's console ttys ("ttyS0", "tty0", ...), each once.
 std::vector<std::string> KernelConsoles(const PortInfoSources& sources = {});
 

@@ -45,38 +45,46 @@ void TPortWatcher::Start(TPortWatchSource source) {
         reason_ = "not asked to watch";
         return;
     }
-    if (source == TPortWatchSource::Automatic)
-        source = UdevRuns() ? TPortWatchSource::Udev : TPortWatchSource::Kernel;
-    const char* name = source == TPortWatchSource::Udev ? "udev" : "kernel";
-    const std::string what = std::string(name) + " monitor: ";
-    udev_ = udev_new();
-    if (udev_ == nullptr) {
-        reason_ = what + ErrorText(errno);
+    if (source != TPortWatchSource::Automatic) {
+        Listen(source);
         return;
     }
+    // udevd's news where it runs; the kernel's where it does not, or where
+    // udevd's cannot be heard.
+    if (UdevRuns() && Listen(TPortWatchSource::Udev))
+        return;
+    const std::string udevReason = reason_;
+    if (!Listen(TPortWatchSource::Kernel) && !udevReason.empty())
+        reason_ = udevReason + "; " + reason_;
+}
+
+bool TPortWatcher::Listen(TPortWatchSource source) {
+    const char* name = source == TPortWatchSource::Udev ? "udev" : "kernel";
+    const auto fail = [this, name](int error) {
+        reason_ = std::string(name) + " monitor: " + ErrorText(error);
+        if (monitor_ != nullptr)
+            monitor_ = udev_monitor_unref(monitor_);
+        return false;
+    };
+    if (udev_ == nullptr && (udev_ = udev_new()) == nullptr)
+        return fail(errno != 0 ? errno : ENOMEM);
     errno = 0;
     monitor_ = udev_monitor_new_from_netlink(udev_, name);
-    if (monitor_ == nullptr) {
-        reason_ = what + ErrorText(errno != 0 ? errno : EPROTONOSUPPORT);
-        return;
-    }
+    if (monitor_ == nullptr)
+        return fail(errno != 0 ? errno : EPROTONOSUPPORT);
     if (const int e = udev_monitor_filter_add_match_subsystem_devtype(monitor_, "tty", nullptr);
-        e < 0) {
-        reason_ = what + ErrorText(-e);
-        return;
-    }
-    if (const int e = udev_monitor_enable_receiving(monitor_); e < 0) {
-        reason_ = what + ErrorText(-e);
-        return;
-    }
+        e < 0)
+        return fail(-e);
+    if (const int e = udev_monitor_enable_receiving(monitor_); e < 0)
+        return fail(-e);
     const int fd = udev_monitor_get_fd(monitor_);
-    if (fd < 0) {
-        reason_ = what + ErrorText(-fd);
-        return;
-    }
+    if (fd < 0)
+        return fail(-fd);
     notifier_ = std::make_unique<QSocketNotifier>(fd, QSocketNotifier::Read);
     connect(notifier_.get(), &QSocketNotifier::activated, this, [this] { TakeNews(); });
     mode_ = source == TPortWatchSource::Udev ? TPortWatchMode::pwUdev : TPortWatchMode::pwKernel;
+    reason_.clear();
+    return true;
 }
 
 void TPortWatcher::TakeNews() {

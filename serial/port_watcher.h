@@ -66,6 +66,8 @@ class TPortWatcher : public QObject {
 
   private:
     void Start(TPortWatchSource source);
+    // Opens the monitor of one source; false with reason_ set when it cannot.
+    bool Listen(TPortWatchSource source);
     void TakeNews();
 
     TPortWatchMode mode_ = TPortWatchMode::pwOnDemand;
