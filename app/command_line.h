@@ -1,7 +1,8 @@
 #pragma once
-// The program's command line: --help, --version, and at most one port, a
-// name ("ttyUSB0") or a path ("/dev/pts/3"), which the window lists and
-// chooses at start. Main thread.
+// The program's command line: --help, --version, the captures
+// (--capture FILE, --capture-raw FILE; both off by default) and at most one
+// port, a name ("ttyUSB0") or a path ("/dev/pts/3"), which the window lists
+// and chooses at start. Main thread.
 
 #include <QStringList>
 #include <stdexcept>
@@ -25,5 +26,14 @@ void DescribeCommandLine(QCommandLineParser& parser);
 // first) as the file system's bytes; "" when none is given. Raises
 // ECommandLine for an unknown option or more than one port.
 Text PortArgument(const QStringList& arguments);
+
+// The files the session is captured into, as the file system's bytes; ""
+// for a capture not asked for. Raises ECommandLine as PortArgument does,
+// and for a file name given empty.
+struct CaptureFiles {
+    Text timed;  // --capture: every byte both ways, times and line events
+    Text raw;    // --capture-raw: the received bytes alone
+};
+CaptureFiles CaptureArguments(const QStringList& arguments);
 
 }  // namespace tarvik

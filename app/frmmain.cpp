@@ -32,6 +32,9 @@ Tfrmmain::~Tfrmmain() {
     // The port goes first, while every control is whole: closing it may still
     // serve an arrival that its event thread has begun to hand over.
     delete C1;
+    // After the port: its "closed" is the capture's last record.
+    for (auto& capture : captures_)
+        capture.reset();
 }
 
 void Tfrmmain::ConnectHandlers() {

@@ -20,6 +20,7 @@
 #include <QString>
 #include <QWidget>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -28,6 +29,7 @@
 #include "app/line_list.h"
 #include "app/timer.h"
 #include "base/text.h"
+#include "capture/capture_writer.h"
 
 class QAction;
 class QCheckBox;
@@ -183,6 +185,18 @@ class Tfrmmain : public QWidget {
     void C1RxChar(QObject* Sender, std::int32_t Count);
     void AddRxLine(const Text& line);
 
+    // Capture of the whole session into `path` (frmmain_capture.cpp), beside
+    // the logs and whatever they show; one capture of each form may run.
+    // Start it before C1 opens, so that its line events are captured too.
+    // Throws std::system_error (naming the file) when the file cannot be
+    // made. A capture that stops on its own says where in a message box;
+    // the session goes on. Main thread.
+    void StartCapture(const std::string& path, capture::CaptureForm form);
+    // Ends the capture of `form`, its file complete; nothing when none runs.
+    void StopCapture(capture::CaptureForm form);
+    // The capture of `form` that runs (or stopped on its own); null: none.
+    capture::CaptureWriter* Capture(capture::CaptureForm form) const;
+
   private:
     // The window's description, in its order: C1 loading with its settings,
     // the selectors with their stored texts, the other controls, then the
@@ -233,6 +247,11 @@ class Tfrmmain : public QWidget {
     };
     QTimer* rxFrame_ = nullptr;
     std::vector<PendingRxLine> pendingRx_;
+
+    // The captures by form (kTimed, kRaw); each fed what C1 reads and writes.
+    std::unique_ptr<capture::CaptureWriter> captures_[2];
+    void CaptureReceived(const Text& bytes);
+    void CaptureSent(const std::uint8_t* bytes, std::int32_t count);
 };
 
 }  // namespace tarvik

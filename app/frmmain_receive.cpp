@@ -115,6 +115,7 @@ void Tfrmmain::C1RxChar(QObject*, std::int32_t Count) {
     try {
         Text received;
         C1->ReadText(received, Count);
+        CaptureReceived(received);
         Text line = fun::BytesToDisplay(received, CheckBox2->isChecked());
         // The event's count, not the number of bytes read.
         line += " (" + std::to_string(Count) + ")";

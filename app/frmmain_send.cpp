@@ -128,6 +128,7 @@ void Tfrmmain::SendNow() {
     fun::TokensToBytes();
     const std::int32_t count = fun::ByteLen;
     const std::int32_t written = C1->Write(fun::ByteBuf.data(), count);
+    CaptureSent(fun::ByteBuf.data(), written);
     if (written != count)
         throw EIncompleteSend(written, count);
     if (RadioButton1->isChecked()) {

@@ -82,8 +82,10 @@ int RunTarvik(int argc, char** argv, MessageBoxFunction showBox) {
     InstallQtFileDialog();
 
     Text port;
+    CaptureFiles captures;
     try {
         port = PortArgument(QCoreApplication::arguments());
+        captures = CaptureArguments(QCoreApplication::arguments());
     } catch (const ECommandLine& error) {
         std::fprintf(stderr, "tarvik2: %s\nTry 'tarvik2 --help'.\n", error.what());
         return 2;
@@ -103,6 +105,15 @@ int RunTarvik(int argc, char** argv, MessageBoxFunction showBox) {
                         .icon = MessageIcon::Error,
                         .hasOwner = false});
         return 1;
+    }
+    try {
+        if (!captures.timed.empty())
+            window->StartCapture(captures.timed, capture::CaptureForm::kTimed);
+        if (!captures.raw.empty())
+            window->StartCapture(captures.raw, capture::CaptureForm::kRaw);
+    } catch (const std::exception& error) {
+        std::fprintf(stderr, "tarvik2: %s\n", error.what());
+        return 2;
     }
     window->show();
     WatchFirstShow(window.get());

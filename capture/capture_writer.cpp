@@ -1,0 +1,204 @@
+#include "capture/capture_writer.h"
+
+#include <signal.h>
+#include <time.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <utility>
+
+#include "capture/capture_format.h"
+
+namespace tarvik::capture {
+
+namespace {
+
+// A batch is written in pieces of about this size, so a long queue does not
+// become one huge buffer.
+constexpr std::size_t kPieceBytes = 1u << 20;
+
+std::string WallText(std::int64_t wallUs) {
+    const time_t seconds = static_cast<time_t>(wallUs / 1000000);
+    tm parts{};
+    gmtime_r(&seconds, &parts);
+    char text[64];
+    const std::size_t n = std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", &parts);
+    std::snprintf(text + n, sizeof text - n, ".%06lld UTC",
+                  static_cast<long long>(wallUs % 1000000));
+    return text;
+}
+
+}  // namespace
+
+std::string CaptureStop::Message() const {
+    std::string text = "The capture to " + path + " stopped: " + reason + ". ";
+    if (lastTime.Valid()) {
+        text += "It holds the session up to " + WallText(lastTime.wallUs) + " (" +
+                std::to_string(receivedBytes) + " bytes received, " + std::to_string(sentBytes) +
+                " sent";
+    } else {
+        text += "It holds no record (";
+    }
+    text += "; the file has " + std::to_string(fileBytes) + " bytes). The session goes on.";
+    return text;
+}
+
+CaptureWriter::CaptureWriter(const std::string& path, CaptureForm form,
+                             std::function<void(const CaptureStop&)> onStopped,
+                             std::size_t queueBytes)
+    : path_(path),
+      form_(form),
+      queueLimit_(queueBytes),
+      onStopped_(std::move(onStopped)),
+      sink_(path),
+      thread_([this] { Run(); }) {
+    done_.path = path;
+}
+
+CaptureWriter::~CaptureWriter() {
+    {
+        const std::lock_guard lock(mutex_);
+        ending_ = true;
+    }
+    wake_.notify_one();
+    thread_.join();
+}
+
+void CaptureWriter::Received(std::string_view bytes, cport::LineTime time) {
+    if (!bytes.empty())
+        Add({.kind = RecordKind::kReceived,
+             .time = time,
+             .bytes = std::string(bytes),
+             .event = {}});
+}
+
+void CaptureWriter::Sent(std::string_view bytes, cport::LineTime time) {
+    if (form_ == CaptureForm::kTimed && !bytes.empty())
+        Add({.kind = RecordKind::kSent, .time = time, .bytes = std::string(bytes), .event = {}});
+}
+
+void CaptureWriter::Event(const cport::LineEvent& event) {
+    if (form_ == CaptureForm::kTimed)
+        Add({.kind = RecordKind::kEvent, .time = event.time, .bytes = {}, .event = event});
+}
+
+void CaptureWriter::Add(CaptureRecord&& record) {
+    {
+        const std::lock_guard lock(mutex_);
+        if (stopped_)
+            return;
+        // A record that does not fit stops the capture here: taking later
+        // ones would leave a hole the file does not show.
+        const std::size_t size = record.bytes.size() + 1;
+        if (queuedBytes_ + size > queueLimit_) {
+            stopped_ = true;
+            overflow_ = "the disk did not keep up (" + std::to_string(queuedBytes_) +
+                        " bytes were waiting to be written)";
+        } else {
+            queuedBytes_ += size;
+            queue_.push_back(std::move(record));
+        }
+    }
+    wake_.notify_one();
+}
+
+bool CaptureWriter::Stopped() const {
+    const std::lock_guard lock(mutex_);
+    return stopped_;
+}
+
+void CaptureWriter::Flush() {
+    std::unique_lock lock(mutex_);
+    drained_.wait(lock,
+                  [this] { return (queue_.empty() && !writing_) || (stopped_ && !writing_); });
+}
+
+void CaptureWriter::Run() {
+    // Past the file-size limit a write then fails with EFBIG instead of the
+    // signal ending the program.
+    sigset_t xfsz;
+    sigemptyset(&xfsz);
+    sigaddset(&xfsz, SIGXFSZ);
+    ::pthread_sigmask(SIG_BLOCK, &xfsz, nullptr);
+
+    if (form_ == CaptureForm::kTimed) {
+        if (const int error = sink_.Write(kTimedHeader); error != 0) {
+            StopWith(std::strerror(error));
+            return;
+        }
+    }
+    std::vector<CaptureRecord> batch;
+    for (;;) {
+        std::string overflow;
+        {
+            std::unique_lock lock(mutex_);
+            writing_ = false;
+            drained_.notify_all();
+            wake_.wait(lock, [this] { return !queue_.empty() || ending_ || !overflow_.empty(); });
+            if (queue_.empty() && overflow_.empty())
+                break;  // ending, and everything is written
+            batch.swap(queue_);
+            queuedBytes_ = 0;
+            writing_ = true;
+            overflow.swap(overflow_);
+        }
+        if (!WriteBatch(batch))
+            break;
+        batch.clear();
+        if (!overflow.empty()) {
+            if (form_ == CaptureForm::kTimed)
+                sink_.Write("# stopped: " + overflow + "\n");
+            StopWith(overflow);
+            break;
+        }
+    }
+    const std::lock_guard lock(mutex_);
+    writing_ = false;
+    drained_.notify_all();
+}
+
+bool CaptureWriter::WriteBatch(const std::vector<CaptureRecord>& batch) {
+    CaptureStop pending = done_;
+    const auto write = [&] {
+        const int error = sink_.Write(buffer_);
+        buffer_.clear();
+        if (error != 0) {
+            StopWith(error == ENOENT ? "the file was removed" : std::strerror(error));
+            return false;
+        }
+        done_ = pending;
+        return true;
+    };
+    for (const CaptureRecord& record : batch) {
+        if (form_ == CaptureForm::kTimed) {
+            AppendRecordLine(record, buffer_);
+        } else {
+            buffer_ += record.bytes;
+        }
+        pending.lastTime = record.time;
+        if (record.kind == RecordKind::kReceived)
+            pending.receivedBytes += record.bytes.size();
+        if (record.kind == RecordKind::kSent)
+            pending.sentBytes += record.bytes.size();
+        if (buffer_.size() >= kPieceBytes && !write())
+            return false;
+    }
+    return buffer_.empty() || write();
+}
+
+void CaptureWriter::StopWith(const std::string& reason) {
+    {
+        const std::lock_guard lock(mutex_);
+        stopped_ = true;
+        queue_.clear();
+        queuedBytes_ = 0;
+    }
+    drained_.notify_all();
+    done_.reason = reason;
+    done_.fileBytes = sink_.Written();
+    if (onStopped_)
+        onStopped_(done_);
+}
+
+}  // namespace tarvik::capture

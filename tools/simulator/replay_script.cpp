@@ -1,0 +1,51 @@
+#include "tools/simulator/replay_script.h"
+
+#include <cerrno>
+#include <fstream>
+#include <iterator>
+#include <stdexcept>
+#include <system_error>
+
+#include "capture/capture_format.h"
+
+namespace tarvik::sim {
+
+using capture::RecordKind;
+
+std::vector<ReplayBlock> LoadReplay(const std::string& path) {
+    std::ifstream file(path, std::ios::binary);
+    if (!file)
+        throw std::system_error(errno, std::generic_category(), "Cannot open " + path);
+    const std::string text((std::istreambuf_iterator<char>(file)),
+                           std::istreambuf_iterator<char>());
+    std::vector<capture::CaptureRecord> records;
+    try {
+        records = capture::ParseCapture(text);
+    } catch (const capture::ECaptureFormat& error) {
+        throw std::runtime_error(path + ": " + error.what());
+    }
+    std::vector<ReplayBlock> blocks;
+    std::string request;
+    std::int64_t requestUs = 0;
+    std::int64_t previousUs = 0;
+    for (const auto& record : records) {
+        if (record.kind == RecordKind::kSent) {
+            request += record.bytes;
+            requestUs = record.time.monoUs;
+        } else if (record.kind == RecordKind::kReceived) {
+            blocks.push_back(
+                {.bytes = record.bytes,
+                 .request = std::move(request),
+                 .sincePreviousUs = blocks.empty() ? 0 : record.time.monoUs - previousUs,
+                 .sinceRequestUs = requestUs == 0 ? 0 : record.time.monoUs - requestUs});
+            request.clear();
+            requestUs = 0;
+            previousUs = record.time.monoUs;
+        }
+    }
+    if (blocks.empty())
+        throw std::runtime_error(path + ": the capture holds no received block to play");
+    return blocks;
+}
+
+}  // namespace tarvik::sim
