@@ -7,7 +7,9 @@
 //   <monotonic µs> <wall-clock µs> tx <hex bytes>
 //   <monotonic µs> <wall-clock µs> ev <event> [on|off|<count>]
 //
-// Pure functions, no state; any thread.
+// Records stand in the order the program was told of them: a line event can
+// carry a time a little before the block above it (it was taken first, and
+// handed over later). Pure functions, no state; any thread.
 
 #include <cstddef>
 #include <stdexcept>

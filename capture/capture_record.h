@@ -17,8 +17,8 @@ enum class RecordKind : std::uint8_t {
 struct CaptureRecord {
     RecordKind kind = RecordKind::kReceived;
     cport::LineTime time;
-    std::string bytes;       // received and sent blocks only
-    cport::LineEvent event;  // events only; event.time equals `time`
+    std::string bytes = {};       // received and sent blocks only
+    cport::LineEvent event = {};  // events only; event.time equals `time`
 };
 
 // Same kind, time and content (for an event: its kind, state and count).

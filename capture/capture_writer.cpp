@@ -110,8 +110,7 @@ bool CaptureWriter::Stopped() const {
 
 void CaptureWriter::Flush() {
     std::unique_lock lock(mutex_);
-    drained_.wait(lock,
-                  [this] { return (queue_.empty() && !writing_) || (stopped_ && !writing_); });
+    drained_.wait(lock, [this] { return told_ || (!stopped_ && queue_.empty() && !writing_); });
 }
 
 void CaptureWriter::Run() {
@@ -159,15 +158,33 @@ void CaptureWriter::Run() {
 }
 
 bool CaptureWriter::WriteBatch(const std::vector<CaptureRecord>& batch) {
+    // Where each record ends in the piece, so that a write that stops part
+    // way tells which records are wholly in the file.
+    struct Mark {
+        std::size_t end;
+        cport::LineTime time;
+        std::uint64_t received;
+        std::uint64_t sent;
+    };
+    std::vector<Mark> marks;
     CaptureStop pending = done_;
     const auto write = [&] {
+        const std::uint64_t before = sink_.Written();
         const int error = sink_.Write(buffer_);
+        const std::uint64_t written = sink_.Written() - before;
+        for (const Mark& mark : marks) {
+            if (mark.end > written)
+                break;
+            done_.lastTime = mark.time;
+            done_.receivedBytes = mark.received;
+            done_.sentBytes = mark.sent;
+        }
         buffer_.clear();
+        marks.clear();
         if (error != 0) {
             StopWith(error == ENOENT ? "the file was removed" : std::strerror(error));
             return false;
         }
-        done_ = pending;
         return true;
     };
     for (const CaptureRecord& record : batch) {
@@ -176,11 +193,11 @@ bool CaptureWriter::WriteBatch(const std::vector<CaptureRecord>& batch) {
         } else {
             buffer_ += record.bytes;
         }
-        pending.lastTime = record.time;
         if (record.kind == RecordKind::kReceived)
             pending.receivedBytes += record.bytes.size();
         if (record.kind == RecordKind::kSent)
             pending.sentBytes += record.bytes.size();
+        marks.push_back({buffer_.size(), record.time, pending.receivedBytes, pending.sentBytes});
         if (buffer_.size() >= kPieceBytes && !write())
             return false;
     }
@@ -194,11 +211,15 @@ void CaptureWriter::StopWith(const std::string& reason) {
         queue_.clear();
         queuedBytes_ = 0;
     }
-    drained_.notify_all();
     done_.reason = reason;
     done_.fileBytes = sink_.Written();
     if (onStopped_)
         onStopped_(done_);
+    {
+        const std::lock_guard lock(mutex_);
+        told_ = true;
+    }
+    drained_.notify_all();
 }
 
 }  // namespace tarvik::capture

@@ -98,6 +98,7 @@ class CaptureWriter {
     bool writing_ = false;  // a batch is out of the queue, not yet written
     bool ending_ = false;
     bool stopped_ = false;
+    bool told_ = false;     // the stop has been told to onStopped
     std::string overflow_;  // why Add stopped the capture; empty: it did not
 
     // The writer thread's own.

@@ -17,7 +17,7 @@
 namespace tarvik::sim {
 
 struct ReplayOptions {
-    std::vector<ReplayBlock> blocks;
+    std::vector<ReplayBlock> blocks = {};
     double speed = 1.0;  // above 0
     bool answer = false;
     // Start this long after the simulator starts, without waiting for a

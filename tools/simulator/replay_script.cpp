@@ -12,6 +12,16 @@ namespace tarvik::sim {
 
 using capture::RecordKind;
 
+namespace {
+
+// Records stand in the order they were handed over; a time a little before
+// the one above it is no gap at all.
+std::int64_t Gap(std::int64_t fromUs, std::int64_t toUs) {
+    return toUs > fromUs ? toUs - fromUs : 0;
+}
+
+}  // namespace
+
 std::vector<ReplayBlock> LoadReplay(const std::string& path) {
     std::ifstream file(path, std::ios::binary);
     if (!file)
@@ -36,8 +46,8 @@ std::vector<ReplayBlock> LoadReplay(const std::string& path) {
             blocks.push_back(
                 {.bytes = record.bytes,
                  .request = std::move(request),
-                 .sincePreviousUs = blocks.empty() ? 0 : record.time.monoUs - previousUs,
-                 .sinceRequestUs = requestUs == 0 ? 0 : record.time.monoUs - requestUs});
+                 .sincePreviousUs = blocks.empty() ? 0 : Gap(previousUs, record.time.monoUs),
+                 .sinceRequestUs = requestUs == 0 ? 0 : Gap(requestUs, record.time.monoUs)});
             request.clear();
             requestUs = 0;
             previousUs = record.time.monoUs;

@@ -37,7 +37,7 @@ struct Behaviour {
     std::string reply;
     std::uint64_t streamBytes = 0;
     std::uint64_t bytesPerSecond = 0;  // 0: as fast as the line takes them
-    ReplayOptions replay;              // kReplay only
+    ReplayOptions replay = {};         // kReplay only
 };
 
 // Byte n of a stream is n mod 251 (a prime, so blocks of power-of-two sizes
@@ -112,10 +112,10 @@ class Simulator {
     Behaviour behaviour_;
     Plugging plugging_;
     PlugClock plugClock_;
-    std::unique_ptr<PtyLine> line_;  // none while unplugged
-    std::unique_ptr<PtyLink> link_;  // none without a link path
+    std::unique_ptr<PtyLine> line_;         // none while unplugged
+    std::unique_ptr<PtyLink> link_;         // none without a link path
     std::unique_ptr<ReplayPlayer> player_;  // kReplay only
-    int requests_[2] = {-1, -1};     // self-pipe: read end, write end
+    int requests_[2] = {-1, -1};            // self-pipe: read end, write end
     std::string slavePath_;
     std::chrono::steady_clock::time_point nextSend_;
     std::string out_;  // waiting to be written, from outAt_ on
