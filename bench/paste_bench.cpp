@@ -6,6 +6,7 @@
 // step itself, a repaint of the line and a zero-timer round trip through the
 // event loop) and the process's CPU time meanwhile:
 //  - the paste itself, and whether the text arrived whole;
+//  - the CPU time of the next 2 s, while the line's cursor blinks;
 //  - a typed character at the end of the line, a Backspace, Home and End;
 //  - SUM, and Send on an open pty, over the line (the codec refuses more
 //    than 256 tokens with its message).
@@ -144,6 +145,14 @@ int main(int argc, char** argv) {
     std::printf("pasted text: %lld characters, %s\n",
                 static_cast<long long>(window.ComboBox1->currentText().size()),
                 whole ? "whole" : "NOT the text offered");
+    {
+        // The line edit's cursor blinks meanwhile: each blink repaints it.
+        const double cpu = CpuSeconds();
+        QEventLoop loop;
+        QTimer::singleShot(2000, &loop, &QEventLoop::quit);
+        loop.exec();
+        std::printf("%-34s %8.1f ms CPU\n", "2 s idle after the paste", (CpuSeconds() - cpu) * 1e3);
+    }
     Measure("type a character at the end", *line, [&] { QTest::keyClick(line, Qt::Key_A); });
     Measure("Backspace", *line, [&] { QTest::keyClick(line, Qt::Key_Backspace); });
     Measure("Home", *line, [&] { QTest::keyClick(line, Qt::Key_Home); });
