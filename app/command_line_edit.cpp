@@ -89,6 +89,24 @@ bool TCommandLineEdit::Paste(QClipboard::Mode mode) {
     return true;
 }
 
+void TCommandLineEdit::PasteFrom(QClipboard::Mode mode) {
+    if (Paste(mode) || isReadOnly())
+        return;
+    if (mode == QClipboard::Clipboard)
+        paste();
+    else
+        insert(QGuiApplication::clipboard()->text(mode));
+}
+
+void TCommandLineEdit::CutSelection() {
+    if (!IsLong()) {
+        cut();
+    } else if (!isReadOnly() && hasSelectedText()) {
+        CopySelection();
+        del();
+    }
+}
+
 void TCommandLineEdit::keyPressEvent(QKeyEvent* event) {
     if (event->matches(QKeySequence::Paste) && Paste(QClipboard::Clipboard)) {
         event->accept();
@@ -139,10 +157,7 @@ bool TCommandLineEdit::LongKey(QKeyEvent* event) {
     } else if (event->matches(QKeySequence::Copy)) {
         CopySelection();
     } else if (event->matches(QKeySequence::Cut)) {
-        if (!isReadOnly() && hasSelectedText()) {
-            CopySelection();
-            del();
-        }
+        CutSelection();
     } else {
         return false;
     }
@@ -162,7 +177,9 @@ void TCommandLineEdit::MoveTo(qsizetype position, bool select) {
 }
 
 void TCommandLineEdit::CopySelection() const {
-    if (hasSelectedText())
+    if (!IsLong())
+        copy();
+    else if (hasSelectedText())
         QGuiApplication::clipboard()->setText(selectedText());
 }
 

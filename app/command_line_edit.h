@@ -38,6 +38,14 @@ class TCommandLineEdit : public QLineEdit {
     // True while the line is longer than kLongLine and drawn by this class.
     bool IsLong() const;
 
+    // For menus: QLineEdit's paste(), copy() and cut() in short mode; in
+    // long mode, where QLineEdit's copy() and cut() do nothing and its
+    // paste() would lay a long result out once, this class's own, with the
+    // paste checked against kMaxLength as Ctrl+V is.
+    void PasteFrom(QClipboard::Mode mode = QClipboard::Clipboard);
+    void CopySelection() const;
+    void CutSelection();
+
   protected:
     void keyPressEvent(QKeyEvent* event) override;
     void paintEvent(QPaintEvent* event) override;
@@ -65,7 +73,6 @@ class TCommandLineEdit : public QLineEdit {
     // Keys whose QLineEdit handling needs the text's layout; true if handled.
     bool LongKey(QKeyEvent* event);
     void MoveTo(qsizetype position, bool select);
-    void CopySelection() const;
     void SelectAndDelete(qsizetype from, qsizetype to);
     qsizetype WordRight(qsizetype from) const;
     qsizetype WordLeft(qsizetype from) const;

@@ -169,6 +169,27 @@ class CommandLineTest : public QObject {
         QCOMPARE(Line()->selectedText().size(), at);
     }
 
+    // What a context menu calls: cut, copy and paste on a long line, where
+    // QLineEdit's own copy() and cut() do nothing.
+    void menuCommandsOnALongLine() {
+        const QString line = QString(9000, 'a') + " bc de";
+        Paste(line);
+        QTest::keyClick(Line(), Qt::Key_Left, Qt::ShiftModifier);
+        QTest::keyClick(Line(), Qt::Key_Left, Qt::ShiftModifier);
+        Line()->CutSelection();
+        QCOMPARE(QApplication::clipboard()->text(), QStringLiteral("de"));
+        QVERIFY(w->ComboBox1->currentText() == line.chopped(2));
+        Line()->PasteFrom();
+        QVERIFY(w->ComboBox1->currentText() == line);
+        QTest::keyClick(Line(), Qt::Key_Home, Qt::ShiftModifier);
+        Line()->CopySelection();
+        QVERIFY(QApplication::clipboard()->text() == line);
+        QApplication::clipboard()->setText(QString(TCommandLineEdit::kMaxLength + 1, 'a'));
+        Line()->PasteFrom();  // would replace the whole line, and still be too long
+        QVERIFY(w->ComboBox1->currentText() == line);
+        QCOMPARE(boxes->boxes.size(), std::size_t(1));
+    }
+
     // Past the bound a paste is refused with a message; the line stays.
     void pasteBeyondTheBoundIsRefused() {
         QTest::keyClicks(Line(), QStringLiteral("0x01"));
