@@ -214,8 +214,8 @@ std::unique_ptr<TCommandLineEdit::Shown> TCommandLineEdit::Layout() {
     r = r.marginsRemoved(textMargins());
     const QFontMetrics metrics = fontMetrics();
     const int top = r.y() + (r.height() - metrics.height() + 1) / 2;
-    shown->area = QRectF(r.x() + kHorizontalMargin, top, r.width() - 2 * kHorizontalMargin,
-                         metrics.height());
+    shown->area =
+        QRectF(r.x() + kHorizontalMargin, top, r.width() - 2 * kHorizontalMargin, metrics.height());
 
     const QString t = text();
     const qsizetype cursor = cursorPosition();
