@@ -372,4 +372,18 @@ void TCommandLineEdit::mouseDoubleClickEvent(QMouseEvent* event) {
     event->accept();
 }
 
+// QLineEdit repaints only its own idea of the cursor's place when the focus
+// comes or goes; the cursor this class draws shows with the focus only.
+void TCommandLineEdit::focusInEvent(QFocusEvent* event) {
+    QLineEdit::focusInEvent(event);
+    if (IsLong())
+        update();
+}
+
+void TCommandLineEdit::focusOutEvent(QFocusEvent* event) {
+    QLineEdit::focusOutEvent(event);
+    if (IsLong())
+        update();
+}
+
 }  // namespace tarvik
