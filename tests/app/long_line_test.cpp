@@ -206,4 +206,4 @@ class CommandLineTest : public QObject {
 }  // namespace tarvik
 
 TARVIK_APP_TEST_MAIN(tarvik::CommandLineTest)
-#include "command_line_test.moc"
+#include "long_line_test.moc"
