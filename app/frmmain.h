@@ -8,6 +8,7 @@
 //   frmmain_programs.cpp  Cal and Notepad
 //   frmmain_port.cpp      the port object C1, its selectors, Start, Stop, the timer box
 //   frmmain_send.cpp      Send, the command source, the send history, the timer tick
+//   frmmain_command_line.cpp  Enter, a double click on the history, the command line's menu
 //   frmmain_receive.cpp   the receive log
 //   frmmain_menu.cpp      the lists' context menu: load, save, copy, paste, clear
 // Handlers are connected through Guarded (app/guarded.h), so that an error
@@ -34,6 +35,7 @@ class QComboBox;
 class QFrame;
 class QLabel;
 class QLineEdit;
+class QModelIndex;
 class QPlainTextEdit;
 class QPushButton;
 class QRadioButton;
@@ -166,6 +168,9 @@ class Tfrmmain : public QWidget {
     void ComboBox1Enter();
     void TX1Enter();
     void T1Timer();
+    // frmmain_command_line.cpp: the history line double clicked becomes the
+    // command source and is sent.
+    void TX1DblClick(const QModelIndex& line);
 
   protected:
     // While a Send waits for the line, closing the window ends the Send
@@ -187,6 +192,7 @@ class Tfrmmain : public QWidget {
     void LinkSelectors();
     void ConnectPortHandlers();
     void ConnectSendHandlers();
+    void ConnectCommandLine();  // Enter, the history's double click, the command line's menu
     // Start enabled exactly when C1 is closed; Stop and Send when it is open.
     void SetPortButtons();
     // The receive logs keep up with a flood of arrivals (frmmain_receive.cpp).
