@@ -2,12 +2,14 @@
 
 #include <QGuiApplication>
 #include <QKeyEvent>
+#include <QMenu>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QStyle>
 #include <QStyleOptionFrame>
 #include <QTextOption>
 #include <algorithm>
+#include <functional>
 #include <stdexcept>
 #include <string>
 
@@ -104,6 +106,30 @@ void TCommandLineEdit::CutSelection() {
     } else if (!isReadOnly() && hasSelectedText()) {
         CopySelection();
         del();
+    }
+}
+
+void TCommandLineEdit::TakeOverEditItems(QMenu* menu) {
+    // QLineEdit's items carry no names; their texts end in their shortcut,
+    // whatever the language.
+    const auto is = [](const QAction* item, QKeySequence::StandardKey key) {
+        return item->text().endsWith(u'\t' + QKeySequence(key).toString(QKeySequence::NativeText));
+    };
+    for (QAction* item : menu->actions()) {
+        std::function<void()> command;
+        if (is(item, QKeySequence::Cut)) {
+            command = [this] { CutSelection(); };
+            item->setEnabled(!isReadOnly() && hasSelectedText());
+        } else if (is(item, QKeySequence::Copy)) {
+            command = [this] { CopySelection(); };
+            item->setEnabled(hasSelectedText());
+        } else if (is(item, QKeySequence::Paste)) {
+            command = [this] { PasteFrom(QClipboard::Clipboard); };
+        } else {
+            continue;
+        }
+        disconnect(item, &QAction::triggered, nullptr, nullptr);
+        connect(item, &QAction::triggered, this, command);
     }
 }
 

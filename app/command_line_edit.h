@@ -21,6 +21,8 @@
 #include <QTextLayout>
 #include <memory>
 
+class QMenu;
+
 namespace tarvik {
 
 class TCommandLineEdit : public QLineEdit {
@@ -45,6 +47,10 @@ class TCommandLineEdit : public QLineEdit {
     void PasteFrom(QClipboard::Mode mode = QClipboard::Clipboard);
     void CopySelection() const;
     void CutSelection();
+    // Points the Cut, Copy and Paste items of a menu made by
+    // createStandardContextMenu() at the three above, and enables Cut and
+    // Copy by the selection alone: QLineEdit disables them in long mode.
+    void TakeOverEditItems(QMenu* menu);
 
   protected:
     void keyPressEvent(QKeyEvent* event) override;

@@ -5,7 +5,9 @@
 #include <QApplication>
 #include <QClipboard>
 #include <QComboBox>
+#include <QContextMenuEvent>
 #include <QLineEdit>
+#include <QMenu>
 #include <QPushButton>
 #include <QRadioButton>
 #include <memory>
@@ -169,8 +171,8 @@ class CommandLineTest : public QObject {
         QCOMPARE(Line()->selectedText().size(), at);
     }
 
-    // What a context menu calls: cut, copy and paste on a long line, where
-    // QLineEdit's own copy() and cut() do nothing.
+    // What the context menu calls: cut, copy and paste on a long line, where
+    // QLineEdit's own copy() and cut() do nothing; then the menu's own Copy.
     void menuCommandsOnALongLine() {
         const QString line = QString(9000, 'a') + " bc de";
         Paste(line);
@@ -188,6 +190,26 @@ class CommandLineTest : public QObject {
         Line()->PasteFrom();  // would replace the whole line, and still be too long
         QVERIFY(w->ComboBox1->currentText() == line);
         QCOMPARE(boxes->boxes.size(), std::size_t(1));
+        // The menu's own items act through them: Copy is enabled and copies.
+        QTest::keyClick(Line(), Qt::Key_End);
+        QTest::keyClick(Line(), Qt::Key_Left, Qt::ShiftModifier);
+        QApplication::clipboard()->clear();
+        QContextMenuEvent request(QContextMenuEvent::Mouse, QPoint(5, 5),
+                                  Line()->mapToGlobal(QPoint(5, 5)));
+        QCoreApplication::sendEvent(Line(), &request);
+        QMenu* menu = nullptr;
+        QVERIFY(QTest::qWaitFor([&] {
+            return (menu = qobject_cast<QMenu*>(QApplication::activePopupWidget())) != nullptr;
+        }));
+        QAction* copy = nullptr;
+        for (QAction* item : menu->actions()) {
+            if (item->text().endsWith("\t" + QKeySequence(QKeySequence::Copy).toString()))
+                copy = item;
+        }
+        QVERIFY(copy != nullptr && copy->isEnabled());
+        QTest::mouseClick(menu, Qt::LeftButton, {}, menu->actionGeometry(copy).center());
+        QTRY_VERIFY(QApplication::activePopupWidget() == nullptr);
+        QCOMPARE(QApplication::clipboard()->text(), QStringLiteral("e"));
     }
 
     // Past the bound a paste is refused with a message; the line stays.
