@@ -37,10 +37,11 @@ std::string CaptureStop::Message() const {
         text += "It holds the session up to " + WallText(lastTime.wallUs) + " (" +
                 std::to_string(receivedBytes) + " bytes received, " + std::to_string(sentBytes) +
                 " sent";
+        text += "; the file has";
     } else {
-        text += "It holds no record (";
+        text += "It holds no record (the file has";
     }
-    text += "; the file has " + std::to_string(fileBytes) + " bytes). The session goes on.";
+    text += " " + std::to_string(fileBytes) + " bytes). The session goes on.";
     return text;
 }
 
@@ -52,9 +53,8 @@ CaptureWriter::CaptureWriter(const std::string& path, CaptureForm form,
       queueLimit_(queueBytes),
       onStopped_(std::move(onStopped)),
       sink_(path),
-      thread_([this] { Run(); }) {
-    done_.path = path;
-}
+      done_{.path = path},
+      thread_([this] { Run(); }) {}
 
 CaptureWriter::~CaptureWriter() {
     {

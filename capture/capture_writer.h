@@ -32,9 +32,9 @@ enum class CaptureForm {
 
 // Where a capture stopped and why.
 struct CaptureStop {
-    std::string path;
-    std::string reason;               // "No space left on device", ...
-    cport::LineTime lastTime;         // of the last record wholly in the file (zero: none)
+    std::string path = {};
+    std::string reason = {};          // "No space left on device", ...
+    cport::LineTime lastTime = {};    // of the last record wholly in the file (zero: none)
     std::uint64_t receivedBytes = 0;  // received bytes wholly in the file
     std::uint64_t sentBytes = 0;      // sent bytes wholly in the file
     std::uint64_t fileBytes = 0;      // bytes the file took

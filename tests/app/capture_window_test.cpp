@@ -1,0 +1,104 @@
+// The window's capture: a session through the window's own send and receive
+// paths lands whole in both forms, and a capture into a full disk stops with
+// one message while the port goes on receiving.
+
+#include <QComboBox>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <memory>
+#include <string>
+
+#include "app/frmmain.h"
+#include "app_test.h"
+#include "capture/capture_format.h"
+#include "line_fixtures.h"
+#include "tests/capture/capture_test_support.h"
+
+namespace tarvik {
+
+using capture::CaptureForm;
+using capture::RecordKind;
+
+class CaptureWindowTest : public QObject {
+    Q_OBJECT
+
+  private:
+    std::unique_ptr<test::BoxRecorder> recorder;
+    std::unique_ptr<Tfrmmain> w;
+
+    void Open() {
+        w->show();
+        QVERIFY(QTest::qWaitForWindowExposed(w.get()));
+        QTest::mouseClick(w->BitBtn2, Qt::LeftButton);
+        QVERIFY(w->C1->Connected());
+    }
+
+    void SendAndSeeItBack(const QString& command, int lines) {
+        w->ComboBox1->setEditText(command);
+        QTest::mouseClick(w->BitBtn1, Qt::LeftButton);
+        QTRY_COMPARE_WITH_TIMEOUT(w->RX1->count(), lines, 5000);
+    }
+
+  private slots:
+    void init() { recorder = std::make_unique<test::BoxRecorder>(); }
+    void cleanup() {
+        w.reset();
+        recorder.reset();
+    }
+
+    void aSessionIsCapturedWholeInBothForms() {
+        QTemporaryDir dir;
+        const std::string timed = dir.filePath("session.cap").toStdString();
+        const std::string raw = dir.filePath("session.raw").toStdString();
+        test::SimulatorThread device(sim::Behaviour{});  // echoes
+        w = std::make_unique<Tfrmmain>(nullptr, device.Path());
+        w->StartCapture(timed, CaptureForm::kTimed);
+        w->StartCapture(raw, CaptureForm::kRaw);
+        Open();
+        SendAndSeeItBack(QStringLiteral("0x41 0x00 0xFF"), 1);
+        SendAndSeeItBack(QStringLiteral("\"xyz\""), 2);
+        w.reset();  // closes the port, then ends the captures
+
+        std::string sent, received;
+        std::vector<cport::LineEventKind> events;
+        for (const auto& record : capture::ParseCapture(capture::test::FileText(timed))) {
+            QVERIFY(record.time.Valid());
+            if (record.kind == RecordKind::kSent)
+                sent += record.bytes;
+            else if (record.kind == RecordKind::kReceived)
+                received += record.bytes;
+            else
+                events.push_back(record.event.kind);
+        }
+        const std::string session("A\0\xFFxyz", 6);
+        QCOMPARE(sent, session);
+        QCOMPARE(received, session);
+        QCOMPARE(capture::test::FileText(raw), session);
+        QVERIFY(!events.empty());
+        QCOMPARE(events.front(), cport::LineEventKind::kOpened);
+        QCOMPARE(events.back(), cport::LineEventKind::kClosed);
+        QVERIFY(recorder->boxes.empty());
+    }
+
+    void aFullDiskStopsTheCaptureWhileThePortKeepsReceiving() {
+        test::SimulatorThread device(sim::Behaviour{});  // echoes
+        w = std::make_unique<Tfrmmain>(nullptr, device.Path());
+        w->StartCapture("/dev/full", CaptureForm::kTimed);
+        Open();
+        QTRY_COMPARE_WITH_TIMEOUT(recorder->boxes.size(), std::size_t(1), 5000);
+        QVERIFY2(recorder->boxes[0].text.starts_with(
+                     "The capture to /dev/full stopped: No space left on device."),
+                 recorder->boxes[0].text.c_str());
+        QCOMPARE(recorder->boxes[0].caption, std::string("Capture"));
+        SendAndSeeItBack(QStringLiteral("0x41"), 1);
+        SendAndSeeItBack(QStringLiteral("0x42"), 2);
+        QVERIFY(w->RX1->text(0).contains(QLatin1Char('B')));
+        QVERIFY(w->Capture(CaptureForm::kTimed)->Stopped());
+        QCOMPARE(recorder->boxes.size(), std::size_t(1));
+    }
+};
+
+}  // namespace tarvik
+
+TARVIK_APP_TEST_MAIN(tarvik::CaptureWindowTest)
+#include "capture_window_test.moc"
