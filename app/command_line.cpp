@@ -56,7 +56,11 @@ CaptureFiles CaptureArguments(const QStringList& arguments) {
             throw ECommandLine(std::string("The file name of --") + option + " is empty");
         return QFile::encodeName(values.front()).toStdString();
     };
-    return {.timed = file("capture"), .raw = file("capture-raw")};
+    CaptureFiles files{.timed = file("capture"), .raw = file("capture-raw")};
+    // Two writers into one file would interleave into something neither form is.
+    if (!files.timed.empty() && files.timed == files.raw)
+        throw ECommandLine("--capture and --capture-raw name the same file");
+    return files;
 }
 
 }  // namespace tarvik

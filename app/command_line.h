@@ -29,7 +29,7 @@ Text PortArgument(const QStringList& arguments);
 
 // The files the session is captured into, as the file system's bytes; ""
 // for a capture not asked for. Raises ECommandLine as PortArgument does,
-// and for a file name given empty.
+// for a file name given empty, and for both naming the same file.
 struct CaptureFiles {
     Text timed;  // --capture: every byte both ways, times and line events
     Text raw;    // --capture-raw: the received bytes alone

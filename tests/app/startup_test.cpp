@@ -66,6 +66,9 @@ class StartupTest : public QObject {
                                       << "--capture can be given once";
         QTest::newRow("empty capture file")
             << QStringList{"--capture-raw="} << "The file name of --capture-raw is empty";
+        QTest::newRow("one file for both captures")
+            << QStringList{"--capture", "a.cap", "--capture-raw", "a.cap"}
+            << "--capture and --capture-raw name the same file";
         QTest::newRow("capture into no folder")
             << QStringList{"--capture", "/nonexistent/folder/a.cap"}
             << "Cannot create file /nonexistent/folder/a.cap: No such file or directory";
