@@ -18,6 +18,12 @@ void DescribeCommandLine(QCommandLineParser& parser) {
         QStringLiteral("capture-raw"),
         QStringLiteral("Capture the received bytes alone into <file>, nothing added."),
         QStringLiteral("file")));
+    parser.addOption(QCommandLineOption(
+        QStringLiteral("open-capture"),
+        QStringLiteral(
+            "Show the received blocks of the capture <file> (made with --capture) in the "
+            "receive log at start."),
+        QStringLiteral("file")));
     parser.addPositionalArgument(
         QStringLiteral("port"),
         QStringLiteral("The port to choose at start: a name such as ttyUSB0, or a path such as "
@@ -56,7 +62,8 @@ CaptureFiles CaptureArguments(const QStringList& arguments) {
             throw ECommandLine(std::string("The file name of --") + option + " is empty");
         return QFile::encodeName(values.front()).toStdString();
     };
-    CaptureFiles files{.timed = file("capture"), .raw = file("capture-raw")};
+    CaptureFiles files{
+        .timed = file("capture"), .raw = file("capture-raw"), .shown = file("open-capture")};
     // Two writers into one file would interleave into something neither form is.
     if (!files.timed.empty() && files.timed == files.raw)
         throw ECommandLine("--capture and --capture-raw name the same file");

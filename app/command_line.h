@@ -1,6 +1,7 @@
 #pragma once
 // The program's command line: --help, --version, the captures
-// (--capture FILE, --capture-raw FILE; both off by default) and at most one
+// (--capture FILE, --capture-raw FILE, --open-capture FILE; all off by
+// default) and at most one
 // port, a name ("ttyUSB0") or a path ("/dev/pts/3"), which the window lists
 // and chooses at start. Main thread.
 
@@ -33,6 +34,7 @@ Text PortArgument(const QStringList& arguments);
 struct CaptureFiles {
     Text timed;  // --capture: every byte both ways, times and line events
     Text raw;    // --capture-raw: the received bytes alone
+    Text shown;  // --open-capture: a timed capture shown in the receive log at start
 };
 CaptureFiles CaptureArguments(const QStringList& arguments);
 

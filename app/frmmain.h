@@ -196,6 +196,12 @@ class Tfrmmain : public QWidget {
     void StopCapture(capture::CaptureForm form);
     // The capture of `form` that runs (or stopped on its own); null: none.
     capture::CaptureWriter* Capture(capture::CaptureForm form) const;
+    // Puts the received blocks of the timed capture at `path` at the top of
+    // the active receive log, one line per block as arrivals show them
+    // (newest on top), beside what the log holds. Throws std::system_error
+    // or std::runtime_error naming the file (and the line where it breaks);
+    // the log is then unchanged. Main thread.
+    void ShowCapture(const std::string& path);
 
   private:
     // The window's description, in its order: C1 loading with its settings,

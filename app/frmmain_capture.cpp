@@ -1,12 +1,16 @@
 // Capture of the whole session: what C1 reads and writes, with the port's
 // times, and its line events, handed to the capture writers.
 
+#include <QCheckBox>
 #include <QMetaObject>
 #include <QPointer>
-#include <algorithm>
+#include <string_view>
+#include <vector>
 
 #include "app/frmmain.h"
 #include "base/message_box.h"
+#include "capture/capture_load.h"
+#include "codec/fun.h"
 #include "serial/com_port.h"
 
 namespace tarvik {
@@ -47,6 +51,20 @@ void Tfrmmain::StartCapture(const std::string& path, capture::CaptureForm form) 
 
 void Tfrmmain::StopCapture(capture::CaptureForm form) {
     captures_[Slot(form)].reset();
+}
+
+void Tfrmmain::ShowCapture(const std::string& path) {
+    const std::vector<capture::CaptureRecord> records = capture::LoadCapture(path);
+    std::vector<Text> lines;
+    for (const auto& record : records) {
+        if (record.kind == capture::RecordKind::kReceived) {
+            lines.push_back(fun::BytesToDisplay(record.bytes, CheckBox2->isChecked()) + " (" +
+                            std::to_string(record.bytes.size()) + ")");
+        }
+    }
+    std::vector<std::string_view> newestFirst(lines.rbegin(), lines.rend());
+    FlushRxLines();
+    ActiveLog->Lines()->Insert(0, newestFirst);
 }
 
 capture::CaptureWriter* Tfrmmain::Capture(capture::CaptureForm form) const {

@@ -107,6 +107,9 @@ int RunTarvik(int argc, char** argv, MessageBoxFunction showBox) {
         return 1;
     }
     try {
+        // Shown first: a capture into the same file empties it.
+        if (!captures.shown.empty())
+            window->ShowCapture(captures.shown);
         if (!captures.timed.empty())
             window->StartCapture(captures.timed, capture::CaptureForm::kTimed);
         if (!captures.raw.empty())

@@ -3,6 +3,7 @@
 // one message while the port goes on receiving.
 
 #include <QComboBox>
+#include <QFile>
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <memory>
@@ -11,6 +12,7 @@
 #include "app/frmmain.h"
 #include "app_test.h"
 #include "capture/capture_format.h"
+#include "codec/fun.h"
 #include "line_fixtures.h"
 #include "tests/capture/capture_test_support.h"
 
@@ -25,18 +27,20 @@ class CaptureWindowTest : public QObject {
   private:
     std::unique_ptr<test::BoxRecorder> recorder;
     std::unique_ptr<Tfrmmain> w;
+    int firstLines = 0;  // RX1's lines before the session (it starts with one empty line)
 
     void Open() {
         w->show();
         QVERIFY(QTest::qWaitForWindowExposed(w.get()));
         QTest::mouseClick(w->BitBtn2, Qt::LeftButton);
         QVERIFY(w->C1->Connected());
+        firstLines = w->RX1->count();
     }
 
     void SendAndSeeItBack(const QString& command, int lines) {
         w->ComboBox1->setEditText(command);
         QTest::mouseClick(w->BitBtn1, Qt::LeftButton);
-        QTRY_COMPARE_WITH_TIMEOUT(w->RX1->count(), lines, 5000);
+        QTRY_COMPARE_WITH_TIMEOUT(w->RX1->count(), firstLines + lines, 5000);
     }
 
   private slots:
@@ -92,9 +96,40 @@ class CaptureWindowTest : public QObject {
         QCOMPARE(recorder->boxes[0].caption, std::string("Capture"));
         SendAndSeeItBack(QStringLiteral("0x41"), 1);
         SendAndSeeItBack(QStringLiteral("0x42"), 2);
-        QVERIFY(w->RX1->text(0).contains(QLatin1Char('B')));
+        QCOMPARE(w->RX1->text(0).toStdString(), fun::BytesToDisplay("B", true) + " (1)");
         QVERIFY(w->Capture(CaptureForm::kTimed)->Stopped());
         QCOMPARE(recorder->boxes.size(), std::size_t(1));
+    }
+
+    void aCaptureIsShownInTheReceiveLogAndADamagedOneIsRefused() {
+        QTemporaryDir dir;
+        const std::string good = dir.filePath("good.cap").toStdString();
+        const std::string bad = dir.filePath("bad.cap").toStdString();
+        std::string text(capture::kTimedHeader);
+        text += "10 20 ev opened\n30 40 tx 3f\n50 60 rx 414200\n70 80 rx 0d\n";
+        {
+            QFile file(QString::fromStdString(good));
+            QVERIFY(file.open(QIODevice::WriteOnly));
+            file.write(text.data(), qint64(text.size()));
+            QFile cut(QString::fromStdString(bad));
+            QVERIFY(cut.open(QIODevice::WriteOnly));
+            cut.write(text.data(), qint64(text.size() - 1));
+        }
+        w = std::make_unique<Tfrmmain>(nullptr, Text());
+        const int before = w->RX1->count();
+        w->ShowCapture(good);
+        QCOMPARE(w->RX1->count(), before + 2);
+        QCOMPARE(w->RX1->text(0).toStdString(), fun::BytesToDisplay("\r", true) + " (1)");
+        QCOMPARE(w->RX1->text(1).toStdString(),
+                 fun::BytesToDisplay(std::string("AB\0", 3), true) + " (3)");
+        try {
+            w->ShowCapture(bad);
+            QFAIL("a capture cut short was shown");
+        } catch (const std::runtime_error& error) {
+            QCOMPARE(std::string(error.what()),
+                     bad + ": line 5: cut short: the last line has no end");
+        }
+        QCOMPARE(w->RX1->count(), before + 2);
     }
 };
 

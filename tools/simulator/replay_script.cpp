@@ -1,12 +1,8 @@
 #include "tools/simulator/replay_script.h"
 
-#include <cerrno>
-#include <fstream>
-#include <iterator>
 #include <stdexcept>
-#include <system_error>
 
-#include "capture/capture_format.h"
+#include "capture/capture_load.h"
 
 namespace tarvik::sim {
 
@@ -23,17 +19,7 @@ std::int64_t Gap(std::int64_t fromUs, std::int64_t toUs) {
 }  // namespace
 
 std::vector<ReplayBlock> LoadReplay(const std::string& path) {
-    std::ifstream file(path, std::ios::binary);
-    if (!file)
-        throw std::system_error(errno, std::generic_category(), "Cannot open " + path);
-    const std::string text((std::istreambuf_iterator<char>(file)),
-                           std::istreambuf_iterator<char>());
-    std::vector<capture::CaptureRecord> records;
-    try {
-        records = capture::ParseCapture(text);
-    } catch (const capture::ECaptureFormat& error) {
-        throw std::runtime_error(path + ": " + error.what());
-    }
+    const std::vector<capture::CaptureRecord> records = capture::LoadCapture(path);
     std::vector<ReplayBlock> blocks;
     std::string request;
     std::int64_t requestUs = 0;
