@@ -90,7 +90,7 @@ void CaptureWriter::Add(CaptureRecord&& record) {
             return;
         // A record that does not fit stops the capture here: taking later
         // ones would leave a hole the file does not show.
-        const std::size_t size = record.bytes.size() + 1;
+        const std::size_t size = sizeof(CaptureRecord) + record.bytes.size();
         if (queuedBytes_ + size > queueLimit_) {
             stopped_ = true;
             overflow_ = "the disk did not keep up (" + std::to_string(queuedBytes_) +

@@ -45,9 +45,10 @@ struct CaptureStop {
 
 class CaptureWriter {
   public:
-    // Records may wait up to this many bytes (their payload) for the disk:
-    // about three seconds of a 115200-baud line per KiB, minutes of any
-    // serial line, so only a disk that has stopped fills it.
+    // Records may wait up to this many bytes (each its payload and its
+    // record, so many small blocks are bounded as well) for the disk: an
+    // hour and more of a 115200-baud line, seconds of a pty flood, so only a
+    // disk that has stalled fills it.
     static constexpr std::size_t kDefaultQueueBytes = 64u << 20;
 
     // Opens the file (capture_sink.h) and, for the timed form, writes its
