@@ -2,7 +2,9 @@
 
 #include <errno.h>
 #include <fcntl.h>
+#include <poll.h>
 #include <signal.h>
+#include <sys/eventfd.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -27,7 +29,7 @@ void DropPendingFileSizeSignal() {
 
 CaptureSink::CaptureSink(const std::string& path) {
     // O_NONBLOCK: open() must not wait for a FIFO's reader or a modem's
-    // carrier; the writing then blocks as usual.
+    // carrier.
     fd_ = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOCTTY | O_NONBLOCK,
                  0666);
     if (fd_ < 0)
@@ -35,14 +37,24 @@ CaptureSink::CaptureSink(const std::string& path) {
     struct stat st {};
     ::fstat(fd_, &st);
     regular_ = S_ISREG(st.st_mode);
-    const int flags = ::fcntl(fd_, F_GETFL);
-    if (flags >= 0)
-        ::fcntl(fd_, F_SETFL, flags & ~O_NONBLOCK);
+    // A FIFO or a device stays non-blocking: Write waits for it in poll,
+    // where Cancel can reach the wait.
+    cancel_ = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+    if (cancel_ < 0) {
+        const int error = errno;
+        ::close(fd_);
+        throw std::system_error(error, std::generic_category(), "Cannot create file " + path);
+    }
+}
+
+void CaptureSink::Cancel() {
+    const std::uint64_t one = 1;
+    [[maybe_unused]] const ssize_t n = ::write(cancel_, &one, sizeof one);
 }
 
 CaptureSink::~CaptureSink() {
-    if (fd_ >= 0)
-        ::close(fd_);
+    ::close(cancel_);
+    ::close(fd_);
 }
 
 int CaptureSink::Write(std::string_view data) {
@@ -52,6 +64,16 @@ int CaptureSink::Write(std::string_view data) {
             const int error = errno;
             if (error == EINTR)
                 continue;
+            if (error == EAGAIN) {
+                pollfd fds[2] = {{fd_, POLLOUT, 0}, {cancel_, POLLIN, 0}};
+                std::uint64_t cancelled = 0;
+                const bool ending = ::read(cancel_, &cancelled, sizeof cancelled) > 0 || cancelled_;
+                cancelled_ = ending;
+                const int ready = ::poll(fds, ending ? 1 : 2, ending ? kGiveUpMs : -1);
+                if (ready == 0)
+                    return ETIMEDOUT;
+                continue;
+            }
             if (error == EFBIG)
                 DropPendingFileSizeSignal();
             return error;

@@ -62,6 +62,7 @@ CaptureWriter::~CaptureWriter() {
         ending_ = true;
     }
     wake_.notify_one();
+    sink_.Cancel();
     thread_.join();
 }
 
@@ -182,7 +183,9 @@ bool CaptureWriter::WriteBatch(const std::vector<CaptureRecord>& batch) {
         buffer_.clear();
         marks.clear();
         if (error != 0) {
-            StopWith(error == ENOENT ? "the file was removed" : std::strerror(error));
+            StopWith(error == ENOENT      ? "the file was removed"
+                     : error == ETIMEDOUT ? "its reader took nothing more when the capture ended"
+                                          : std::strerror(error));
             return false;
         }
         return true;

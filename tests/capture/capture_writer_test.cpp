@@ -226,6 +226,25 @@ TEST(CaptureWriterTest, ADiskThatDoesNotKeepUpStopsTheCaptureWithoutAHoleAndAFif
     EXPECT_EQ(log.Stops().size(), 1u);
 }
 
+TEST(CaptureWriterTest, AReaderThatStopsReadingDoesNotHoldUpTheEnd) {
+    TempDir dir;
+    const std::string fifo = dir / "stuck.fifo";
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    const int reader = ::open(fifo.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    ASSERT_GE(reader, 0);
+    StopLog log;
+    {
+        CaptureWriter writer(fifo, CaptureForm::kRaw, log.Handler());
+        writer.Received(std::string(1 << 20, 'x'), {1, 1});
+    }  // ends after the sink gave up, not never
+    ::close(reader);
+    const auto stops = log.Stops();
+    ASSERT_EQ(stops.size(), 1u);
+    EXPECT_EQ(stops[0].reason, "its reader took nothing more when the capture ended");
+    EXPECT_GT(stops[0].fileBytes, 0u);
+    EXPECT_EQ(stops[0].receivedBytes, 0u);  // the one record is not wholly in
+}
+
 TEST(CaptureWriterTest, AFileThatCannotBeMadeIsRefusedNamingIt) {
     TempDir dir;
     const std::string fifo = dir / "nobody.fifo";
