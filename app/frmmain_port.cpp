@@ -5,6 +5,7 @@
 #include <QPushButton>
 #include <QSignalBlocker>
 #include <algorithm>
+#include <exception>
 #include <functional>
 #include <string>
 #include <vector>
@@ -128,18 +129,26 @@ void Tfrmmain::BitBtn2Click() {
 }
 
 void Tfrmmain::BitBtn3Click() {
+    // Stop is what a user presses when a device misbehaves: the timer stops
+    // and the port closes every time. An interval the box cannot take is
+    // still reported, once both are done.
+    std::exception_ptr intervalError;
     if (CheckBox1->isChecked()) {
-        // The handler runs here rather than through the signal, so that its
-        // error ends Stop as well: the timer and the port then stay as they are.
         {
             const QSignalBlocker quiet(CheckBox1);
             CheckBox1->setChecked(false);
         }
-        CheckBox1Click();
+        try {
+            CheckBox1Click();
+        } catch (...) {
+            intervalError = std::current_exception();
+        }
     }
     T1->SetEnabled(false);
     C1->Close();
     SetPortButtons();
+    if (intervalError)
+        std::rethrow_exception(intervalError);
 }
 
 void Tfrmmain::CheckBox1Click() {
