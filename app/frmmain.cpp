@@ -14,18 +14,28 @@ namespace tarvik {
 
 Tfrmmain::Tfrmmain(QWidget* parent) : Tfrmmain(parent, Text()) {}
 
-Tfrmmain::Tfrmmain(QWidget* parent, const Text& portArgument) : QWidget(parent) {
+Tfrmmain::Tfrmmain(QWidget* parent, const Text& portArgument)
+    : Tfrmmain(parent, portArgument, TLineOptions{}) {}
+
+Tfrmmain::Tfrmmain(QWidget* parent, const Text& portArgument, const TLineOptions& options)
+    : QWidget(parent) {
     // The window's description in its order; see frmmain_port.cpp.
     CreatePort(portArgument);
+    ApplyPortOptions(options);
     CreateSelectors(portArgument);
     BuildLayout();
+    BuildLinePage();
     PrepareReceiveLogs();
+    PrepareTimeline();
     LinkSelectors();
     C1->EndLoading();
     ConnectHandlers();
     ConnectPortHandlers();
     ConnectSendHandlers();
+    ConnectLineHandlers();
     FormCreate();
+    SetLineOptions(options);
+    ShowLineState();
 }
 
 Tfrmmain::~Tfrmmain() {

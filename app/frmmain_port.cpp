@@ -97,7 +97,8 @@ void Tfrmmain::CreateSelectors(const Text& portArgument) {
 }
 
 void Tfrmmain::LinkSelectors() {
-    for (cport::TComComboBox* box : {ComComboBox1, ComComboBox3, ComComboBox2}) {
+    for (cport::TComComboBox* box :
+         {ComComboBox1, ComComboBox3, ComComboBox2, ComComboBox4, ComComboBox5, ComComboBox6}) {
         box->SetComPort(C1);
     }
 }
@@ -126,6 +127,9 @@ void Tfrmmain::SetPortButtons() {
 void Tfrmmain::BitBtn2Click() {
     C1->Open();
     SetPortButtons();
+    if (C1->Connected())
+        StartTimeline();
+    ShowLineState();
 }
 
 void Tfrmmain::BitBtn3Click() {
@@ -145,8 +149,11 @@ void Tfrmmain::BitBtn3Click() {
         }
     }
     T1->SetEnabled(false);
+    if (C1->Connected())
+        EndTimeline();
     C1->Close();
     SetPortButtons();
+    ShowLineState();
     if (intervalError)
         std::rethrow_exception(intervalError);
 }

@@ -26,7 +26,8 @@ void Framer::Add(const ReceivedBlock& block, std::vector<Message>& out) {
         out.push_back({std::string(block.bytes), block.firstUs, block.lastUs});
         return;
     }
-    if (rule_.kind == FramingKind::Gap && Pending() && block.firstUs - pending_.lastUs >= rule_.gapUs)
+    if (rule_.kind == FramingKind::Gap && Pending() &&
+        block.firstUs - pending_.lastUs >= rule_.gapUs)
         Close(out);
     std::size_t at = 0;
     while (at < block.bytes.size()) {

@@ -27,8 +27,8 @@ inline constexpr std::size_t kMaxMessageBytes = 4096;
 
 struct FramingRule {
     FramingKind kind = FramingKind::PerArrival;
-    std::int64_t gapUs = 0;       // Gap: the quiet time that ends a message, µs (> 0)
-    unsigned char endByte = 0;    // EndByte: the byte that ends a message
+    std::int64_t gapUs = 0;                   // Gap: the quiet time that ends a message, µs (> 0)
+    unsigned char endByte = 0;                // EndByte: the byte that ends a message
     std::size_t maxBytes = kMaxMessageBytes;  // Gap, EndByte: longest message (> 0)
 };
 

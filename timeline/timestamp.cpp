@@ -1,6 +1,7 @@
 #include "timeline/timestamp.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <ctime>
 
@@ -17,6 +18,14 @@ std::string Seconds(const char* sign, std::int64_t us) {
 }
 
 }  // namespace
+
+Moment Now() {
+    using std::chrono::duration_cast;
+    using std::chrono::microseconds;
+    return {
+        duration_cast<microseconds>(std::chrono::steady_clock::now().time_since_epoch()).count(),
+        duration_cast<microseconds>(std::chrono::system_clock::now().time_since_epoch()).count()};
+}
 
 std::string FormatTimestamp(TimestampMode mode, const Moment& at, std::int64_t previousUs,
                             std::int64_t startUs) {

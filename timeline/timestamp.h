@@ -20,6 +20,9 @@ struct Moment {
     std::int64_t wallUs = 0;
 };
 
+// The clocks now.
+Moment Now();
+
 // The text in front of a line at `at` (a trailing space included; "" for
 // Off). `previousUs` and `startUs` are monotonic µs; an interval that would
 // be negative shows as 0.

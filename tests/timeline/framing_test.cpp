@@ -1,5 +1,7 @@
 // Framing and the times in front of log lines, as tables: no port, no Qt.
 
+#include "timeline/framing.h"
+
 #include <gtest/gtest.h>
 
 #include <cctype>
@@ -8,7 +10,6 @@
 #include <string>
 #include <vector>
 
-#include "timeline/framing.h"
 #include "timeline/timestamp.h"
 
 namespace tarvik::timeline {
@@ -28,35 +29,69 @@ struct FramingCase {
     std::vector<Expected> messages;
 };
 
-FramingRule Gap(std::int64_t us) { return {.kind = FramingKind::Gap, .gapUs = us}; }
+FramingRule Gap(std::int64_t us) {
+    return {.kind = FramingKind::Gap, .gapUs = us};
+}
 FramingRule End(unsigned char byte, std::size_t max = kMaxMessageBytes) {
     return {.kind = FramingKind::EndByte, .endByte = byte, .maxBytes = max};
 }
 
 const FramingCase kCases[] = {
-    {"per arrival: each block as it came", {}, {{"AB", 10, 12}, {"C", 20, 20}}, false,
+    {"per arrival: each block as it came",
+     {},
+     {{"AB", 10, 12}, {"C", 20, 20}},
+     false,
      {{"AB", 10, 12}, {"C", 20, 20}}},
-    {"per arrival keeps a long block whole", {.maxBytes = 2}, {{"ABCDE", 1, 2}}, false,
+    {"per arrival keeps a long block whole",
+     {.maxBytes = 2},
+     {{"ABCDE", 1, 2}},
+     false,
      {{"ABCDE", 1, 2}}},
-    {"gap: reads close together are one message", Gap(1000),
-     {{"AB", 100, 100}, {"CD", 600, 700}, {"E", 1699, 1699}}, true, {{"ABCDE", 100, 1699}}},
-    {"gap: a quiet line ends the message", Gap(1000),
-     {{"AB", 100, 100}, {"CD", 1100, 1150}, {"E", 5000, 5000}}, false,
+    {"gap: reads close together are one message",
+     Gap(1000),
+     {{"AB", 100, 100}, {"CD", 600, 700}, {"E", 1699, 1699}},
+     true,
+     {{"ABCDE", 100, 1699}}},
+    {"gap: a quiet line ends the message",
+     Gap(1000),
+     {{"AB", 100, 100}, {"CD", 1100, 1150}, {"E", 5000, 5000}},
+     false,
      {{"AB", 100, 100}, {"CD", 1100, 1150}}},
     {"gap: the last message waits for the quiet", Gap(1000), {{"AB", 1, 1}}, false, {}},
-    {"gap: split at the longest message", {.kind = FramingKind::Gap, .gapUs = 50, .maxBytes = 3},
-     {{"ABCD", 1, 2}, {"EFG", 3, 4}}, true, {{"ABC", 1, 2}, {"DEF", 2, 4}, {"G", 4, 4}}},
-    {"end byte: one message over several reads", End('\r'),
-     {{"0x", 1, 1}, {"41", 5, 6}, {"\r", 9, 9}}, false, {{"0x41\r", 1, 9}}},
-    {"end byte: several messages in one read", End('\n'), {{"a\nbc\nd", 1, 2}}, false,
+    {"gap: split at the longest message",
+     {.kind = FramingKind::Gap, .gapUs = 50, .maxBytes = 3},
+     {{"ABCD", 1, 2}, {"EFG", 3, 4}},
+     true,
+     {{"ABC", 1, 2}, {"DEF", 2, 4}, {"G", 4, 4}}},
+    {"end byte: one message over several reads",
+     End('\r'),
+     {{"0x", 1, 1}, {"41", 5, 6}, {"\r", 9, 9}},
+     false,
+     {{"0x41\r", 1, 9}}},
+    {"end byte: several messages in one read",
+     End('\n'),
+     {{"a\nbc\nd", 1, 2}},
+     false,
      {{"a\n", 1, 2}, {"bc\n", 2, 2}}},
-    {"end byte: the rest waits, then closes", End('\n'), {{"a\nbc\nd", 1, 2}}, true,
+    {"end byte: the rest waits, then closes",
+     End('\n'),
+     {{"a\nbc\nd", 1, 2}},
+     true,
      {{"a\n", 1, 2}, {"bc\n", 2, 2}, {"d", 2, 2}}},
-    {"end byte: split at the longest message", End('\n', 4), {{"ABCDEF\n", 1, 3}}, false,
+    {"end byte: split at the longest message",
+     End('\n', 4),
+     {{"ABCDEF\n", 1, 3}},
+     false,
      {{"ABCD", 1, 3}, {"EF\n", 3, 3}}},
-    {"end byte: a NUL end byte", End(0), {{std::string_view("a\0b", 3), 1, 1}}, false,
+    {"end byte: a NUL end byte",
+     End(0),
+     {{std::string_view("a\0b", 3), 1, 1}},
+     false,
      {{std::string("a\0", 2), 1, 1}}},
-    {"empty blocks change nothing", Gap(10), {{"", 1, 1}, {"A", 5, 5}, {"", 100, 100}}, true,
+    {"empty blocks change nothing",
+     Gap(10),
+     {{"", 1, 1}, {"A", 5, 5}, {"", 100, 100}},
+     true,
      {{"A", 5, 5}}},
 };
 
@@ -102,7 +137,7 @@ TEST(Framer, ClosesAPendingMessageWhenAsked) {
 // 3.5 characters: Modbus RTU's 19200 8E1 is 11 bits a character, 2005.2 µs.
 TEST(AutoGap, IsThreeAndAHalfCharacterTimes) {
     EXPECT_EQ(AutoGapUs(19200, 8, true, 2), 2006);
-    EXPECT_EQ(AutoGapUs(9600, 8, false, 2), 3646);  // 10 bits
+    EXPECT_EQ(AutoGapUs(9600, 8, false, 2), 3646);   // 10 bits
     EXPECT_EQ(AutoGapUs(110, 5, false, 3), 238637);  // 7.5 bits
     EXPECT_EQ(AutoGapUs(4000000, 8, false, 2), 9);
     EXPECT_EQ(AutoGapUs(0, 8, false, 2), 1);

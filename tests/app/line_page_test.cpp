@@ -1,0 +1,249 @@
+// The line page and the log options on the real window, driven by keys and
+// clicks over a pty: each option off and on, one line per message by gap and
+// by end byte over several reads, sent blocks and line events as marked
+// lines, the state in sight at the top row, and the command-line switches.
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRegularExpression>
+#include <QTabWidget>
+#include <memory>
+#include <string>
+
+#include "app/command_line.h"
+#include "app/frmmain.h"
+#include "app_test.h"
+#include "codec/fun.h"
+#include "line_fixtures.h"
+#include "serial/com_port.h"
+#include "serial_controls/com_combo_box.h"
+
+Q_DECLARE_METATYPE(tarvik::TLineOptions)
+
+namespace tarvik {
+
+class LinePageTest : public QObject {
+    Q_OBJECT
+
+  private:
+    std::unique_ptr<test::BoxRecorder> recorder;
+    std::unique_ptr<Tfrmmain> w;
+
+    void Build(const std::string& port, const TLineOptions& options = {}) {
+        w = std::make_unique<Tfrmmain>(nullptr, port, options);
+        w->show();
+        QVERIFY(QTest::qWaitForWindowExposed(w.get()));
+        w->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(w.get()));
+    }
+
+    // Alt+L shows the line page, as the user reaches it.
+    void ShowLinePage() {
+        QTest::keyClick(w.get(), Qt::Key_L, Qt::AltModifier);
+        QCOMPARE(w->PageControl1->currentWidget(), w->TabSheet9);
+    }
+
+    // A user's choice in a list: the focus on it and a key that moves the selection.
+    static void Choose(QComboBox* box, int index) {
+        box->setFocus();
+        QTest::keyClick(box, Qt::Key_Home);
+        for (int i = 0; i < index; ++i) QTest::keyClick(box, Qt::Key_Down);
+        QCOMPARE(box->currentIndex(), index);
+    }
+
+    void Send(const char* command) {
+        w->ComboBox1->setEditText(QString::fromLatin1(command));
+        QTest::mouseClick(w->BitBtn1, Qt::LeftButton);
+    }
+
+    QString Line(int row) const { return w->RX1->text(row); }
+
+    // The state at the top row shows this many bytes received.
+    bool Received(int bytes) const {
+        return QTest::qWaitFor(
+            [&] { return w->Label21->text().contains(QStringLiteral("Rx %1 ").arg(bytes)); });
+    }
+
+    static QString Shown(const std::string& bytes, std::size_t count) {
+        return QString::fromLatin1(fun::BytesToDisplay(bytes, true) + " (" + std::to_string(count) +
+                                   ")");
+    }
+
+  private slots:
+    void init() { recorder = std::make_unique<test::BoxRecorder>(); }
+    void cleanup() {
+        w.reset();
+        QVERIFY(recorder->boxes.empty());
+        recorder.reset();
+    }
+
+    // The ninth page follows "About"; everything on it starts off, and the
+    // port's state is in sight at the top row while "Rx 1" is shown.
+    void linePageAndStateInSight() {
+        test::SimulatorThread simulator({});
+        Build(simulator.Path());
+        QCOMPARE(w->PageControl1->count(), 9);
+        QCOMPARE(w->PageControl1->tabText(8), QStringLiteral("&Line"));
+        QCOMPARE(w->ComboBox2->currentText(), QStringLiteral("Off"));
+        QCOMPARE(w->ComboBox3->currentText(), QStringLiteral("Per arrival"));
+        QVERIFY(!w->CheckBox3->isChecked() && !w->CheckBox4->isChecked());
+        QCOMPARE(w->ComComboBox4->currentText(), QStringLiteral("8"));
+        QCOMPARE(w->ComComboBox5->currentText(), QStringLiteral("1"));
+        QVERIFY(w->Label21->isVisible());
+        QVERIFY(w->Label21->geometry().left() > w->CheckBox2->geometry().right());
+        QCOMPARE(w->Label21->text(), QStringLiteral("closed  Rx 0  Tx 0"));
+        QTest::mouseClick(w->BitBtn2, Qt::LeftButton);
+        Send("0x41 0x42");
+        QTRY_COMPARE(w->Label21->text(), QStringLiteral("open  Rx 2  Tx 2"));
+        QCOMPARE(w->PageControl1->currentWidget(), w->TabSheet1);
+        QCOMPARE(Line(0), QStringLiteral("A  B (2)"));  // options off: as always
+        QTest::mouseClick(w->BitBtn3, Qt::LeftButton);
+        QTRY_VERIFY(w->Label21->text().startsWith(QStringLiteral("closed")));
+        ShowLinePage();
+        QVERIFY(w->Label22->text().contains(QStringLiteral("received 2 bytes")));
+    }
+
+    // Each timestamp mode, chosen on the page, in front of an echoed line.
+    void timestamps_data() {
+        QTest::addColumn<int>("mode");
+        QTest::addColumn<QString>("pattern");
+        QTest::newRow("off") << 0 << R"(^A \(1\)$)";
+        QTest::newRow("time of day") << 1 << R"(^\d\d:\d\d:\d\d\.\d\d\d A \(1\)$)";
+        QTest::newRow("since previous") << 2 << R"(^\+\d+\.\d{6} A \(1\)$)";
+        QTest::newRow("since Start") << 3 << R"(^\d+\.\d{6} A \(1\)$)";
+    }
+    void timestamps() {
+        QFETCH(int, mode);
+        QFETCH(QString, pattern);
+        test::SimulatorThread simulator({});
+        Build(simulator.Path());
+        ShowLinePage();
+        Choose(w->ComboBox2, mode);
+        QTest::keyClick(w.get(), Qt::Key_1, Qt::AltModifier);
+        QTest::mouseClick(w->BitBtn2, Qt::LeftButton);
+        Send("0x41");
+        QTRY_COMPARE(w->RX1->count(), 2);
+        QVERIFY2(QRegularExpression(pattern).match(Line(0)).hasMatch(), qPrintable(Line(0)));
+    }
+
+    // Sent blocks and line events: marked lines beside the received ones, in order.
+    void sentBlocksAndLineEventsAreMarked() {
+        test::SimulatorThread simulator({});
+        Build(simulator.Path());
+        ShowLinePage();
+        QTest::mouseClick(w->CheckBox3, Qt::LeftButton);
+        QTest::mouseClick(w->CheckBox4, Qt::LeftButton);
+        QTest::keyClick(w.get(), Qt::Key_1, Qt::AltModifier);
+        QTest::mouseClick(w->BitBtn2, Qt::LeftButton);
+        Send("0x41");
+        QTRY_COMPARE(w->RX1->count(), 4);
+        QTest::mouseClick(w->BitBtn3, Qt::LeftButton);
+        QTRY_COMPARE(w->RX1->count(), 5);
+        const QString port = QString::fromStdString(simulator.Path());
+        QCOMPARE(Line(4), QString());
+        QCOMPARE(Line(3), QStringLiteral("== port opened: ") + port);
+        QCOMPARE(Line(2), QStringLiteral(">> A (1)"));
+        QCOMPARE(Line(1), QStringLiteral("A (1)"));
+        QCOMPARE(Line(0), QStringLiteral("== port closed"));
+    }
+
+    // One line per message over several driver reads: the state's byte count
+    // says each part was read before the next is written.
+    void messagesOverSeveralReads_data() {
+        QTest::addColumn<TLineOptions>("options");
+        QTest::addColumn<QStringList>("parts");
+        QTest::addColumn<QStringList>("lines");  // newest first
+        TLineOptions end;
+        end.messages = TMessageRule::EndByte;
+        QTest::newRow("end byte CR") << end << QStringList{"0x", "41", "\r12"}
+                                     << QStringList{Shown("0x41\r", 5)};  // "12" waits for its CR
+        TLineOptions gap;
+        gap.messages = TMessageRule::GapMs;
+        gap.gapMs = 1500;
+        QTest::newRow("quiet gap")
+            << gap << QStringList{"AB", "C", "D"} << QStringList{Shown("ABCD", 4)};
+    }
+    void messagesOverSeveralReads() {
+        QFETCH(TLineOptions, options);
+        QFETCH(QStringList, parts);
+        QFETCH(QStringList, lines);
+        test::PtyPair line;
+        Build(line.Path(), options);
+        QTest::mouseClick(w->BitBtn2, Qt::LeftButton);
+        int total = 0;
+        for (const QString& part : parts) {
+            line.Write(part.toStdString());
+            total += int(part.size());
+            QVERIFY(Received(total));
+        }
+        lines << QString();
+        QTRY_COMPARE_WITH_TIMEOUT(w->RX1->count(), int(lines.size()), 5000);
+        for (int row = 0; row < lines.size(); ++row) QCOMPARE(Line(row), lines[row]);
+    }
+
+    // The page's rule, chosen with keys, and an end byte typed in the notation.
+    void endByteTypedOnThePage() {
+        test::PtyPair line;
+        Build(line.Path());
+        ShowLinePage();
+        Choose(w->ComboBox3, 3);
+        w->ComboBox4->setFocus();
+        w->ComboBox4->lineEdit()->selectAll();
+        QTest::keyClicks(w->ComboBox4, QStringLiteral("0x03"));
+        QTest::keyClick(w->ComboBox4, Qt::Key_Return);
+        QCOMPARE(int(w->LineOptions().endByte), 0x03);
+        QCOMPARE(w->LineOptions().messages, TMessageRule::EndByte);
+        QTest::keyClick(w.get(), Qt::Key_1, Qt::AltModifier);
+        QTest::mouseClick(w->BitBtn2, Qt::LeftButton);
+        line.Write(std::string("ab\x03") + "cd\x03");
+        QTRY_COMPARE(w->RX1->count(), 3);
+        QCOMPARE(Line(0), Shown("cd\x03", 3));
+        QCOMPARE(Line(1), Shown("ab\x03", 3));
+    }
+
+    // A switch for every option; wrong values are refused with a reason.
+    void commandLineSwitches() {
+        const auto parse = [](QStringList arguments) {
+            arguments.prepend(QStringLiteral("tarvik2"));
+            return LineOptionsArgument(arguments);
+        };
+        const TLineOptions none = parse({});
+        QVERIFY(none.PlainReceive() && !none.logSent && !none.logEvents && !none.baudRate);
+        const TLineOptions all =
+            parse({"--timestamps", "time", "--log-sent", "--messages", "end:0x03", "--log-events",
+                   "--data-bits", "7", "--stop-bits", "2", "--flow-control", "hardware", "--baud",
+                   "250000", "/dev/pts/9"});
+        QCOMPARE(all.timestamps, timeline::TimestampMode::TimeOfDay);
+        QVERIFY(all.logSent && all.logEvents);
+        QCOMPARE(all.messages, TMessageRule::EndByte);
+        QCOMPARE(int(all.endByte), 0x03);
+        QCOMPARE(*all.dataBits, cport::dbSeven);
+        QCOMPARE(*all.stopBits, cport::sbTwoStopBits);
+        QCOMPARE(*all.flowControl, cport::fcHardware);
+        QCOMPARE(*all.baudRate, 250000);
+        QCOMPARE(parse({"--messages", "gap:25"}).gapMs, 25);
+        for (const QStringList& wrong :
+             {QStringList{"--timestamps", "soon"}, QStringList{"--messages", "gap:0"},
+              QStringList{"--messages", "end:CRLF"}, QStringList{"--data-bits", "9"},
+              QStringList{"--baud", "fast"}}) {
+            QVERIFY_THROWS_EXCEPTION(ECommandLine, parse(wrong));
+        }
+        // A custom rate from the switches reaches C1 and shows on the page.
+        test::PtyPair line;
+        Build(line.Path(), all);
+        QCOMPARE(w->C1->BaudRate(), cport::brCustom);
+        QCOMPARE(w->C1->CustomBaudRate(), 250000);
+        QCOMPARE(w->Edit2->text(), QStringLiteral("250000"));
+        QCOMPARE(w->ComComboBox4->currentText(), QStringLiteral("7"));
+        QCOMPARE(w->ComboBox2->currentIndex(), 1);
+        QVERIFY(w->CheckBox3->isChecked() && w->CheckBox4->isChecked());
+    }
+};
+
+}  // namespace tarvik
+
+TARVIK_APP_TEST_MAIN(tarvik::LinePageTest)
+#include "line_page_test.moc"
