@@ -33,6 +33,7 @@ Tfrmmain::Tfrmmain(QWidget* parent, const Text& portArgument, const TLineOptions
     ConnectPortHandlers();
     ConnectSendHandlers();
     ConnectLineHandlers();
+    ConnectSignalHandlers();
     FormCreate();
     SetLineOptions(options);
     ShowLineState();
@@ -41,6 +42,7 @@ Tfrmmain::Tfrmmain(QWidget* parent, const Text& portArgument, const TLineOptions
 Tfrmmain::~Tfrmmain() {
     // The port goes first, while every control is whole: closing it may still
     // serve an arrival that its event thread has begun to hand over.
+    portClosing_ = true;
     delete C1;
 }
 

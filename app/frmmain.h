@@ -32,6 +32,7 @@
 #include "app/line_options.h"
 #include "app/timer.h"
 #include "base/text.h"
+#include "serial/com_types.h"
 #include "timeline/framing.h"
 #include "timeline/timestamp.h"
 
@@ -141,6 +142,11 @@ class Tfrmmain : public QWidget {
     QComboBox* ComboBox4 = nullptr;  // the end byte, editable: "CR", "LF" or the notation
     QCheckBox* CheckBox4 = nullptr;  // line events in the log, unticked
     QLabel* Label22 = nullptr;       // bytes received and sent, the rate, line errors
+    // Lamps of the modem input lines, set at Start and by the port's events.
+    QLabel* Label23 = nullptr;  // CTS
+    QLabel* Label24 = nullptr;  // DSR
+    QLabel* Label25 = nullptr;  // DCD
+    QLabel* Label26 = nullptr;  // RI
     // The port's state and byte counts at the top row's right end, right of
     // "ASC&II", so that they are in sight while a log is shown.
     QLabel* Label21 = nullptr;
@@ -293,6 +299,16 @@ class Tfrmmain : public QWidget {
     void StartTimeline();  // Start opened the port
     void EndTimeline();    // the port is closing
     timeline::FramingRule CurrentRule() const;
+    // The port's line events (frmmain_signals.cpp): lamps, counts, log lines.
+    void ConnectSignalHandlers();
+    void SignalChange(QLabel* lamp, const char* name, bool on);
+    void C1Ring();
+    void C1Break();
+    void C1Error(cport::TComErrors errors);
+    void ShowLamp(QLabel* lamp, int state);  // -1 unknown, 0 off, 1 on
+    bool lineWatched_ = false;               // the port was opened asking for line events
+    bool portClosing_ = false;  // the window closes the port: the lines' last report is no change
+    std::uint64_t frameErrors_ = 0, parityErrors_ = 0, overruns_ = 0, breaks_ = 0, rings_ = 0;
     timeline::Framer framer_;
     QTimer* gapTimer_ = nullptr;
     std::int64_t startUs_ = 0;         // Start, monotonic µs

@@ -113,6 +113,17 @@ void Tfrmmain::BuildLinePage() {
     CheckBox4 = Put(new QCheckBox(QStringLiteral("Line events in the log (\"== \")"), page),
                     "CheckBox4", 10, 115, 260, 17);
 
+    Caption(page, "Lines:", 280, 115);
+    int left = 320;
+    for (auto [lamp, name] : {std::pair{&Label23, "Label23"}, std::pair{&Label24, "Label24"},
+                              std::pair{&Label25, "Label25"}, std::pair{&Label26, "Label26"}}) {
+        static const char* const kLampCaptions[] = {"CTS", "DSR", "DCD", "RI"};
+        *lamp = Put(new QLabel(QString::fromLatin1(kLampCaptions[(left - 320) / 40]), page), name,
+                    left, 114, 36, 19);
+        (*lamp)->setAlignment(Qt::AlignCenter);
+        left += 40;
+    }
+
     Label22 = Put(new QLabel(page), "Label22", 10, 150, 640, 17);
 
     Label21 = Put(new QLabel(this), "Label21", 562, 5, 116, 17);
@@ -251,13 +262,22 @@ void Tfrmmain::ShowLineState() {
                                 .arg(receivedBytes_)
                                 .arg(sentBytes_));
     }
+    // The errors are counted only while the port reports them (line events on at Start).
+    const QString errors = lineWatched_
+                               ? QStringLiteral("frame %1, parity %2, overrun %3, break %4")
+                                     .arg(frameErrors_)
+                                     .arg(parityErrors_)
+                                     .arg(overruns_)
+                                     .arg(breaks_)
+                               : QStringLiteral("not available");
     const QString page = QStringLiteral(
                              "Port %1. Since Start: received %2 bytes (%3 bytes/s), sent %4 bytes. "
-                             "Line errors: not available.")
+                             "Line errors: %5.")
                              .arg(QLatin1String(state))
                              .arg(receivedBytes_)
                              .arg(rate_)
-                             .arg(sentBytes_);
+                             .arg(sentBytes_)
+                             .arg(errors);
     if (Label22->text() != page)
         Label22->setText(page);
 }

@@ -125,6 +125,14 @@ void Tfrmmain::SetPortButtons() {
 }
 
 void Tfrmmain::BitBtn2Click() {
+    // The port watches its lines only while line events are logged; without
+    // them its events are the window's own, arrivals only.
+    const cport::TComEvents lineEvents{cport::evRxChar, cport::evRing, cport::evBreak,
+                                       cport::evCTS,    cport::evDSR,  cport::evError,
+                                       cport::evRLSD};
+    if (!C1->Connected())
+        C1->SetEvents(options_.logEvents ? lineEvents : cport::TComEvents{cport::evRxChar});
+    portClosing_ = false;
     C1->Open();
     SetPortButtons();
     if (C1->Connected())

@@ -143,12 +143,15 @@ void Tfrmmain::StartTimeline() {
     rateSinceUs_ = now.monotonicUs;
     rateBytes_ = 0;
     rate_ = 0;
+    lineWatched_ = C1->Events().Contains(cport::evError);
+    frameErrors_ = parityErrors_ = overruns_ = breaks_ = rings_ = 0;
     // The automatic gap follows the line's settings as Start opens it.
     framer_ = timeline::Framer(CurrentRule());
     LogEvent("port opened: " + C1->Port(), now);
 }
 
 void Tfrmmain::EndTimeline() {
+    portClosing_ = true;
     CloseMessage();
     LogEvent("port closed", timeline::Now());
 }

@@ -3,6 +3,7 @@
 // by end byte over several reads, sent blocks and line events as marked
 // lines, the state in sight at the top row, and the command-line switches.
 
+#include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QLabel>
@@ -19,6 +20,7 @@
 #include "codec/fun.h"
 #include "line_fixtures.h"
 #include "serial/com_port.h"
+#include "serial/device/fake_com_device.h"
 #include "serial_controls/com_combo_box.h"
 
 Q_DECLARE_METATYPE(tarvik::TLineOptions)
@@ -30,6 +32,7 @@ class LinePageTest : public QObject {
 
   private:
     std::unique_ptr<test::BoxRecorder> recorder;
+    std::unique_ptr<cport::device::FakeComDevice> fake;  // outlives the window
     std::unique_ptr<Tfrmmain> w;
 
     void Build(const std::string& port, const TLineOptions& options = {}) {
@@ -40,9 +43,15 @@ class LinePageTest : public QObject {
         QVERIFY(QTest::qWaitForWindowActive(w.get()));
     }
 
+    // A key where the window system sends it: to the control with the focus.
+    void Press(Qt::Key key, Qt::KeyboardModifiers modifiers = {}) {
+        QWidget* focus = QApplication::focusWidget();
+        QTest::keyClick(focus != nullptr ? focus : w.get(), key, modifiers);
+    }
+
     // Alt+L shows the line page, as the user reaches it.
     void ShowLinePage() {
-        QTest::keyClick(w.get(), Qt::Key_L, Qt::AltModifier);
+        Press(Qt::Key_L, Qt::AltModifier);
         QCOMPARE(w->PageControl1->currentWidget(), w->TabSheet9);
     }
 
@@ -73,9 +82,13 @@ class LinePageTest : public QObject {
     }
 
   private slots:
-    void init() { recorder = std::make_unique<test::BoxRecorder>(); }
+    void init() {
+        recorder = std::make_unique<test::BoxRecorder>();
+        fake = std::make_unique<cport::device::FakeComDevice>();
+    }
     void cleanup() {
         w.reset();
+        fake.reset();
         QVERIFY(recorder->boxes.empty());
         recorder.reset();
     }
@@ -122,7 +135,7 @@ class LinePageTest : public QObject {
         Build(simulator.Path());
         ShowLinePage();
         Choose(w->ComboBox2, mode);
-        QTest::keyClick(w.get(), Qt::Key_1, Qt::AltModifier);
+        Press(Qt::Key_1, Qt::AltModifier);
         QTest::mouseClick(w->BitBtn2, Qt::LeftButton);
         Send("0x41");
         QTRY_COMPARE(w->RX1->count(), 2);
@@ -136,7 +149,7 @@ class LinePageTest : public QObject {
         ShowLinePage();
         QTest::mouseClick(w->CheckBox3, Qt::LeftButton);
         QTest::mouseClick(w->CheckBox4, Qt::LeftButton);
-        QTest::keyClick(w.get(), Qt::Key_1, Qt::AltModifier);
+        Press(Qt::Key_1, Qt::AltModifier);
         QTest::mouseClick(w->BitBtn2, Qt::LeftButton);
         Send("0x41");
         QTRY_COMPARE(w->RX1->count(), 4);
@@ -196,12 +209,48 @@ class LinePageTest : public QObject {
         QTest::keyClick(w->ComboBox4, Qt::Key_Return);
         QCOMPARE(int(w->LineOptions().endByte), 0x03);
         QCOMPARE(w->LineOptions().messages, TMessageRule::EndByte);
-        QTest::keyClick(w.get(), Qt::Key_1, Qt::AltModifier);
+        Press(Qt::Key_1, Qt::AltModifier);
         QTest::mouseClick(w->BitBtn2, Qt::LeftButton);
         line.Write(std::string("ab\x03") + "cd\x03");
         QTRY_COMPARE(w->RX1->count(), 3);
         QCOMPARE(Line(0), Shown("cd\x03", 3));
         QCOMPARE(Line(1), Shown("ab\x03", 3));
+    }
+
+    // Modem lines and line errors (the fake device, since a pty has neither):
+    // with line events off the port asks for arrivals only and the errors are
+    // "not available"; with them on the lamps follow the lines, and changes
+    // and errors are marked lines and counts.
+    void lineEventsLampsAndErrors() {
+        using namespace cport::device;
+        Build("ttyFAKE0");
+        w->C1->SetDevice(*fake);
+        fake->SetModemStatus(MS_CTS_ON);
+        QTest::mouseClick(w->BitBtn2, Qt::LeftButton);
+        QCOMPARE(fake->Mask(), EV_RXCHAR);
+        ShowLinePage();
+        QVERIFY(w->Label22->text().contains(QStringLiteral("Line errors: not available")));
+        Press(Qt::Key_Escape);  // Stop
+        QTest::mouseClick(w->CheckBox4, Qt::LeftButton);
+        Press(Qt::Key_S, Qt::AltModifier);  // Start, as an animated click
+        QTRY_VERIFY(w->C1->Connected());
+        QVERIFY((fake->Mask() & (EV_CTS | EV_DSR | EV_RLSD | EV_ERR | EV_BREAK | EV_RING)) != 0);
+        QCOMPARE(w->Label23->property("state").toInt(), 1);  // CTS on at opening
+        QCOMPARE(w->Label24->property("state").toInt(), 0);
+        fake->SetModemStatus(MS_DSR_ON);
+        fake->RaiseEvents(EV_CTS | EV_DSR);
+        QTRY_COMPARE(w->Label24->property("state").toInt(), 1);
+        QCOMPARE(w->Label23->property("state").toInt(), 0);
+        fake->AddLineErrors(CE_FRAME | CE_OVERRUN);
+        fake->RaiseEvents(EV_ERR);
+        QTRY_VERIFY(w->Label22->text().contains(QStringLiteral("frame 1, parity 0, overrun 1")));
+        Press(Qt::Key_Escape);
+        QCOMPARE(w->Label23->property("state").toInt(), -1);
+        QTRY_COMPARE(w->RX1->count(), 6);
+        QStringList lines;
+        for (int row = 4; row >= 0; --row) lines << Line(row);
+        QCOMPARE(lines, (QStringList{"== port opened: ttyFAKE0", "== CTS off", "== DSR on",
+                                     "== line error: frame, overrun", "== port closed"}));
     }
 
     // A switch for every option; wrong values are refused with a reason.
