@@ -145,6 +145,7 @@ void Tfrmmain::ConnectLineHandlers() {
     connect(ComboBox4->lineEdit(), &QLineEdit::editingFinished, this,
             Command(&Tfrmmain::LogOptionsChange));
     connect(Edit2, &QLineEdit::returnPressed, this, Command(&Tfrmmain::Edit2Apply));
+    connect(PageControl1, &QTabWidget::currentChanged, this, [this] { ShowLineState(); });
 }
 
 void Tfrmmain::LogOptionsChange() {
@@ -244,9 +245,11 @@ void Tfrmmain::ShowLineState() {
         rateSinceUs_ = now;
         rateBytes_ = receivedBytes_;
     }
-    // Once arrivals stop, one more look takes the rate down to 0; an idle
-    // port then costs nothing.
-    if (rateBytes_ != receivedBytes_ || rate_ != 0) {
+    // The rate shows on the line page only, and only there is it kept up:
+    // once arrivals stop, one more look takes it down to 0, and an idle port
+    // then costs nothing.
+    if (PageControl1->currentWidget() == TabSheet9 &&
+        (rateBytes_ != receivedBytes_ || rate_ != 0)) {
         if (!rateTimer_->isActive())
             rateTimer_->start();
     }
