@@ -8,6 +8,7 @@
 //   frmmain_programs.cpp  Cal and Notepad
 //   frmmain_port.cpp      the port object C1, its selectors, Start, Stop, the timer box
 //   frmmain_send.cpp      Send, the command source, the send history, the timer tick
+//   frmmain_command_line.cpp  Enter, a double click on the history, the command line's menu
 //   frmmain_receive.cpp   the receive log
 //   frmmain_menu.cpp      the lists' context menu: load, save, copy, paste, clear
 //   frmmain_line.cpp      the line page: more port settings, the log options, the
@@ -42,6 +43,7 @@ class QComboBox;
 class QFrame;
 class QLabel;
 class QLineEdit;
+class QModelIndex;
 class QPlainTextEdit;
 class QPushButton;
 class QRadioButton;
@@ -200,6 +202,9 @@ class Tfrmmain : public QWidget {
     void ComboBox1Enter();
     void TX1Enter();
     void T1Timer();
+    // frmmain_command_line.cpp: the history line double clicked becomes the
+    // command source and is sent.
+    void TX1DblClick(const QModelIndex& line);
 
   protected:
     // While a Send waits for the line, closing the window ends the Send
@@ -229,6 +234,7 @@ class Tfrmmain : public QWidget {
     void LinkSelectors();
     void ConnectPortHandlers();
     void ConnectSendHandlers();
+    void ConnectCommandLine();  // Enter, the history's double click, the command line's menu
     // Start enabled exactly when C1 is closed; Stop and Send when it is open.
     void SetPortButtons();
     // The receive logs keep up with a flood of arrivals (frmmain_receive.cpp).

@@ -2,11 +2,15 @@
 // Each step writes its result into the command line before the next step reads
 // it, so a line that fails to encode keeps the start-byte prefix in front of the
 // body; pressing the button again after the correction then finds the prefix.
+// A line starting with the start byte counts as the button's earlier frame,
+// but its old tail goes only when it is the button's check value over the
+// bytes before it: a tail that is none is what the user typed, and stays.
 
 #include <QComboBox>
 
 #include "app/frmmain.h"
 #include "app/latin1_text.h"
+#include "codec/check_value.h"
 #include "codec/fun.h"
 
 namespace tarvik {
@@ -26,6 +30,31 @@ void Encode(const Text& text) {
     fun::TokensToBytes();
 }
 
+// The start byte of the button's frame in front: "0x33 " (or the line "0x33"
+// alone). "0x331" is no start byte followed by a body but a token of its own.
+bool StartsWithStartByte(const Text& t, std::string_view start) {
+    return t.starts_with(start) && (t.size() == start.size() || t[start.size()] == ' ');
+}
+
+// The body of an earlier frame: the line without its first 5 characters and,
+// when its last `tailLength` characters (trailing blanks aside) are the check
+// value that `tailFor` gives over the text before them, without those.
+Text BodyOfFrame(const Text& t, std::size_t tailLength, const fun::TTailFor& tailFor) {
+    const std::size_t head = fun::HeadBeforeTail(t, tailLength, tailFor);
+    return Copy(t, 6, static_cast<int>(head == Text::npos ? t.size() : head) - 5);
+}
+
+Text HexByte(std::uint8_t byte) {
+    return {fun::HexDigit(byte >> 4), fun::HexDigit(byte & 0x0F)};
+}
+
+int Count(const std::string& bytes) {
+    return static_cast<int>(bytes.size());
+}
+const std::uint8_t* Data(const std::string& bytes) {
+    return reinterpret_cast<const std::uint8_t*>(bytes.data());
+}
+
 }  // namespace
 
 void Tfrmmain::SetCommandLine(const std::string& text) {
@@ -34,8 +63,10 @@ void Tfrmmain::SetCommandLine(const std::string& text) {
 
 void Tfrmmain::BitBtn4Click() {
     Text t = ToText(ComboBox1->currentText());
-    if (t.starts_with("0x33")) {  // an earlier SUM frame: drop its first and last 5 characters
-        t = Copy(t, 6, static_cast<int>(t.size()) - 10);
+    if (StartsWithStartByte(t, "0x33")) {  // an earlier SUM frame
+        t = BodyOfFrame(t, 5, [](const Text&, const std::string& bytes) {
+            return " 0x" + HexByte(fun::CalcSum(Data(bytes), Count(bytes)));
+        });
         SetCommandLine(t);
     }
     t = "0x33 " + t;
@@ -51,8 +82,13 @@ void Tfrmmain::BitBtn4Click() {
 
 void Tfrmmain::BitBtn5Click() {
     Text t = ToText(ComboBox1->currentText());
-    if (t.starts_with("0x09")) {  // an earlier BCC frame: drop its first 5 and last 9 characters
-        t = Copy(t, 6, static_cast<int>(t.size()) - 14);
+    if (StartsWithStartByte(t, "0x09")) {  // an earlier BCC frame
+        // The space before the old tail stays at the end of the body.
+        t = BodyOfFrame(t, 9, [](const Text& head, const std::string& bytes) {
+            if (!head.ends_with(' '))
+                return Text();
+            return "\"" + fun::CalcBcc(Data(bytes), Count(bytes)) + "\" 0x0D";
+        });
         SetCommandLine(t);
     }
     t = "0x09 " + t;

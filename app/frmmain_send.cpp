@@ -60,6 +60,7 @@ void Tfrmmain::ConnectSendHandlers() {
     connect(T1, &QTimer::timeout, this, Command(&Tfrmmain::T1Timer));
     new EnterWatcher(ComboBox1, Guarded(this, &Tfrmmain::ComboBox1Enter));
     new EnterWatcher(TX1, Guarded(this, &Tfrmmain::TX1Enter));
+    ConnectCommandLine();
 }
 
 Text Tfrmmain::GetCommandText() const {

@@ -96,10 +96,32 @@ class ChecksumTest : public QObject {
         QTest::newRow("BCC empty twice") << ""
                                          << "BB"
                                          << "0x09 \"09\" 0x0D" << QByteArray::fromHex("0930390D");
+        // A line that starts with the start byte but ends in no check value
+        // over it keeps every token; the start byte is not doubled.
         QTest::newRow("user line beginning with 0x33")
             << "0x33 0x44 0x55 0x66"
             << "S"
-            << "0x33 0x44 0x55 0xCC" << QByteArray::fromHex("334455CC");
+            << "0x33 0x44 0x55 0x66 0x32" << QByteArray::fromHex("3344556632");
+        QTest::newRow("SUM frame with a wrong sum")
+            << "0x33 0x01 0x02 0x99"
+            << "SS"
+            << "0x33 0x01 0x02 0x99 0xCF" << QByteArray::fromHex("33010299CF");
+        QTest::newRow("a token beginning with 0x33")
+            << "0x3312"
+            << "S"
+            << "0x33 0x3312 0x72" << QByteArray::fromHex("33330C72");
+        QTest::newRow("user line beginning with 0x09") << "0x09 0x41 0x42"
+                                                       << "B"
+                                                       << "0x09 0x41 0x42 \"0A\" 0x0D"
+                                                       << QByteArray::fromHex(
+                                                              "094142"
+                                                              "30410D");
+        QTest::newRow("BCC frame with a wrong BCC") << "0x09 0x01 \"FF\" 0x0D"
+                                                    << "BB"
+                                                    << "0x09 0x01 \"FF\" 0x0D \"05\" 0x0D"
+                                                    << QByteArray::fromHex(
+                                                           "090146460D"
+                                                           "30350D");
         QTest::newRow("SUM quoted and decimal")
             << "\"AB\" 13"
             << "S"
@@ -230,15 +252,16 @@ class ChecksumTest : public QObject {
         QCOMPARE(shown, QStringLiteral("'1 2' is not a valid integer value."));
     }
 
-    void pressAgainAfterAFailureTreatsThePrefixAsAFrame() {
+    void pressAgainAfterAFailureKeepsThePrefixAsTheStartByte() {
         test::BoxRecorder boxes;
         w->ComboBox1->setEditText(QStringLiteral("12ab 0x01 0x02 0x03"));
         Press('S');
         QCOMPARE(w->ComboBox1->currentText(), QStringLiteral("0x33 12ab 0x01 0x02 0x03"));
-        // Corrected body; the last 5 characters go with the assumed old frame.
+        // Corrected body: the prefix is the start byte, and the last token,
+        // no sum over the rest, stays.
         w->ComboBox1->setEditText(QStringLiteral("0x33 0x12 0x01 0x02 0x03"));
         Press('S');
-        QCOMPARE(w->ComboBox1->currentText(), QStringLiteral("0x33 0x12 0x01 0x02 0x48"));
+        QCOMPARE(w->ComboBox1->currentText(), QStringLiteral("0x33 0x12 0x01 0x02 0x03 0x4B"));
     }
 
     void characterWithoutByteIsRefused_data() {

@@ -1,83 +1,76 @@
-// tarvik-sim: a serial device on a pseudo-terminal.
-//   tarvik-sim [--echo]                  send back what arrives (the default)
-//   tarvik-sim --reply TEXT              answer each received block with TEXT (\xHH escapes)
-//   tarvik-sim --stream N [--rate BPS]   each received block starts N bytes (n mod 251),
-//                                        at BPS bytes per second (0: as fast as possible)
-//   tarvik-sim --silent                  receive only
-// The first line of output is the path to open as the port; the device runs
-// until SIGINT or SIGTERM.
+// tarvik-sim: a serial device on a pseudo-terminal that can be unplugged and
+// plugged in again (tarvik-sim --help says how). The first line of output is
+// the path to open as the port, and each replug prints the new one; the
+// device runs until SIGINT or SIGTERM.
 
 #include <signal.h>
 
+#include <atomic>
 #include <cstdio>
-#include <cstdlib>
-#include <cstring>
 #include <exception>
 #include <string>
 
+#include "tools/simulator/arguments.h"
 #include "tools/simulator/simulator.h"
 
 namespace {
 
-tarvik::sim::Simulator* running = nullptr;
+// The simulator the signal handlers talk to, while it runs.
+std::atomic<tarvik::sim::Simulator*> running{nullptr};
+static_assert(std::atomic<tarvik::sim::Simulator*>::is_always_lock_free);
 
-void OnSignal(int) {
-    if (running != nullptr) {
-        running->Stop();
+struct Serving {
+    explicit Serving(tarvik::sim::Simulator* simulator) { running = simulator; }
+    ~Serving() { running = nullptr; }
+};
+
+// Each handler only hands a request to the simulator's loop (one write to
+// its pipe); the loop does the work.
+void OnSignal(int signal) {
+    tarvik::sim::Simulator* simulator = running;
+    if (simulator == nullptr) {
+        return;
+    }
+    if (signal == SIGUSR1) {
+        simulator->Unplug();
+    } else if (signal == SIGUSR2) {
+        simulator->Replug();
+    } else {
+        simulator->Stop();
     }
 }
 
-int Usage() {
-    std::fprintf(
-        stderr, "usage: tarvik-sim [--echo | --reply TEXT | --stream N [--rate BPS] | --silent]\n");
-    return 2;
-}
-
-bool ParseCount(const char* text, std::uint64_t* value) {
-    char* end = nullptr;
-    errno = 0;
-    *value = std::strtoull(text, &end, 10);
-    return errno == 0 && end != text && *end == '\0' && text[0] != '-';
+void PrintPath(const std::string& path) {
+    std::printf("%s\n", path.c_str());
+    std::fflush(stdout);
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-    tarvik::sim::Behaviour behaviour;
-    for (int i = 1; i < argc; ++i) {
-        const std::string arg = argv[i];
-        const bool hasValue = i + 1 < argc;
-        if (arg == "--echo") {
-            behaviour.mode = tarvik::sim::Behaviour::Mode::kEcho;
-        } else if (arg == "--silent") {
-            behaviour.mode = tarvik::sim::Behaviour::Mode::kSilent;
-        } else if (arg == "--reply" && hasValue) {
-            behaviour.mode = tarvik::sim::Behaviour::Mode::kReply;
-            behaviour.reply = tarvik::sim::Unescape(argv[++i]);
-        } else if (arg == "--stream" && hasValue) {
-            behaviour.mode = tarvik::sim::Behaviour::Mode::kStream;
-            if (!ParseCount(argv[++i], &behaviour.streamBytes)) {
-                return Usage();
-            }
-        } else if (arg == "--rate" && hasValue) {
-            if (!ParseCount(argv[++i], &behaviour.bytesPerSecond)) {
-                return Usage();
-            }
-        } else {
-            return Usage();
-        }
+    std::string error;
+    auto arguments = tarvik::sim::ParseArguments(argc, argv, &error);
+    if (!arguments) {
+        std::fprintf(stderr, "tarvik-sim: %s\n(tarvik-sim --help lists the switches)\n",
+                     error.c_str());
+        return 2;
     }
+    if (arguments->help) {
+        std::fputs(tarvik::sim::HelpText(), stdout);
+        return 0;
+    }
+    arguments->plugging.onReplug = PrintPath;
     try {
-        tarvik::sim::Simulator simulator(behaviour);
-        running = &simulator;
+        tarvik::sim::Simulator simulator(arguments->behaviour, std::move(arguments->plugging));
+        const Serving serving(&simulator);
         struct sigaction action = {};
         action.sa_handler = OnSignal;
-        sigaction(SIGINT, &action, nullptr);
-        sigaction(SIGTERM, &action, nullptr);
-        std::printf("%s\n", simulator.SlavePath().c_str());
-        std::fflush(stdout);
+        action.sa_flags = SA_RESTART;
+        for (const int signal : {SIGINT, SIGTERM, SIGUSR1, SIGUSR2}) {
+            sigaction(signal, &action, nullptr);
+        }
+        PrintPath(simulator.SlavePath());
         simulator.Run();
-        running = nullptr;
     } catch (const std::exception& e) {
         std::fprintf(stderr, "tarvik-sim: %s\n", e.what());
         return 1;
