@@ -146,6 +146,15 @@ void Tfrmmain::ConnectLineHandlers() {
             Command(&Tfrmmain::LogOptionsChange));
     connect(Edit2, &QLineEdit::returnPressed, this, Command(&Tfrmmain::Edit2Apply));
     connect(PageControl1, &QTabWidget::currentChanged, this, [this] { ShowLineState(); });
+    // The automatic gap follows the rate and framing the user chooses.
+    for (cport::TComComboBox* box : {ComComboBox2, ComComboBox3, ComComboBox4, ComComboBox5}) {
+        connect(box, &cport::TComComboBox::Changed, this, [this] {
+            if (options_.messages != TMessageRule::GapAuto)
+                return;
+            CloseMessage();
+            framer_ = timeline::Framer(CurrentRule());
+        });
+    }
 }
 
 void Tfrmmain::LogOptionsChange() {
@@ -156,7 +165,13 @@ void Tfrmmain::LogOptionsChange() {
     options.logEvents = CheckBox4->isChecked();
     // A value the rule does not use may be anything; the rule in use must
     // have one it can take, else the options stay as they were.
-    const std::int32_t gapMs = StrToInt(ToText(Edit3->text()));
+    std::int32_t gapMs = 0;
+    try {
+        gapMs = StrToInt(ToText(Edit3->text()));
+    } catch (const EConvertError&) {
+        if (options.messages == TMessageRule::GapMs)
+            throw;
+    }
     if (gapMs > 0) {
         options.gapMs = gapMs;
     } else if (options.messages == TMessageRule::GapMs) {

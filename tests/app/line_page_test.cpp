@@ -215,6 +215,15 @@ class LinePageTest : public QObject {
         QTRY_COMPARE(w->RX1->count(), 3);
         QCOMPARE(Line(0), Shown("cd\x03", 3));
         QCOMPARE(Line(1), Shown("ab\x03", 3));
+
+        // A custom baud rate typed on the page, taken with Enter.
+        ShowLinePage();
+        w->Edit2->setFocus();
+        QTest::keyClicks(w->Edit2, QStringLiteral("123457"));
+        QTest::keyClick(w->Edit2, Qt::Key_Return);
+        QCOMPARE(w->C1->BaudRate(), cport::brCustom);
+        QCOMPARE(w->C1->CustomBaudRate(), 123457);
+        QCOMPARE(w->ComComboBox2->currentText(), QStringLiteral("Custom"));
     }
 
     // Modem lines and line errors (the fake device, since a pty has neither):
