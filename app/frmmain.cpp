@@ -25,6 +25,7 @@ Tfrmmain::Tfrmmain(QWidget* parent, const Text& portArgument, const TLineOptions
     CreateSelectors(portArgument);
     BuildLayout();
     BuildLinePage();
+    BuildPortLinesControls();
     PrepareReceiveLogs();
     PrepareTimeline();
     LinkSelectors();
@@ -34,9 +35,11 @@ Tfrmmain::Tfrmmain(QWidget* parent, const Text& portArgument, const TLineOptions
     ConnectSendHandlers();
     ConnectLineHandlers();
     ConnectSignalHandlers();
+    ConnectPortLinesHandlers();
     FormCreate();
     SetLineOptions(options);
     ShowLineState();
+    ShowPortIdentity();
 }
 
 Tfrmmain::~Tfrmmain() {

@@ -53,6 +53,7 @@ class QTabWidget;
 namespace cport {
 class TComComboBox;
 class TComPort;
+class TPortWatcher;
 }  // namespace cport
 
 namespace tarvik {
@@ -149,6 +150,12 @@ class Tfrmmain : public QWidget {
     QLabel* Label24 = nullptr;  // DSR
     QLabel* Label25 = nullptr;  // DCD
     QLabel* Label26 = nullptr;  // RI
+    // Line control on the open port: the output lines and a break pulse.
+    QCheckBox* CheckBox5 = nullptr;  // DTR, disabled while closed or without modem lines
+    QCheckBox* CheckBox6 = nullptr;  // RTS, likewise
+    QPushButton* BitBtn9 = nullptr;  // "Break": holds the line in break for Edit4 ms
+    QLineEdit* Edit4 = nullptr;      // the break's length in ms, "250"
+    QLabel* Label27 = nullptr;       // who the chosen port is
     // The port's state and byte counts at the top row's right end, right of
     // "ASC&II", so that they are in sight while a log is shown.
     QLabel* Label21 = nullptr;
@@ -224,6 +231,12 @@ class Tfrmmain : public QWidget {
     const TLineOptions& LineOptions() const { return options_; }
     void LogOptionsChange();  // a log option on the line page changed
     void Edit2Apply();        // Enter in the custom baud rate
+    void CheckBox5Click();    // DTR switched by the user
+    void CheckBox6Click();    // RTS switched by the user
+    void BitBtn9Click();      // Break
+    // The port list read again (a port came or went); the choice is kept
+    // when it is still there.
+    void PortsChanged(const std::string& news);
 
   private:
     // The window's description, in its order: C1 loading with its settings,
@@ -305,6 +318,14 @@ class Tfrmmain : public QWidget {
     void StartTimeline();  // Start opened the port
     void EndTimeline();    // the port is closing
     timeline::FramingRule CurrentRule() const;
+    // Line control and who the port is (frmmain_port_lines.cpp).
+    void BuildPortLinesControls();
+    void ConnectPortLinesHandlers();
+    void ShowOutputLines();  // the DTR and RTS switches as the open port holds them
+    void ShowPortIdentity();
+    void EndBreak();
+    QTimer* breakTimer_ = nullptr;
+    cport::TPortWatcher* PortWatcher1 = nullptr;  // ports that come and go
     // The port's line events (frmmain_signals.cpp): lamps, counts, log lines.
     void ConnectSignalHandlers();
     void SignalChange(QLabel* lamp, const char* name, bool on);

@@ -149,7 +149,7 @@ void Tfrmmain::ConnectLineHandlers() {
     // The automatic gap follows the rate and framing the user chooses.
     for (cport::TComComboBox* box : {ComComboBox2, ComComboBox3, ComComboBox4, ComComboBox5}) {
         connect(box, &cport::TComComboBox::Changed, this, [this] {
-            if (options_.messages != TMessageRule::GapAuto)
+            if (C1 == nullptr || options_.messages != TMessageRule::GapAuto)
                 return;
             CloseMessage();
             framer_ = timeline::Framer(CurrentRule());

@@ -15,16 +15,30 @@
 #include "app/latin1_text.h"
 #include "app/timer.h"
 #include "base/int_conversion.h"
+#include "serial/com_error.h"
 #include "serial/com_flow_control.h"
 #include "serial/com_parity.h"
 #include "serial/com_port.h"
 #include "serial/com_timeouts.h"
 #include "serial/enum_com_ports.h"
+#include "serial/open_failure.h"
 #include "serial_controls/com_combo_box.h"
 
 namespace tarvik {
 
 namespace {
+
+// The port error with the reason an open failed beside it: codes and the
+// Part's text stay as they are, the explanation follows on a line of its own.
+class EExplainedOpen : public cport::EComPort {
+  public:
+    EExplainedOpen(const cport::EComPort& error, const std::string& explanation)
+        : cport::EComPort(error), text_(std::string(error.what()) + "\n" + explanation) {}
+    const char* what() const noexcept override { return text_.c_str(); }
+
+  private:
+    std::string text_;
+};
 
 // The port list comes from the tty class in sysfs, or from the directory
 // named by TARVIK_TTY_CLASS_DIR, laid out like it (a list of one's own, or an
@@ -133,8 +147,18 @@ void Tfrmmain::BitBtn2Click() {
     if (!C1->Connected())
         C1->SetEvents(options_.logEvents ? lineEvents : cport::TComEvents{cport::evRxChar});
     portClosing_ = false;
-    C1->Open();
+    try {
+        C1->Open();
+    } catch (const cport::EComPort& error) {
+        // Beside the port's own text: why, in words a user can act on.
+        if (error.ErrorCode() == cport::ecOpen && error.WinErrorCode() > 0)
+            throw EExplainedOpen(error,
+                                 cport::ExplainOpenFailure(C1->Port(), error.WinErrorCode()));
+        throw;
+    }
     SetPortButtons();
+    ShowOutputLines();
+    ShowPortIdentity();
     if (C1->Connected())
         StartTimeline();
     ShowLineState();
@@ -159,8 +183,10 @@ void Tfrmmain::BitBtn3Click() {
     T1->SetEnabled(false);
     if (C1->Connected())
         EndTimeline();
+    breakTimer_->stop();  // Close releases a held break
     C1->Close();
     SetPortButtons();
+    ShowOutputLines();
     ShowLineState();
     if (intervalError)
         std::rethrow_exception(intervalError);

@@ -6,11 +6,14 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDir>
+#include <QFile>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QTabWidget>
+#include <QTemporaryDir>
 #include <memory>
 #include <string>
 
@@ -19,8 +22,10 @@
 #include "app_test.h"
 #include "codec/fun.h"
 #include "line_fixtures.h"
+#include "serial/com_error.h"
 #include "serial/com_port.h"
 #include "serial/device/fake_com_device.h"
+#include "serial/port_watcher.h"
 #include "serial_controls/com_combo_box.h"
 
 Q_DECLARE_METATYPE(tarvik::TLineOptions)
@@ -260,6 +265,84 @@ class LinePageTest : public QObject {
         for (int row = 4; row >= 0; --row) lines << Line(row);
         QCOMPARE(lines, (QStringList{"== port opened: ttyFAKE0", "== CTS off", "== DSR on",
                                      "== line error: frame, overrun", "== port closed"}));
+    }
+
+    // DTR, RTS and a break pulse on a device with modem lines (the fake);
+    // on a pty the switches stay off, and the page says who the port is.
+    void lineControlAndWhoThePortIs() {
+        using namespace cport::device;
+        Build("ttyFAKE0");
+        w->C1->SetDevice(*fake);
+        ShowLinePage();
+        QVERIFY(!w->CheckBox5->isEnabled() && !w->BitBtn9->isEnabled());
+        QTest::mouseClick(w->BitBtn2, Qt::LeftButton);
+        QVERIFY(w->CheckBox5->isEnabled() && !w->CheckBox5->isChecked());
+        QTest::mouseClick(w->CheckBox5, Qt::LeftButton);
+        QCOMPARE(fake->OutputLines() & SERIAL_DTR_STATE, SERIAL_DTR_STATE);
+        QVERIFY(w->CheckBox5->isChecked());
+        QTest::mouseClick(w->CheckBox6, Qt::LeftButton);
+        QCOMPARE(fake->OutputLines(), SERIAL_DTR_STATE | SERIAL_RTS_STATE);
+        QTest::mouseClick(w->CheckBox5, Qt::LeftButton);
+        QCOMPARE(fake->OutputLines(), SERIAL_RTS_STATE);
+        w->Edit4->setText(QStringLiteral("30"));
+        QTest::mouseClick(w->BitBtn9, Qt::LeftButton);
+        QVERIFY(fake->BreakOn());
+        QVERIFY(!w->BitBtn9->isEnabled());
+        QTRY_VERIFY(!fake->BreakOn());
+        QVERIFY(w->BitBtn9->isEnabled());
+        Press(Qt::Key_Escape);
+        QVERIFY(!w->CheckBox5->isEnabled());
+
+        test::PtyPair line;
+        Build(line.Path());
+        QVERIFY(w->Label27->text().startsWith(QStringLiteral("Port ") +
+                                              QString::fromStdString(line.Path())));
+        QTest::mouseClick(w->BitBtn2, Qt::LeftButton);
+        QVERIFY(!w->CheckBox5->isEnabled() && w->BitBtn9->isEnabled());
+    }
+
+    // The port list follows plug and unplug while the window is open and
+    // keeps the choice. The kernel's news is real (a uevent on tty9, which
+    // only root can ask for); the list it leads to is the test's own.
+    void portListFollowsPlugAndUnplug() {
+        QTemporaryDir ttys;
+        QDir(ttys.path()).mkpath(QStringLiteral("ttyUSB0/device"));
+        qputenv("TARVIK_TTY_CLASS_DIR", QFile::encodeName(ttys.path()));
+        Build("ttyUSB0");
+        qunsetenv("TARVIK_TTY_CLASS_DIR");
+        const auto* watcher = w->findChild<cport::TPortWatcher*>(QStringLiteral("PortWatcher1"));
+        QVERIFY(watcher != nullptr);
+        const auto kernelNews = [](const char* action) {
+            QFile uevent(QStringLiteral("/sys/class/tty/tty9/uevent"));
+            return uevent.open(QIODevice::WriteOnly) && uevent.write(action) > 0;
+        };
+        qputenv("TARVIK_TTY_CLASS_DIR", QFile::encodeName(ttys.path()));
+        QDir(ttys.path()).mkpath(QStringLiteral("ttyACM3/device"));
+        if (watcher->Mode() == cport::TPortWatchMode::pwOnDemand || !kernelNews("add")) {
+            qunsetenv("TARVIK_TTY_CLASS_DIR");
+            QSKIP("no kernel news of ttys here (needs netlink and root)");
+        }
+        QTRY_COMPARE(w->ComComboBox1->count(), 2);
+        QCOMPARE(w->ComComboBox1->itemText(0), QStringLiteral("ttyACM3"));
+        QCOMPARE(w->ComComboBox1->currentText(), QStringLiteral("ttyUSB0"));
+        QDir(ttys.filePath(QStringLiteral("ttyACM3"))).removeRecursively();
+        QVERIFY(kernelNews("remove"));
+        QTRY_COMPARE(w->ComComboBox1->count(), 1);
+        QCOMPARE(w->ComComboBox1->currentText(), QStringLiteral("ttyUSB0"));
+        qunsetenv("TARVIK_TTY_CLASS_DIR");
+    }
+
+    // An open that fails says why beside the port's own text.
+    void openFailureSaysWhy() {
+        Build("/nonexistent/tty-of-nobody");
+        QTest::mouseClick(w->BitBtn2, Qt::LeftButton);
+        QCOMPARE(recorder->boxes.size(), std::size_t(1));
+        const std::string text = recorder->boxes[0].text;
+        recorder->boxes.clear();
+        QVERIFY(text.starts_with(cport::ErrorMessages(cport::ecOpen)));
+        QVERIFY2(
+            text.find("\nThe port /nonexistent/tty-of-nobody is not there") != std::string::npos,
+            text.c_str());
     }
 
     // A switch for every option; wrong values are refused with a reason.
