@@ -183,10 +183,15 @@ void Tfrmmain::LogOptionsChange() {
         throw ELineOption("'" + ToText(ComboBox4->currentText()) +
                           "' is not an end byte: give CR, LF, or one byte such as 0x03");
     }
-    // The message being gathered is shown under the rule it began with.
-    CloseMessage();
+    // The message being gathered is shown under the rule it began with; a
+    // change elsewhere (or the focus leaving a box) leaves it gathering.
+    const bool ruleChanged = options.messages != options_.messages ||
+                             options.gapMs != options_.gapMs || options.endByte != options_.endByte;
+    if (ruleChanged)
+        CloseMessage();
     options_ = options;
-    framer_ = timeline::Framer(CurrentRule());
+    if (ruleChanged)
+        framer_ = timeline::Framer(CurrentRule());
 }
 
 void Tfrmmain::Edit2Apply() {
