@@ -326,6 +326,10 @@ class Tfrmmain : public QWidget {
     void EndBreak();
     QTimer* breakTimer_ = nullptr;
     cport::TPortWatcher* PortWatcher1 = nullptr;  // ports that come and go
+    // The system's port names (frmmain_port.cpp), and those the list was
+    // last filled from: news that leaves them as they are refills nothing.
+    std::vector<Text> SystemPorts() const;
+    std::vector<Text> listedPorts_;
     // The port's line events (frmmain_signals.cpp): lamps, counts, log lines.
     void ConnectSignalHandlers();
     void SignalChange(QLabel* lamp, const char* name, bool on);

@@ -110,6 +110,12 @@ void Tfrmmain::CreateSelectors(const Text& portArgument) {
     setTabOrder(ComComboBox3, ComComboBox2);
 }
 
+std::vector<Text> Tfrmmain::SystemPorts() const {
+    std::vector<Text> ports;
+    cport::EnumComPorts(ports, TtyClassDir());
+    return ports;
+}
+
 void Tfrmmain::LinkSelectors() {
     for (cport::TComComboBox* box :
          {ComComboBox1, ComComboBox3, ComComboBox2, ComComboBox4, ComComboBox5, ComComboBox6}) {

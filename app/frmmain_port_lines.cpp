@@ -127,6 +127,7 @@ void Tfrmmain::ConnectPortLinesHandlers() {
          {ComComboBox1, ComComboBox2, ComComboBox3, ComComboBox4, ComComboBox5, ComComboBox6})
         connect(box, &cport::TComComboBox::Changed, this,
                 Guarded(this, &Tfrmmain::ShowOutputLines));
+    listedPorts_ = SystemPorts();
     PortWatcher1 = new cport::TPortWatcher(this);
     PortWatcher1->setObjectName(QStringLiteral("PortWatcher1"));
     PortWatcher1->SetOnChange([this](const cport::TPortChange& change) {
@@ -135,6 +136,12 @@ void Tfrmmain::ConnectPortLinesHandlers() {
 }
 
 void Tfrmmain::PortsChanged(const std::string& news) {
+    // News of a tty that is no serial port (a console, a pty's kin) changes
+    // nothing; refilling would close a list the user has open.
+    std::vector<Text> ports = SystemPorts();
+    if (ports == listedPorts_)
+        return;
+    listedPorts_ = std::move(ports);
     // Refilling selects C1's port again: the choice stays while it is listed.
     ComComboBox1->SetComProperty(cport::cpPort);
     ShowPortIdentity();
