@@ -62,6 +62,10 @@ void DescribeCommandLine(QCommandLineParser& parser) {
     parser.addOption(QCommandLineOption(QStringLiteral("log-events"),
                                         QStringLiteral("Line events (port opened, closed, ...) "
                                                        "as lines marked \"== \" in the log.")));
+    parser.addOption(QCommandLineOption(
+        QStringLiteral("reconnect"),
+        QStringLiteral("When the open port's device goes away, open it again with the same "
+                       "settings when it returns.")));
     parser.addOption(Valued("data-bits", "Data bits at start: 5, 6, 7 or 8.", "bits"));
     parser.addOption(Valued("stop-bits", "Stop bits at start: 1, 1.5 or 2.", "bits"));
     parser.addOption(Valued("flow-control",
@@ -111,6 +115,7 @@ TLineOptions LineOptionsArgument(const QStringList& arguments) {
     }
     options.logSent = parser.isSet(QStringLiteral("log-sent"));
     options.logEvents = parser.isSet(QStringLiteral("log-events"));
+    options.reconnect = parser.isSet(QStringLiteral("reconnect"));
     if (parser.isSet(QStringLiteral("messages"))) {
         const QString rule = parser.value(QStringLiteral("messages"));
         if (rule == QLatin1String("arrival")) {

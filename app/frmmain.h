@@ -34,6 +34,7 @@
 #include "app/timer.h"
 #include "base/text.h"
 #include "serial/com_types.h"
+#include "serial/device/time_line.h"
 #include "timeline/framing.h"
 #include "timeline/timestamp.h"
 
@@ -156,6 +157,7 @@ class Tfrmmain : public QWidget {
     QPushButton* BitBtn9 = nullptr;  // "Break": holds the line in break for Edit4 ms
     QLineEdit* Edit4 = nullptr;      // the break's length in ms, "250"
     QLabel* Label27 = nullptr;       // who the chosen port is
+    QCheckBox* CheckBox7 = nullptr;  // reopen the port when its device returns, unticked
     // The port's state and byte counts at the top row's right end, right of
     // "ASC&II", so that they are in sight while a log is shown.
     QLabel* Label21 = nullptr;
@@ -306,7 +308,8 @@ class Tfrmmain : public QWidget {
     // The log options at work (frmmain_timeline.cpp).
     void PrepareTimeline();
     // A block read with the arrival time; lines for each finished message.
-    void ReceiveFramed(const Text& received, std::int32_t count, const timeline::Moment& at);
+    // `times`: the port's arrival times of the read's first and last byte.
+    void ReceiveFramed(const Text& received, std::int32_t count, const cport::TransferTimes& times);
     void AddMessages(const std::vector<timeline::Message>& messages);
     // The message being gathered goes into the log (quiet line, Stop, a new rule).
     void CloseMessage();
@@ -324,6 +327,9 @@ class Tfrmmain : public QWidget {
     void ShowOutputLines();  // the DTR and RTS switches as the open port holds them
     void ShowPortIdentity();
     void EndBreak();
+    // The port's time line: a lost line and its return (frmmain_port_lines.cpp).
+    void C1LineEvent(const cport::LineEvent& event);
+    bool timerBeforeLoss_ = false;  // T1 ran when the line was lost
     QTimer* breakTimer_ = nullptr;
     cport::TPortWatcher* PortWatcher1 = nullptr;  // ports that come and go
     // The system's port names (frmmain_port.cpp), and those the list was

@@ -248,6 +248,7 @@ void Tfrmmain::SetLineOptions(const TLineOptions& options) {
                                                 : QStringLiteral("0x%1").arg(options.endByte, 2, 16,
                                                                              QLatin1Char('0')));
         CheckBox4->setChecked(options.logEvents);
+        CheckBox7->setChecked(options.reconnect);
     }
     CloseMessage();
     options_ = options;
@@ -273,7 +274,11 @@ void Tfrmmain::ShowLineState() {
         if (!rateTimer_->isActive())
             rateTimer_->start();
     }
-    const char* state = open ? "open" : "closed";
+    // A lost line stays open (Stop closes it) until its device is back.
+    const char* state = !open                  ? "closed"
+                        : !C1->LineLost()      ? "open"
+                        : C1->ReopenOnReturn() ? "waiting"
+                                               : "lost";
     const QString top =
         QStringLiteral("%1  Rx %2  Tx %3")
             .arg(QLatin1String(state), QString::fromStdString(Short(receivedBytes_)),

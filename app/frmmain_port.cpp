@@ -153,6 +153,8 @@ void Tfrmmain::BitBtn2Click() {
     if (!C1->Connected())
         C1->SetEvents(options_.logEvents ? lineEvents : cport::TComEvents{cport::evRxChar});
     portClosing_ = false;
+    if (!C1->Connected())
+        C1->SetReopenOnReturn(options_.reconnect);
     try {
         C1->Open();
     } catch (const cport::EComPort& error) {

@@ -16,6 +16,7 @@
 #include <cstdio>
 #include <string>
 
+#include "app/default_error.h"
 #include "app/frmmain.h"
 #include "app/guarded.h"
 #include "app/latin1_text.h"
@@ -105,6 +106,9 @@ void Tfrmmain::BuildPortLinesControls() {
     for (QWidget* control : {static_cast<QWidget*>(CheckBox5), static_cast<QWidget*>(CheckBox6),
                              static_cast<QWidget*>(BitBtn9)})
         control->setEnabled(false);
+    CheckBox7 = new QCheckBox(QStringLiteral("Reopen when the device returns"), page);
+    CheckBox7->setObjectName(QStringLiteral("CheckBox7"));
+    CheckBox7->setGeometry(290, 185, 240, 17);
     Label27 = new QLabel(page);
     Label27->setObjectName(QStringLiteral("Label27"));
     Label27->setGeometry(10, 220, 640, 17);
@@ -127,6 +131,9 @@ void Tfrmmain::ConnectPortLinesHandlers() {
          {ComComboBox1, ComComboBox2, ComComboBox3, ComComboBox4, ComComboBox5, ComComboBox6})
         connect(box, &cport::TComComboBox::Changed, this,
                 Guarded(this, &Tfrmmain::ShowOutputLines));
+    connect(CheckBox7, &QCheckBox::toggled, this, [this](bool on) { options_.reconnect = on; });
+    // Always: a pulled adapter shows at once, not at the next Send.
+    C1->SetOnLineEvent([this](QObject*, const cport::LineEvent& event) { C1LineEvent(event); });
     listedPorts_ = SystemPorts();
     PortWatcher1 = new cport::TPortWatcher(this);
     PortWatcher1->setObjectName(QStringLiteral("PortWatcher1"));
@@ -214,6 +221,43 @@ void Tfrmmain::BitBtn9Click() {
     LogEvent("break sent, " + std::to_string(ms) + " ms", timeline::Now());
     breakTimer_->start(ms);
     BitBtn9->setEnabled(false);
+}
+
+void Tfrmmain::C1LineEvent(const cport::LineEvent& event) {
+    // Called in a hand-over from the port's event thread: errors are shown
+    // here, as for arrivals.
+    try {
+        const timeline::Moment at = event.time.Valid()
+                                        ? timeline::Moment{event.time.monoUs, event.time.wallUs}
+                                        : timeline::Now();
+        switch (event.kind) {
+            case cport::LineEventKind::kLost:
+                // Said once, in sight ("lost" or "waiting" at the top row) and,
+                // with line events on, in the log; no box, which would hold
+                // the port's event thread. The timer stops; with reconnect on
+                // it goes on once the device is back.
+                timerBeforeLoss_ = T1->Enabled();
+                T1->SetEnabled(false);
+                CloseMessage();
+                LogEvent("line lost", at);
+                ShowLineState();
+                break;
+            case cport::LineEventKind::kBack:
+                LogEvent("line back", at);
+                if (timerBeforeLoss_)
+                    T1->SetEnabled(true);
+                ShowOutputLines();
+                ShowLineState();
+                break;
+            case cport::LineEventKind::kNoLineEvents:
+                LogEvent("this device reports no modem lines, breaks or line errors", at);
+                break;
+            default:
+                break;  // modem lines and errors come through the port's own events
+        }
+    } catch (const std::exception& error) {
+        ShowDefaultError(error);
+    }
 }
 
 void Tfrmmain::EndBreak() {

@@ -120,7 +120,7 @@ void Tfrmmain::C1RxChar(QObject*, std::int32_t Count) {
         C1->ReadText(received, Count);
         receivedBytes_ += received.size();
         if (!options_.PlainReceive()) {
-            ReceiveFramed(received, Count, timeline::Now());
+            ReceiveFramed(received, Count, C1->LastReadTimes());
             return;
         }
         Text line = fun::BytesToDisplay(received, CheckBox2->isChecked());

@@ -137,7 +137,9 @@ void Tfrmmain::SendNow() {
     sentBytes_ += static_cast<std::uint64_t>(std::max(written, 0));
     if (options_.logSent && written > 0) {
         sent.resize(std::size_t(written));
-        LogSent(sent, handedOver);
+        // When the port handed the bytes to the driver, where it knows.
+        const cport::LineTime handed = C1->LastWriteTimes().first;
+        LogSent(sent, handed.Valid() ? timeline::Moment{handed.monoUs, handed.wallUs} : handedOver);
     }
     ShowLineState();
     if (written != count)

@@ -61,7 +61,14 @@ std::string Tfrmmain::Timestamp(std::int64_t monotonicUs) {
     return text;
 }
 
-void Tfrmmain::ReceiveFramed(const Text& received, std::int32_t count, const timeline::Moment& at) {
+void Tfrmmain::ReceiveFramed(const Text& received, std::int32_t count,
+                             const cport::TransferTimes& times) {
+    // The times the port took where the bytes left the driver; a read that
+    // took nothing has none, and then the time is now.
+    const timeline::Moment at = times.first.Valid()
+                                    ? timeline::Moment{times.first.monoUs, times.first.wallUs}
+                                    : timeline::Now();
+    const std::int64_t lastUs = times.last.Valid() ? times.last.monoUs : at.monotonicUs;
     std::vector<timeline::Message> messages;
     if (options_.messages == TMessageRule::PerArrival) {
         // The line's count stays the event's, as without options.
@@ -71,7 +78,7 @@ void Tfrmmain::ReceiveFramed(const Text& received, std::int32_t count, const tim
         AddRxLine(line);
         return;
     }
-    framer_.Add({received, at.monotonicUs, at.monotonicUs}, messages);
+    framer_.Add({received, at.monotonicUs, lastUs}, messages);
     AddMessages(messages);
     if (messages.empty() && !rxFrame_->isActive()) {
         // No line yet, but the counts in sight move once a frame all the same.

@@ -27,6 +27,7 @@ struct TLineOptions {
     std::int32_t gapMs = 10;       // GapMs: the quiet time, ms (> 0)
     unsigned char endByte = '\r';  // EndByte
     bool logEvents = false;        // port opened / closed / lost / back, modem lines, errors
+    bool reconnect = false;        // a lost port is opened again when its device returns
     // Port settings given at start; empty keeps the window's own.
     std::optional<cport::TDataBits> dataBits;
     std::optional<cport::TStopBits> stopBits;

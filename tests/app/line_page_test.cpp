@@ -156,13 +156,16 @@ class LinePageTest : public QObject {
         QTest::mouseClick(w->CheckBox4, Qt::LeftButton);
         Press(Qt::Key_1, Qt::AltModifier);
         QTest::mouseClick(w->BitBtn2, Qt::LeftButton);
+        QTRY_COMPARE(w->RX1->count(), 3);  // a pty says once that it has no modem lines
         Send("0x41");
-        QTRY_COMPARE(w->RX1->count(), 4);
-        QTest::mouseClick(w->BitBtn3, Qt::LeftButton);
         QTRY_COMPARE(w->RX1->count(), 5);
+        QTest::mouseClick(w->BitBtn3, Qt::LeftButton);
+        QTRY_COMPARE(w->RX1->count(), 6);
         const QString port = QString::fromStdString(simulator.Path());
-        QCOMPARE(Line(4), QString());
-        QCOMPARE(Line(3), QStringLiteral("== port opened: ") + port);
+        QCOMPARE(Line(5), QString());
+        QCOMPARE(Line(4), QStringLiteral("== port opened: ") + port);
+        QCOMPARE(Line(3),
+                 QStringLiteral("== this device reports no modem lines, breaks or line errors"));
         QCOMPARE(Line(2), QStringLiteral(">> A (1)"));
         QCOMPARE(Line(1), QStringLiteral("A (1)"));
         QCOMPARE(Line(0), QStringLiteral("== port closed"));
@@ -241,7 +244,7 @@ class LinePageTest : public QObject {
         w->C1->SetDevice(*fake);
         fake->SetModemStatus(MS_CTS_ON);
         QTest::mouseClick(w->BitBtn2, Qt::LeftButton);
-        QCOMPARE(fake->Mask(), EV_RXCHAR);
+        QCOMPARE(fake->Mask() & (EV_CTS | EV_DSR | EV_RLSD | EV_ERR | EV_BREAK | EV_RING), 0u);
         ShowLinePage();
         QVERIFY(w->Label22->text().contains(QStringLiteral("Line errors: not available")));
         Press(Qt::Key_Escape);  // Stop
@@ -330,6 +333,54 @@ class LinePageTest : public QObject {
         QTRY_COMPARE(w->ComComboBox1->count(), 1);
         QCOMPARE(w->ComComboBox1->currentText(), QStringLiteral("ttyUSB0"));
         qunsetenv("TARVIK_TTY_CLASS_DIR");
+    }
+
+    // A pulled adapter: the state says so at once and the timer stops; Stop
+    // closes the lost port. With reconnect on the window waits, the port is
+    // opened again when the device returns, and the timer goes on sending.
+    void pulledAdapterAndReconnect_data() {
+        QTest::addColumn<bool>("reconnect");
+        QTest::newRow("reconnect off") << false;
+        QTest::newRow("reconnect on") << true;
+    }
+    void pulledAdapterAndReconnect() {
+        QFETCH(bool, reconnect);
+        QTemporaryDir dir;
+        const std::string link = dir.filePath(QStringLiteral("ttySIM")).toStdString();
+        test::SimulatorThread simulator({}, {.linkPath = link});
+        TLineOptions options;
+        options.logEvents = true;
+        options.reconnect = reconnect;
+        Build(link, options);
+        QTest::mouseClick(w->BitBtn2, Qt::LeftButton);
+        w->ComboBox1->setEditText(QStringLiteral("0x41"));
+        w->Edit1->setText(QStringLiteral("50"));
+        QTest::mouseClick(w->CheckBox1, Qt::LeftButton);
+        QTRY_VERIFY(w->RX1->count() > 5);  // the echoes of the timer's sends
+        simulator.Unplug();
+        const QString state = reconnect ? QStringLiteral("waiting") : QStringLiteral("lost");
+        QTRY_VERIFY2(w->Label21->text().startsWith(state), qPrintable(w->Label21->text()));
+        QVERIFY(!w->T1->Enabled());
+        QVERIFY(w->BitBtn3->isEnabled());
+        if (reconnect) {
+            simulator.Replug();
+            QTRY_VERIFY(w->Label21->text().startsWith(QStringLiteral("open")));
+            QVERIFY(w->T1->Enabled());
+            const int lines = w->RX1->count();
+            QTRY_VERIFY(w->RX1->count() > lines + 3);  // sending goes on
+        }
+        QTest::mouseClick(w->BitBtn3, Qt::LeftButton);
+        QVERIFY(!w->C1->Connected());
+        QVERIFY(w->BitBtn2->isEnabled());
+        QTRY_VERIFY(w->Label21->text().startsWith(QStringLiteral("closed")));
+        QStringList events;
+        for (int row = w->RX1->count() - 1; row >= 0; --row) {
+            if (Line(row).startsWith(QStringLiteral("== line ")))
+                events << Line(row);
+        }
+        const QStringList expected =
+            reconnect ? QStringList{"== line lost", "== line back"} : QStringList{"== line lost"};
+        QCOMPARE(events, expected);
     }
 
     // An open that fails says why beside the port's own text.
