@@ -407,9 +407,9 @@ class LinePageTest : public QObject {
         const TLineOptions all =
             parse({"--timestamps", "time", "--log-sent", "--messages", "end:0x03", "--log-events",
                    "--data-bits", "7", "--stop-bits", "2", "--flow-control", "hardware", "--baud",
-                   "250000", "/dev/pts/9"});
+                   "250000", "--reconnect", "/dev/pts/9"});
         QCOMPARE(all.timestamps, timeline::TimestampMode::TimeOfDay);
-        QVERIFY(all.logSent && all.logEvents);
+        QVERIFY(all.logSent && all.logEvents && all.reconnect);
         QCOMPARE(all.messages, TMessageRule::EndByte);
         QCOMPARE(int(all.endByte), 0x03);
         QCOMPARE(*all.dataBits, cport::dbSeven);
@@ -431,7 +431,8 @@ class LinePageTest : public QObject {
         QCOMPARE(w->Edit2->text(), QStringLiteral("250000"));
         QCOMPARE(w->ComComboBox4->currentText(), QStringLiteral("7"));
         QCOMPARE(w->ComboBox2->currentIndex(), 1);
-        QVERIFY(w->CheckBox3->isChecked() && w->CheckBox4->isChecked());
+        QVERIFY(w->CheckBox3->isChecked() && w->CheckBox4->isChecked() &&
+                w->CheckBox7->isChecked());
     }
 };
 
