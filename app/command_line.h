@@ -1,13 +1,14 @@
 #pragma once
-// The program's command line: --help, --version, the captures
-// (--capture FILE, --capture-raw FILE, --open-capture FILE; all off by
-// default) and at most one
-// port, a name ("ttyUSB0") or a path ("/dev/pts/3"), which the window lists
-// and chooses at start. Main thread.
+// The program's command line: --help, --version, the switches of the line
+// page's options, the captures (--capture FILE, --capture-raw FILE,
+// --open-capture FILE; all off by default), and at most one port, a name
+// ("ttyUSB0") or a path ("/dev/pts/3"), which the window lists and chooses
+// at start. Main thread.
 
 #include <QStringList>
 #include <stdexcept>
 
+#include "app/line_options.h"
 #include "base/text.h"
 
 class QCommandLineParser;
@@ -37,5 +38,10 @@ struct CaptureFiles {
     Text shown;  // --open-capture: a timed capture shown in the receive log at start
 };
 CaptureFiles CaptureArguments(const QStringList& arguments);
+
+// The line page's options the arguments ask for; the defaults for every
+// switch not given. Raises ECommandLine for an unknown option or a value a
+// switch cannot take.
+TLineOptions LineOptionsArgument(const QStringList& arguments);
 
 }  // namespace tarvik

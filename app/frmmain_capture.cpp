@@ -12,6 +12,8 @@
 #include "capture/capture_load.h"
 #include "codec/fun.h"
 #include "serial/com_port.h"
+#include "timeline/framing.h"
+#include "timeline/timestamp.h"
 
 namespace tarvik {
 
@@ -39,14 +41,6 @@ void Tfrmmain::StartCapture(const std::string& path, capture::CaptureForm form) 
             Qt::QueuedConnection);
     };
     captures_[Slot(form)] = std::make_unique<capture::CaptureWriter>(path, form, onStopped);
-    // Line events go to the timed capture; the port asks its device for
-    // them only once a handler is set.
-    if (!C1->OnLineEvent()) {
-        C1->SetOnLineEvent([this](QObject*, const cport::LineEvent& event) {
-            if (capture::CaptureWriter* timed = Capture(capture::CaptureForm::kTimed))
-                timed->Event(event);
-        });
-    }
 }
 
 void Tfrmmain::StopCapture(capture::CaptureForm form) {
@@ -55,13 +49,70 @@ void Tfrmmain::StopCapture(capture::CaptureForm form) {
 
 void Tfrmmain::ShowCapture(const std::string& path) {
     const std::vector<capture::CaptureRecord> records = capture::LoadCapture(path);
-    std::vector<Text> lines;
-    for (const auto& record : records) {
-        if (record.kind == capture::RecordKind::kReceived) {
-            lines.push_back(fun::BytesToDisplay(record.bytes, CheckBox2->isChecked()) + " (" +
-                            std::to_string(record.bytes.size()) + ")");
+    // The log options of the line page, with the capture's own times: a
+    // recorded time belongs to the session it was taken in, not to now.
+    timeline::Framer framer(CurrentRule());
+    const bool perArrival = options_.messages == TMessageRule::PerArrival;
+    std::int64_t startUs = records.empty() ? 0 : records.front().time.monoUs;
+    std::int64_t previousUs = startUs;
+    std::int64_t wallOffsetUs = 0;  // wall minus monotonic, of the latest record
+    std::vector<Text> lines;        // oldest first
+    const auto stamp = [&](std::int64_t monoUs) -> Text {
+        if (options_.timestamps == timeline::TimestampMode::Off)
+            return {};
+        Text text = timeline::FormatTimestamp(options_.timestamps, {monoUs, monoUs + wallOffsetUs},
+                                              previousUs, startUs);
+        previousUs = monoUs;
+        return text;
+    };
+    const auto add = [&](const std::vector<timeline::Message>& messages) {
+        for (const timeline::Message& message : messages) {
+            lines.push_back(stamp(message.firstUs) +
+                            fun::BytesToDisplay(message.bytes, CheckBox2->isChecked()) + " (" +
+                            std::to_string(message.bytes.size()) + ")");
         }
+    };
+    std::vector<timeline::Message> messages;
+    for (const capture::CaptureRecord& record : records) {
+        wallOffsetUs = record.time.wallUs - record.time.monoUs;
+        const std::int64_t at = record.time.monoUs;
+        switch (record.kind) {
+            case capture::RecordKind::kReceived:
+                if (perArrival) {
+                    messages.push_back({record.bytes, at, at});
+                } else {
+                    framer.Add({record.bytes, at, at}, messages);
+                }
+                break;
+            case capture::RecordKind::kSent:
+                if (!options_.logSent)
+                    continue;
+                framer.Close(messages);  // a send ends the answer gathered so far
+                add(messages);
+                messages.clear();
+                lines.push_back(stamp(at) + Text(kSentMark) +
+                                fun::BytesToDisplay(record.bytes, CheckBox2->isChecked()) + " (" +
+                                std::to_string(record.bytes.size()) + ")");
+                continue;
+            case capture::RecordKind::kEvent: {
+                if (!options_.logEvents)
+                    continue;
+                Text what = cport::LineEventName(record.event.kind);
+                if (record.event.kind <= cport::LineEventKind::kRing)  // the modem lines
+                    what += record.event.state ? " on" : " off";
+                else if (record.event.count != 0)
+                    what += " " + std::to_string(record.event.count);
+                add(messages);
+                messages.clear();
+                lines.push_back(stamp(at) + Text(kEventMark) + what);
+                continue;
+            }
+        }
+        add(messages);
+        messages.clear();
     }
+    framer.Close(messages);
+    add(messages);
     std::vector<std::string_view> newestFirst(lines.rbegin(), lines.rend());
     FlushRxLines();
     ActiveLog->Lines()->Insert(0, newestFirst);
@@ -81,12 +132,11 @@ void Tfrmmain::CaptureReceived(const Text& bytes) {
     }
 }
 
-void Tfrmmain::CaptureSent(const std::uint8_t* bytes, std::int32_t count) {
-    if (!captures_[0] || count <= 0)
+void Tfrmmain::CaptureSent(const std::string& bytes, std::int32_t written) {
+    if (!captures_[0] || written <= 0)
         return;
-    captures_[0]->Sent(
-        std::string_view(reinterpret_cast<const char*>(bytes), static_cast<std::size_t>(count)),
-        C1->LastWriteTimes().first);
+    captures_[0]->Sent(std::string_view(bytes).substr(0, static_cast<std::size_t>(written)),
+                       C1->LastWriteTimes().first);
 }
 
 }  // namespace tarvik

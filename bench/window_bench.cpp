@@ -10,11 +10,13 @@
 //  - resident memory growth, CPU time per megabyte, and how busy the main
 //    thread was during the flood;
 //  - wake-ups per second of the idle window with the port open.
-//  - with --capture, the same flood again with the session captured (timed
-//    form): its shown rate against the first, its longest stall, and the
-//    capture's received bytes compared with the stream.
-// Usage: window_bench [MiB] [--capture] (default 32 MiB). Runs on the
-// offscreen platform unless QT_QPA_PLATFORM says otherwise.
+// Usage: window_bench [MiB] [off|all|both] (default 32, off). "all" turns on
+// the log options that cost the most (time of day in front of each line, sent
+// blocks, one line per message by the automatic gap, line events); "both"
+// floods once with them off and once on, and prints the rate ratio;
+// "capture" floods once without and once with the session captured (timed
+// form), prints the rate ratio and compares the capture with the stream. Runs on
+// the offscreen platform unless QT_QPA_PLATFORM says otherwise.
 
 #include <fcntl.h>
 #include <poll.h>
@@ -36,9 +38,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <fstream>
-#include <iterator>
 #include <optional>
 #include <stdexcept>
 #include <string>
@@ -50,7 +50,7 @@
 #include "base/message_box.h"
 #include "bench/streaming_simulator.h"
 #include "bench/window_setup.h"
-#include "capture/capture_format.h"
+#include "capture/capture_load.h"
 #include "serial/com_port.h"
 #include "tools/simulator/simulator.h"
 
@@ -113,6 +113,16 @@ class StreamChecker {
     void Line(const tarvik::Text& text) {
         const char* begin = text.data();
         const char* end = begin + text.size();
+        if (timestamps) {
+            // "hh:mm:ss.mmm " in front of every line.
+            while (begin < end && *begin != ' ') ++begin;
+            if (begin < end)
+                ++begin;
+        }
+        // Sent blocks and line events are no part of the stream.
+        if (end - begin >= 3 && (begin[0] == '>' || begin[0] == '=') && begin[1] == begin[0] &&
+            begin[2] == ' ')
+            return;
         const char* open = end;
         for (const char* p = end - 1; p > begin; --p) {
             if (*p == '(' && p[-1] == ' ') {
@@ -154,6 +164,7 @@ class StreamChecker {
 
     static int Hex(char c) { return c <= '9' ? c - '0' : c - 'A' + 10; }
 
+    bool timestamps = false;
     std::uint64_t countSum = 0;
     std::uint64_t next = 0;  // bytes seen in the lines
     std::uint64_t lines = 0;
@@ -192,95 +203,24 @@ double RawReaderSeconds(const std::string& path, std::uint64_t volume) {
     return seconds;
 }
 
-// One flood: a Send starts the stream, the loop runs until the log shows
-// the volume (or an error box, or ten seconds without progress).
 struct Flood {
-    double seconds = 0;
-    std::uint64_t bytes = 0;  // counted in the lines of this flood
-    double worstStallMs = 0;
-    double worstAtSeconds = 0;
-    std::uint64_t worstLines = 0;
-    long rss0 = 0, rss1 = 0;
-    double cpu = 0, mainCpu = 0;
+    double rate = 0;  // bytes per second shown
+    int status = 0;   // 0: every byte shown once (and captured), no box
 };
 
-Flood RunFlood(tarvik::Tfrmmain& window, StreamChecker& checker,
-               const std::vector<std::string>& boxes, std::uint64_t volume) {
-    Flood flood;
-    const std::uint64_t before = checker.countSum;
-    // The stall probe: a 5 ms timer whose late ticks show the loop was busy.
-    Clock::duration worstGap{};
-    Clock::time_point t0;
-    Clock::time_point lastTick = Clock::now();
-    QTimer probe;
-    probe.setTimerType(Qt::PreciseTimer);
-    probe.setInterval(5);
-    QObject::connect(&probe, &QTimer::timeout, [&] {
-        const auto now = Clock::now();
-        if (now - lastTick > worstGap) {
-            worstGap = now - lastTick;
-            flood.worstAtSeconds = Seconds(now - t0);
-            flood.worstLines = checker.lines;
-        }
-        lastTick = now;
-    });
-
-    flood.rss0 = StatusKb("VmRSS");
-    const double cpu0 = CpuSeconds();
-    const double mainCpu0 = ThreadCpuSeconds();
-    t0 = Clock::now();
-    lastTick = t0;
-    probe.start();
-    window.ComboBox1->setEditText(QStringLiteral("0x01"));
-    window.BitBtn1Click();  // the stream begins
-
-    QEventLoop loop;
-    std::uint64_t seen = 0;
-    Clock::time_point progress = Clock::now();
-    QTimer watch;
-    watch.setInterval(100);
-    int ticks = 0;
-    QObject::connect(&watch, &QTimer::timeout, [&] {
-        if (++ticks % 10 == 0 && qEnvironmentVariableIsSet("WINDOW_BENCH_PROGRESS"))
-            std::fprintf(stderr, "%.1f s: %llu bytes in %llu lines\n", Seconds(Clock::now() - t0),
-                         (unsigned long long)checker.countSum, (unsigned long long)checker.lines);
-        if (checker.countSum - before >= volume || !boxes.empty()) {
-            loop.quit();
-        } else if (checker.countSum != seen) {
-            seen = checker.countSum;
-            progress = Clock::now();
-        } else if (Clock::now() - progress > std::chrono::seconds(10)) {
-            loop.quit();
-        }
-    });
-    watch.start();
-    loop.exec();
-    const auto t1 = Clock::now();
-    flood.cpu = CpuSeconds() - cpu0;
-    flood.mainCpu = ThreadCpuSeconds() - mainCpu0;
-    flood.rss1 = StatusKb("VmRSS");
-    flood.seconds = Seconds(t1 - t0);
-    flood.bytes = checker.countSum - before;
-    flood.worstStallMs = std::max(0.0, Seconds(worstGap) * 1e3 - 5.0);
-    return flood;
-}
-
-// The received bytes of a timed capture against the stream from byte
-// `first` on: how many there are and how many differ.
+// The received bytes of a timed capture against the stream: how many there
+// are, how many differ, and why it could not be read.
 struct CaptureCheck {
     std::uint64_t bytes = 0;
     std::uint64_t wrong = 0;
     std::string error;
 };
 
-CaptureCheck CheckCapture(const std::string& path, std::uint64_t first) {
+CaptureCheck CheckCapture(const std::string& path) {
     CaptureCheck check;
-    std::ifstream file(path, std::ios::binary);
-    const std::string text((std::istreambuf_iterator<char>(file)),
-                           std::istreambuf_iterator<char>());
     try {
-        std::uint64_t n = first;
-        for (const auto& record : tarvik::capture::ParseCapture(text)) {
+        std::uint64_t n = 0;
+        for (const auto& record : tarvik::capture::LoadCapture(path)) {
             if (record.kind != tarvik::capture::RecordKind::kReceived)
                 continue;
             for (const char c : record.bytes) {
@@ -295,30 +235,20 @@ CaptureCheck CheckCapture(const std::string& path, std::uint64_t first) {
     return check;
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
-    std::uint64_t mib = 32;
-    bool withCapture = false;
-    for (int i = 1; i < argc; ++i) {
-        if (std::strcmp(argv[i], "--capture") == 0)
-            withCapture = true;
-        else
-            mib = std::strtoull(argv[i], nullptr, 10);
-    }
+// `capturePath`: the session is captured there in the timed form ("": not).
+Flood RunFlood(std::uint64_t mib, const tarvik::TLineOptions& options,
+               std::vector<std::string>& boxes, const std::string& capturePath = {}) {
     const std::uint64_t volume = mib << 20;
-    bench::UseOffscreenUnlessSet();
-    tarvik::TApplication app(argc, argv);
-    std::vector<std::string> boxes;
-    bench::CollectMessageBoxes(boxes);
-
     const Child simulator = StartSimulator(volume);
-    int status = 0;
+    Flood flood;
     {
-        tarvik::Tfrmmain window(nullptr, simulator.path);
+        tarvik::Tfrmmain window(nullptr, simulator.path, options);
         bench::ShowAndWait(window);
+        if (!capturePath.empty())
+            window.StartCapture(capturePath, tarvik::capture::CaptureForm::kTimed);
 
         StreamChecker checker;
+        checker.timestamps = options.timestamps != tarvik::timeline::TimestampMode::Off;
         tarvik::TLineList* log = window.RX1;
         // A batch of arrivals goes in newest first.
         QObject::connect(log->model(), &QAbstractItemModel::rowsInserted, log,
@@ -330,24 +260,63 @@ int main(int argc, char** argv) {
         window.BitBtn2Click();  // Start
         if (!window.C1->Connected())
             throw std::runtime_error("cannot open " + simulator.path);
-        const Flood flood = RunFlood(window, checker, boxes, volume);
 
-        // The same flood again with the whole session captured: the stream
-        // goes on from where the first flood ended.
-        std::optional<Flood> captured;
-        CaptureCheck captureCheck;
-        QTemporaryDir captureDir;
-        if (withCapture) {
-            const std::string path = captureDir.filePath(QStringLiteral("flood.cap")).toStdString();
-            window.BitBtn3Click();  // Stop
-            window.StartCapture(path, tarvik::capture::CaptureForm::kTimed);
-            window.BitBtn2Click();  // Start
-            captured = RunFlood(window, checker, boxes, volume);
-            window.BitBtn3Click();
-            window.StopCapture(tarvik::capture::CaptureForm::kTimed);  // the file complete
-            captureCheck = CheckCapture(path, volume);
-            window.BitBtn2Click();
-        }
+        // The stall probe: a 5 ms timer whose late ticks show the loop was busy.
+        Clock::duration worstGap{};
+        Clock::duration worstAt{};  // when the longest stall ended, from the start
+        std::uint64_t worstLines = 0;
+        Clock::time_point t0;
+        Clock::time_point lastTick = Clock::now();
+        QTimer probe;
+        probe.setTimerType(Qt::PreciseTimer);
+        probe.setInterval(5);
+        QObject::connect(&probe, &QTimer::timeout, [&] {
+            const auto now = Clock::now();
+            if (now - lastTick > worstGap) {
+                worstGap = now - lastTick;
+                worstAt = now - t0;
+                worstLines = checker.lines;
+            }
+            lastTick = now;
+        });
+
+        const long rss0 = StatusKb("VmRSS");
+        const double cpu0 = CpuSeconds();
+        const double mainCpu0 = ThreadCpuSeconds();
+        t0 = Clock::now();
+        lastTick = t0;
+        probe.start();
+        window.ComboBox1->setEditText(QStringLiteral("0x01"));
+        window.BitBtn1Click();  // the stream begins
+
+        QEventLoop loop;
+        std::uint64_t seen = 0;
+        Clock::time_point progress = Clock::now();
+        QTimer watch;
+        watch.setInterval(100);
+        int ticks = 0;
+        QObject::connect(&watch, &QTimer::timeout, [&] {
+            if (++ticks % 10 == 0 && qEnvironmentVariableIsSet("WINDOW_BENCH_PROGRESS"))
+                std::fprintf(stderr, "%.1f s: %llu bytes in %llu lines\n",
+                             Seconds(Clock::now() - t0), (unsigned long long)checker.countSum,
+                             (unsigned long long)checker.lines);
+            if (checker.countSum >= volume || !boxes.empty()) {
+                loop.quit();
+            } else if (checker.countSum != seen) {
+                seen = checker.countSum;
+                progress = Clock::now();
+            } else if (Clock::now() - progress > std::chrono::seconds(10)) {
+                loop.quit();
+            }
+        });
+        watch.start();
+        loop.exec();
+        const auto t1 = Clock::now();
+        const double cpu1 = CpuSeconds();
+        const double mainCpu1 = ThreadCpuSeconds();
+        const long rss1 = StatusKb("VmRSS");
+        probe.stop();
+        watch.stop();
 
         // Idle with the port open: every context switch of any thread is a
         // wake-up. The last frame of lines ends first.
@@ -361,12 +330,17 @@ int main(int argc, char** argv) {
         const long idleWakes = ContextSwitches() - switches0 - 1;
 
         window.BitBtn3Click();  // Stop
+        std::optional<CaptureCheck> captured;
+        if (!capturePath.empty()) {
+            window.StopCapture(tarvik::capture::CaptureForm::kTimed);  // the file complete
+            captured = CheckCapture(capturePath);
+        }
         const double rawSeconds = RawReaderSeconds(simulator.path, volume);
 
-        const double seconds = flood.seconds;
-        const double windowRate = double(flood.bytes) / seconds;
+        const double seconds = Seconds(t1 - t0);
+        const double windowRate = double(checker.countSum) / seconds;
         const double rawRate = double(volume) / rawSeconds;
-        const double mb = double(flood.bytes) / 1e6;
+        const double mb = double(checker.countSum) / 1e6;
         std::printf("volume                     %llu bytes (%llu MiB)\n",
                     (unsigned long long)volume, (unsigned long long)mib);
         std::printf(
@@ -375,47 +349,80 @@ int main(int argc, char** argv) {
             checker.lines ? double(checker.countSum) / double(checker.lines) : 0.0);
         std::printf("raw reader, same pty       %.1f MB/s  (%.2f s)\n", rawRate / 1e6, rawSeconds);
         std::printf("window / raw               %.3f\n", windowRate / rawRate);
-        const std::uint64_t sent = withCapture ? 2 * volume : volume;
         std::printf("counts in lines            %llu of %llu sent: %s\n",
-                    (unsigned long long)checker.countSum, (unsigned long long)sent,
-                    checker.countSum == sent ? "match" : "MISMATCH");
+                    (unsigned long long)checker.countSum, (unsigned long long)volume,
+                    checker.countSum == volume ? "match" : "MISMATCH");
         std::printf("stream check               %llu wrong bytes, %llu bad lines\n",
                     (unsigned long long)checker.wrongBytes, (unsigned long long)checker.badLines);
         std::printf("longest event-loop stall   %.1f ms (ending %.2f s in, after %llu lines)\n",
-                    flood.worstStallMs, flood.worstAtSeconds, (unsigned long long)flood.worstLines);
+                    std::max(0.0, Seconds(worstGap) * 1e3 - 5.0), Seconds(worstAt),
+                    (unsigned long long)worstLines);
         std::printf("resident memory growth     %.1f MB (%.1f -> %.1f MB; peak %.1f MB)\n",
-                    double(flood.rss1 - flood.rss0) / 1024.0, double(flood.rss0) / 1024.0,
-                    double(flood.rss1) / 1024.0, double(StatusKb("VmHWM")) / 1024.0);
-        std::printf("CPU per MB                 %.1f ms\n", mb > 0 ? flood.cpu * 1e3 / mb : 0.0);
+                    double(rss1 - rss0) / 1024.0, double(rss0) / 1024.0, double(rss1) / 1024.0,
+                    double(StatusKb("VmHWM")) / 1024.0);
+        std::printf("CPU per MB                 %.1f ms\n",
+                    mb > 0 ? (cpu1 - cpu0) * 1e3 / mb : 0.0);
         std::printf("main thread busy           %.0f %% of the flood\n",
-                    flood.mainCpu / seconds * 100);
+                    (mainCpu1 - mainCpu0) / seconds * 100);
         std::printf("idle wake-ups, port open   %.1f per second (%ld in 5 s)\n",
                     double(idleWakes) / 5.0, idleWakes);
-        bool captureGood = true;
         if (captured) {
-            const double capturedRate = double(captured->bytes) / captured->seconds;
-            std::printf(
-                "with capture: shown        %.1f MB/s  (%.2f s), %.3f of the rate without\n",
-                capturedRate / 1e6, captured->seconds, capturedRate / windowRate);
-            std::printf("with capture: stall        %.1f ms (ending %.2f s in)\n",
-                        captured->worstStallMs, captured->worstAtSeconds);
-            std::printf(
-                "with capture: CPU per MB   %.1f ms, main thread busy %.0f %%\n",
-                captured->bytes ? captured->cpu * 1e3 / (double(captured->bytes) / 1e6) : 0.0,
-                captured->mainCpu / captured->seconds * 100);
-            std::printf(
-                "capture holds              %llu of %llu bytes, %llu wrong%s%s\n",
-                (unsigned long long)captureCheck.bytes, (unsigned long long)volume,
-                (unsigned long long)captureCheck.wrong,
-                captureCheck.error.empty() ? "" : ", unreadable: ", captureCheck.error.c_str());
-            captureGood = captureCheck.bytes == volume && captureCheck.wrong == 0 &&
-                          captureCheck.error.empty() && captured->bytes == volume;
+            std::printf("capture holds              %llu of %llu bytes, %llu wrong%s%s\n",
+                        (unsigned long long)captured->bytes, (unsigned long long)volume,
+                        (unsigned long long)captured->wrong,
+                        captured->error.empty() ? "" : ", unreadable: ", captured->error.c_str());
         }
         for (const std::string& box : boxes) std::printf("error box: %s\n", box.c_str());
-        status = checker.countSum == sent && checker.wrongBytes == 0 && boxes.empty() && captureGood
-                     ? 0
-                     : 1;
+        flood.rate = windowRate;
+        const bool captureGood = !captured || (captured->bytes == volume && captured->wrong == 0 &&
+                                               captured->error.empty());
+        flood.status =
+            checker.countSum == volume && checker.wrongBytes == 0 && boxes.empty() && captureGood
+                ? 0
+                : 1;
     }
     StopSimulator(simulator);
-    return status;
+    return flood;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    const std::uint64_t mib = argc > 1 ? std::strtoull(argv[1], nullptr, 10) : 32;
+    const std::string which = argc > 2 ? argv[2] : "off";
+    if (which != "off" && which != "all" && which != "both" && which != "capture") {
+        std::fprintf(stderr, "usage: window_bench [MiB] [off|all|both|capture]\n");
+        return 2;
+    }
+    bench::UseOffscreenUnlessSet();
+    tarvik::TApplication app(argc, argv);
+    std::vector<std::string> boxes;
+    bench::CollectMessageBoxes(boxes);
+
+    tarvik::TLineOptions all;
+    all.timestamps = tarvik::timeline::TimestampMode::TimeOfDay;
+    all.logSent = true;
+    all.messages = tarvik::TMessageRule::GapAuto;
+    all.logEvents = true;
+
+    Flood off;
+    Flood on;
+    if (which != "all") {
+        std::printf("--- log options off\n");
+        off = RunFlood(mib, {}, boxes);
+    }
+    if (which == "capture") {
+        QTemporaryDir dir;
+        std::printf("--- the session captured (timed form)\n");
+        on = RunFlood(mib, {}, boxes, dir.filePath(QStringLiteral("flood.cap")).toStdString());
+        std::printf("shown rate, capture on / off   %.3f\n",
+                    off.rate > 0 ? on.rate / off.rate : 0.0);
+    } else if (which != "off") {
+        std::printf("--- timestamps, sent blocks, automatic gap, line events on\n");
+        on = RunFlood(mib, all, boxes);
+    }
+    if (which == "both")
+        std::printf("shown rate, options on / off   %.3f\n",
+                    off.rate > 0 ? on.rate / off.rate : 0.0);
+    return off.status | on.status;
 }

@@ -51,10 +51,10 @@ struct Plugging {
     // A symbolic link made to point at each new pty and removed while the
     // device is unplugged and when the simulator ends; empty: none.
     std::string linkPath;
-    PlugSchedule schedule;
+    PlugSchedule schedule = {};
     // Called on the simulator's thread after each replug, once the link
     // points at the new pty, with the new slave path.
-    std::function<void(const std::string& slavePath)> onReplug;
+    std::function<void(const std::string& slavePath)> onReplug = {};
 };
 
 class PtyLine;
