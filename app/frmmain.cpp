@@ -26,6 +26,7 @@ Tfrmmain::Tfrmmain(QWidget* parent, const Text& portArgument, const TLineOptions
     BuildLayout();
     BuildLinePage();
     BuildPortLinesControls();
+    BuildCaptureControls();
     PrepareReceiveLogs();
     PrepareTimeline();
     LinkSelectors();

@@ -160,6 +160,10 @@ class Tfrmmain : public QWidget {
     QLineEdit* Edit4 = nullptr;      // the break's length in ms, "250"
     QLabel* Label27 = nullptr;       // who the chosen port is
     QCheckBox* CheckBox7 = nullptr;  // reopen the port when its device returns, unticked
+    // The capture (frmmain_capture.cpp), below the port's identity:
+    QCheckBox* CheckBox8 = nullptr;   // "Capture to a file...", the timed form; unticked
+    QLabel* Label28 = nullptr;        // the capture's file, or why it stopped
+    QPushButton* BitBtn10 = nullptr;  // "Show a capture...": a capture into the active log
     // The port's state and byte counts at the top row's right end, right of
     // "ASC&II", so that they are in sight while a log is shown.
     QLabel* Label21 = nullptr;
@@ -314,6 +318,9 @@ class Tfrmmain : public QWidget {
 
     // The captures by form (kTimed, kRaw); each fed what C1 reads and writes.
     std::unique_ptr<capture::CaptureWriter> captures_[2];
+    void BuildCaptureControls();
+    void CheckBox8Click();  // the user ticked or unticked the capture
+    void BitBtn10Click();
     void CaptureReceived(const Text& bytes);
     // `bytes`: what was handed to Write (copied before it: handlers that run
     // while a write waits may refill the codec's buffer); `written` of them went.

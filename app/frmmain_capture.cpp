@@ -2,11 +2,15 @@
 // times, and its line events, handed to the capture writers.
 
 #include <QCheckBox>
+#include <QFile>
+#include <QLabel>
 #include <QMetaObject>
 #include <QPointer>
+#include <QPushButton>
 #include <string_view>
 #include <vector>
 
+#include "app/file_dialog.h"
 #include "app/frmmain.h"
 #include "base/message_box.h"
 #include "capture/capture_load.h"
@@ -25,14 +29,62 @@ int Slot(capture::CaptureForm form) {
 
 }  // namespace
 
+void Tfrmmain::BuildCaptureControls() {
+    QWidget* page = TabSheet9;
+    CheckBox8 = new QCheckBox(QStringLiteral("Capture to a file..."), page);
+    CheckBox8->setObjectName(QStringLiteral("CheckBox8"));
+    CheckBox8->setGeometry(10, 250, 160, 17);
+    CheckBox8->setToolTip(
+        QStringLiteral("Every byte received and sent with its time, and the line events"));
+    BitBtn10 = new QPushButton(QStringLiteral("Show a capture..."), page);
+    BitBtn10->setObjectName(QStringLiteral("BitBtn10"));
+    BitBtn10->setGeometry(175, 246, 120, 25);
+    Label28 = new QLabel(page);
+    Label28->setObjectName(QStringLiteral("Label28"));
+    Label28->setGeometry(305, 250, 345, 17);
+    Label28->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    connect(CheckBox8, &QCheckBox::clicked, this, Command(&Tfrmmain::CheckBox8Click));
+    connect(BitBtn10, &QPushButton::clicked, this, Command(&Tfrmmain::BitBtn10Click));
+}
+
+void Tfrmmain::CheckBox8Click() {
+    if (!CheckBox8->isChecked()) {
+        StopCapture(capture::CaptureForm::kTimed);
+        return;
+    }
+    CheckBox8->setChecked(false);  // ticked once a capture runs
+    FileDialogRequest request;
+    request.kind = FileDialogKind::Save;
+    request.caption = QStringLiteral("Capture to");
+    request.fileName = QStringLiteral("session.cap");
+    request.filter = QStringLiteral("Capture|*.cap|All files|*");
+    const FileDialogAnswer chosen = ShowFileDialog(request);
+    if (chosen)
+        StartCapture(QFile::encodeName(*chosen).toStdString(), capture::CaptureForm::kTimed);
+}
+
+void Tfrmmain::BitBtn10Click() {
+    FileDialogRequest request;
+    request.kind = FileDialogKind::Open;
+    request.caption = QStringLiteral("Show a capture");
+    request.filter = QStringLiteral("Capture|*.cap|All files|*");
+    const FileDialogAnswer chosen = ShowFileDialog(request);
+    if (chosen)
+        ShowCapture(QFile::encodeName(*chosen).toStdString());
+}
+
 void Tfrmmain::StartCapture(const std::string& path, capture::CaptureForm form) {
     // The stop is told on the writer's thread; the box belongs to this one.
     QPointer<Tfrmmain> window(this);
-    const auto onStopped = [window](const capture::CaptureStop& stop) {
+    const auto onStopped = [window, form](const capture::CaptureStop& stop) {
         const std::string text = stop.Message();
         QMetaObject::invokeMethod(
             window.data(),
-            [text] {
+            [window, form, text] {
+                if (form == capture::CaptureForm::kTimed) {
+                    window->CheckBox8->setChecked(false);
+                    window->Label28->setText(QStringLiteral("Stopped: see the message"));
+                }
                 ShowMessageBox({.text = text,
                                 .caption = "Capture",
                                 .icon = MessageIcon::Error,
@@ -41,10 +93,18 @@ void Tfrmmain::StartCapture(const std::string& path, capture::CaptureForm form) 
             Qt::QueuedConnection);
     };
     captures_[Slot(form)] = std::make_unique<capture::CaptureWriter>(path, form, onStopped);
+    if (form == capture::CaptureForm::kTimed) {
+        CheckBox8->setChecked(true);
+        Label28->setText(QStringLiteral("Capturing to ") + QFile::decodeName(path.c_str()));
+    }
 }
 
 void Tfrmmain::StopCapture(capture::CaptureForm form) {
     captures_[Slot(form)].reset();
+    if (form == capture::CaptureForm::kTimed) {
+        CheckBox8->setChecked(false);
+        Label28->clear();
+    }
 }
 
 void Tfrmmain::ShowCapture(const std::string& path) {

@@ -2,13 +2,17 @@
 // paths lands whole in both forms, and a capture into a full disk stops with
 // one message while the port goes on receiving.
 
+#include <QCheckBox>
 #include <QComboBox>
 #include <QFile>
+#include <QLabel>
 #include <QPushButton>
+#include <QTabWidget>
 #include <QTemporaryDir>
 #include <memory>
 #include <string>
 
+#include "app/file_dialog.h"
 #include "app/frmmain.h"
 #include "app_test.h"
 #include "capture/capture_format.h"
@@ -98,6 +102,7 @@ class CaptureWindowTest : public QObject {
         SendAndSeeItBack(QStringLiteral("0x42"), 2);
         QCOMPARE(w->RX1->text(0).toStdString(), fun::BytesToDisplay("B", true) + " (1)");
         QVERIFY(w->Capture(CaptureForm::kTimed)->Stopped());
+        QVERIFY(!w->CheckBox8->isChecked());
         QCOMPARE(recorder->boxes.size(), std::size_t(1));
     }
 
@@ -130,6 +135,48 @@ class CaptureWindowTest : public QObject {
                      bad + ": line 5: cut short: the last line has no end");
         }
         QCOMPARE(w->RX1->count(), before + 2);
+    }
+
+    void theLinePageStartsAndStopsACaptureAndShowsOne() {
+        QTemporaryDir dir;
+        const QString file = dir.filePath(QStringLiteral("page.cap"));
+        int dialogs = 0;
+        const FileDialogFunction previous =
+            SetFileDialogFunction([&](const FileDialogRequest&) -> FileDialogAnswer {
+                ++dialogs;
+                return file;
+            });
+        test::SimulatorThread device(sim::Behaviour{});
+        w = std::make_unique<Tfrmmain>(nullptr, device.Path());
+        w->PageControl1->setCurrentWidget(w->TabSheet9);
+        Open();
+        QVERIFY(!w->CheckBox8->isChecked());
+        QTest::mouseClick(w->CheckBox8, Qt::LeftButton);
+        QCOMPARE(dialogs, 1);
+        QVERIFY(w->CheckBox8->isChecked());
+        QVERIFY(w->Label28->text().endsWith(file));
+        SendAndSeeItBack(QStringLiteral("\"hi\""), 1);
+        QTest::mouseClick(w->CheckBox8, Qt::LeftButton);  // the file complete
+        QVERIFY(w->Capture(CaptureForm::kTimed) == nullptr);
+        QVERIFY(w->Label28->text().isEmpty());
+        std::string sent, received;
+        for (const auto& record :
+             capture::ParseCapture(capture::test::FileText(file.toStdString()))) {
+            if (record.kind == RecordKind::kSent)
+                sent += record.bytes;
+            else if (record.kind == RecordKind::kReceived)
+                received += record.bytes;
+        }
+        QCOMPARE(sent, std::string("hi"));
+        QCOMPARE(received, std::string("hi"));
+
+        const int before = w->RX1->count();
+        QTest::mouseClick(w->BitBtn10, Qt::LeftButton);
+        QCOMPARE(dialogs, 2);
+        QCOMPARE(w->RX1->count(), before + 1);
+        QCOMPARE(w->RX1->text(0).toStdString(), fun::BytesToDisplay("hi", true) + " (2)");
+        QVERIFY(recorder->boxes.empty());
+        SetFileDialogFunction(previous);
     }
 };
 
