@@ -161,7 +161,7 @@ void Tfrmmain::ShowCapture(const std::string& path) {
                 if (record.event.kind <= cport::LineEventKind::kRing)  // the modem lines
                     what += record.event.state ? " on" : " off";
                 else if (record.event.count != 0)
-                    what += " " + std::to_string(record.event.count);
+                    what.append(" ").append(std::to_string(record.event.count));
                 add(messages);
                 messages.clear();
                 lines.push_back(stamp(at) + Text(kEventMark) + what);

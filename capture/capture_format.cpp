@@ -57,6 +57,14 @@ std::vector<std::string_view> Fields(std::string_view line) {
     }
 }
 
+// A word in double quotes. (Built by appending: GCC 12 warns falsely about
+// "literal" + std::string in a Release build.)
+std::string Quoted(std::string_view word) {
+    std::string text = "\"";
+    text.append(word).append("\"");
+    return text;
+}
+
 int HexDigit(char c) {
     if (c >= '0' && c <= '9')
         return c - '0';
@@ -82,12 +90,12 @@ class LineParser {
         if (what == "rx" || what == "tx") {
             record.kind = what == "rx" ? RecordKind::kReceived : RecordKind::kSent;
             if (fields.size() != 4)
-                Fail("a block has one field of hex bytes after \"" + std::string(what) + "\"");
+                Fail(std::string("a block has one field of hex bytes after ").append(Quoted(what)));
             record.bytes = Bytes(fields[3]);
             return record;
         }
         if (what != "ev")
-            Fail("\"" + std::string(what) + "\" is not rx, tx or ev");
+            Fail(Quoted(what).append(" is not rx, tx or ev"));
         record.kind = RecordKind::kEvent;
         record.event.time = record.time;
         if (fields.size() < 4)
@@ -133,8 +141,7 @@ class LineParser {
             const int high = HexDigit(hex[i]);
             const int low = HexDigit(hex[i + 1]);
             if (high < 0 || low < 0)
-                Fail("\"" + std::string(hex.substr(i, 2)) +
-                     "\" is not a pair of hex digits (0-9, a-f)");
+                Fail(Quoted(hex.substr(i, 2)).append(" is not a pair of hex digits (0-9, a-f)"));
             bytes.push_back(static_cast<char>(high * 16 + low));
         }
         return bytes;
@@ -145,7 +152,7 @@ class LineParser {
             if (word == name)
                 return kind;
         }
-        Fail("\"" + std::string(word) + "\" is not a line event");
+        Fail(Quoted(word).append(" is not a line event"));
     }
 
     std::size_t number_;
@@ -155,7 +162,9 @@ class LineParser {
 }  // namespace
 
 ECaptureFormat::ECaptureFormat(std::size_t line, const std::string& what)
-    : std::runtime_error("line " + std::to_string(line) + ": " + what), line_(line) {}
+    : std::runtime_error(
+          std::string("line ").append(std::to_string(line)).append(": ").append(what)),
+      line_(line) {}
 
 bool operator==(const CaptureRecord& a, const CaptureRecord& b) {
     if (a.kind != b.kind || a.time != b.time)
@@ -209,9 +218,9 @@ void AppendRecordLine(const CaptureRecord& record, std::string& out) {
 
 std::vector<CaptureRecord> ParseCapture(std::string_view text) {
     if (!text.starts_with(kTimedHeader)) {
-        throw ECaptureFormat(1, "not a timed capture: the first line must be \"" +
-                                    std::string(kTimedHeader.substr(0, kTimedHeader.size() - 1)) +
-                                    "\"");
+        throw ECaptureFormat(1,
+                             std::string("not a timed capture: the first line must be ")
+                                 .append(Quoted(kTimedHeader.substr(0, kTimedHeader.size() - 1))));
     }
     std::vector<CaptureRecord> records;
     std::size_t number = 1;

@@ -34,14 +34,18 @@ std::string WallText(std::int64_t wallUs) {
 std::string CaptureStop::Message() const {
     std::string text = "The capture to " + path + " stopped: " + reason + ". ";
     if (lastTime.Valid()) {
-        text += "It holds the session up to " + WallText(lastTime.wallUs) + " (" +
-                std::to_string(receivedBytes) + " bytes received, " + std::to_string(sentBytes) +
-                " sent";
+        text.append("It holds the session up to ")
+            .append(WallText(lastTime.wallUs))
+            .append(" (")
+            .append(std::to_string(receivedBytes))
+            .append(" bytes received, ")
+            .append(std::to_string(sentBytes))
+            .append(" sent");
         text += "; the file has";
     } else {
         text += "It holds no record (the file has";
     }
-    text += " " + std::to_string(fileBytes) + " bytes). The session goes on.";
+    text.append(" ").append(std::to_string(fileBytes)).append(" bytes). The session goes on.");
     return text;
 }
 
@@ -94,8 +98,9 @@ void CaptureWriter::Add(CaptureRecord&& record) {
         const std::size_t size = sizeof(CaptureRecord) + record.bytes.size();
         if (queuedBytes_ + size > queueLimit_) {
             stopped_ = true;
-            overflow_ = "the disk did not keep up (" + std::to_string(queuedBytes_) +
-                        " bytes were waiting to be written)";
+            overflow_ = std::string("the disk did not keep up (")
+                            .append(std::to_string(queuedBytes_))
+                            .append(" bytes were waiting to be written)");
         } else {
             queuedBytes_ += size;
             queue_.push_back(std::move(record));
