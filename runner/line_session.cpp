@@ -1,0 +1,184 @@
+#include "runner/line_session.h"
+
+#include <QTimer>
+#include <algorithm>
+
+#include "serial/com_flow_control.h"
+#include "serial/com_parity.h"
+#include "serial/com_port.h"
+#include "serial/com_timeouts.h"
+
+namespace tarvik::runner {
+
+namespace {
+
+// The window's port C1 as it starts: 19200 baud, even parity, 8 data bits,
+// 1 stop bit, no flow control, arrivals only, its read time-outs.
+void ApplyWindowSettings(cport::TComPort& port) {
+    port.SetBaudRate(cport::br19200);
+    port.Parity().SetBits(cport::prEven);
+    port.SetStopBits(cport::sbOneStopBit);
+    port.SetDataBits(cport::dbEight);
+    port.SetEvents({cport::evRxChar});
+    cport::TComFlowControl& flow = port.FlowControl();
+    flow.SetControlDTR(cport::dtrDisable);
+    flow.SetControlRTS(cport::rtsDisable);
+    cport::TComTimeouts& timeouts = port.Timeouts();
+    timeouts.SetReadInterval(200);
+    timeouts.SetReadTotalMultiplier(200);
+    timeouts.SetReadTotalConstant(200);
+}
+
+void ApplySwitches(cport::TComPort& port, const PortSettings& settings) {
+    if (settings.customBaudRate)
+        port.SetCustomBaudRate(*settings.customBaudRate);
+    if (settings.baudRate)
+        port.SetBaudRate(*settings.baudRate);
+    if (settings.parity)
+        port.Parity().SetBits(*settings.parity);
+    if (settings.dataBits)
+        port.SetDataBits(*settings.dataBits);
+    if (settings.stopBits)
+        port.SetStopBits(*settings.stopBits);
+    if (settings.flowControl)
+        port.FlowControl().SetFlowControl(*settings.flowControl);
+}
+
+}  // namespace
+
+LineSession::LineSession(const PortSettings& settings, Transcript& transcript)
+    : settings_(settings), transcript_(transcript) {}
+
+LineSession::~LineSession() {
+    Close();
+}
+
+bool LineSession::IsOpen() const {
+    return port_ && port_->Connected();
+}
+
+void LineSession::Open(const Text& port) {
+    Close();
+    port_ = std::make_unique<cport::TComPort>();
+    ApplyWindowSettings(*port_);
+    ApplySwitches(*port_, settings_);
+    port_->SetPort(port);
+    port_->SetOnRxChar([this](QObject*, std::int32_t count) { OnRxChar(count); });
+    try {
+        port_->Open();
+    } catch (const std::exception& error) {
+        port_.reset();
+        throw ERunAborted("Cannot open port " + port + ": " + error.what());
+    }
+    transcript_.Event("port opened: " + port, NowStamp());
+}
+
+void LineSession::Close() {
+    if (!port_)
+        return;
+    const bool wasOpen = port_->Connected();
+    try {
+        port_->Close();
+    } catch (const std::exception& error) {
+        transcript_.Event(std::string("port closed with an error: ") + error.what(), NowStamp());
+        port_.reset();
+        return;
+    }
+    port_.reset();
+    if (wasOpen)
+        transcript_.Event("port closed", NowStamp());
+}
+
+Stamp LineSession::Send(std::string_view bytes) {
+    if (stoppedBy_ != 0)
+        throw ERunStopped();
+    if (!IsOpen())
+        throw ERunAborted("The port is not open");
+    try {
+        port_->Write(bytes.data(), static_cast<std::int32_t>(bytes.size()));
+    } catch (const std::exception& error) {
+        transcript_.Event("port lost", NowStamp());
+        throw ERunAborted(std::string("The port went away: ") + error.what());
+    }
+    if (stoppedBy_ != 0)
+        throw ERunStopped();
+    const Stamp done = NowStamp();
+    transcript_.Sent(bytes, done);
+    return done;
+}
+
+void LineSession::OnRxChar(std::int32_t count) {
+    // Runs in the port's hand-over: nothing may leave it.
+    try {
+        Text received;
+        port_->ReadText(received, count);
+        if (received.empty())
+            return;
+        const Stamp at = NowStamp();
+        pending_ += received;
+        blocks_.push_back({pending_.size(), at});
+        ++arrivals_;
+        lastArrival_ = at;
+        transcript_.Received(received, at);
+    } catch (const std::exception& error) {
+        readError_ = error.what();
+    }
+    Wake();
+}
+
+void LineSession::Wake() {
+    if (waiting_ != nullptr)
+        waiting_->quit();
+}
+
+void LineSession::Stop(int signal) {
+    stoppedBy_ = signal;
+    Wake();
+}
+
+bool LineSession::WaitUntil(const std::function<bool()>& done, std::int64_t deadlineUs) {
+    QEventLoop loop;
+    QTimer deadline;
+    deadline.setSingleShot(true);
+    deadline.setTimerType(Qt::PreciseTimer);
+    QObject::connect(&deadline, &QTimer::timeout, &loop, &QEventLoop::quit);
+    QEventLoop* const outer = waiting_;
+    waiting_ = &loop;
+    struct Restore {
+        QEventLoop*& slot;
+        QEventLoop* value;
+        ~Restore() { slot = value; }
+    } restore{waiting_, outer};
+    for (;;) {
+        if (stoppedBy_ != 0)
+            throw ERunStopped();
+        if (!readError_.empty()) {
+            transcript_.Event("port lost", NowStamp());
+            throw ERunAborted("Reading from the port failed: " + readError_);
+        }
+        if (done())
+            return true;
+        const std::int64_t left = deadlineUs - NowStamp().monoUs;
+        if (left <= 0)
+            return false;
+        deadline.start(static_cast<int>(std::min<std::int64_t>((left + 999) / 1000, 1 << 30)));
+        loop.exec();
+    }
+}
+
+Stamp LineSession::ArrivalOf(std::size_t offset) const {
+    const auto block = std::upper_bound(blocks_.begin(), blocks_.end(), offset,
+                                        [](std::size_t o, const Block& b) { return o < b.end; });
+    return block == blocks_.end() ? lastArrival_ : block->at;
+}
+
+void LineSession::Take(std::size_t count) {
+    count = std::min(count, pending_.size());
+    pending_.erase(0, count);
+    auto kept = blocks_.begin();
+    while (kept != blocks_.end() && kept->end <= count) ++kept;
+    blocks_.erase(blocks_.begin(), kept);
+    for (Block& block : blocks_) block.end -= count;
+}
+
+}  // namespace tarvik::runner
