@@ -13,6 +13,7 @@
 // stays stored and the port stays open. Setters that depart from the rule say so.
 
 #include <QObject>
+#include <chrono>
 #include <cstdint>
 #include <memory>
 
@@ -226,6 +227,27 @@ class TCustomComPort : public QObject {
     // The line errors since the last query, which clears them; a parity
     // error only while Parity.Check is on (code 10).
     TComErrors ReadLineErrors();
+
+    // --- Output lines and break (com_port_lines.cpp). Like the transfers,
+    // each acts on Handle on the calling thread. A refusal raises EComPort
+    // code 12 with the system's number, a failed read-back code 11; ENOTTY
+    // (25) means the device has no modem lines or no break, as on a
+    // pseudo-terminal. Opening switches no line by itself: DTR and RTS follow
+    // ControlDTR and ControlRTS whenever the line settings are handed over
+    // (Open, and every re-apply after a setter), so a line set here keeps
+    // its state only until then.
+    void SetDTR(bool OnOff);
+    void SetRTS(bool OnOff);
+    // The output lines as the driver holds them now.
+    bool DTR();
+    bool RTS();
+    static constexpr std::chrono::milliseconds kDefaultBreak{250};
+    // Holds the line in break for Duration, then releases it; the calling
+    // thread is blocked that long (the window uses SetBreak with its own timer
+    // for long breaks). A negative Duration is refused with code 12 (EINVAL).
+    void SendBreak(std::chrono::milliseconds Duration = kDefaultBreak);
+    // Holds (true) or releases (false) the break; Close releases a held one.
+    void SetBreak(bool OnOff);
 
   protected:
     // --- Opening and closing steps.

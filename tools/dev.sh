@@ -11,7 +11,7 @@ jobs=$(nproc 2>/dev/null || echo 2)
 packages=(
   g++ cmake make pkg-config
   qt6-base-dev libxkbcommon-dev libgl-dev
-  libjpeg62-turbo-dev gettext libsqlite3-dev
+  libjpeg62-turbo-dev gettext libsqlite3-dev libudev-dev
   libgtest-dev libgmock-dev
   clang libclang-rt-14-dev
   liblua5.4-dev

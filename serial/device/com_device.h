@@ -66,6 +66,15 @@ class ComDevice {
     // MS_* bits; a device without modem lines (a pseudo-terminal) reports 0.
     virtual bool GetCommModemStatus(ComHandle device, std::uint32_t* modemStatus) = 0;
 
+    // SETDTR, CLRDTR, SETRTS, CLRRTS switch an output line at once;
+    // SETBREAK holds the line in break until CLRBREAK. A device without modem
+    // lines or break (a pseudo-terminal) fails with ENOTTY; other functions
+    // fail with EINVAL.
+    virtual bool EscapeCommFunction(ComHandle device, std::uint32_t function) = 0;
+    // SERIAL_DTR_STATE and SERIAL_RTS_STATE as the driver holds them now
+    // (ENOTTY without modem lines).
+    virtual bool GetCommOutputLines(ComHandle device, std::uint32_t* lines) = 0;
+
     // Manual-reset events.
     virtual ComHandle CreateEventA(bool manualReset, bool initialState) = 0;
     virtual bool SetEvent(ComHandle event) = 0;

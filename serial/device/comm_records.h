@@ -144,4 +144,16 @@ inline constexpr std::uint32_t MS_DSR_ON = 0x0020;
 inline constexpr std::uint32_t MS_RING_ON = 0x0040;
 inline constexpr std::uint32_t MS_RLSD_ON = 0x0080;
 
+// EscapeCommFunction functions for the output lines and break.
+inline constexpr std::uint32_t SETRTS = 3;
+inline constexpr std::uint32_t CLRRTS = 4;
+inline constexpr std::uint32_t SETDTR = 5;
+inline constexpr std::uint32_t CLRDTR = 6;
+inline constexpr std::uint32_t SETBREAK = 8;
+inline constexpr std::uint32_t CLRBREAK = 9;
+
+// GetCommOutputLines bits (the output lines that are on).
+inline constexpr std::uint32_t SERIAL_DTR_STATE = 0x0001;
+inline constexpr std::uint32_t SERIAL_RTS_STATE = 0x0002;
+
 }  // namespace cport::device

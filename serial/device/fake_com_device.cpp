@@ -185,6 +185,8 @@ ComHandle FakeComDevice::CreateFileA(const std::string& portName) {
     }
     device_ = next_++;
     opened_ = portName;
+    outputLines_ = 0;
+    breakOn_ = false;
     return ComHandle{device_};
 }
 
@@ -230,6 +232,18 @@ bool FakeComDevice::SetCommState(ComHandle device, const DCB& dcb) {
         return false;
     }
     dcb_ = dcb;
+    // As a driver does: the line controls that name a state set it, the
+    // handshake and toggle modes leave the line to the driver.
+    const std::uint32_t dtr = dcb.Flags & DCB_fDtrControlMask;
+    const std::uint32_t rts = dcb.Flags & DCB_fRtsControlMask;
+    if (dtr == DTR_CONTROL_ENABLE || dtr == DTR_CONTROL_DISABLE) {
+        outputLines_ = dtr == DTR_CONTROL_ENABLE ? outputLines_ | SERIAL_DTR_STATE
+                                                 : outputLines_ & ~SERIAL_DTR_STATE;
+    }
+    if (rts == RTS_CONTROL_ENABLE || rts == RTS_CONTROL_DISABLE) {
+        outputLines_ = rts == RTS_CONTROL_ENABLE ? outputLines_ | SERIAL_RTS_STATE
+                                                 : outputLines_ & ~SERIAL_RTS_STATE;
+    }
     return true;
 }
 
@@ -423,6 +437,60 @@ bool FakeComDevice::GetCommModemStatus(ComHandle device, std::uint32_t* modemSta
     }
     *modemStatus = modem_;
     return true;
+}
+
+bool FakeComDevice::EscapeCommFunction(ComHandle device, std::uint32_t function) {
+    std::lock_guard lock(mutex_);
+    if (Failing("EscapeCommFunction", Number(function))) {
+        return false;
+    }
+    if (!ValidDevice(device)) {
+        return false;
+    }
+    switch (function) {
+        case SETDTR:
+            outputLines_ |= SERIAL_DTR_STATE;
+            return true;
+        case CLRDTR:
+            outputLines_ &= ~SERIAL_DTR_STATE;
+            return true;
+        case SETRTS:
+            outputLines_ |= SERIAL_RTS_STATE;
+            return true;
+        case CLRRTS:
+            outputLines_ &= ~SERIAL_RTS_STATE;
+            return true;
+        case SETBREAK:
+        case CLRBREAK:
+            breakOn_ = function == SETBREAK;
+            return true;
+        default:
+            lastError = EINVAL;
+            return false;
+    }
+}
+
+bool FakeComDevice::GetCommOutputLines(ComHandle device, std::uint32_t* lines) {
+    std::lock_guard lock(mutex_);
+    *lines = 0;
+    if (Failing("GetCommOutputLines", "")) {
+        return false;
+    }
+    if (!ValidDevice(device)) {
+        return false;
+    }
+    *lines = outputLines_;
+    return true;
+}
+
+std::uint32_t FakeComDevice::OutputLines() const {
+    std::lock_guard lock(mutex_);
+    return outputLines_;
+}
+
+bool FakeComDevice::BreakOn() const {
+    std::lock_guard lock(mutex_);
+    return breakOn_;
 }
 
 ComHandle FakeComDevice::CreateEventA(bool manualReset, bool initialState) {

@@ -46,6 +46,11 @@ class FakeComDevice final : public ComDevice {
     std::uint32_t Mask() const;
     std::size_t OpenEvents() const;  // events created and not closed
     bool DeviceOpen() const;
+    // SERIAL_DTR_STATE / SERIAL_RTS_STATE as the device holds them: off when
+    // opened, then set by SetCommState's DTR/RTS control (as a driver does)
+    // and by EscapeCommFunction.
+    std::uint32_t OutputLines() const;
+    bool BreakOn() const;
 
     // --- ComDevice ---
     ComHandle CreateFileA(const std::string& portName) override;
@@ -64,6 +69,8 @@ class FakeComDevice final : public ComDevice {
     bool PurgeComm(ComHandle device, std::uint32_t flags) override;
     bool ClearCommError(ComHandle device, std::uint32_t* errors, COMSTAT* status) override;
     bool GetCommModemStatus(ComHandle device, std::uint32_t* modemStatus) override;
+    bool EscapeCommFunction(ComHandle device, std::uint32_t function) override;
+    bool GetCommOutputLines(ComHandle device, std::uint32_t* lines) override;
     ComHandle CreateEventA(bool manualReset, bool initialState) override;
     bool SetEvent(ComHandle event) override;
     bool ResetEvent(ComHandle event) override;
@@ -106,6 +113,8 @@ class FakeComDevice final : public ComDevice {
     std::uint32_t raised_ = 0;
     std::uint32_t modem_ = 0;
     std::uint32_t errors_ = 0;
+    std::uint32_t outputLines_ = 0;  // SERIAL_*_STATE
+    bool breakOn_ = false;
     bool hold_ = false;
     std::vector<Held> held_;
     std::uint32_t* waitMask_ = nullptr;

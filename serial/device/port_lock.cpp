@@ -7,13 +7,13 @@
 #include <sys/sysmacros.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
-#include <set>
 #include <vector>
 
 namespace cport::device {
@@ -226,26 +226,65 @@ void PortLockFile::Release() {
     path_.clear();
 }
 
-int CheckNoOtherHolder(int fd) {
-    struct stat own;
-    if (fstat(fd, &own) != 0) {
-        return errno;
-    }
-    if (!S_ISCHR(own.st_mode)) {
-        return 0;
-    }
-    // Unix98 pseudo-terminal slaves: majors 136-143, 256 minors each.
-    const unsigned maj = major(own.st_rdev);
-    const long ptyIndex =
-        maj >= 136 && maj <= 143 ? static_cast<long>((maj - 136) * 256 + minor(own.st_rdev)) : -1;
+namespace {
 
+// Unix98 pseudo-terminal slaves: majors 136-143, 256 minors each; -1 for
+// any other device.
+long PtyIndex(dev_t rdev) {
+    const unsigned maj = major(rdev);
+    return maj >= 136 && maj <= 143 ? static_cast<long>((maj - 136) * 256 + minor(rdev)) : -1;
+}
+
+// Whether process directory `base` ("/proc/<pid>") holds `rdev` open, and
+// whether it holds the master of that pseudo-terminal.
+struct Holding {
+    bool device = false;
+    bool master = false;
+};
+
+Holding LookAtProcess(const std::string& base, dev_t rdev, long ptyIndex) {
+    Holding holding;
+    // Another user's descriptors are closed to us unless we are root.
+    DirPtr fds(opendir((base + "/fd").c_str()));
+    if (!fds) {
+        return holding;
+    }
+    while (const dirent* fdEntry = readdir(fds.get())) {
+        if (!IsNumber(fdEntry->d_name)) {
+            continue;
+        }
+        const std::string fdPath = base + "/fd/" + fdEntry->d_name;
+        char link[PATH_MAX];
+        const ssize_t n = readlink(fdPath.c_str(), link, sizeof link - 1);
+        // Only device nodes can be our device; stat nothing else (a file on
+        // a dead network share could hang us).
+        if (n < 5 || std::strncmp(link, "/dev/", 5) != 0) {
+            continue;
+        }
+        link[n] = '\0';
+        if (ptyIndex >= 0 && IsPtyMaster(link)) {
+            holding.master =
+                holding.master || MasterIndex(base + "/fdinfo/" + fdEntry->d_name) == ptyIndex;
+            continue;
+        }
+        struct stat st;
+        if (stat(fdPath.c_str(), &st) == 0 && S_ISCHR(st.st_mode) && st.st_rdev == rdev) {
+            holding.device = true;
+        }
+    }
+    return holding;
+}
+
+}  // namespace
+
+std::vector<pid_t> DeviceHolders(dev_t rdev) {
+    std::vector<pid_t> holders;
     DirPtr proc(opendir("/proc"));
     if (!proc) {
-        return 0;  // no /proc: nothing to tell
+        return holders;  // no /proc: nothing to tell
     }
+    const long ptyIndex = PtyIndex(rdev);
     const pid_t self = getpid();
-    std::set<pid_t> holders;
-    std::set<pid_t> farEnds;
     while (const dirent* entry = readdir(proc.get())) {
         if (!IsNumber(entry->d_name)) {
             continue;
@@ -254,44 +293,49 @@ int CheckNoOtherHolder(int fd) {
         if (pid == self) {
             continue;
         }
-        const std::string base = std::string("/proc/") + entry->d_name;
-        // Another user's descriptors are closed to us unless we are root.
-        DirPtr fds(opendir((base + "/fd").c_str()));
-        if (!fds) {
-            continue;
+        const Holding holding =
+            LookAtProcess(std::string("/proc/") + entry->d_name, rdev, ptyIndex);
+        if (holding.device && !holding.master) {
+            holders.push_back(pid);
         }
-        while (const dirent* fdEntry = readdir(fds.get())) {
-            if (!IsNumber(fdEntry->d_name)) {
+    }
+    std::sort(holders.begin(), holders.end());
+    return holders;
+}
+
+bool SelfHolds(dev_t rdev) {
+    return LookAtProcess("/proc/self", rdev, -1).device;
+}
+
+int CheckNoOtherHolder(int fd) {
+    struct stat own;
+    if (fstat(fd, &own) != 0) {
+        return errno;
+    }
+    if (!S_ISCHR(own.st_mode)) {
+        return 0;
+    }
+    return DeviceHolders(own.st_rdev).empty() ? 0 : EBUSY;
+}
+
+LockHolder FindLockHolder(const std::string& devicePath) {
+    const std::string device = Resolved(devicePath);
+    for (const auto& dir : LockDirs()) {
+        for (const bool bare : {false, true}) {
+            const std::string path = dir + "/" + LockFileName(device, bare);
+            int error = 0;
+            const std::string contents = ReadSmallFile(path, &error);
+            if (error == ENOENT) {
                 continue;
             }
-            const std::string fdPath = base + "/fd/" + fdEntry->d_name;
-            char link[PATH_MAX];
-            const ssize_t n = readlink(fdPath.c_str(), link, sizeof link - 1);
-            // Only device nodes can be our device; stat nothing else (a
-            // file on a dead network share could hang us).
-            if (n < 5 || std::strncmp(link, "/dev/", 5) != 0) {
-                continue;
-            }
-            link[n] = '\0';
-            if (ptyIndex >= 0 && IsPtyMaster(link)) {
-                if (MasterIndex(base + "/fdinfo/" + fdEntry->d_name) == ptyIndex) {
-                    farEnds.insert(pid);
-                }
-                continue;
-            }
-            struct stat st;
-            if (stat(fdPath.c_str(), &st) == 0 && S_ISCHR(st.st_mode) &&
-                st.st_rdev == own.st_rdev) {
-                holders.insert(pid);
+            const pid_t pid = error == 0 ? LockFilePid(contents) : 0;
+            // A lock we may not read is someone's; one whose owner is gone is not.
+            if (error != 0 || ProcessLives(pid)) {
+                return {path, pid};
             }
         }
     }
-    for (const pid_t pid : holders) {
-        if (farEnds.count(pid) == 0) {
-            return EBUSY;
-        }
-    }
-    return 0;
+    return {};
 }
 
 }  // namespace cport::device

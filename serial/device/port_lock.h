@@ -12,6 +12,7 @@
 #include <sys/types.h>
 
 #include <string>
+#include <vector>
 
 namespace cport::device {
 
@@ -55,5 +56,22 @@ pid_t LockFilePid(const std::string& contents);
 // another user of the port. Processes whose descriptors we may not see
 // (another user's, for a non-root caller) are not counted.
 int CheckNoOtherHolder(int fd);
+
+// The processes other than this one that hold the character device `rdev`
+// open, in increasing order; a process that holds the master of that
+// pseudo-terminal is its far end and is not counted. Processes whose
+// descriptors we may not see are not counted either.
+std::vector<pid_t> DeviceHolders(dev_t rdev);
+// Whether this process itself holds the device open.
+bool SelfHolds(dev_t rdev);
+
+// The lock file that keeps the device at `devicePath` from us: its path and
+// the live process named in it (0 when the file cannot be read). Empty when
+// none does. Reads only: a stale lock is left for Acquire to remove.
+struct LockHolder {
+    std::string path;
+    pid_t pid = 0;
+};
+LockHolder FindLockHolder(const std::string& devicePath);
 
 }  // namespace cport::device

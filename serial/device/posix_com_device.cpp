@@ -201,6 +201,17 @@ bool PosixComDevice::GetCommModemStatus(ComHandle device, std::uint32_t* modemSt
     return port ? Result(port->GetCommModemStatus(modemStatus)) : Fail(EBADF);
 }
 
+bool PosixComDevice::EscapeCommFunction(ComHandle device, std::uint32_t function) {
+    auto port = Port(device);
+    return port ? Result(port->EscapeCommFunction(function)) : Fail(EBADF);
+}
+
+bool PosixComDevice::GetCommOutputLines(ComHandle device, std::uint32_t* lines) {
+    *lines = 0;
+    auto port = Port(device);
+    return port ? Result(port->GetCommOutputLines(lines)) : Fail(EBADF);
+}
+
 ComHandle PosixComDevice::CreateEventA(bool manualReset, bool initialState) {
     // Every event of the port is manual-reset; an automatic one is not offered.
     if (!manualReset) {

@@ -51,6 +51,8 @@ class PosixComDevice final : public ComDevice {
     bool PurgeComm(ComHandle device, std::uint32_t flags) override;
     bool ClearCommError(ComHandle device, std::uint32_t* errors, COMSTAT* status) override;
     bool GetCommModemStatus(ComHandle device, std::uint32_t* modemStatus) override;
+    bool EscapeCommFunction(ComHandle device, std::uint32_t function) override;
+    bool GetCommOutputLines(ComHandle device, std::uint32_t* lines) override;
     ComHandle CreateEventA(bool manualReset, bool initialState) override;
     bool SetEvent(ComHandle event) override;
     bool ResetEvent(ComHandle event) override;

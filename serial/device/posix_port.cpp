@@ -149,6 +149,9 @@ std::shared_ptr<PosixPort> PosixPort::Open(const std::string& path, int* error) 
             return nullptr;
         }
         port->bitsPerSecond_ = raw.BaudRate;
+        if (port->hasModemLines_) {
+            port->KeepOutputLines(static_cast<int>(port->lines_));
+        }
     }
     // A port starts with an empty input queue, as a freshly opened driver
     // does; bytes left from an earlier user of the line are not ours.
@@ -179,6 +182,9 @@ void PosixPort::Close() {
     watcher_.Stop();
     std::lock_guard lock(mutex_);
     if (!hungUp_) {
+        if (breakHeld_) {
+            ioctl(fd_, TIOCCBRK);  // a line left in break would stay dead for the next user
+        }
         WriteKernelLine(fd_, saved_);  // best effort: the device may be gone
     }
     ioctl(fd_, TIOCNXCL);

@@ -52,6 +52,11 @@ class PosixPort : public std::enable_shared_from_this<PosixPort> {
     int PurgeComm(std::uint32_t flags);
     int ClearCommError(std::uint32_t* errors, COMSTAT* status);
     int GetCommModemStatus(std::uint32_t* status);
+    // Output lines and break (posix_port_lines.cpp). ENOTTY on a device
+    // without modem lines; on a pseudo-terminal also for break, which its
+    // driver would accept and ignore.
+    int EscapeCommFunction(std::uint32_t function);
+    int GetCommOutputLines(std::uint32_t* lines);
     // Moves the transfer on without blocking, then reads its state.
     int OverlappedResult(OVERLAPPED* ov, std::uint32_t* transferred);
 
@@ -114,6 +119,9 @@ class PosixPort : public std::enable_shared_from_this<PosixPort> {
     void Complete(OVERLAPPED* ov, const std::shared_ptr<PosixEvent>& event, int status,
                   std::uint32_t transferred);
     void StartWatcherIfWanted();
+    // Lowers DTR and RTS again where the raw set-up at open raised them (a
+    // rate leaving B0 does): only the line settings decide them.
+    void KeepOutputLines(int linesBefore);
 
     std::mutex mutex_;
     int fd_;
@@ -135,6 +143,7 @@ class PosixPort : public std::enable_shared_from_this<PosixPort> {
             bufOverrun = 0;
     } counters_;
     std::uint32_t lines_ = 0;  // TIOCM_* last seen
+    bool breakHeld_ = false;   // SETBREAK without CLRBREAK yet: released at Close
 
     ByteQueue queue_{kDefaultQueue};
     InputFilter filter_;
