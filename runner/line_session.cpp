@@ -3,10 +3,12 @@
 #include <QTimer>
 #include <algorithm>
 
+#include "serial/com_error.h"
 #include "serial/com_flow_control.h"
 #include "serial/com_parity.h"
 #include "serial/com_port.h"
 #include "serial/com_timeouts.h"
+#include "serial/open_failure.h"
 
 namespace tarvik::runner {
 
@@ -66,6 +68,13 @@ void LineSession::Open(const Text& port) {
     port_->SetOnRxChar([this](QObject*, std::int32_t count) { OnRxChar(count); });
     try {
         port_->Open();
+    } catch (const cport::EComPort& error) {
+        port_.reset();
+        std::string reason = "Cannot open port " + port + ": " + error.what();
+        // Code 1 is the device's own refusal: say why in words one can act on.
+        if (error.ErrorCode() == 1 && error.WinErrorCode() > 0)
+            reason += ". " + cport::ExplainOpenFailure(port, error.WinErrorCode());
+        throw ERunAborted(reason);
     } catch (const std::exception& error) {
         port_.reset();
         throw ERunAborted("Cannot open port " + port + ": " + error.what());
@@ -105,6 +114,12 @@ Stamp LineSession::Send(std::string_view bytes) {
     const Stamp done = NowStamp();
     transcript_.Sent(bytes, done);
     return done;
+}
+
+cport::TComPort& LineSession::Port() {
+    if (!IsOpen())
+        throw ERunAborted("The port is not open");
+    return *port_;
 }
 
 void LineSession::OnRxChar(std::int32_t count) {

@@ -50,6 +50,8 @@ class LineSession {
     void Open(const Text& port);
     void Close();
     bool IsOpen() const;
+    // The open port, for line control; ERunAborted when none is open.
+    cport::TComPort& Port();
 
     // Writes the bytes; returns when the write completed and at what time.
     // ERunAborted when the port is not open or the write fails (a port that

@@ -9,6 +9,7 @@
 #include "runner/line_session.h"
 #include "runner/pattern.h"
 #include "runner/run_steps.h"
+#include "serial/com_port.h"
 
 namespace tarvik::runner {
 
@@ -124,11 +125,10 @@ LuaScript::LuaScript(const std::string& fileName) : fileName_(fileName) {
     const struct {
         const char* name;
         lua_CFunction function;
-    } functions[] = {{"open", &LuaScript::Open},
-                     {"close", &LuaScript::Close},
-                     {"send", &LuaScript::Send},
-                     {"expect", &LuaScript::Expect},
-                     {"sleep", &LuaScript::Sleep}};
+    } functions[] = {{"open", &LuaScript::Open},      {"close", &LuaScript::Close},
+                     {"send", &LuaScript::Send},      {"expect", &LuaScript::Expect},
+                     {"sleep", &LuaScript::Sleep},    {"set_dtr", &LuaScript::SetDtr},
+                     {"set_rts", &LuaScript::SetRts}, {"send_break", &LuaScript::SendBreak}};
     for (const auto& f : functions) {
         lua_pushlightuserdata(L_, this);
         lua_pushcclosure(L_, f.function, 1);
@@ -234,6 +234,36 @@ int LuaScript::Expect(lua_State* L) {
 int LuaScript::Sleep(lua_State* L) {
     return Guarded(L, [L](LuaScript& self) {
         self.steps_->Sleep(NumberArgument(L, 1, "sleep"));
+        return 0;
+    });
+}
+
+int LuaScript::SetDtr(lua_State* L) {
+    return Guarded(L, [L](LuaScript& self) {
+        const bool on = lua_toboolean(L, 1) != 0;
+        self.steps_->Session().Port().SetDTR(on);
+        self.steps_->Session().Log().Event(on ? "DTR on" : "DTR off", NowStamp());
+        return 0;
+    });
+}
+
+int LuaScript::SetRts(lua_State* L) {
+    return Guarded(L, [L](LuaScript& self) {
+        const bool on = lua_toboolean(L, 1) != 0;
+        self.steps_->Session().Port().SetRTS(on);
+        self.steps_->Session().Log().Event(on ? "RTS on" : "RTS off", NowStamp());
+        return 0;
+    });
+}
+
+int LuaScript::SendBreak(lua_State* L) {
+    return Guarded(L, [L](LuaScript& self) {
+        const std::chrono::milliseconds duration =
+            lua_isnoneornil(L, 1) ? cport::TComPort::kDefaultBreak
+                                  : std::chrono::milliseconds(NumberArgument(L, 1, "send_break"));
+        self.steps_->Session().Port().SendBreak(duration);
+        self.steps_->Session().Log().Event(
+            "break sent (" + std::to_string(duration.count()) + " ms)", NowStamp());
         return 0;
     });
 }

@@ -9,6 +9,8 @@
 //                           {timeout = ms, check = name, name = exchange};
 //                           returns true, or false and the reason
 //   sleep(ms)
+//   set_dtr(on), set_rts(on)   switch the output lines
+//   send_break([ms])        holds the line in break (default 250 ms)
 // Main thread.
 
 #include <exception>
@@ -54,6 +56,9 @@ class LuaScript {
     static int Send(lua_State* L);
     static int Expect(lua_State* L);
     static int Sleep(lua_State* L);
+    static int SetDtr(lua_State* L);
+    static int SetRts(lua_State* L);
+    static int SendBreak(lua_State* L);
 
     std::string fileName_;
     lua_State* L_ = nullptr;
