@@ -35,7 +35,10 @@ std::string EncodeSegment(std::string_view pattern, std::string_view segment) {
         } else if (fun::IsDigit(c)) {
             pos = std::min(segment.find(' ', pos), segment.size());
         } else {
-            Refuse(pattern, "'" + std::string(1, c) + "' is not in the notation");
+            std::string reason = "'";
+            reason += c;
+            reason += "' is not in the notation";
+            Refuse(pattern, reason);
         }
     }
     return bytes;
@@ -44,6 +47,17 @@ std::string EncodeSegment(std::string_view pattern, std::string_view segment) {
 std::string Hex(unsigned char byte) {
     char text[8];
     std::snprintf(text, sizeof text, "0x%02X", byte);
+    return text;
+}
+
+// "0x4F 0x4B"
+std::string HexBytes(std::string_view bytes) {
+    std::string text;
+    for (const char c : bytes) {
+        if (!text.empty())
+            text += ' ';
+        text += Hex(static_cast<unsigned char>(c));
+    }
     return text;
 }
 
@@ -108,13 +122,12 @@ MatchResult Match(const Pattern& pattern, std::string_view received) {
         const std::string want = fun::CheckValueBytes(*pattern.check, {head, body});
         const std::string_view got = received.substr(body, pattern.checkBytes);
         if (got != want) {
-            std::string wantHex, gotHex;
-            for (char c : want)
-                wantHex += (wantHex.empty() ? "" : " ") + Hex(static_cast<unsigned char>(c));
-            for (char c : got)
-                gotHex += (gotHex.empty() ? "" : " ") + Hex(static_cast<unsigned char>(c));
-            return {MatchState::Mismatch, body,
-                    std::string(pattern.check->name) + " is " + gotHex + ", not " + wantHex};
+            std::string reason(pattern.check->name);
+            reason += " is ";
+            reason += HexBytes(got);
+            reason += ", not ";
+            reason += HexBytes(want);
+            return {MatchState::Mismatch, body, reason};
         }
     }
     return {MatchState::Matched, 0, {}};
