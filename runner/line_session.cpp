@@ -103,16 +103,22 @@ Stamp LineSession::Send(std::string_view bytes) {
         throw ERunStopped();
     if (!IsOpen())
         throw ERunAborted("The port is not open");
+    std::int32_t written = 0;
     try {
-        port_->Write(bytes.data(), static_cast<std::int32_t>(bytes.size()));
+        written = port_->Write(bytes.data(), static_cast<std::int32_t>(bytes.size()));
     } catch (const std::exception& error) {
         transcript_.Event("port lost", NowStamp());
         throw ERunAborted(std::string("The port went away: ") + error.what());
     }
+    const Stamp done = NowStamp();
+    transcript_.Sent(bytes.substr(0, static_cast<std::size_t>(std::max(written, 0))), done);
+    // A line held up by flow control ends the write at its time-out with
+    // part of the bytes sent: what follows would be judged on a cut request.
+    if (static_cast<std::size_t>(written) != bytes.size())
+        throw ERunAborted("The line took only " + std::to_string(written) + " of " +
+                          std::to_string(bytes.size()) + " bytes within the write time-out");
     if (stoppedBy_ != 0)
         throw ERunStopped();
-    const Stamp done = NowStamp();
-    transcript_.Sent(bytes, done);
     return done;
 }
 

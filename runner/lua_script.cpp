@@ -56,7 +56,8 @@ bool Unescape(const std::string& body, std::string& out) {
 // must not surface after half a test rig's sequence has been sent.
 void CheckLiterals(const std::string& fileName, const std::string& source) {
     static const std::regex call(
-        R"re(\b(send|expect)\s*\(\s*("((?:[^"\\\n]|\\.)*)"|'((?:[^'\\\n]|\\.)*)'|\[\[([^\n]*?)\]\]))re");
+        R"re(\b(send|expect)\s*\(\s*("((?:[^"\\\n]|\\.)*)"|'((?:[^'\\\n]|\\.)*)'|\[\[([^\n]*?)\]\]))re"
+        R"re((\s*,\s*["']([^"'\\\n]*)["']\s*\))?)re");
     for (auto it = std::sregex_iterator(source.begin(), source.end(), call);
          it != std::sregex_iterator(); ++it) {
         const std::smatch& m = *it;
@@ -71,9 +72,11 @@ void CheckLiterals(const std::string& fileName, const std::string& source) {
             continue;
         const auto line = 1 + std::count(source.begin(), source.begin() + long(at), '\n');
         try {
-            if (m[1] == "send")
+            if (m[1] == "send") {
                 fun::EncodeLine(text);
-            else
+                if (m[7].matched)  // a check value named by a literal
+                    CheckValueNamed(m[7].str());
+            } else
                 ParsePattern(text);
         } catch (const std::exception& error) {
             throw EScript(fileName + ":" + std::to_string(line) + ": " + error.what());
@@ -153,8 +156,6 @@ int LuaScript::Guarded(lua_State* L, F&& body) {
         try {
             results = body(self);
         } catch (const ERunStopped&) {
-            self.ending_ = std::current_exception();
-        } catch (const ERunAborted&) {
             self.ending_ = std::current_exception();
         } catch (const std::exception& error) {
             // A bad argument, pattern or check value name: the run cannot go
