@@ -1,5 +1,8 @@
 #include "runner/lua_script.h"
 
+#include <signal.h>
+
+#include <QCoreApplication>
 #include <fstream>
 #include <lua.hpp>
 #include <regex>
@@ -105,7 +108,29 @@ std::int64_t NumberArgument(lua_State* L, int index, const char* function) {
     return static_cast<std::int64_t>(value);
 }
 
+// Lua instructions between two looks for a stop signal: a script that loops
+// without waiting on the line still stops on Ctrl+C. One system call per
+// million instructions.
+constexpr int kStopCheckInstructions = 1'000'000;
+
 }  // namespace
+
+void LuaScript::StopHook(lua_State* L, lua_Debug*) {
+    LuaScript& self = **static_cast<LuaScript**>(lua_getextraspace(L));
+    sigset_t pending;
+    sigemptyset(&pending);
+    if (sigpending(&pending) == 0 &&
+        (sigismember(&pending, SIGINT) == 1 || sigismember(&pending, SIGTERM) == 1)) {
+        // The signal's own event (StopSignals) marks the session stopped.
+        QCoreApplication::processEvents();
+    }
+    if (self.steps_ == nullptr || self.steps_->Session().StoppedBy() == 0)
+        return;
+    if (!self.ending_)
+        self.ending_ = std::make_exception_ptr(ERunStopped());
+    lua_pushliteral(L, "the run has ended");
+    lua_error(L);
+}
 
 LuaScript::LuaScript(const std::string& fileName) : fileName_(fileName) {
     std::ifstream file(fileName, std::ios::binary);
@@ -119,6 +144,8 @@ LuaScript::LuaScript(const std::string& fileName) : fileName_(fileName) {
     if (L_ == nullptr)
         throw EScript(fileName + ": no memory for a Lua state");
     luaL_openlibs(L_);
+    *static_cast<LuaScript**>(lua_getextraspace(L_)) = this;
+    lua_sethook(L_, &LuaScript::StopHook, LUA_MASKCOUNT, kStopCheckInstructions);
     const std::string chunkName = "@" + fileName;
     if (luaL_loadbufferx(L_, source.data(), source.size(), chunkName.c_str(), "t") != LUA_OK) {
         const std::string message = lua_tostring(L_, -1);

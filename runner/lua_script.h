@@ -20,6 +20,7 @@
 #include "base/text.h"
 
 struct lua_State;
+struct lua_Debug;
 
 namespace tarvik::runner {
 
@@ -49,6 +50,9 @@ class LuaScript {
 
   private:
     static LuaScript& Self(lua_State* L);
+    // Ends a script that runs without waiting on the line once a stop
+    // signal is pending.
+    static void StopHook(lua_State* L, lua_Debug* debug);
     template <typename F>
     static int Guarded(lua_State* L, F&& body);
     static int Open(lua_State* L);

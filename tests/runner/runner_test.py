@@ -119,18 +119,17 @@ class RunnerTest(unittest.TestCase):
         self.assertEqual(done.returncode, 2)
         self.assertIn("Cannot open port", done.stderr)
 
-    def start_loop(self, port):
-        script = self.file("loop.lua", "while true do send('\"Q\"') expect('0x06 \"OK\"') "
-                                       "sleep(5) end")
+    def start_loop(self, port, source="while true do send('\"Q\"') expect('0x06 \"OK\"') "
+                                      "sleep(5) end", running="0x06  O  K"):
+        script = self.file("loop.lua", source)
         runner = subprocess.Popen([RUN, "--script", script, "--junit", self.path("r.xml"), port],
                                   stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
-        # Running once an exchange has been answered.
         deadline = time.monotonic() + 10
         while time.monotonic() < deadline:
             select.select([runner.stdout], [], [], 1)
-            if "0x06  O  K" in runner.stdout.readline():
+            if running in runner.stdout.readline():
                 return runner
-        self.fail("the loop never got an answer")
+        self.fail("the loop never got going")
 
     def test_ctrl_c_stops_cleanly(self):
         runner = self.start_loop(self.sim.port)
@@ -142,6 +141,12 @@ class RunnerTest(unittest.TestCase):
         suite = ET.parse(self.path("r.xml")).getroot().find("testsuite")
         self.assertEqual(suite.find("testcase").get("name"), '0x06 "OK"')
         self.assertEqual(int(suite.get("errors")), 1)
+        # A script that never waits on the line stops as well.
+        runner = self.start_loop(self.sim.port, "local n = 0 while true do n = n + 1 end",
+                                 "port opened")
+        runner.send_signal(signal.SIGINT)
+        self.assertIn("== port closed", runner.communicate(timeout=10)[0])
+        self.assertEqual(runner.returncode, 128 + signal.SIGINT)
 
     def test_port_gone_mid_run(self):
         runner = self.start_loop(self.path("dev"))
