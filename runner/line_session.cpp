@@ -142,7 +142,7 @@ void LineSession::OnRxChar(std::int32_t count) {
         lastArrival_ = at;
         transcript_.Received(received, at);
     } catch (const std::exception& error) {
-        readError_ = error.what();
+        readError_ = std::string("Reading from the port failed: ") + error.what();
     }
     Wake();
 }
@@ -154,6 +154,12 @@ void LineSession::Wake() {
 
 void LineSession::Stop(int signal) {
     stoppedBy_ = signal;
+    Wake();
+}
+
+void LineSession::Abort(const std::string& reason) {
+    if (readError_.empty())
+        readError_ = reason;
     Wake();
 }
 
@@ -174,8 +180,8 @@ bool LineSession::WaitUntil(const std::function<bool()>& done, std::int64_t dead
         if (stoppedBy_ != 0)
             throw ERunStopped();
         if (!readError_.empty()) {
-            transcript_.Event("port lost", NowStamp());
-            throw ERunAborted("Reading from the port failed: " + readError_);
+            transcript_.Event("run ended: " + readError_, NowStamp());
+            throw ERunAborted(readError_);
         }
         if (done())
             return true;

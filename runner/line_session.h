@@ -80,6 +80,9 @@ class LineSession {
     // A stop signal (main thread, from the signal's event): ends the wait.
     void Stop(int signal);
     int StoppedBy() const { return stoppedBy_; }
+    // An error that reached the event loop (main thread): the wait ends and
+    // the run with it (ERunAborted with that reason).
+    void Abort(const std::string& reason);
 
   private:
     void OnRxChar(std::int32_t count);

@@ -17,6 +17,7 @@
 #include "runner/line_session.h"
 #include "runner/lua_script.h"
 #include "runner/results.h"
+#include "runner/run_application.h"
 #include "runner/run_options.h"
 #include "runner/run_steps.h"
 #include "runner/stop_signals.h"
@@ -78,7 +79,7 @@ int RunMain(int argc, char** argv) {
     InitTranslation(LocaleDir());
     cport::InitComPortMessages();
 
-    QCoreApplication app(argc, argv);
+    RunApplication app(argc, argv);
     QCoreApplication::setApplicationName(QString::fromLatin1(kName));
     QCoreApplication::setApplicationVersion(QStringLiteral("2.0"));
     GettextTranslator translator;
@@ -117,6 +118,7 @@ int RunMain(int argc, char** argv) {
     LineSession session(options.settings, transcript);
     RunSteps steps(session, results);
     StopSignals stops([&session](int signal) { session.Stop(signal); });
+    app.SetOnError([&session](const std::string& reason) { session.Abort(reason); });
     const Stamp start = NowStamp();
     std::string failure;
     try {
@@ -137,6 +139,7 @@ int RunMain(int argc, char** argv) {
         results.Aborted(error.what());
         failure = error.what();
     }
+    app.SetOnError({});
     session.Close();
     for (const std::string& line : results.Summary()) transcript.Write("# " + line);
     if (!options.junitFile.empty()) {
