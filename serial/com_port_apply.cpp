@@ -34,6 +34,7 @@ void TCustomComPort::Open() {
         SetConnectedState(false);
         throw;
     }
+    NoteOpened();
     ReportAfterOpen();
 }
 
@@ -41,10 +42,13 @@ void TCustomComPort::Close() {
     if (!Connected())
         return;
     ReportBeforeClose();
-    AbortIo();
+    // A lost line whose device is already released has nothing to abort.
+    if (!lineLost_ || Handle() != device::INVALID_HANDLE_VALUE)
+        AbortIo();
     DestroyEventThread();
     CloseDevice();
     SetConnectedState(false);
+    NoteClosed();
     ReportAfterClose();
 }
 

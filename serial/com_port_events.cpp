@@ -148,7 +148,9 @@ std::intptr_t TCustomComPort::NotifyWindowProc(std::uint32_t message, std::uintp
         const bool closing = eventThread_ && eventThread_->StopRequested();
         if (tarvik::InSendMessage() && !closing)
             tarvik::ReplyMessage(0);
-        if (Connected()) {
+        if (Connected() && wParam == EV_LINEEVENT) {
+            ReportLineEvents();
+        } else if (Connected()) {
             const auto event =
                 std::find_if(std::begin(kReportOrder), std::end(kReportOrder),
                              [wParam](TComEvent e) { return EventMaskBit(e) == wParam; });
@@ -165,7 +167,7 @@ std::intptr_t TCustomComPort::NotifyWindowProc(std::uint32_t message, std::uintp
 // --- The event thread.
 
 void TCustomComPort::CreateEventThread() {
-    if (events_.Empty())
+    if (events_.Empty() && !WantsLineEvents())
         return;
     // The window first: the thread may send to it as soon as it runs.
     if (syncMethod_ == smWindowSync) {

@@ -22,7 +22,8 @@ TComThread::TComThread(TCustomComPort& port) : port_(port), device_(port.Device(
     SetPriority(tarvik::TThreadPriority::tpNormal);
     // Not examined: a device that refuses the mask refuses the wait request
     // too, and the body then just sleeps until it is stopped.
-    dev.SetCommMask(port.Handle(), EventsToMask(port.Events()));
+    dev.SetCommMask(port.Handle(), EventsToMask(port.Events()) |
+                                       (port.WantsLineEvents() ? EV_LINEEVENT : 0));
     try {
         Resume();
     } catch (...) {
@@ -89,6 +90,7 @@ void TComThread::Execute() {
         std::uint32_t unused = 0;
         if (woken == WAIT_OBJECT_0 + 1 && dev.GetOverlappedResult(handle, &block, &unused, false)) {
             lastEvents_ = MaskToEvents(mask);
+            lineNews_ = (mask & EV_LINEEVENT) != 0;
             DeliverEvents();
         }
     } while (woken == WAIT_OBJECT_0 + 1);
@@ -119,6 +121,8 @@ void TComThread::ProcessEvents() {
             return;
         port_.ReportEvent(event);
     }
+    if (lineNews_ && port_.Connected())
+        port_.ReportLineEvents();
 }
 
 void TComThread::SendEventMessages() {
@@ -129,6 +133,8 @@ void TComThread::SendEventMessages() {
         if (lastEvents_.Contains(event))
             window->SendMessage(CM_COMEVENT, EventMaskBit(event), 0);
     }
+    if (lineNews_)
+        window->SendMessage(CM_COMEVENT, EV_LINEEVENT, 0);
 }
 
 }  // namespace cport

@@ -74,6 +74,8 @@ class TComThread : public tarvik::TThread {
     device::ComDevice& device_;
     device::ComHandle stopSignal_ = device::INVALID_HANDLE_VALUE;
     TComEvents lastEvents_;
+    // The wake-up also brought line events (EV_LINEEVENT).
+    bool lineNews_ = false;
     std::atomic<bool> stopRequested_{false};
 };
 

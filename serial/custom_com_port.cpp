@@ -5,6 +5,7 @@
 #include "serial/com_parity.h"
 #include "serial/com_thread.h"
 #include "serial/com_timeouts.h"
+#include "serial/line_return_watcher.h"
 #include "serial/device/posix_com_device.h"
 #include "base/message_window.h"
 
@@ -118,6 +119,11 @@ void TCustomComPort::NotifyRLSDChange(bool OnOff) {
 void TCustomComPort::NotifyRx80Full() {
     if (onRx80Full_)
         onRx80Full_(this);
+}
+
+void TCustomComPort::NotifyLineEvent(const LineEvent& Event) {
+    if (onLineEvent_)
+        onLineEvent_(this, Event);
 }
 
 }  // namespace cport

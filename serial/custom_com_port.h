@@ -13,13 +13,17 @@
 // stays stored and the port stays open. Setters that depart from the rule say so.
 
 #include <QObject>
+#include <atomic>
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <memory>
+#include <string>
 
 #include "base/text.h"
 #include "serial/com_types.h"
 #include "serial/device/comm_records.h"
+#include "serial/device/time_line.h"
 
 namespace tarvik {
 class MessageWindow;
@@ -40,6 +44,10 @@ class TComSettingsObject;
 class TComTimeouts;
 class TIniFile;
 class TRegistry;
+class TLineReturnWatcher;
+
+// A line event with its time (serial/device/time_line.h); Sender is the port.
+using TLineEventHandler = std::function<void(QObject* Sender, const LineEvent& Event)>;
 
 class TCustomComPort : public QObject {
     Q_OBJECT
@@ -169,7 +177,9 @@ class TCustomComPort : public QObject {
     void SetOnRx80Full(TNotifyEvent handler) { onRx80Full_ = std::move(handler); }
 
     // --- Opening and closing. Open does nothing on an open port, Close
-    // nothing on a closed one.
+    // nothing on a closed one. Close of a lost line whose device is already
+    // released (ReopenOnReturn, waiting for the return) has no transfer to
+    // abort and skips that step.
     virtual void Open();
     virtual void Close();
 
@@ -249,6 +259,48 @@ class TCustomComPort : public QObject {
     // Holds (true) or releases (false) the break; Close releases a held one.
     void SetBreak(bool OnOff);
 
+    // --- The time line (com_port_time_line.cpp), beside everything above:
+    // with OnLineEvent unset and ReopenOnReturn off, the port behaves as if
+    // it were not there. Times are taken by the device layer on the thread
+    // that read or wrote the driver (time_line.h says which clocks).
+
+    // The times of the last read (Read, ReadText, or a WaitForIo of a read)
+    // or write that completed on the open device, whichever thread ran it:
+    // the arrival of the first and the last byte read; when a write was
+    // handed to the driver and when it completed. Zero times (Valid() false)
+    // when none has completed since Open, or the port is closed. Any thread;
+    // costs no system call.
+    TransferTimes LastReadTimes() const;
+    TransferTimes LastWriteTimes() const;
+    // Bytes received and sent since Open, and the kernel's line counts where
+    // the driver keeps them (LineCounters::kernel empty: "not available").
+    // All zero on a closed port. Main thread.
+    LineCounters Counters() const;
+
+    // Line events, each with its time: modem lines (CTS, DSR, DCD, RI) with
+    // their new state, breaks and line errors with their counts, "opened",
+    // "closed", "line lost" (once per loss) and "back". Set before Open: a
+    // port opened with a handler (or ReopenOnReturn) has an event thread even
+    // when Events is empty, and asks its device for line events. Called
+    // where SyncMethod says, after that wake-up's other handlers; "opened"
+    // and "closed" from Open and Close on the main thread. A device that
+    // cannot tell (a pseudo-terminal) sends kNoLineEvents once per open.
+    const TLineEventHandler& OnLineEvent() const { return onLineEvent_; }
+    void SetOnLineEvent(TLineEventHandler handler) { onLineEvent_ = std::move(handler); }
+
+    // Off by default. On: once the line is lost, the port watches for the
+    // device's return (without polling: inotify on the folder of its
+    // /dev/serial/by-id name where it has one, else of its path, taken at
+    // Open) and opens it again with the same settings, then sends "back".
+    // Until then the port stays Connected, transfers fail, and Close works
+    // at once. Main thread; set it before Open.
+    bool ReopenOnReturn() const { return reopenOnReturn_; }
+    void SetReopenOnReturn(bool value) { reopenOnReturn_ = value; }
+    // The line was lost and has not come back. Main thread.
+    bool LineLost() const { return lineLost_; }
+    // The path the port watches for the device's return (empty before Open).
+    const std::string& ReturnPath() const { return returnPath_; }
+
   protected:
     // --- Opening and closing steps.
     virtual void OpenDevice();
@@ -291,6 +343,11 @@ class TCustomComPort : public QObject {
     void ReportSignals(bool Open);
     // The report step of one event.
     void ReportEvent(TComEvent event);
+    // The line events the device gathered, each to OnLineEvent; a "line
+    // lost" among them starts the watch for the device's return.
+    void ReportLineEvents();
+    // Whether the device is asked for line events (decided at Open).
+    bool WantsLineEvents() const { return onLineEvent_ || reopenOnReturn_; }
 
     // The notification window's procedure (main thread): CM_COMEVENT
     // releases the sender at once, then runs the report step named by wParam
@@ -325,6 +382,7 @@ class TCustomComPort : public QObject {
     virtual void NotifyError(TComErrors Errors);
     virtual void NotifyRLSDChange(bool OnOff);
     virtual void NotifyRx80Full();
+    virtual void NotifyLineEvent(const LineEvent& Event);
 
     // For Open and Close: the state Connected reports.
     void SetConnectedState(bool value) { connected_ = value; }
@@ -341,6 +399,13 @@ class TCustomComPort : public QObject {
     // Destruction's way out when Close fails: stops the event thread and
     // closes the device without raising.
     void ReleaseAfterFailedClose() noexcept;
+
+    // The time line's part of Open and Close.
+    void NoteOpened();
+    void NoteClosed();
+    // Main thread, queued after a "line lost": tries the device's return path
+    // once, and watches for it while it is not back.
+    void TryReopen();
 
     // The setter rule's third step for each group.
     void ReapplyDCB();
@@ -383,6 +448,14 @@ class TCustomComPort : public QObject {
     TNotifyEvent onRxFlag_;
     TComErrorEvent onError_;
     TNotifyEvent onRx80Full_;
+
+    TLineEventHandler onLineEvent_;
+    bool reopenOnReturn_ = false;
+    // Written where the report steps run (the event thread under smNone).
+    std::atomic<bool> lineLost_{false};
+    std::string returnPath_;
+    std::unique_ptr<TLineReturnWatcher> returnWatcher_;
+    LineClock clock_;
 };
 
 }  // namespace cport

@@ -10,6 +10,11 @@
 // a transfer that was started and goes on. The number belongs to the calling
 // thread, so the event thread and the main thread never see each other's.
 //
+// Beside the contract, one addition of this system's own: the time line (the
+// times of transfers, line events, counters; see time_line.h). With the
+// EV_LINEEVENT bit left out of the mask, a device behaves exactly as the
+// contract says.
+//
 // Threads: every function may be called from any thread; a device handle may
 // carry one read, one write and one WaitCommEvent at the same time, each on
 // its own OVERLAPPED. Buffers, OVERLAPPED blocks and mask places handed to a
@@ -19,8 +24,10 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "serial/device/comm_records.h"
+#include "serial/device/time_line.h"
 
 namespace cport::device {
 
@@ -88,6 +95,17 @@ class ComDevice {
 
     // The number of the calling thread's last failure.
     virtual int GetLastError() = 0;
+
+    // --- The time line (no counterpart in the contract).
+    // The times of the last read (write false) or write (write true) that
+    // completed on the device; false with ENOENT when none has since open.
+    virtual bool GetTransferTimes(ComHandle device, bool write, TransferTimes* times) = 0;
+    // Moves the line events gathered since the last call into *events,
+    // oldest first. Events are gathered only while the mask holds
+    // EV_LINEEVENT; a WaitCommEvent then ends with that bit when some wait.
+    virtual bool TakeLineEvents(ComHandle device, std::vector<LineEvent>* events) = 0;
+    // Bytes received and sent since open, and the kernel's line counts.
+    virtual bool GetLineCounters(ComHandle device, LineCounters* counters) = 0;
 };
 
 }  // namespace cport::device

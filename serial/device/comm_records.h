@@ -121,6 +121,10 @@ inline constexpr std::uint32_t EV_ERR = 0x0080;
 inline constexpr std::uint32_t EV_RING = 0x0100;
 inline constexpr std::uint32_t EV_RX80FULL = 0x0400;
 inline constexpr std::uint32_t EV_ALL = 0x05FF;
+// This system's own: asks for line events (ComDevice::TakeLineEvents).
+// Outside every bit of the contract, so a mask without it means what the
+// contract says.
+inline constexpr std::uint32_t EV_LINEEVENT = 0x00010000;
 
 // PurgeComm flags.
 inline constexpr std::uint32_t PURGE_TXABORT = 0x0001;

@@ -30,8 +30,25 @@ void FakeComDevice::ClearFailures() {
 }
 
 void FakeComDevice::PushInput(const std::string& bytes) {
+    PushInputAt(bytes, LineClock::Raw());
+}
+
+void FakeComDevice::PushInputAt(const std::string& bytes, const LineTime& time) {
     std::lock_guard lock(mutex_);
     input_ += bytes;
+    marks_.Pushed(bytes.size(), time);
+}
+
+void FakeComDevice::PushLineEvent(const LineEvent& event) {
+    std::lock_guard lock(mutex_);
+    lineEvents_.push_back(event);
+    raised_ |= EV_LINEEVENT;
+    DeliverLocked();
+}
+
+void FakeComDevice::SetKernelCounters(const std::optional<LineCounters::Kernel>& counts) {
+    std::lock_guard lock(mutex_);
+    kernel_ = counts;
 }
 
 void FakeComDevice::RaiseEvents(std::uint32_t mask) {
@@ -63,6 +80,7 @@ void FakeComDevice::ReleaseTransfers() {
             Finish(h.ov, 0, TakeInput(h.in, h.count));
         } else {
             written_.append(reinterpret_cast<const char*>(h.out), h.count);
+            NoteWritten(h.count, h.handed);
             Finish(h.ov, 0, h.count);
         }
     }
@@ -171,7 +189,17 @@ std::uint32_t FakeComDevice::TakeInput(std::uint8_t* into, std::uint32_t count) 
         std::memcpy(into, input_.data(), n);
     }
     input_.erase(0, n);
+    TransferTimes times;
+    marks_.Popped(n, &times.first, &times.last);
+    times.bytes = n;
+    lastRead_ = times;
+    received_ += n;
     return n;
+}
+
+void FakeComDevice::NoteWritten(std::uint32_t count, const LineTime& handed) {
+    lastWrite_ = TransferTimes{handed, LineClock::Raw(), count};
+    sent_ += count;
 }
 
 ComHandle FakeComDevice::CreateFileA(const std::string& portName) {
@@ -185,6 +213,10 @@ ComHandle FakeComDevice::CreateFileA(const std::string& portName) {
     }
     device_ = next_++;
     opened_ = portName;
+    lastRead_.reset();
+    lastWrite_.reset();
+    lineEvents_.clear();
+    received_ = sent_ = 0;
     outputLines_ = 0;
     breakOn_ = false;
     return ComHandle{device_};
@@ -323,7 +355,8 @@ bool FakeComDevice::ReadFile(ComHandle device, void* buffer, std::uint32_t count
     events_[static_cast<std::intptr_t>(overlapped->hEvent)] = false;
     overlapped->Internal = ERROR_IO_PENDING;
     if (hold_) {
-        held_.push_back({true, static_cast<std::uint8_t*>(buffer), nullptr, count, overlapped});
+        held_.push_back(
+            {true, static_cast<std::uint8_t*>(buffer), nullptr, count, overlapped, LineTime{}});
         lastError = ERROR_IO_PENDING;
         return false;
     }
@@ -349,14 +382,15 @@ bool FakeComDevice::WriteFile(ComHandle device, const void* buffer, std::uint32_
     events_[static_cast<std::intptr_t>(overlapped->hEvent)] = false;
     overlapped->Internal = ERROR_IO_PENDING;
     if (hold_) {
-        held_.push_back(
-            {false, nullptr, static_cast<const std::uint8_t*>(buffer), count, overlapped});
+        held_.push_back({false, nullptr, static_cast<const std::uint8_t*>(buffer), count,
+                         overlapped, LineClock::Raw()});
         lastError = ERROR_IO_PENDING;
         return false;
     }
     if (count > 0) {
         written_.append(static_cast<const char*>(buffer), count);
     }
+    NoteWritten(count, LineClock::Raw());
     *done = count;
     Finish(overlapped, 0, count);
     return true;
@@ -407,6 +441,7 @@ bool FakeComDevice::PurgeComm(ComHandle device, std::uint32_t flags) {
     }
     if ((flags & PURGE_RXCLEAR) != 0) {
         input_.clear();
+        marks_.Clear();
     }
     return true;
 }
@@ -581,6 +616,46 @@ std::uint32_t FakeComDevice::WaitForMultipleObjects(std::uint32_t count, const C
 
 int FakeComDevice::GetLastError() {
     return lastError;
+}
+
+}  // namespace cport::device
+
+namespace cport::device {
+
+bool FakeComDevice::GetTransferTimes(ComHandle device, bool write, TransferTimes* times) {
+    std::lock_guard lock(mutex_);
+    if (!ValidDevice(device)) {
+        return false;
+    }
+    const auto& last = write ? lastWrite_ : lastRead_;
+    if (!last) {
+        lastError = ENOENT;
+        return false;
+    }
+    *times = *last;
+    return true;
+}
+
+bool FakeComDevice::TakeLineEvents(ComHandle device, std::vector<LineEvent>* events) {
+    std::lock_guard lock(mutex_);
+    if (!ValidDevice(device)) {
+        return false;
+    }
+    events->clear();
+    events->swap(lineEvents_);
+    return true;
+}
+
+bool FakeComDevice::GetLineCounters(ComHandle device, LineCounters* counters) {
+    std::lock_guard lock(mutex_);
+    if (!ValidDevice(device)) {
+        return false;
+    }
+    *counters = LineCounters{};
+    counters->received = received_;
+    counters->sent = sent_;
+    counters->kernel = kernel_;
+    return true;
 }
 
 }  // namespace cport::device

@@ -10,9 +10,11 @@
 #include <cstdint>
 #include <map>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
+#include "serial/device/arrival_marks.h"
 #include "serial/device/com_device.h"
 
 namespace cport::device {
@@ -24,8 +26,13 @@ class FakeComDevice final : public ComDevice {
     // `times` limits it to that many calls (-1: until ClearFailures).
     void FailCall(const std::string& function, int error, int times = -1);
     void ClearFailures();
-    // Bytes that reads will return, in order.
+    // Bytes that reads will return, in order, arrived now or at `time`.
     void PushInput(const std::string& bytes);
+    void PushInputAt(const std::string& bytes, const LineTime& time);
+    // A line event for TakeLineEvents; raises EV_LINEEVENT.
+    void PushLineEvent(const LineEvent& event);
+    // The kernel's counts GetLineCounters gives (none: "not available").
+    void SetKernelCounters(const std::optional<LineCounters::Kernel>& counts);
     // Events for WaitCommEvent (filtered by the mask, as a driver would).
     void RaiseEvents(std::uint32_t mask);
     void SetModemStatus(std::uint32_t msBits);
@@ -52,7 +59,8 @@ class FakeComDevice final : public ComDevice {
     std::uint32_t OutputLines() const;
     bool BreakOn() const;
 
-    // --- ComDevice ---
+    // --- ComDevice --- (the time-line queries are not recorded in Calls:
+    // they are no steps of the contract)
     ComHandle CreateFileA(const std::string& portName) override;
     bool CloseHandle(ComHandle handle) override;
     bool SetupComm(ComHandle device, std::uint32_t inQueue, std::uint32_t outQueue) override;
@@ -78,6 +86,9 @@ class FakeComDevice final : public ComDevice {
     std::uint32_t WaitForMultipleObjects(std::uint32_t count, const ComHandle* events, bool waitAll,
                                          std::uint32_t timeoutMs) override;
     int GetLastError() override;
+    bool GetTransferTimes(ComHandle device, bool write, TransferTimes* times) override;
+    bool TakeLineEvents(ComHandle device, std::vector<LineEvent>* events) override;
+    bool GetLineCounters(ComHandle device, LineCounters* counters) override;
 
   private:
     struct Held {
@@ -86,6 +97,7 @@ class FakeComDevice final : public ComDevice {
         const std::uint8_t* out;
         std::uint32_t count;
         OVERLAPPED* ov;
+        LineTime handed;
     };
 
     // Records the call; true (with the error set) when it is to fail.
@@ -95,6 +107,7 @@ class FakeComDevice final : public ComDevice {
     void Finish(OVERLAPPED* ov, int status, std::uint32_t transferred);
     void DeliverLocked();
     std::uint32_t TakeInput(std::uint8_t* into, std::uint32_t count);
+    void NoteWritten(std::uint32_t count, const LineTime& handed);
 
     mutable std::mutex mutex_;
     std::condition_variable changed_;
@@ -119,6 +132,15 @@ class FakeComDevice final : public ComDevice {
     std::vector<Held> held_;
     std::uint32_t* waitMask_ = nullptr;
     OVERLAPPED* waitOv_ = nullptr;
+
+    LineClock clock_;
+    ArrivalMarks marks_;
+    std::optional<TransferTimes> lastRead_;
+    std::optional<TransferTimes> lastWrite_;
+    std::vector<LineEvent> lineEvents_;
+    std::optional<LineCounters::Kernel> kernel_;
+    std::uint64_t received_ = 0;
+    std::uint64_t sent_ = 0;
 };
 
 }  // namespace cport::device

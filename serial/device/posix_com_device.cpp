@@ -384,4 +384,19 @@ int PosixComDevice::GetLastError() {
     return lastError;
 }
 
+bool PosixComDevice::GetTransferTimes(ComHandle device, bool write, TransferTimes* times) {
+    auto port = Port(device);
+    return port ? Result(port->GetTransferTimes(write, times)) : Fail(EBADF);
+}
+
+bool PosixComDevice::TakeLineEvents(ComHandle device, std::vector<LineEvent>* events) {
+    auto port = Port(device);
+    return port ? Result(port->TakeLineEvents(events)) : Fail(EBADF);
+}
+
+bool PosixComDevice::GetLineCounters(ComHandle device, LineCounters* counters) {
+    auto port = Port(device);
+    return port ? Result(port->GetLineCounters(counters)) : Fail(EBADF);
+}
+
 }  // namespace cport::device

@@ -60,6 +60,9 @@ class PosixComDevice final : public ComDevice {
     std::uint32_t WaitForMultipleObjects(std::uint32_t count, const ComHandle* events, bool waitAll,
                                          std::uint32_t timeoutMs) override;
     int GetLastError() override;
+    bool GetTransferTimes(ComHandle device, bool write, TransferTimes* times) override;
+    bool TakeLineEvents(ComHandle device, std::vector<LineEvent>* events) override;
+    bool GetLineCounters(ComHandle device, LineCounters* counters) override;
 
   private:
     using Object = std::variant<std::shared_ptr<PosixPort>, std::shared_ptr<PosixEvent>>;

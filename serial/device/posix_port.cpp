@@ -133,6 +133,7 @@ std::shared_ptr<PosixPort> PosixPort::Open(const std::string& path, int* error) 
         port->hasCounters_ = true;
         port->counters_ = {ic.cts,     ic.dsr,    ic.rng, ic.dcd,        ic.frame,
                            ic.overrun, ic.parity, ic.brk, ic.buf_overrun};
+        port->countersAtOpen_ = port->counters_;
     }
 
     // Raw at once, so nothing is echoed or edited before the first
@@ -270,8 +271,16 @@ int PosixPort::SetCommMask(std::uint32_t mask) {
     if (closed_) {
         return EBADF;
     }
-    mask_ = mask & EV_ALL;
+    const bool askedBefore = WantsLineEvents();
+    mask_ = mask & (EV_ALL | EV_LINEEVENT);
     events_ &= mask_;
+    // A device without modem lines or counters says so, once, rather than
+    // staying silent or making events up.
+    if (WantsLineEvents() && !askedBefore && !hasModemLines_ && !hasCounters_ &&
+        !saidNoLineEvents_) {
+        saidNoLineEvents_ = true;
+        AddLineEvent(LineEventKind::kNoLineEvents, clock_.Now(), false, 0);
+    }
     // Bytes queued before anyone asked for arrivals (SetupComm takes what the
     // driver already holds) are announced now: with a full queue no later
     // byte would be taken, and so none would raise the arrival.
@@ -288,7 +297,8 @@ int PosixPort::SetCommMask(std::uint32_t mask) {
 }
 
 void PosixPort::StartWatcherIfWanted() {
-    if (!hasModemLines_ || (mask_ & kLineEvents) == 0 || watcher_.Running() || hungUp_) {
+    if (!hasModemLines_ || (mask_ & (kLineEvents | EV_LINEEVENT)) == 0 || watcher_.Running() ||
+        hungUp_) {
         return;
     }
     std::weak_ptr<PosixPort> weak = weak_from_this();
@@ -318,7 +328,8 @@ int PosixPort::WaitCommEvent(std::uint32_t* mask, OVERLAPPED* ov,
     *mask = 0;
     // Refused at once, with the event left reset: a waiter on it then sleeps
     // until something else wakes it instead of spinning on a dead device.
-    if (hungUp_) {
+    // What was seen before the hang-up (its "lost" among it) is still given.
+    if (hungUp_ && (events_ & mask_) == 0) {
         ov->Internal = EIO;
         return EIO;
     }
@@ -352,7 +363,8 @@ int PosixPort::ReadFile(void* buffer, std::uint32_t count, std::uint32_t* done, 
                    MakeReadRule(timeouts_, count),
                    now,
                    now,
-                   event};
+                   event,
+                   {}};
     // Bytes already queued (those an EV_RXCHAR announced) need no news from
     // the driver: the read completes from the queue alone.
     ServiceLocked(now, queue_.Size() < count);
@@ -382,8 +394,9 @@ int PosixPort::WriteFile(const void* buffer, std::uint32_t count, std::uint32_t*
     if (const auto total = WriteTotal(timeouts_, count)) {
         deadline = now + *total;
     }
-    write_ = WriteOp{ov, static_cast<const std::uint8_t*>(buffer), count, 0, deadline, event};
-    writable_ = true;  // try at once; EAGAIN says otherwise
+    write_ = WriteOp{ov, static_cast<const std::uint8_t*>(buffer), count, 0, deadline, event, {}};
+    write_->times.first = clock_.Now();  // handed to the driver
+    writable_ = true;                    // try at once; EAGAIN says otherwise
     ServiceLocked(now);
     if (write_) {
         event->Bind(shared_from_this());
@@ -416,6 +429,7 @@ int PosixPort::PurgeComm(std::uint32_t flags) {
     }
     if ((flags & PURGE_RXCLEAR) != 0) {
         queue_.Clear();
+        marks_.Clear();
         filter_.Reset();
         if (tcflush(fd_, TCIFLUSH) != 0) {
             result = errno;
@@ -601,7 +615,10 @@ void PosixPort::PullInput(SteadyClock::time_point now, bool fromDriver) {
     while (ReadWantsMore()) {
         const std::uint32_t room = read_->count - read_->got;
         if (queue_.Size() > 0) {
-            read_->got += static_cast<std::uint32_t>(queue_.Pop(read_->buffer + read_->got, room));
+            const auto n = static_cast<std::uint32_t>(queue_.Pop(read_->buffer + read_->got, room));
+            LineTime first, last;
+            marks_.Popped(n, &first, &last);
+            NoteReadBytes(n, first, last);
             read_->lastByte = now;
             continue;
         }
@@ -614,8 +631,10 @@ void PosixPort::PullInput(SteadyClock::time_point now, bool fromDriver) {
         if (n < 0) {
             return;
         }
-        read_->got += static_cast<std::uint32_t>(n);
         if (n > 0) {
+            // Taken after the read: a byte is never stamped before it came.
+            const LineTime time = clock_.Now();
+            NoteReadBytes(static_cast<std::uint32_t>(n), time, time);
             read_->lastByte = now;
             NoteReceived(n, false, 0, at);
         }
@@ -640,6 +659,7 @@ void PosixPort::QueueOneRead() {
             return;
         }
         queue_.Push(chunk, n);
+        marks_.Pushed(n, clock_.Now());
         NoteReceived(n, true, before, chunk);
         return;
     }
@@ -658,6 +678,7 @@ void PosixPort::QueueOneRead() {
         return;
     }
     queue_.Commit(n);
+    marks_.Pushed(static_cast<std::size_t>(n), clock_.Now());
     const std::size_t offered = spans[0].iov_len + (parts > 1 ? spans[1].iov_len : 0);
     if (EmptiedDriver(static_cast<std::size_t>(n), offered)) {
         mayHaveInput_ = false;
@@ -670,6 +691,7 @@ void PosixPort::NoteReceived(std::size_t count, bool intoQueue, std::size_t queu
     if (count == 0) {
         return;
     }
+    received_ += count;
     std::uint32_t seen = EV_RXCHAR;
     if ((mask_ & EV_RXFLAG) != 0) {
         const bool found = data != nullptr ? std::memchr(data, eventChar_, count) != nullptr
@@ -698,6 +720,8 @@ void PosixPort::FeedRead(SteadyClock::time_point now) {
         read_.reset();
     } else if (satisfied || hungUp_ || (deadline && now >= *deadline)) {
         // After a hang-up, what arrived before it is still handed over.
+        read_->times.bytes = read_->got;
+        lastRead_ = read_->times;
         Complete(read_->ov, read_->event, 0, read_->got);
         read_.reset();
     }
@@ -712,6 +736,7 @@ void PosixPort::PushWrite(SteadyClock::time_point now) {
         const ssize_t n = ::write(fd_, write_->buffer + write_->done, write_->count - write_->done);
         if (n > 0) {
             write_->done += static_cast<std::uint32_t>(n);
+            sent_ += static_cast<std::uint64_t>(n);
             txPending_ = true;
             txCheckAt_.reset();
         } else if (n < 0 && errno == EAGAIN) {
@@ -728,6 +753,9 @@ void PosixPort::PushWrite(SteadyClock::time_point now) {
         write_.reset();
     } else if (write_->done == write_->count || (write_->deadline && now >= *write_->deadline)) {
         // A write ended by its time-out succeeds with the bytes it moved.
+        write_->times.last = clock_.Now();
+        write_->times.bytes = write_->done;
+        lastWrite_ = write_->times;
         Complete(write_->ov, write_->event, 0, write_->done);
         write_.reset();
     }
@@ -780,6 +808,9 @@ void PosixPort::CheckModemLines() {
         const Counters now{ic.cts,     ic.dsr,    ic.rng, ic.dcd,        ic.frame,
                            ic.overrun, ic.parity, ic.brk, ic.buf_overrun};
         Counters& was = counters_;
+        if (WantsLineEvents()) {
+            NoteCounterChanges(was, now, clock_.Now());
+        }
         std::uint32_t errors = 0;
         errors |= now.frame != was.frame ? CE_FRAME : 0;
         errors |= now.overrun != was.overrun ? CE_OVERRUN : 0;
@@ -801,6 +832,18 @@ void PosixPort::CheckModemLines() {
         }
         const std::uint32_t changed = static_cast<std::uint32_t>(lines) ^ lines_;
         lines_ = static_cast<std::uint32_t>(lines);
+        if (WantsLineEvents() && changed != 0) {
+            const LineTime time = clock_.Now();
+            const auto note = [&](std::uint32_t bit, LineEventKind kind) {
+                if ((changed & bit) != 0) {
+                    AddLineEvent(kind, time, (lines & bit) != 0, 0);
+                }
+            };
+            note(TIOCM_CTS, LineEventKind::kCts);
+            note(TIOCM_DSR, LineEventKind::kDsr);
+            note(TIOCM_CD, LineEventKind::kRlsd);
+            note(TIOCM_RNG, LineEventKind::kRing);
+        }
         seen |= (changed & TIOCM_CTS) ? EV_CTS : 0;
         seen |= (changed & TIOCM_DSR) ? EV_DSR : 0;
         seen |= (changed & TIOCM_CD) ? EV_RLSD : 0;
@@ -836,6 +879,9 @@ void PosixPort::HangUp() {
     epoll_ctl(epollFd_, EPOLL_CTL_DEL, fd_, nullptr);
     errors_ |= CE_IOE;
     events_ |= EV_ERR & mask_;
+    if (WantsLineEvents()) {
+        AddLineEvent(LineEventKind::kLost, clock_.Now(), false, 0);
+    }
 }
 
 void PosixPort::Complete(OVERLAPPED* ov, const std::shared_ptr<PosixEvent>& event, int status,

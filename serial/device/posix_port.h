@@ -13,7 +13,9 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <vector>
 
+#include "serial/device/arrival_marks.h"
 #include "serial/device/byte_queue.h"
 #include "serial/device/comm_records.h"
 #include "serial/device/comm_timeouts.h"
@@ -21,6 +23,7 @@
 #include "serial/device/kernel_line.h"
 #include "serial/device/modem_watcher.h"
 #include "serial/device/port_lock.h"
+#include "serial/device/time_line.h"
 
 namespace cport::device {
 
@@ -60,6 +63,11 @@ class PosixPort : public std::enable_shared_from_this<PosixPort> {
     // Moves the transfer on without blocking, then reads its state.
     int OverlappedResult(OVERLAPPED* ov, std::uint32_t* transferred);
 
+    // The time line (port_time_line.cpp).
+    int GetTransferTimes(bool write, TransferTimes* times);
+    int TakeLineEvents(std::vector<LineEvent>* events);
+    int GetLineCounters(LineCounters* counters);
+
     // For waiters: the descriptor that becomes readable when the device has
     // news (edge-triggered: it stays quiet while bytes it announced are
     // unread), the next moment a time-out or drain check falls due, and the
@@ -78,6 +86,7 @@ class PosixPort : public std::enable_shared_from_this<PosixPort> {
         SteadyClock::time_point start;
         SteadyClock::time_point lastByte;
         std::shared_ptr<PosixEvent> event;
+        TransferTimes times;
     };
     struct WriteOp {
         OVERLAPPED* ov;
@@ -86,6 +95,7 @@ class PosixPort : public std::enable_shared_from_this<PosixPort> {
         std::uint32_t done;
         std::optional<SteadyClock::time_point> deadline;
         std::shared_ptr<PosixEvent> event;
+        TransferTimes times;
     };
     struct WaitOp {
         OVERLAPPED* ov;
@@ -122,6 +132,13 @@ class PosixPort : public std::enable_shared_from_this<PosixPort> {
     // Lowers DTR and RTS again where the raw set-up at open raised them (a
     // rate leaving B0 does): only the line settings decide them.
     void KeepOutputLines(int linesBefore);
+    // The time line: bytes a read took, with their arrival times.
+    void NoteReadBytes(std::uint32_t count, const LineTime& first, const LineTime& last);
+    bool WantsLineEvents() const { return (mask_ & EV_LINEEVENT) != 0; }
+    void AddLineEvent(LineEventKind kind, const LineTime& time, bool state, std::uint32_t count);
+    // Line events for what changed between two readings of the counters.
+    struct Counters;
+    void NoteCounterChanges(const Counters& was, const Counters& now, const LineTime& time);
 
     std::mutex mutex_;
     int fd_;
@@ -145,7 +162,17 @@ class PosixPort : public std::enable_shared_from_this<PosixPort> {
     std::uint32_t lines_ = 0;  // TIOCM_* last seen
     bool breakHeld_ = false;   // SETBREAK without CLRBREAK yet: released at Close
 
+    Counters countersAtOpen_;
+
     ByteQueue queue_{kDefaultQueue};
+    ArrivalMarks marks_;
+    LineClock clock_;
+    std::uint64_t received_ = 0;
+    std::uint64_t sent_ = 0;
+    std::optional<TransferTimes> lastRead_;
+    std::optional<TransferTimes> lastWrite_;
+    std::vector<LineEvent> lineEvents_;
+    bool saidNoLineEvents_ = false;
     InputFilter filter_;
     std::uint8_t eventChar_ = 0;
     std::uint32_t bitsPerSecond_ = 9600;

@@ -1,0 +1,38 @@
+#pragma once
+// The arrival times of the bytes in the device's input queue: one mark per
+// driver read that filled it, so a read that takes bytes of several wake-ups
+// knows the time of its first and of its last byte. Bytes leave in the order
+// they came (the queue is a ring), so the marks are a queue of their own.
+// Used under the device's lock.
+
+#include <cstddef>
+#include <cstdint>
+#include <deque>
+
+#include "serial/device/time_line.h"
+
+namespace cport::device {
+
+class ArrivalMarks {
+  public:
+    // `count` bytes joined the queue, taken from the driver at `time`.
+    void Pushed(std::size_t count, const LineTime& time);
+    // The next `count` bytes left the queue: the arrival times of the first
+    // and the last of them (zero times for count 0).
+    void Popped(std::size_t count, LineTime* first, LineTime* last);
+    void Clear();
+
+  private:
+    struct Mark {
+        std::uint64_t end;  // bytes pushed in total up to the mark's last byte
+        LineTime time;
+    };
+    // The mark holding byte number `index` (counted over all bytes pushed).
+    const LineTime& TimeOf(std::uint64_t index) const;
+
+    std::deque<Mark> marks_;
+    std::uint64_t pushed_ = 0;
+    std::uint64_t popped_ = 0;
+};
+
+}  // namespace cport::device
