@@ -48,8 +48,36 @@ void ApplySwitches(cport::TComPort& port, const PortSettings& settings) {
 
 }  // namespace
 
-LineSession::LineSession(const PortSettings& settings, Transcript& transcript)
-    : settings_(settings), transcript_(transcript) {}
+namespace {
+
+// The port's times where it took them, the clocks now where it has none.
+Stamp StampOf(const cport::LineTime& time) {
+    return time.Valid() ? Stamp{time.monoUs, time.wallUs} : NowStamp();
+}
+
+std::string EventText(const cport::LineEvent& event) {
+    std::string text = cport::LineEventName(event.kind);
+    switch (event.kind) {
+        case cport::LineEventKind::kCts:
+        case cport::LineEventKind::kDsr:
+        case cport::LineEventKind::kRlsd:
+        case cport::LineEventKind::kRing:
+            return text + (event.state ? " on" : " off");
+        case cport::LineEventKind::kBreak:
+        case cport::LineEventKind::kFrame:
+        case cport::LineEventKind::kParity:
+        case cport::LineEventKind::kOverrun:
+        case cport::LineEventKind::kBufferOverrun:
+            return text + " (" + std::to_string(event.count) + ")";
+        default:
+            return text;
+    }
+}
+
+}  // namespace
+
+LineSession::LineSession(const PortSettings& settings, bool reconnect, Transcript& transcript)
+    : settings_(settings), reconnect_(reconnect), transcript_(transcript) {}
 
 LineSession::~LineSession() {
     Close();
@@ -66,6 +94,8 @@ void LineSession::Open(const Text& port) {
     ApplySwitches(*port_, settings_);
     port_->SetPort(port);
     port_->SetOnRxChar([this](QObject*, std::int32_t count) { OnRxChar(count); });
+    port_->SetOnLineEvent([this](QObject*, const cport::LineEvent& event) { OnLineEvent(event); });
+    port_->SetReopenOnReturn(reconnect_);
     try {
         port_->Open();
     } catch (const cport::EComPort& error) {
@@ -103,14 +133,16 @@ Stamp LineSession::Send(std::string_view bytes) {
         throw ERunStopped();
     if (!IsOpen())
         throw ERunAborted("The port is not open");
+    if (port_->LineLost())  // only with reconnect: a lost line ends the run otherwise
+        WaitUntil([this] { return !port_->LineLost(); }, INT64_MAX);
     std::int32_t written = 0;
     try {
         written = port_->Write(bytes.data(), static_cast<std::int32_t>(bytes.size()));
     } catch (const std::exception& error) {
-        transcript_.Event("port lost", NowStamp());
+        transcript_.Event(std::string("write failed: ") + error.what(), NowStamp());
         throw ERunAborted(std::string("The port went away: ") + error.what());
     }
-    const Stamp done = NowStamp();
+    const Stamp done = StampOf(port_->LastWriteTimes().last);
     transcript_.Sent(bytes.substr(0, static_cast<std::size_t>(std::max(written, 0))), done);
     // A line held up by flow control ends the write at its time-out with
     // part of the bytes sent: what follows would be judged on a cut request.
@@ -135,7 +167,8 @@ void LineSession::OnRxChar(std::int32_t count) {
         port_->ReadText(received, count);
         if (received.empty())
             return;
-        const Stamp at = NowStamp();
+        // The arrival of the last byte read: the answer is complete then.
+        const Stamp at = StampOf(port_->LastReadTimes().last);
         pending_ += received;
         blocks_.push_back({pending_.size(), at});
         ++arrivals_;
@@ -144,6 +177,18 @@ void LineSession::OnRxChar(std::int32_t count) {
     } catch (const std::exception& error) {
         readError_ = std::string("Reading from the port failed: ") + error.what();
     }
+    Wake();
+}
+
+void LineSession::OnLineEvent(const cport::LineEvent& event) {
+    using cport::LineEventKind;
+    // Opening and closing are written with the port's name by Open and Close.
+    if (event.kind == LineEventKind::kOpened || event.kind == LineEventKind::kClosed)
+        return;
+    transcript_.Event(EventText(event), StampOf(event.time));
+    events_.push_back(event);
+    if (event.kind == LineEventKind::kLost && !reconnect_ && readError_.empty())
+        readError_ = "The port went away (line lost)";
     Wake();
 }
 
@@ -188,7 +233,8 @@ bool LineSession::WaitUntil(const std::function<bool()>& done, std::int64_t dead
         const std::int64_t left = deadlineUs - NowStamp().monoUs;
         if (left <= 0)
             return false;
-        deadline.start(static_cast<int>(std::min<std::int64_t>((left + 999) / 1000, 1 << 30)));
+        if (deadlineUs != INT64_MAX)
+            deadline.start(static_cast<int>(std::min<std::int64_t>((left + 999) / 1000, 1 << 30)));
         loop.exec();
     }
 }

@@ -8,6 +8,7 @@
 
 #include <QEventLoop>
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <memory>
 #include <stdexcept>
@@ -18,6 +19,7 @@
 #include "base/text.h"
 #include "runner/run_options.h"
 #include "runner/transcript.h"
+#include "serial/device/time_line.h"
 
 namespace cport {
 class TComPort;
@@ -40,7 +42,10 @@ class ERunStopped : public std::runtime_error {
 
 class LineSession {
   public:
-    LineSession(const PortSettings& settings, Transcript& transcript);
+    // `reconnect`: a line that is lost is opened again when it comes back
+    // (the port's ReopenOnReturn), and a send waits for that; otherwise a
+    // lost line ends the run.
+    LineSession(const PortSettings& settings, bool reconnect, Transcript& transcript);
     ~LineSession();
     LineSession(const LineSession&) = delete;
     LineSession& operator=(const LineSession&) = delete;
@@ -77,6 +82,10 @@ class LineSession {
     // The run's transcript, for the steps' own lines.
     Transcript& Log() { return transcript_; }
 
+    // The line events since the session began and not yet taken, oldest
+    // first (the port's time line: modem lines, breaks, errors, lost, back).
+    std::deque<cport::LineEvent>& Events() { return events_; }
+
     // A stop signal (main thread, from the signal's event): ends the wait.
     void Stop(int signal);
     int StoppedBy() const { return stoppedBy_; }
@@ -86,9 +95,12 @@ class LineSession {
 
   private:
     void OnRxChar(std::int32_t count);
+    void OnLineEvent(const cport::LineEvent& event);
     void Wake();
 
     PortSettings settings_;
+    bool reconnect_;
+    std::deque<cport::LineEvent> events_;
     Transcript& transcript_;
     std::unique_ptr<cport::TComPort> port_;
     std::string pending_;

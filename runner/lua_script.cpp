@@ -155,10 +155,11 @@ LuaScript::LuaScript(const std::string& fileName) : fileName_(fileName) {
     const struct {
         const char* name;
         lua_CFunction function;
-    } functions[] = {{"open", &LuaScript::Open},      {"close", &LuaScript::Close},
-                     {"send", &LuaScript::Send},      {"expect", &LuaScript::Expect},
-                     {"sleep", &LuaScript::Sleep},    {"set_dtr", &LuaScript::SetDtr},
-                     {"set_rts", &LuaScript::SetRts}, {"send_break", &LuaScript::SendBreak}};
+    } functions[] = {{"open", &LuaScript::Open},           {"close", &LuaScript::Close},
+                     {"send", &LuaScript::Send},           {"expect", &LuaScript::Expect},
+                     {"sleep", &LuaScript::Sleep},         {"set_dtr", &LuaScript::SetDtr},
+                     {"set_rts", &LuaScript::SetRts},      {"send_break", &LuaScript::SendBreak},
+                     {"wait_event", &LuaScript::WaitEvent}};
     for (const auto& f : functions) {
         lua_pushlightuserdata(L_, this);
         lua_pushcclosure(L_, f.function, 1);
@@ -293,6 +294,34 @@ int LuaScript::SendBreak(lua_State* L) {
         self.steps_->Session().Log().Event(
             "break sent (" + std::to_string(duration.count()) + " ms)", NowStamp());
         return 0;
+    });
+}
+
+int LuaScript::WaitEvent(lua_State* L) {
+    return Guarded(L, [L](LuaScript& self) {
+        const std::string name = StringArgument(L, 1, "wait_event");
+        const std::int64_t timeoutMs =
+            lua_isnoneornil(L, 2) ? self.defaultTimeoutMs_ : NumberArgument(L, 2, "wait_event");
+        LineSession& session = self.steps_->Session();
+        // Events before the one waited for are passed over and dropped.
+        const auto take = [&] {
+            auto& events = session.Events();
+            while (!events.empty() && name != cport::LineEventName(events.front().kind))
+                events.pop_front();
+            return !events.empty();
+        };
+        if (!session.WaitUntil(take, NowStamp().monoUs + timeoutMs * 1000)) {
+            lua_pushboolean(L, 0);
+            return 1;
+        }
+        const cport::LineEvent event = session.Events().front();
+        session.Events().pop_front();
+        lua_pushboolean(L, 1);
+        if (event.kind <= cport::LineEventKind::kRing)
+            lua_pushboolean(L, event.state);
+        else
+            lua_pushinteger(L, event.count);
+        return 2;
     });
 }
 

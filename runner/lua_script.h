@@ -11,6 +11,11 @@
 //   sleep(ms)
 //   set_dtr(on), set_rts(on)   switch the output lines
 //   send_break([ms])        holds the line in break (default 250 ms)
+//   wait_event(name [, ms]) waits for a line event ("CTS", "DSR", "DCD",
+//                           "RI", "break", "frame error", "parity error",
+//                           "overrun", "buffer overrun", "line lost", "back");
+//                           returns true and the state (modem lines) or the
+//                           count, or false when none came in time
 // Main thread.
 
 #include <exception>
@@ -63,6 +68,7 @@ class LuaScript {
     static int SetDtr(lua_State* L);
     static int SetRts(lua_State* L);
     static int SendBreak(lua_State* L);
+    static int WaitEvent(lua_State* L);
 
     std::string fileName_;
     lua_State* L_ = nullptr;

@@ -115,7 +115,7 @@ int RunMain(int argc, char** argv) {
 
     Transcript transcript(stdout, options.ascii);
     Results results;
-    LineSession session(options.settings, transcript);
+    LineSession session(options.settings, options.reconnect, transcript);
     RunSteps steps(session, results);
     StopSignals stops([&session](int signal) { session.Stop(signal); });
     app.SetOnError([&session](const std::string& reason) { session.Abort(reason); });

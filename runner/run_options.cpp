@@ -60,6 +60,10 @@ void DescribeRunOptions(QCommandLineParser& parser) {
     parser.addOption(QCommandLineOption(QStringLiteral("hex"),
                                         QStringLiteral("Show every byte as 0xHH in the transcript "
                                                        "(the window's ASC&II box unticked).")));
+    parser.addOption(QCommandLineOption(
+        QStringLiteral("reconnect"),
+        QStringLiteral("When the port goes away, open it again when it comes back and go on "
+                       "(without this, a port that goes away ends the run with status 2).")));
     parser.addOption(Valued("junit", "Write a JUnit XML report to FILE.", "file"));
     parser.addOption(Valued("baud",
                             "The baud rate (default 19200); a rate the list does not have is used "
@@ -119,6 +123,7 @@ RunOptions ParseRunOptions(const QStringList& arguments) {
     if (isSet("timeout"))
         options.timeoutMs = Positive("timeout", value("timeout"), 0);
     options.ascii = !isSet("hex");
+    options.reconnect = isSet("reconnect");
     options.junitFile = QFile::encodeName(value("junit")).toStdString();
 
     PortSettings& settings = options.settings;

@@ -44,6 +44,7 @@ struct RunOptions {
     int repeat = 1;                 // how often the history runs
     std::int32_t delayMs = 300;     // between history lines, the window's timer default
     std::int32_t timeoutMs = 1000;  // an expect's limit when the script gives none
+    bool reconnect = false;         // a lost line is opened again when it comes back
     bool ascii = true;      // the display form shows letters and digits as such, as ASC&II does
     std::string junitFile;  // "" for none
 };

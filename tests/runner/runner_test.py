@@ -120,9 +120,10 @@ class RunnerTest(unittest.TestCase):
         self.assertIn("Cannot open port", done.stderr)
 
     def start_loop(self, port, source="while true do send('\"Q\"') expect('0x06 \"OK\"') "
-                                      "sleep(5) end", running="0x06  O  K"):
+                                      "sleep(5) end", running="0x06  O  K", *extra):
         script = self.file("loop.lua", source)
-        runner = subprocess.Popen([RUN, "--script", script, "--junit", self.path("r.xml"), port],
+        runner = subprocess.Popen([RUN, "--script", script, "--junit", self.path("r.xml"), *extra,
+                                   port],
                                   stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
         deadline = time.monotonic() + 10
         while time.monotonic() < deadline:
@@ -154,8 +155,24 @@ class RunnerTest(unittest.TestCase):
         out, err = runner.communicate(timeout=10)
         self.assertEqual(runner.returncode, 2, err)
         self.assertIn("The port went away", err)
-        self.assertIn("== port lost", out)
+        self.assertIn("== line lost", out)
         self.assertIn('# 0x06 "OK" |', out)
+
+    def test_reconnect_when_the_port_comes_back(self):
+        runner = self.start_loop(self.path("dev"), "send('\"Q\"') expect('0x06 \"OK\"') "
+                                 "assert(wait_event('line lost', 5000)) "
+                                 "assert(wait_event('back', 5000)) "
+                                 "send('\"Q\"') assert(expect('0x06 \"OK\"'))", "0x06  O  K",
+                                 "--reconnect")
+        self.sim.process.send_signal(signal.SIGUSR1)  # unplugged
+        deadline = time.monotonic() + 10
+        while time.monotonic() < deadline and "line lost" not in runner.stdout.readline():
+            pass
+        self.sim.process.send_signal(signal.SIGUSR2)  # back, behind the same link
+        out, err = runner.communicate(timeout=10)
+        self.assertEqual(runner.returncode, 0, out + err)
+        self.assertIn("== back", out)
+        self.assertIn('# 0x06 "OK" | 2 | 2 | 0 | 0 |', out)
 
 
 if __name__ == "__main__":
