@@ -222,14 +222,15 @@ bool LineSession::WaitUntil(const std::function<bool()>& done, std::int64_t dead
         ~Restore() { slot = value; }
     } restore{waiting_, outer};
     for (;;) {
+        // What arrived before the line went away (or a stop came) is judged first.
+        if (done())
+            return true;
         if (stoppedBy_ != 0)
             throw ERunStopped();
         if (!readError_.empty()) {
             transcript_.Event("run ended: " + readError_, NowStamp());
             throw ERunAborted(readError_);
         }
-        if (done())
-            return true;
         const std::int64_t left = deadlineUs - NowStamp().monoUs;
         if (left <= 0)
             return false;
