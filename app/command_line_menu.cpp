@@ -6,6 +6,7 @@
 #include <QMenu>
 #include <exception>
 
+#include "app/command_line_edit.h"
 #include "app/default_error.h"
 #include "app/latin1_text.h"
 #include "codec/check_value.h"
@@ -29,6 +30,9 @@ bool TCommandLineMenu::eventFilter(QObject* watched, QEvent* event) {
 
 QMenu* TCommandLineMenu::Build() {
     QMenu* menu = line_->createStandardContextMenu();
+    // Cut, copy and paste that hold for a line of megabytes too.
+    if (auto* edit = qobject_cast<TCommandLineEdit*>(line_))
+        edit->TakeOverEditItems(menu);
     menu->setAttribute(Qt::WA_DeleteOnClose);
     menu->addSeparator();
     QMenu* append = menu->addMenu(QStringLiteral("Append check value"));

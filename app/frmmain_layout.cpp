@@ -21,6 +21,7 @@
 
 #include "app/anchors.h"
 #include "app/caption_fit.h"
+#include "app/command_line_edit.h"
 #include "app/default_error.h"
 #include "app/frmmain.h"
 #include "app/help_text.h"
@@ -146,6 +147,8 @@ void Tfrmmain::BuildLayout() {
     RadioButton1->setChecked(true);
     ComboBox1 = Place(new QComboBox(this), "ComboBox1", 45, 75, 631, 21);
     ComboBox1->setEditable(true);
+    // Stays quick with a pasted line of megabytes.
+    ComboBox1->setLineEdit(new TCommandLineEdit(ComboBox1));
     // The list stays empty: Enter must not add the line to it.
     ComboBox1->setInsertPolicy(QComboBox::NoInsert);
     // A command text has no length limit: the line edit's default of 32767

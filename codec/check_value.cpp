@@ -136,8 +136,12 @@ std::string CheckValueBytes(const TCheckValue& check, std::span<const std::uint8
     const std::uint32_t value = CheckValueOf(check, bytes);
     if (check.kind == TCheckKind::Bcc)
         return HexPair(static_cast<std::uint8_t>(value));
-    if (check.kind == TCheckKind::NmeaXor)
-        return "*" + HexPair(static_cast<std::uint8_t>(value));
+    if (check.kind == TCheckKind::NmeaXor) {
+        // Appended rather than "*" + ...: GCC 12 warns falsely (-Wrestrict) on that insert.
+        std::string text(1, '*');
+        text += HexPair(static_cast<std::uint8_t>(value));
+        return text;
+    }
     const int count = ValueBytes(check);
     std::string out;
     for (int i = 0; i < count; ++i) {
