@@ -2,13 +2,78 @@
 
 #include <QCommandLineParser>
 #include <QFile>
+#include <string>
+
+#include "base/int_conversion.h"
+#include "serial/com_conversions.h"
 
 namespace tarvik {
+
+namespace {
+
+QCommandLineOption Valued(const char* name, const char* description, const char* valueName) {
+    return QCommandLineOption(QString::fromLatin1(name), QString::fromLatin1(description),
+                              QString::fromLatin1(valueName));
+}
+
+void Parse(QCommandLineParser& parser, const QStringList& arguments) {
+    DescribeCommandLine(parser);
+    if (!parser.parse(arguments))
+        throw ECommandLine(parser.errorText().toStdString());
+}
+
+[[noreturn]] void Refuse(const char* option, const QString& value) {
+    throw ECommandLine(std::string("--") + option + " cannot take '" + value.toStdString() + "'");
+}
+
+// A setting's text as the port's conversion knows it (any case); a text it
+// does not know is refused instead of quietly becoming the default.
+template <typename T>
+T Setting(const char* option, const QString& value, T (*fromText)(std::string_view),
+          Text (*toText)(T)) {
+    const std::string text = value.toStdString();
+    const T setting = fromText(text);
+    if (QString::fromStdString(toText(setting)).compare(value, Qt::CaseInsensitive) != 0)
+        Refuse(option, value);
+    return setting;
+}
+
+}  // namespace
 
 void DescribeCommandLine(QCommandLineParser& parser) {
     parser.setApplicationDescription(QStringLiteral("Tarvik 2, a serial line test terminal"));
     parser.addHelpOption();
     parser.addVersionOption();
+    parser.addOption(Valued("timestamps",
+                            "A time in front of each log line: off, time (of day, hh:mm:ss.mmm), "
+                            "previous (seconds since the previous line) or start (seconds since "
+                            "Start).",
+                            "mode"));
+    parser.addOption(QCommandLineOption(QStringLiteral("log-sent"),
+                                        QStringLiteral("Each Send also writes a line, marked "
+                                                       "\">> \", into the log shown.")));
+    parser.addOption(
+        Valued("messages",
+               "One log line per message: arrival (each read, the default), gap (until "
+               "the line is quiet for 3.5 character times), gap:MS (quiet for MS "
+               "milliseconds) or end:BYTE (up to and including BYTE: CR, LF, or a "
+               "number such as 0x03).",
+               "rule"));
+    parser.addOption(QCommandLineOption(QStringLiteral("log-events"),
+                                        QStringLiteral("Line events (port opened, closed, ...) "
+                                                       "as lines marked \"== \" in the log.")));
+    parser.addOption(QCommandLineOption(
+        QStringLiteral("reconnect"),
+        QStringLiteral("When the open port's device goes away, open it again with the same "
+                       "settings when it returns.")));
+    parser.addOption(Valued("data-bits", "Data bits at start: 5, 6, 7 or 8.", "bits"));
+    parser.addOption(Valued("stop-bits", "Stop bits at start: 1, 1.5 or 2.", "bits"));
+    parser.addOption(Valued("flow-control",
+                            "Flow control at start: Hardware, Software, None or Custom.", "kind"));
+    parser.addOption(Valued("baud",
+                            "The baud rate at start; a rate the list does not have is used as a "
+                            "custom rate.",
+                            "rate"));
     parser.addPositionalArgument(
         QStringLiteral("port"),
         QStringLiteral("The port to choose at start: a name such as ttyUSB0, or a path such as "
@@ -18,9 +83,7 @@ void DescribeCommandLine(QCommandLineParser& parser) {
 
 Text PortArgument(const QStringList& arguments) {
     QCommandLineParser parser;
-    DescribeCommandLine(parser);
-    if (!parser.parse(arguments))
-        throw ECommandLine(parser.errorText().toStdString());
+    Parse(parser, arguments);
     const QStringList ports = parser.positionalArguments();
     if (ports.size() > 1)
         throw ECommandLine("Only one port can be given, not " + std::to_string(ports.size()));
@@ -29,6 +92,69 @@ Text PortArgument(const QStringList& arguments) {
     if (ports.front().isEmpty())
         throw ECommandLine("The port name is empty");
     return QFile::encodeName(ports.front()).toStdString();
+}
+
+TLineOptions LineOptionsArgument(const QStringList& arguments) {
+    QCommandLineParser parser;
+    Parse(parser, arguments);
+    TLineOptions options;
+    if (parser.isSet(QStringLiteral("timestamps"))) {
+        const QString mode = parser.value(QStringLiteral("timestamps"));
+        using timeline::TimestampMode;
+        if (mode == QLatin1String("off")) {
+            options.timestamps = TimestampMode::Off;
+        } else if (mode == QLatin1String("time")) {
+            options.timestamps = TimestampMode::TimeOfDay;
+        } else if (mode == QLatin1String("previous")) {
+            options.timestamps = TimestampMode::SincePrevious;
+        } else if (mode == QLatin1String("start")) {
+            options.timestamps = TimestampMode::SinceStart;
+        } else {
+            Refuse("timestamps", mode);
+        }
+    }
+    options.logSent = parser.isSet(QStringLiteral("log-sent"));
+    options.logEvents = parser.isSet(QStringLiteral("log-events"));
+    options.reconnect = parser.isSet(QStringLiteral("reconnect"));
+    if (parser.isSet(QStringLiteral("messages"))) {
+        const QString rule = parser.value(QStringLiteral("messages"));
+        if (rule == QLatin1String("arrival")) {
+            options.messages = TMessageRule::PerArrival;
+        } else if (rule == QLatin1String("gap")) {
+            options.messages = TMessageRule::GapAuto;
+        } else if (rule.startsWith(QLatin1String("gap:"))) {
+            bool ok = false;
+            options.gapMs = rule.mid(4).toInt(&ok);
+            if (!ok || options.gapMs <= 0)
+                Refuse("messages", rule);
+            options.messages = TMessageRule::GapMs;
+        } else if (rule.startsWith(QLatin1String("end:"))) {
+            const auto byte = ParseEndByte(rule.mid(4).toStdString());
+            if (!byte)
+                Refuse("messages", rule);
+            options.endByte = *byte;
+            options.messages = TMessageRule::EndByte;
+        } else {
+            Refuse("messages", rule);
+        }
+    }
+    if (parser.isSet(QStringLiteral("data-bits")))
+        options.dataBits = Setting("data-bits", parser.value(QStringLiteral("data-bits")),
+                                   &cport::TextToDataBits, &cport::DataBitsToText);
+    if (parser.isSet(QStringLiteral("stop-bits")))
+        options.stopBits = Setting("stop-bits", parser.value(QStringLiteral("stop-bits")),
+                                   &cport::TextToStopBits, &cport::StopBitsToText);
+    if (parser.isSet(QStringLiteral("flow-control")))
+        options.flowControl = Setting("flow-control", parser.value(QStringLiteral("flow-control")),
+                                      &cport::TextToFlowControl, &cport::FlowControlToText);
+    if (parser.isSet(QStringLiteral("baud"))) {
+        const QString rate = parser.value(QStringLiteral("baud"));
+        bool ok = false;
+        options.baudRate = rate.toInt(&ok);
+        if (!ok || *options.baudRate <= 0)
+            Refuse("baud", rate);
+    }
+    return options;
 }
 
 }  // namespace tarvik

@@ -1,11 +1,12 @@
 #pragma once
-// The program's command line: --help, --version, and at most one port, a
-// name ("ttyUSB0") or a path ("/dev/pts/3"), which the window lists and
-// chooses at start. Main thread.
+// The program's command line: --help, --version, the switches of the line
+// page's options, and at most one port, a name ("ttyUSB0") or a path
+// ("/dev/pts/3"), which the window lists and chooses at start. Main thread.
 
 #include <QStringList>
 #include <stdexcept>
 
+#include "app/line_options.h"
 #include "base/text.h"
 
 class QCommandLineParser;
@@ -25,5 +26,10 @@ void DescribeCommandLine(QCommandLineParser& parser);
 // first) as the file system's bytes; "" when none is given. Raises
 // ECommandLine for an unknown option or more than one port.
 Text PortArgument(const QStringList& arguments);
+
+// The line page's options the arguments ask for; the defaults for every
+// switch not given. Raises ECommandLine for an unknown option or a value a
+// switch cannot take.
+TLineOptions LineOptionsArgument(const QStringList& arguments);
 
 }  // namespace tarvik

@@ -14,23 +14,38 @@ namespace tarvik {
 
 Tfrmmain::Tfrmmain(QWidget* parent) : Tfrmmain(parent, Text()) {}
 
-Tfrmmain::Tfrmmain(QWidget* parent, const Text& portArgument) : QWidget(parent) {
+Tfrmmain::Tfrmmain(QWidget* parent, const Text& portArgument)
+    : Tfrmmain(parent, portArgument, TLineOptions{}) {}
+
+Tfrmmain::Tfrmmain(QWidget* parent, const Text& portArgument, const TLineOptions& options)
+    : QWidget(parent) {
     // The window's description in its order; see frmmain_port.cpp.
     CreatePort(portArgument);
+    ApplyPortOptions(options);
     CreateSelectors(portArgument);
     BuildLayout();
+    BuildLinePage();
+    BuildPortLinesControls();
     PrepareReceiveLogs();
+    PrepareTimeline();
     LinkSelectors();
     C1->EndLoading();
     ConnectHandlers();
     ConnectPortHandlers();
     ConnectSendHandlers();
+    ConnectLineHandlers();
+    ConnectSignalHandlers();
+    ConnectPortLinesHandlers();
     FormCreate();
+    SetLineOptions(options);
+    ShowLineState();
+    ShowPortIdentity();
 }
 
 Tfrmmain::~Tfrmmain() {
     // The port goes first, while every control is whole: closing it may still
     // serve an arrival that its event thread has begun to hand over.
+    portClosing_ = true;
     delete C1;
 }
 

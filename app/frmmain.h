@@ -11,6 +11,10 @@
 //   frmmain_command_line.cpp  Enter, a double click on the history, the command line's menu
 //   frmmain_receive.cpp   the receive log
 //   frmmain_menu.cpp      the lists' context menu: load, save, copy, paste, clear
+//   frmmain_line.cpp      the line page: more port settings, the log options, the
+//                         port's state and counters (also at the top row's right end)
+//   frmmain_timeline.cpp  what the log options add to the logs: times, framed
+//                         messages, sent blocks, line events
 // Handlers are connected through Guarded (app/guarded.h), so that an error
 // they raise goes straight to the default error handler; the user's commands
 // through Command, which first shows every line that has arrived.
@@ -26,8 +30,13 @@
 #include "app/file_dialog.h"
 #include "app/guarded.h"
 #include "app/line_list.h"
+#include "app/line_options.h"
 #include "app/timer.h"
 #include "base/text.h"
+#include "serial/com_types.h"
+#include "serial/device/time_line.h"
+#include "timeline/framing.h"
+#include "timeline/timestamp.h"
 
 class QAction;
 class QCheckBox;
@@ -45,6 +54,7 @@ class QTabWidget;
 namespace cport {
 class TComComboBox;
 class TComPort;
+class TPortWatcher;
 }  // namespace cport
 
 namespace tarvik {
@@ -61,6 +71,9 @@ class Tfrmmain : public QWidget {
     // ("" for none). It joins the port list and becomes C1's initial Port.
     // Building raises when the port list cannot be read (EComPort code 23).
     Tfrmmain(QWidget* parent, const Text& portArgument);
+    // `options`: the line page's options from the command line; port
+    // settings among them are C1's initial ones.
+    Tfrmmain(QWidget* parent, const Text& portArgument, const TLineOptions& options);
     ~Tfrmmain() override;
 
     // --- the serial port, owned by the window; closed at start ---
@@ -118,6 +131,36 @@ class Tfrmmain : public QWidget {
     QLabel* Label3 = nullptr;         // credit line
     QLabel* Label2 = nullptr;         // ownership notice along the bottom edge
     QLabel* Label20 = nullptr;        // the hidden picture, invisible at start
+
+    // --- the line page, after "About" ---
+    QWidget* TabSheet9 = nullptr;                 // "&Line"
+    cport::TComComboBox* ComComboBox4 = nullptr;  // cpDataBits, bound to C1
+    cport::TComComboBox* ComComboBox5 = nullptr;  // cpStopBits, bound to C1
+    cport::TComComboBox* ComComboBox6 = nullptr;  // cpFlowControl, bound to C1
+    QLineEdit* Edit2 = nullptr;      // a custom baud rate, taken with Enter; empty at start
+    QComboBox* ComboBox2 = nullptr;  // timestamps: Off, time of day, since previous, since Start
+    QCheckBox* CheckBox3 = nullptr;  // sent blocks in the log, unticked
+    QComboBox* ComboBox3 =
+        nullptr;                 // one line per message: per arrival, gap auto, gap ms, end byte
+    QLineEdit* Edit3 = nullptr;  // the gap in ms, "10"
+    QComboBox* ComboBox4 = nullptr;  // the end byte, editable: "CR", "LF" or the notation
+    QCheckBox* CheckBox4 = nullptr;  // line events in the log, unticked
+    QLabel* Label22 = nullptr;       // bytes received and sent, the rate, line errors
+    // Lamps of the modem input lines, set at Start and by the port's events.
+    QLabel* Label23 = nullptr;  // CTS
+    QLabel* Label24 = nullptr;  // DSR
+    QLabel* Label25 = nullptr;  // DCD
+    QLabel* Label26 = nullptr;  // RI
+    // Line control on the open port: the output lines and a break pulse.
+    QCheckBox* CheckBox5 = nullptr;  // DTR, disabled while closed or without modem lines
+    QCheckBox* CheckBox6 = nullptr;  // RTS, likewise
+    QPushButton* BitBtn9 = nullptr;  // "Break": holds the line in break for Edit4 ms
+    QLineEdit* Edit4 = nullptr;      // the break's length in ms, "250"
+    QLabel* Label27 = nullptr;       // who the chosen port is
+    QCheckBox* CheckBox7 = nullptr;  // reopen the port when its device returns, unticked
+    // The port's state and byte counts at the top row's right end, right of
+    // "ASC&II", so that they are in sight while a log is shown.
+    QLabel* Label21 = nullptr;
 
     TTimer* T1 = nullptr;  // the repeat timer: disabled, 100 ms
 
@@ -183,6 +226,20 @@ class Tfrmmain : public QWidget {
     void C1RxChar(QObject* Sender, std::int32_t Count);
     void AddRxLine(const Text& line);
 
+    // The line page's options (frmmain_line.cpp). SetLineOptions shows them
+    // in the page's controls and applies them as the user's choices would
+    // (the port settings among them go into C1).
+    void SetLineOptions(const TLineOptions& options);
+    const TLineOptions& LineOptions() const { return options_; }
+    void LogOptionsChange();  // a log option on the line page changed
+    void Edit2Apply();        // Enter in the custom baud rate
+    void CheckBox5Click();    // DTR switched by the user
+    void CheckBox6Click();    // RTS switched by the user
+    void BitBtn9Click();      // Break
+    // The port list read again (a port came or went); the choice is kept
+    // when it is still there.
+    void PortsChanged(const std::string& news);
+
   private:
     // The window's description, in its order: C1 loading with its settings,
     // the selectors with their stored texts, the other controls, then the
@@ -233,6 +290,66 @@ class Tfrmmain : public QWidget {
     };
     QTimer* rxFrame_ = nullptr;
     std::vector<PendingRxLine> pendingRx_;
+
+    // The line page (frmmain_line.cpp).
+    void BuildLinePage();
+    void ConnectLineHandlers();
+    void ApplyPortOptions(const TLineOptions& options);
+    // Shows the port's state and counts; the rate is taken at most once a second.
+    void ShowLineState();
+    TLineOptions options_;
+    std::uint64_t receivedBytes_ = 0;  // since Start
+    std::uint64_t sentBytes_ = 0;      // since Start
+    std::int64_t rateSinceUs_ = 0;     // when the rate was last taken (monotonic µs)
+    std::uint64_t rateBytes_ = 0;      // receivedBytes_ then
+    std::uint64_t rate_ = 0;           // bytes per second received
+    QTimer* rateTimer_ = nullptr;      // takes the rate down once arrivals stop
+
+    // The log options at work (frmmain_timeline.cpp).
+    void PrepareTimeline();
+    // A block read with the arrival time; lines for each finished message.
+    // `times`: the port's arrival times of the read's first and last byte.
+    void ReceiveFramed(const Text& received, std::int32_t count, const cport::TransferTimes& times);
+    void AddMessages(const std::vector<timeline::Message>& messages);
+    // The message being gathered goes into the log (quiet line, Stop, a new rule).
+    void CloseMessage();
+    void GapTimeout();
+    // A marked line for a sent block or a line event, with its time.
+    void LogSent(const std::string& bytes, const timeline::Moment& at);
+    void LogEvent(const std::string& what, const timeline::Moment& at);
+    std::string Timestamp(std::int64_t monotonicUs);
+    void StartTimeline();  // Start opened the port
+    void EndTimeline();    // the port is closing
+    timeline::FramingRule CurrentRule() const;
+    // Line control and who the port is (frmmain_port_lines.cpp).
+    void BuildPortLinesControls();
+    void ConnectPortLinesHandlers();
+    void ShowOutputLines();  // the DTR and RTS switches as the open port holds them
+    void ShowPortIdentity();
+    void EndBreak();
+    // The port's time line: a lost line and its return (frmmain_port_lines.cpp).
+    void C1LineEvent(const cport::LineEvent& event);
+    bool timerBeforeLoss_ = false;  // T1 ran when the line was lost
+    QTimer* breakTimer_ = nullptr;
+    cport::TPortWatcher* PortWatcher1 = nullptr;  // ports that come and go
+    // The system's port names (frmmain_port.cpp), and those the list was
+    // last filled from: news that leaves them as they are refills nothing.
+    std::vector<Text> SystemPorts() const;
+    std::vector<Text> listedPorts_;
+    // The port's line events (frmmain_signals.cpp): lamps, counts, log lines.
+    void ConnectSignalHandlers();
+    void SignalChange(QLabel* lamp, const char* name, bool on);
+    void C1Ring();
+    void C1Break();
+    void C1Error(cport::TComErrors errors);
+    void ShowLamp(QLabel* lamp, int state);  // -1 unknown, 0 off, 1 on
+    bool lineWatched_ = false;               // the port was opened asking for line events
+    bool portClosing_ = false;  // the window closes the port: the lines' last report is no change
+    std::uint64_t frameErrors_ = 0, parityErrors_ = 0, overruns_ = 0, breaks_ = 0, rings_ = 0;
+    timeline::Framer framer_;
+    QTimer* gapTimer_ = nullptr;
+    std::int64_t startUs_ = 0;         // Start, monotonic µs
+    std::int64_t previousLineUs_ = 0;  // the previous line's time, monotonic µs
 };
 
 }  // namespace tarvik

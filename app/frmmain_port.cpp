@@ -5,6 +5,7 @@
 #include <QPushButton>
 #include <QSignalBlocker>
 #include <algorithm>
+#include <exception>
 #include <functional>
 #include <string>
 #include <vector>
@@ -14,16 +15,30 @@
 #include "app/latin1_text.h"
 #include "app/timer.h"
 #include "base/int_conversion.h"
+#include "serial/com_error.h"
 #include "serial/com_flow_control.h"
 #include "serial/com_parity.h"
 #include "serial/com_port.h"
 #include "serial/com_timeouts.h"
 #include "serial/enum_com_ports.h"
+#include "serial/open_failure.h"
 #include "serial_controls/com_combo_box.h"
 
 namespace tarvik {
 
 namespace {
+
+// The port error with the reason an open failed beside it: codes and the
+// Part's text stay as they are, the explanation follows on a line of its own.
+class EExplainedOpen : public cport::EComPort {
+  public:
+    EExplainedOpen(const cport::EComPort& error, const std::string& explanation)
+        : cport::EComPort(error), text_(std::string(error.what()) + "\n" + explanation) {}
+    const char* what() const noexcept override { return text_.c_str(); }
+
+  private:
+    std::string text_;
+};
 
 // The port list comes from the tty class in sysfs, or from the directory
 // named by TARVIK_TTY_CLASS_DIR, laid out like it (a list of one's own, or an
@@ -95,8 +110,15 @@ void Tfrmmain::CreateSelectors(const Text& portArgument) {
     setTabOrder(ComComboBox3, ComComboBox2);
 }
 
+std::vector<Text> Tfrmmain::SystemPorts() const {
+    std::vector<Text> ports;
+    cport::EnumComPorts(ports, TtyClassDir());
+    return ports;
+}
+
 void Tfrmmain::LinkSelectors() {
-    for (cport::TComComboBox* box : {ComComboBox1, ComComboBox3, ComComboBox2}) {
+    for (cport::TComComboBox* box :
+         {ComComboBox1, ComComboBox3, ComComboBox2, ComComboBox4, ComComboBox5, ComComboBox6}) {
         box->SetComPort(C1);
     }
 }
@@ -123,23 +145,59 @@ void Tfrmmain::SetPortButtons() {
 }
 
 void Tfrmmain::BitBtn2Click() {
-    C1->Open();
+    // The port watches its lines only while line events are logged; without
+    // them its events are the window's own, arrivals only.
+    const cport::TComEvents lineEvents{cport::evRxChar, cport::evRing, cport::evBreak,
+                                       cport::evCTS,    cport::evDSR,  cport::evError,
+                                       cport::evRLSD};
+    if (!C1->Connected())
+        C1->SetEvents(options_.logEvents ? lineEvents : cport::TComEvents{cport::evRxChar});
+    portClosing_ = false;
+    if (!C1->Connected())
+        C1->SetReopenOnReturn(options_.reconnect);
+    try {
+        C1->Open();
+    } catch (const cport::EComPort& error) {
+        // Beside the port's own text: why, in words a user can act on.
+        if (error.ErrorCode() == cport::ecOpen && error.WinErrorCode() > 0)
+            throw EExplainedOpen(error,
+                                 cport::ExplainOpenFailure(C1->Port(), error.WinErrorCode()));
+        throw;
+    }
     SetPortButtons();
+    ShowOutputLines();
+    ShowPortIdentity();
+    if (C1->Connected())
+        StartTimeline();
+    ShowLineState();
 }
 
 void Tfrmmain::BitBtn3Click() {
+    // Stop is what a user presses when a device misbehaves: the timer stops
+    // and the port closes every time. An interval the box cannot take is
+    // still reported, once both are done.
+    std::exception_ptr intervalError;
     if (CheckBox1->isChecked()) {
-        // The handler runs here rather than through the signal, so that its
-        // error ends Stop as well: the timer and the port then stay as they are.
         {
             const QSignalBlocker quiet(CheckBox1);
             CheckBox1->setChecked(false);
         }
-        CheckBox1Click();
+        try {
+            CheckBox1Click();
+        } catch (...) {
+            intervalError = std::current_exception();
+        }
     }
     T1->SetEnabled(false);
+    if (C1->Connected())
+        EndTimeline();
+    breakTimer_->stop();  // Close releases a held break
     C1->Close();
     SetPortButtons();
+    ShowOutputLines();
+    ShowLineState();
+    if (intervalError)
+        std::rethrow_exception(intervalError);
 }
 
 void Tfrmmain::CheckBox1Click() {

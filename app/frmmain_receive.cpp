@@ -70,6 +70,8 @@ void Tfrmmain::PrepareReceiveLogs() {
         if (!pendingRx_.empty()) {
             FlushRxLines();
             rxFrame_->start();
+        } else {
+            ShowLineState();  // arrivals that made no line yet still count
         }
     });
     new InputWatcher(this, [this] {
@@ -106,6 +108,7 @@ void Tfrmmain::FlushRxLines() {
         log->Lines()->Insert(0, newestFirst);
         run = end;
     }
+    ShowLineState();
 }
 
 void Tfrmmain::C1RxChar(QObject*, std::int32_t Count) {
@@ -115,6 +118,11 @@ void Tfrmmain::C1RxChar(QObject*, std::int32_t Count) {
     try {
         Text received;
         C1->ReadText(received, Count);
+        receivedBytes_ += received.size();
+        if (!options_.PlainReceive()) {
+            ReceiveFramed(received, Count, C1->LastReadTimes());
+            return;
+        }
         Text line = fun::BytesToDisplay(received, CheckBox2->isChecked());
         // The event's count, not the number of bytes read.
         line += " (" + std::to_string(Count) + ")";

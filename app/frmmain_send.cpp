@@ -5,6 +5,7 @@
 #include <QFocusEvent>
 #include <QPushButton>
 #include <QRadioButton>
+#include <algorithm>
 #include <functional>
 #include <stdexcept>
 #include <string>
@@ -127,7 +128,20 @@ void Tfrmmain::SendNow() {
     fun::StrToTokens(GetCommandText());
     fun::TokensToBytes();
     const std::int32_t count = fun::ByteLen;
+    // Copied first: handlers that run while the write waits may refill the codec's buffer.
+    std::string sent;
+    if (options_.logSent)
+        sent.assign(reinterpret_cast<const char*>(fun::ByteBuf.data()), std::size_t(count));
+    const timeline::Moment handedOver = timeline::Now();
     const std::int32_t written = C1->Write(fun::ByteBuf.data(), count);
+    sentBytes_ += static_cast<std::uint64_t>(std::max(written, 0));
+    if (options_.logSent && written > 0) {
+        sent.resize(std::size_t(written));
+        // When the port handed the bytes to the driver, where it knows.
+        const cport::LineTime handed = C1->LastWriteTimes().first;
+        LogSent(sent, handed.Valid() ? timeline::Moment{handed.monoUs, handed.wallUs} : handedOver);
+    }
+    ShowLineState();
     if (written != count)
         throw EIncompleteSend(written, count);
     if (RadioButton1->isChecked()) {

@@ -3,6 +3,7 @@
 #include <QAbstractItemView>
 #include <QAbstractScrollArea>
 #include <QContextMenuEvent>
+#include <QItemSelectionModel>
 #include <QKeyEvent>
 #include <QMouseEvent>
 
@@ -43,17 +44,26 @@ void TPopupMenu::Popup(QWidget* component, const QPoint& globalPos) {
 bool TPopupMenu::eventFilter(QObject* watched, QEvent* event) {
     const auto type = event->type();
     if (type == QEvent::MouseButtonPress || type == QEvent::MouseButtonDblClick) {
-        // The menu acts on the lines the user selected: a right click keeps
-        // them (and the current line) as they are. With nothing selected the
-        // list takes the click as usual and selects the line under it. The
-        // menu itself opens on the context-menu request that follows.
+        // The desktop lists' convention, so that the menu's commands act on
+        // what the user sees: a right click on a line outside the selection
+        // selects that line alone and makes it current; on a selected line it
+        // keeps the selection and makes the line current; below the last line
+        // it keeps everything. The menu itself opens on the context-menu
+        // request that follows.
         const auto* press = static_cast<QMouseEvent*>(event);
         for (QAbstractScrollArea* control : controls_) {
             auto* view = qobject_cast<QAbstractItemView*>(control);
-            if (view != nullptr && watched == view->viewport() &&
-                press->button() == Qt::RightButton && view->selectionModel() != nullptr &&
-                view->selectionModel()->hasSelection())
-                return true;
+            if (view == nullptr || watched != view->viewport() ||
+                press->button() != Qt::RightButton || view->selectionModel() == nullptr)
+                continue;
+            QItemSelectionModel* selection = view->selectionModel();
+            const QModelIndex line = view->indexAt(press->position().toPoint());
+            if (line.isValid()) {
+                selection->setCurrentIndex(line, selection->isSelected(line)
+                                                     ? QItemSelectionModel::NoUpdate
+                                                     : QItemSelectionModel::ClearAndSelect);
+            }
+            return true;
         }
         return QMenu::eventFilter(watched, event);
     }

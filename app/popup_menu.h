@@ -17,9 +17,11 @@ class TPopupMenu : public QMenu {
 
     // Opens this menu when the user asks for a context menu over the control:
     // the right mouse button over its contents, or the keyboard's menu key or
-    // Shift+F10 while it has the focus. Over a list that has selected lines, the
-    // right button leaves the selection and the current line as they are. The control must outlive
-    // the menu or be destroyed with the same parent.
+    // Shift+F10 while it has the focus. The right button over a list selects
+    // the line under it unless that line is selected already (then the
+    // selection stays and the line becomes current); below the last line it
+    // changes nothing. The control must outlive the menu or be destroyed with
+    // the same parent.
     void AttachTo(QAbstractScrollArea* control);
 
     // The control the menu was last opened over; null before the first opening.

@@ -82,8 +82,10 @@ int RunTarvik(int argc, char** argv, MessageBoxFunction showBox) {
     InstallQtFileDialog();
 
     Text port;
+    TLineOptions options;
     try {
         port = PortArgument(QCoreApplication::arguments());
+        options = LineOptionsArgument(QCoreApplication::arguments());
     } catch (const ECommandLine& error) {
         std::fprintf(stderr, "tarvik2: %s\nTry 'tarvik2 --help'.\n", error.what());
         return 2;
@@ -91,7 +93,7 @@ int RunTarvik(int argc, char** argv, MessageBoxFunction showBox) {
 
     std::unique_ptr<Tfrmmain> window;
     try {
-        window = std::make_unique<Tfrmmain>(nullptr, port);
+        window = std::make_unique<Tfrmmain>(nullptr, port, options);
     } catch (const std::exception& error) {
         // The window could not be built: there is no message loop to show the
         // error yet, so it is shown here and the program ends. A terminal

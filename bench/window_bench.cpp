@@ -10,8 +10,11 @@
 //  - resident memory growth, CPU time per megabyte, and how busy the main
 //    thread was during the flood;
 //  - wake-ups per second of the idle window with the port open.
-// Usage: window_bench [MiB] (default 32). Runs on the offscreen platform
-// unless QT_QPA_PLATFORM says otherwise.
+// Usage: window_bench [MiB] [off|all|both] (default 32, off). "all" turns on
+// the log options that cost the most (time of day in front of each line, sent
+// blocks, one line per message by the automatic gap, line events); "both"
+// floods once with them off and once on, and prints the rate ratio. Runs on
+// the offscreen platform unless QT_QPA_PLATFORM says otherwise.
 
 #include <fcntl.h>
 #include <poll.h>
@@ -105,6 +108,16 @@ class StreamChecker {
     void Line(const tarvik::Text& text) {
         const char* begin = text.data();
         const char* end = begin + text.size();
+        if (timestamps) {
+            // "hh:mm:ss.mmm " in front of every line.
+            while (begin < end && *begin != ' ') ++begin;
+            if (begin < end)
+                ++begin;
+        }
+        // Sent blocks and line events are no part of the stream.
+        if (end - begin >= 3 && (begin[0] == '>' || begin[0] == '=') && begin[1] == begin[0] &&
+            begin[2] == ' ')
+            return;
         const char* open = end;
         for (const char* p = end - 1; p > begin; --p) {
             if (*p == '(' && p[-1] == ' ') {
@@ -146,6 +159,7 @@ class StreamChecker {
 
     static int Hex(char c) { return c <= '9' ? c - '0' : c - 'A' + 10; }
 
+    bool timestamps = false;
     std::uint64_t countSum = 0;
     std::uint64_t next = 0;  // bytes seen in the lines
     std::uint64_t lines = 0;
@@ -184,23 +198,22 @@ double RawReaderSeconds(const std::string& path, std::uint64_t volume) {
     return seconds;
 }
 
-}  // namespace
+struct Flood {
+    double rate = 0;  // bytes per second shown
+    int status = 0;   // 0: every byte shown once, no box
+};
 
-int main(int argc, char** argv) {
-    const std::uint64_t mib = argc > 1 ? std::strtoull(argv[1], nullptr, 10) : 32;
+Flood RunFlood(std::uint64_t mib, const tarvik::TLineOptions& options,
+               std::vector<std::string>& boxes) {
     const std::uint64_t volume = mib << 20;
-    bench::UseOffscreenUnlessSet();
-    tarvik::TApplication app(argc, argv);
-    std::vector<std::string> boxes;
-    bench::CollectMessageBoxes(boxes);
-
     const Child simulator = StartSimulator(volume);
-    int status = 0;
+    Flood flood;
     {
-        tarvik::Tfrmmain window(nullptr, simulator.path);
+        tarvik::Tfrmmain window(nullptr, simulator.path, options);
         bench::ShowAndWait(window);
 
         StreamChecker checker;
+        checker.timestamps = options.timestamps != tarvik::timeline::TimestampMode::Off;
         tarvik::TLineList* log = window.RX1;
         // A batch of arrivals goes in newest first.
         QObject::connect(log->model(), &QAbstractItemModel::rowsInserted, log,
@@ -314,8 +327,46 @@ int main(int argc, char** argv) {
         std::printf("idle wake-ups, port open   %.1f per second (%ld in 5 s)\n",
                     double(idleWakes) / 5.0, idleWakes);
         for (const std::string& box : boxes) std::printf("error box: %s\n", box.c_str());
-        status = checker.countSum == volume && checker.wrongBytes == 0 && boxes.empty() ? 0 : 1;
+        flood.rate = windowRate;
+        flood.status =
+            checker.countSum == volume && checker.wrongBytes == 0 && boxes.empty() ? 0 : 1;
     }
     StopSimulator(simulator);
-    return status;
+    return flood;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    const std::uint64_t mib = argc > 1 ? std::strtoull(argv[1], nullptr, 10) : 32;
+    const std::string which = argc > 2 ? argv[2] : "off";
+    if (which != "off" && which != "all" && which != "both") {
+        std::fprintf(stderr, "usage: window_bench [MiB] [off|all|both]\n");
+        return 2;
+    }
+    bench::UseOffscreenUnlessSet();
+    tarvik::TApplication app(argc, argv);
+    std::vector<std::string> boxes;
+    bench::CollectMessageBoxes(boxes);
+
+    tarvik::TLineOptions all;
+    all.timestamps = tarvik::timeline::TimestampMode::TimeOfDay;
+    all.logSent = true;
+    all.messages = tarvik::TMessageRule::GapAuto;
+    all.logEvents = true;
+
+    Flood off;
+    Flood on;
+    if (which != "all") {
+        std::printf("--- log options off\n");
+        off = RunFlood(mib, {}, boxes);
+    }
+    if (which != "off") {
+        std::printf("--- timestamps, sent blocks, automatic gap, line events on\n");
+        on = RunFlood(mib, all, boxes);
+    }
+    if (which == "both")
+        std::printf("shown rate, options on / off   %.3f\n",
+                    off.rate > 0 ? on.rate / off.rate : 0.0);
+    return off.status | on.status;
 }

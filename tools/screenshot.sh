@@ -2,8 +2,8 @@
 # Starts the real program on a virtual X display (Xvfb) and saves a picture
 # of its window as PNG.
 #   tools/screenshot.sh [OUTPUT.png [PAGE]]
-# PAGE is the page of the page control to show, 0 ("Rx 1", the default) to 7
-# ("About"). The program is $TARVIK2, else build/release/bin/tarvik2, else
+# PAGE is the page of the page control to show, 0 ("Rx 1", the default) to 8
+# ("Line"). The program is $TARVIK2, else build/release/bin/tarvik2, else
 # build/dev/bin/tarvik2. Needs xvfb-run (package xvfb) and xauth.
 set -euo pipefail
 

@@ -13,8 +13,9 @@
 
 namespace tarvik::test {
 
-SimulatorThread::SimulatorThread(sim::Behaviour behaviour)
-    : simulator_(std::move(behaviour)), thread_([this] { simulator_.Run(); }) {}
+SimulatorThread::SimulatorThread(sim::Behaviour behaviour, sim::Plugging plugging)
+    : simulator_(std::move(behaviour), std::move(plugging)),
+      thread_([this] { simulator_.Run(); }) {}
 
 SimulatorThread::~SimulatorThread() {
     simulator_.Stop();

@@ -17,12 +17,16 @@ namespace tarvik::test {
 // The simulator serving on a pty until destruction.
 class SimulatorThread {
   public:
-    explicit SimulatorThread(sim::Behaviour behaviour);
+    explicit SimulatorThread(sim::Behaviour behaviour, sim::Plugging plugging = {});
     ~SimulatorThread();
     SimulatorThread(const SimulatorThread&) = delete;
     SimulatorThread& operator=(const SimulatorThread&) = delete;
 
     const std::string& Path() const { return simulator_.SlavePath(); }
+    // The device goes (the pty hangs up) and comes back as a new pty behind
+    // the plugging's link.
+    void Unplug() { simulator_.Unplug(); }
+    void Replug() { simulator_.Replug(); }
 
   private:
     sim::Simulator simulator_;

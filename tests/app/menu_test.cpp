@@ -280,26 +280,33 @@ class MenuTest : public QObject {
         QCOMPARE(Lines(w->RX1), QStringList({"r1", "r2", "r3", "r4", "p", "q", "r5"}));
     }
 
-    // A right click opens the menu over the list and leaves a selection as
-    // it is: Copy takes the selected lines, Paste goes above the current line,
-    // not above the clicked one. With nothing selected it selects the line.
-    void rightClickKeepsTheSelection() {
+    // A right click follows the desktop lists' convention: on a selected
+    // line it keeps the selection (the line becomes current), on another line
+    // it selects that line alone, below the last line it keeps everything.
+    // Copy and Paste then act on what the user sees.
+    void rightClickFollowsTheListConvention() {
         SetLines(w->RX1, {"r1", "r2", "r3", "r4", "r5"});
         for (int row : {1, 3}) {
             QTest::mouseClick(w->RX1->viewport(), Qt::LeftButton, Qt::ControlModifier,
                               w->RX1->visualRowRect(row).center());
         }
-        QVERIFY(Run(w->RX1, w->CopyThis, 4));
+        QVERIFY(Run(w->RX1, w->CopyThis, 1));
         QCOMPARE(Lines(w->tempList), QStringList({"r2", "r4"}));
         QCOMPARE(w->RX1->selectedRows().size(), 2);
-        QVERIFY(Run(w->RX1, w->PasteThis, 0));
-        QCOMPARE(Lines(w->RX1), QStringList({"r1", "r2", "r3", "r2", "r4", "r4", "r5"}));
+        QCOMPARE(w->RX1->currentRow(), 1);
+        QVERIFY(Run(w->RX1, w->CopyThis, 4));
+        QCOMPARE(Lines(w->tempList), QStringList{"r5"});
+        QCOMPARE(w->RX1->selectedRows().size(), 1);
+        QCOMPARE(w->RX1->currentRow(), 4);
+        QVERIFY(Run(w->RX1, w->PasteThis));  // below the last line: r5 stays current
+        QCOMPARE(Lines(w->RX1), QStringList({"r1", "r2", "r3", "r4", "r5", "r5"}));
 
+        // The clicked line, not the one selected before, takes the paste.
         SetLines(w->TX1, {"t1", "t2", "t3"});
         QTest::mouseClick(w->TX1->viewport(), Qt::LeftButton, {},
                           w->TX1->visualRowRect(2).center());
         QVERIFY(Run(w->TX1, w->PasteThis, 0));
-        QCOMPARE(Lines(w->TX1), QStringList({"t1", "t2", "r2", "r4", "t3"}));
+        QCOMPARE(Lines(w->TX1), QStringList({"r5", "t1", "t2", "t3"}));
 
         SetLines(w->RX2, {"a", "b", "c"});
         QVERIFY(Run(w->RX2, w->CopyThis, 1));

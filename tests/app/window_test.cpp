@@ -107,10 +107,11 @@ class WindowTest : public QObject {
         for (const auto& [button, caption] : captions) {
             QCOMPARE(button->text(), QString::fromLatin1(caption));
         }
-        const char* pages[] = {"Rx &1", "Rx &2",        "Rx &3", "Rx &4",
-                               "ASCII", "ASCII Extend", "Help",  "About"};
-        QCOMPARE(w->PageControl1->count(), 8);
-        for (int i = 0; i < 8; ++i) {
+        // The line page comes after the eight pages, in their order.
+        const char* pages[] = {"Rx &1",        "Rx &2", "Rx &3", "Rx &4", "ASCII",
+                               "ASCII Extend", "Help",  "About", "&Line"};
+        QCOMPARE(w->PageControl1->count(), 9);
+        for (int i = 0; i < 9; ++i) {
             QCOMPARE(w->PageControl1->tabText(i), QString::fromLatin1(pages[i]));
         }
         QCOMPARE(w->Label1->text(), QStringLiteral("Tarvik 2"));

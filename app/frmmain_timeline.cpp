@@ -1,0 +1,166 @@
+// What the log options add to the logs: a time in front of each line, one
+// line per message, sent blocks and line events as marked lines. With every
+// option off none of this runs, and the logs are what they always were.
+
+#include <QCheckBox>
+#include <QTimer>
+#include <algorithm>
+#include <string>
+
+#include "app/frmmain.h"
+#include "codec/fun.h"
+#include "serial/com_os_values.h"
+#include "serial/com_parity.h"
+#include "serial/com_port.h"
+
+namespace tarvik {
+
+void Tfrmmain::PrepareTimeline() {
+    // Closes a gap rule's message once the line has been quiet long enough.
+    // It runs only while a message is being gathered.
+    gapTimer_ = new QTimer(this);
+    gapTimer_->setSingleShot(true);
+    gapTimer_->setTimerType(Qt::PreciseTimer);
+    connect(gapTimer_, &QTimer::timeout, this, [this] { GapTimeout(); });
+}
+
+timeline::FramingRule Tfrmmain::CurrentRule() const {
+    timeline::FramingRule rule;
+    switch (options_.messages) {
+        case TMessageRule::PerArrival:
+            break;
+        case TMessageRule::GapAuto: {
+            rule.kind = timeline::FramingKind::Gap;
+            const std::uint8_t stopBits = cport::StopBitsToOs(C1->StopBits());  // 0, 1, 2
+            rule.gapUs =
+                timeline::AutoGapUs(cport::BaudRateToBps(C1->BaudRate(), C1->CustomBaudRate()),
+                                    cport::DataBitsToOs(C1->DataBits()),
+                                    C1->Parity().Bits() != cport::prNone, 2 + stopBits);
+            break;
+        }
+        case TMessageRule::GapMs:
+            rule.kind = timeline::FramingKind::Gap;
+            rule.gapUs = std::int64_t{options_.gapMs} * 1000;
+            break;
+        case TMessageRule::EndByte:
+            rule.kind = timeline::FramingKind::EndByte;
+            rule.endByte = options_.endByte;
+            break;
+    }
+    return rule;
+}
+
+std::string Tfrmmain::Timestamp(std::int64_t monotonicUs) {
+    if (options_.timestamps == timeline::TimestampMode::Off)
+        return {};
+    const timeline::Moment now = timeline::Now();
+    const timeline::Moment at{monotonicUs, now.wallUs - (now.monotonicUs - monotonicUs)};
+    std::string text =
+        timeline::FormatTimestamp(options_.timestamps, at, previousLineUs_, startUs_);
+    previousLineUs_ = monotonicUs;
+    return text;
+}
+
+void Tfrmmain::ReceiveFramed(const Text& received, std::int32_t count,
+                             const cport::TransferTimes& times) {
+    // The times the port took where the bytes left the driver; a read that
+    // took nothing has none, and then the time is now.
+    const timeline::Moment at = times.first.Valid()
+                                    ? timeline::Moment{times.first.monoUs, times.first.wallUs}
+                                    : timeline::Now();
+    const std::int64_t lastUs = times.last.Valid() ? times.last.monoUs : at.monotonicUs;
+    std::vector<timeline::Message> messages;
+    if (options_.messages == TMessageRule::PerArrival) {
+        // The line's count stays the event's, as without options.
+        Text line = Timestamp(at.monotonicUs);
+        line += fun::BytesToDisplay(received, CheckBox2->isChecked());
+        line += " (" + std::to_string(count) + ")";
+        AddRxLine(line);
+        return;
+    }
+    framer_.Add({received, at.monotonicUs, lastUs}, messages);
+    AddMessages(messages);
+    if (messages.empty() && !rxFrame_->isActive()) {
+        // No line yet, but the counts in sight move once a frame all the same.
+        ShowLineState();
+        rxFrame_->start();
+    }
+    if (framer_.Pending() && framer_.Rule().kind == timeline::FramingKind::Gap &&
+        !gapTimer_->isActive()) {
+        // Armed once per message, not per read: a flood restarts no timer.
+        gapTimer_->start(static_cast<int>((framer_.Rule().gapUs + 999) / 1000));
+    }
+}
+
+void Tfrmmain::GapTimeout() {
+    if (!framer_.Pending())
+        return;
+    const std::int64_t quietUs = timeline::Now().monotonicUs - framer_.PendingLastUs();
+    const std::int64_t gapUs = framer_.Rule().gapUs;
+    if (quietUs >= gapUs) {
+        CloseMessage();
+    } else {
+        gapTimer_->start(static_cast<int>((gapUs - quietUs + 999) / 1000));
+    }
+}
+
+void Tfrmmain::AddMessages(const std::vector<timeline::Message>& messages) {
+    for (const timeline::Message& message : messages) {
+        // The count is the message's own.
+        Text line = Timestamp(message.firstUs);
+        line += fun::BytesToDisplay(message.bytes, CheckBox2->isChecked());
+        line += " (" + std::to_string(message.bytes.size()) + ")";
+        AddRxLine(line);
+    }
+}
+
+void Tfrmmain::CloseMessage() {
+    std::vector<timeline::Message> messages;
+    framer_.Close(messages);
+    AddMessages(messages);
+    if (gapTimer_ != nullptr)
+        gapTimer_->stop();
+}
+
+void Tfrmmain::LogSent(const std::string& bytes, const timeline::Moment& at) {
+    // A send ends the answer gathered so far: it goes in first, in order.
+    CloseMessage();
+    Text line = Timestamp(at.monotonicUs);
+    line += kSentMark;
+    line += fun::BytesToDisplay(bytes, CheckBox2->isChecked());
+    line += " (" + std::to_string(bytes.size()) + ")";
+    AddRxLine(line);
+}
+
+void Tfrmmain::LogEvent(const std::string& what, const timeline::Moment& at) {
+    if (!options_.logEvents)
+        return;
+    Text line = Timestamp(at.monotonicUs);
+    line += kEventMark;
+    line += what;
+    AddRxLine(line);
+}
+
+void Tfrmmain::StartTimeline() {
+    const timeline::Moment now = timeline::Now();
+    startUs_ = now.monotonicUs;
+    previousLineUs_ = now.monotonicUs;
+    receivedBytes_ = 0;
+    sentBytes_ = 0;
+    rateSinceUs_ = now.monotonicUs;
+    rateBytes_ = 0;
+    rate_ = 0;
+    lineWatched_ = C1->Events().Contains(cport::evError);
+    frameErrors_ = parityErrors_ = overruns_ = breaks_ = rings_ = 0;
+    // The automatic gap follows the line's settings as Start opens it.
+    framer_ = timeline::Framer(CurrentRule());
+    LogEvent("port opened: " + C1->Port(), now);
+}
+
+void Tfrmmain::EndTimeline() {
+    portClosing_ = true;
+    CloseMessage();
+    LogEvent("port closed", timeline::Now());
+}
+
+}  // namespace tarvik

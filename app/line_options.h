@@ -1,0 +1,52 @@
+#pragma once
+// The window's options beyond its first eight pages: how the logs show the
+// line (times, sent blocks, one line per message, line events) and the line
+// settings the top row has no room for. Every option starts off; each has a
+// command-line switch (app/command_line.h). Plain values; main thread.
+
+#include <cstdint>
+#include <optional>
+#include <string_view>
+
+#include "serial/com_types.h"
+#include "timeline/timestamp.h"
+
+namespace tarvik {
+
+enum class TMessageRule {
+    PerArrival,  // one line per block read, as always
+    GapAuto,     // until the line is quiet for 3.5 character times
+    GapMs,       // until the line is quiet for gapMs
+    EndByte,     // up to and including endByte
+};
+
+struct TLineOptions {
+    timeline::TimestampMode timestamps = timeline::TimestampMode::Off;
+    bool logSent = false;  // each Send also writes a marked line into the active log
+    TMessageRule messages = TMessageRule::PerArrival;
+    std::int32_t gapMs = 10;       // GapMs: the quiet time, ms (> 0)
+    unsigned char endByte = '\r';  // EndByte
+    bool logEvents = false;        // port opened / closed / lost / back, modem lines, errors
+    bool reconnect = false;        // a lost port is opened again when its device returns
+    // Port settings given at start; empty keeps the window's own.
+    std::optional<cport::TDataBits> dataBits;
+    std::optional<cport::TStopBits> stopBits;
+    std::optional<cport::TFlowControl> flowControl;
+    std::optional<std::int32_t> baudRate;  // bits per second; a rate not listed is custom
+
+    // The receive path is today's, byte for byte and at the same cost.
+    bool PlainReceive() const {
+        return timestamps == timeline::TimestampMode::Off && messages == TMessageRule::PerArrival;
+    }
+};
+
+// Marks in front of the lines that are not received bytes, so that they are
+// told apart at a glance and in a saved file.
+inline constexpr std::string_view kSentMark = ">> ";
+inline constexpr std::string_view kEventMark = "== ";
+
+// "CR", "LF" (any case), one character in double quotes, or a number 0..255
+// in the integer notation ("13", "0x0D", "$0D"); nothing for anything else.
+std::optional<unsigned char> ParseEndByte(std::string_view text);
+
+}  // namespace tarvik

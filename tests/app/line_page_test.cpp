@@ -1,0 +1,446 @@
+// The line page and the log options on the real window, driven by keys and
+// clicks over a pty: each option off and on, one line per message by gap and
+// by end byte over several reads, sent blocks and line events as marked
+// lines, the state in sight at the top row, and the command-line switches.
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDir>
+#include <QFile>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRegularExpression>
+#include <QTabWidget>
+#include <QTemporaryDir>
+#include <memory>
+#include <string>
+
+#include "app/command_line.h"
+#include "app/frmmain.h"
+#include "app_test.h"
+#include "codec/fun.h"
+#include "line_fixtures.h"
+#include "serial/com_error.h"
+#include "serial/com_port.h"
+#include "serial/device/fake_com_device.h"
+#include "serial/port_watcher.h"
+#include "serial_controls/com_combo_box.h"
+
+Q_DECLARE_METATYPE(tarvik::TLineOptions)
+
+namespace tarvik {
+
+class LinePageTest : public QObject {
+    Q_OBJECT
+
+  private:
+    std::unique_ptr<test::BoxRecorder> recorder;
+    std::unique_ptr<cport::device::FakeComDevice> fake;  // outlives the window
+    std::unique_ptr<Tfrmmain> w;
+
+    void Build(const std::string& port, const TLineOptions& options = {}) {
+        w = std::make_unique<Tfrmmain>(nullptr, port, options);
+        w->show();
+        QVERIFY(QTest::qWaitForWindowExposed(w.get()));
+        w->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(w.get()));
+    }
+
+    // A key where the window system sends it: to the control with the focus.
+    void Press(Qt::Key key, Qt::KeyboardModifiers modifiers = {}) {
+        QWidget* focus = QApplication::focusWidget();
+        QTest::keyClick(focus != nullptr ? focus : w.get(), key, modifiers);
+    }
+
+    // Alt+L shows the line page, as the user reaches it.
+    void ShowLinePage() {
+        Press(Qt::Key_L, Qt::AltModifier);
+        QCOMPARE(w->PageControl1->currentWidget(), w->TabSheet9);
+    }
+
+    // A user's choice in a list: the focus on it and a key that moves the selection.
+    static void Choose(QComboBox* box, int index) {
+        box->setFocus();
+        QTest::keyClick(box, Qt::Key_Home);
+        for (int i = 0; i < index; ++i) QTest::keyClick(box, Qt::Key_Down);
+        QCOMPARE(box->currentIndex(), index);
+    }
+
+    void Send(const char* command) {
+        w->ComboBox1->setEditText(QString::fromLatin1(command));
+        QTest::mouseClick(w->BitBtn1, Qt::LeftButton);
+    }
+
+    QString Line(int row) const { return w->RX1->text(row); }
+
+    // The state at the top row shows this many bytes received.
+    bool Received(int bytes) const {
+        return QTest::qWaitFor(
+            [&] { return w->Label21->text().contains(QStringLiteral("Rx %1 ").arg(bytes)); });
+    }
+
+    static QString Shown(const std::string& bytes, std::size_t count) {
+        return QString::fromLatin1(fun::BytesToDisplay(bytes, true) + " (" + std::to_string(count) +
+                                   ")");
+    }
+
+  private slots:
+    void init() {
+        recorder = std::make_unique<test::BoxRecorder>();
+        fake = std::make_unique<cport::device::FakeComDevice>();
+    }
+    void cleanup() {
+        w.reset();
+        fake.reset();
+        QVERIFY(recorder->boxes.empty());
+        recorder.reset();
+    }
+
+    // The ninth page follows "About"; everything on it starts off, and the
+    // port's state is in sight at the top row while "Rx 1" is shown.
+    void linePageAndStateInSight() {
+        test::SimulatorThread simulator({});
+        Build(simulator.Path());
+        QCOMPARE(w->PageControl1->count(), 9);
+        QCOMPARE(w->PageControl1->tabText(8), QStringLiteral("&Line"));
+        QCOMPARE(w->ComboBox2->currentText(), QStringLiteral("Off"));
+        QCOMPARE(w->ComboBox3->currentText(), QStringLiteral("Per arrival"));
+        QVERIFY(!w->CheckBox3->isChecked() && !w->CheckBox4->isChecked());
+        QCOMPARE(w->ComComboBox4->currentText(), QStringLiteral("8"));
+        QCOMPARE(w->ComComboBox5->currentText(), QStringLiteral("1"));
+        QVERIFY(w->Label21->isVisible());
+        QVERIFY(w->Label21->geometry().left() > w->CheckBox2->geometry().right());
+        QCOMPARE(w->Label21->text(), QStringLiteral("closed  Rx 0  Tx 0"));
+        QTest::mouseClick(w->BitBtn2, Qt::LeftButton);
+        Send("0x41 0x42");
+        QTRY_COMPARE(w->Label21->text(), QStringLiteral("open  Rx 2  Tx 2"));
+        QCOMPARE(w->PageControl1->currentWidget(), w->TabSheet1);
+        QCOMPARE(Line(0), QStringLiteral("A  B (2)"));  // options off: as always
+        QTest::mouseClick(w->BitBtn3, Qt::LeftButton);
+        QTRY_VERIFY(w->Label21->text().startsWith(QStringLiteral("closed")));
+        ShowLinePage();
+        QVERIFY(w->Label22->text().contains(QStringLiteral("received 2 bytes")));
+    }
+
+    // Each timestamp mode, chosen on the page, in front of an echoed line.
+    void timestamps_data() {
+        QTest::addColumn<int>("mode");
+        QTest::addColumn<QString>("pattern");
+        QTest::newRow("off") << 0 << R"(^A \(1\)$)";
+        QTest::newRow("time of day") << 1 << R"(^\d\d:\d\d:\d\d\.\d\d\d A \(1\)$)";
+        QTest::newRow("since previous") << 2 << R"(^\+\d+\.\d{6} A \(1\)$)";
+        QTest::newRow("since Start") << 3 << R"(^\d+\.\d{6} A \(1\)$)";
+    }
+    void timestamps() {
+        QFETCH(int, mode);
+        QFETCH(QString, pattern);
+        test::SimulatorThread simulator({});
+        Build(simulator.Path());
+        ShowLinePage();
+        Choose(w->ComboBox2, mode);
+        Press(Qt::Key_1, Qt::AltModifier);
+        QTest::mouseClick(w->BitBtn2, Qt::LeftButton);
+        Send("0x41");
+        QTRY_COMPARE(w->RX1->count(), 2);
+        QVERIFY2(QRegularExpression(pattern).match(Line(0)).hasMatch(), qPrintable(Line(0)));
+    }
+
+    // Sent blocks and line events: marked lines beside the received ones, in order.
+    void sentBlocksAndLineEventsAreMarked() {
+        test::SimulatorThread simulator({});
+        Build(simulator.Path());
+        ShowLinePage();
+        QTest::mouseClick(w->CheckBox3, Qt::LeftButton);
+        QTest::mouseClick(w->CheckBox4, Qt::LeftButton);
+        Press(Qt::Key_1, Qt::AltModifier);
+        QTest::mouseClick(w->BitBtn2, Qt::LeftButton);
+        QTRY_COMPARE(w->RX1->count(), 3);  // a pty says once that it has no modem lines
+        Send("0x41");
+        QTRY_COMPARE(w->RX1->count(), 5);
+        QTest::mouseClick(w->BitBtn3, Qt::LeftButton);
+        QTRY_COMPARE(w->RX1->count(), 6);
+        const QString port = QString::fromStdString(simulator.Path());
+        QCOMPARE(Line(5), QString());
+        QCOMPARE(Line(4), QStringLiteral("== port opened: ") + port);
+        QCOMPARE(Line(3),
+                 QStringLiteral("== this device reports no modem lines, breaks or line errors"));
+        QCOMPARE(Line(2), QStringLiteral(">> A (1)"));
+        QCOMPARE(Line(1), QStringLiteral("A (1)"));
+        QCOMPARE(Line(0), QStringLiteral("== port closed"));
+    }
+
+    // One line per message over several driver reads: the state's byte count
+    // says each part was read before the next is written.
+    void messagesOverSeveralReads_data() {
+        QTest::addColumn<TLineOptions>("options");
+        QTest::addColumn<QStringList>("parts");
+        QTest::addColumn<QStringList>("lines");  // newest first
+        TLineOptions end;
+        end.messages = TMessageRule::EndByte;
+        QTest::newRow("end byte CR") << end << QStringList{"0x", "41", "\r12"}
+                                     << QStringList{Shown("0x41\r", 5)};  // "12" waits for its CR
+        TLineOptions gap;
+        gap.messages = TMessageRule::GapMs;
+        gap.gapMs = 1500;
+        QTest::newRow("quiet gap")
+            << gap << QStringList{"AB", "C", "D"} << QStringList{Shown("ABCD", 4)};
+    }
+    void messagesOverSeveralReads() {
+        QFETCH(TLineOptions, options);
+        QFETCH(QStringList, parts);
+        QFETCH(QStringList, lines);
+        test::PtyPair line;
+        Build(line.Path(), options);
+        QTest::mouseClick(w->BitBtn2, Qt::LeftButton);
+        int total = 0;
+        for (const QString& part : parts) {
+            line.Write(part.toStdString());
+            total += int(part.size());
+            QVERIFY(Received(total));
+        }
+        lines << QString();
+        QTRY_COMPARE_WITH_TIMEOUT(w->RX1->count(), int(lines.size()), 5000);
+        for (int row = 0; row < lines.size(); ++row) QCOMPARE(Line(row), lines[row]);
+    }
+
+    // The page's rule, chosen with keys, and an end byte typed in the notation.
+    void endByteTypedOnThePage() {
+        test::PtyPair line;
+        Build(line.Path());
+        ShowLinePage();
+        Choose(w->ComboBox3, 3);
+        w->ComboBox4->setFocus();
+        w->ComboBox4->lineEdit()->selectAll();
+        QTest::keyClicks(w->ComboBox4, QStringLiteral("0x03"));
+        QTest::keyClick(w->ComboBox4, Qt::Key_Return);
+        QCOMPARE(int(w->LineOptions().endByte), 0x03);
+        QCOMPARE(w->LineOptions().messages, TMessageRule::EndByte);
+        Press(Qt::Key_1, Qt::AltModifier);
+        QTest::mouseClick(w->BitBtn2, Qt::LeftButton);
+        line.Write(std::string("ab\x03") + "cd\x03");
+        QTRY_COMPARE(w->RX1->count(), 3);
+        QCOMPARE(Line(0), Shown("cd\x03", 3));
+        QCOMPARE(Line(1), Shown("ab\x03", 3));
+
+        // A custom baud rate typed on the page, taken with Enter.
+        ShowLinePage();
+        w->Edit2->setFocus();
+        QTest::keyClicks(w->Edit2, QStringLiteral("123457"));
+        QTest::keyClick(w->Edit2, Qt::Key_Return);
+        QCOMPARE(w->C1->BaudRate(), cport::brCustom);
+        QCOMPARE(w->C1->CustomBaudRate(), 123457);
+        QCOMPARE(w->ComComboBox2->currentText(), QStringLiteral("Custom"));
+    }
+
+    // Modem lines and line errors (the fake device, since a pty has neither):
+    // with line events off the port asks for arrivals only and the errors are
+    // "not available"; with them on the lamps follow the lines, and changes
+    // and errors are marked lines and counts.
+    void lineEventsLampsAndErrors() {
+        using namespace cport::device;
+        Build("ttyFAKE0");
+        w->C1->SetDevice(*fake);
+        fake->SetModemStatus(MS_CTS_ON);
+        QTest::mouseClick(w->BitBtn2, Qt::LeftButton);
+        QCOMPARE(fake->Mask() & (EV_CTS | EV_DSR | EV_RLSD | EV_ERR | EV_BREAK | EV_RING), 0u);
+        ShowLinePage();
+        QVERIFY(w->Label22->text().contains(QStringLiteral("Line errors: not available")));
+        Press(Qt::Key_Escape);  // Stop
+        QTest::mouseClick(w->CheckBox4, Qt::LeftButton);
+        Press(Qt::Key_S, Qt::AltModifier);  // Start, as an animated click
+        QTRY_VERIFY(w->C1->Connected());
+        QVERIFY((fake->Mask() & (EV_CTS | EV_DSR | EV_RLSD | EV_ERR | EV_BREAK | EV_RING)) != 0);
+        QCOMPARE(w->Label23->property("state").toInt(), 1);  // CTS on at opening
+        QCOMPARE(w->Label24->property("state").toInt(), 0);
+        fake->SetModemStatus(MS_DSR_ON);
+        fake->RaiseEvents(EV_CTS | EV_DSR);
+        QTRY_COMPARE(w->Label24->property("state").toInt(), 1);
+        QCOMPARE(w->Label23->property("state").toInt(), 0);
+        fake->AddLineErrors(CE_FRAME | CE_OVERRUN);
+        fake->RaiseEvents(EV_ERR);
+        QTRY_VERIFY(w->Label22->text().contains(QStringLiteral("frame 1, parity 0, overrun 1")));
+        Press(Qt::Key_Escape);
+        QCOMPARE(w->Label23->property("state").toInt(), -1);
+        QTRY_COMPARE(w->RX1->count(), 6);
+        QStringList lines;
+        for (int row = 4; row >= 0; --row) lines << Line(row);
+        QCOMPARE(lines, (QStringList{"== port opened: ttyFAKE0", "== CTS off", "== DSR on",
+                                     "== line error: frame, overrun", "== port closed"}));
+    }
+
+    // DTR, RTS and a break pulse on a device with modem lines (the fake);
+    // on a pty the switches stay off, and the page says who the port is.
+    void lineControlAndWhoThePortIs() {
+        using namespace cport::device;
+        Build("ttyFAKE0");
+        w->C1->SetDevice(*fake);
+        ShowLinePage();
+        QVERIFY(!w->CheckBox5->isEnabled() && !w->BitBtn9->isEnabled());
+        QTest::mouseClick(w->BitBtn2, Qt::LeftButton);
+        QVERIFY(w->CheckBox5->isEnabled() && !w->CheckBox5->isChecked());
+        QTest::mouseClick(w->CheckBox5, Qt::LeftButton);
+        QCOMPARE(fake->OutputLines() & SERIAL_DTR_STATE, SERIAL_DTR_STATE);
+        QVERIFY(w->CheckBox5->isChecked());
+        QTest::mouseClick(w->CheckBox6, Qt::LeftButton);
+        QCOMPARE(fake->OutputLines(), SERIAL_DTR_STATE | SERIAL_RTS_STATE);
+        QTest::mouseClick(w->CheckBox5, Qt::LeftButton);
+        QCOMPARE(fake->OutputLines(), SERIAL_RTS_STATE);
+        w->Edit4->setText(QStringLiteral("30"));
+        QTest::mouseClick(w->BitBtn9, Qt::LeftButton);
+        QVERIFY(fake->BreakOn());
+        QVERIFY(!w->BitBtn9->isEnabled());
+        QTRY_VERIFY(!fake->BreakOn());
+        QVERIFY(w->BitBtn9->isEnabled());
+        Press(Qt::Key_Escape);
+        QVERIFY(!w->CheckBox5->isEnabled());
+
+        test::PtyPair line;
+        Build(line.Path());
+        QVERIFY(w->Label27->text().startsWith(QStringLiteral("Port ") +
+                                              QString::fromStdString(line.Path())));
+        QTest::mouseClick(w->BitBtn2, Qt::LeftButton);
+        QVERIFY(!w->CheckBox5->isEnabled() && w->BitBtn9->isEnabled());
+    }
+
+    // The port list follows plug and unplug while the window is open and
+    // keeps the choice. The kernel's news is real (a uevent on tty9, which
+    // only root can ask for); the list it leads to is the test's own.
+    void portListFollowsPlugAndUnplug() {
+        QTemporaryDir ttys;
+        QDir(ttys.path()).mkpath(QStringLiteral("ttyUSB0/device"));
+        qputenv("TARVIK_TTY_CLASS_DIR", QFile::encodeName(ttys.path()));
+        Build("ttyUSB0");
+        qunsetenv("TARVIK_TTY_CLASS_DIR");
+        const auto* watcher = w->findChild<cport::TPortWatcher*>(QStringLiteral("PortWatcher1"));
+        QVERIFY(watcher != nullptr);
+        const auto kernelNews = [](const char* action) {
+            QFile uevent(QStringLiteral("/sys/class/tty/tty9/uevent"));
+            return uevent.open(QIODevice::WriteOnly) && uevent.write(action) > 0;
+        };
+        qputenv("TARVIK_TTY_CLASS_DIR", QFile::encodeName(ttys.path()));
+        QDir(ttys.path()).mkpath(QStringLiteral("ttyACM3/device"));
+        if (watcher->Mode() == cport::TPortWatchMode::pwOnDemand || !kernelNews("add")) {
+            qunsetenv("TARVIK_TTY_CLASS_DIR");
+            QSKIP("no kernel news of ttys here (needs netlink and root)");
+        }
+        QTRY_COMPARE(w->ComComboBox1->count(), 2);
+        QCOMPARE(w->ComComboBox1->itemText(0), QStringLiteral("ttyACM3"));
+        QCOMPARE(w->ComComboBox1->currentText(), QStringLiteral("ttyUSB0"));
+        QDir(ttys.filePath(QStringLiteral("ttyACM3"))).removeRecursively();
+        QVERIFY(kernelNews("remove"));
+        QTRY_COMPARE(w->ComComboBox1->count(), 1);
+        QCOMPARE(w->ComComboBox1->currentText(), QStringLiteral("ttyUSB0"));
+        qunsetenv("TARVIK_TTY_CLASS_DIR");
+    }
+
+    // A pulled adapter: the state says so at once and the timer stops; Stop
+    // closes the lost port. With reconnect on the window waits, the port is
+    // opened again when the device returns, and the timer goes on sending.
+    void pulledAdapterAndReconnect_data() {
+        QTest::addColumn<bool>("reconnect");
+        QTest::newRow("reconnect off") << false;
+        QTest::newRow("reconnect on") << true;
+    }
+    void pulledAdapterAndReconnect() {
+        QFETCH(bool, reconnect);
+        QTemporaryDir dir;
+        const std::string link = dir.filePath(QStringLiteral("ttySIM")).toStdString();
+        test::SimulatorThread simulator({}, {.linkPath = link});
+        TLineOptions options;
+        options.logEvents = true;
+        options.reconnect = reconnect;
+        Build(link, options);
+        QTest::mouseClick(w->BitBtn2, Qt::LeftButton);
+        w->ComboBox1->setEditText(QStringLiteral("0x41"));
+        w->Edit1->setText(QStringLiteral("150"));
+        QTest::mouseClick(w->CheckBox1, Qt::LeftButton);
+        QTRY_VERIFY(w->RX1->count() > 3);  // the echoes of the timer's sends
+        simulator.Unplug();
+        const QString state = reconnect ? QStringLiteral("waiting") : QStringLiteral("lost");
+        QTRY_VERIFY2(w->Label21->text().startsWith(state), qPrintable(w->Label21->text()));
+        QVERIFY(!w->T1->Enabled());
+        QVERIFY(w->BitBtn3->isEnabled());
+        // A tick that wrote while the device went may report that once, before
+        // the loss is known; never more.
+        QVERIFY(recorder->boxes.size() <= 1);
+        recorder->boxes.clear();
+        if (reconnect) {
+            simulator.Replug();
+            QTRY_VERIFY(w->Label21->text().startsWith(QStringLiteral("open")));
+            QVERIFY(w->T1->Enabled());
+            const int lines = w->RX1->count();
+            QTRY_VERIFY(w->RX1->count() > lines + 2);  // sending goes on
+        }
+        QTest::mouseClick(w->BitBtn3, Qt::LeftButton);
+        QVERIFY(!w->C1->Connected());
+        QVERIFY(w->BitBtn2->isEnabled());
+        QTRY_VERIFY(w->Label21->text().startsWith(QStringLiteral("closed")));
+        QStringList events;
+        for (int row = w->RX1->count() - 1; row >= 0; --row) {
+            if (Line(row).startsWith(QStringLiteral("== line ")))
+                events << Line(row);
+        }
+        const QStringList expected =
+            reconnect ? QStringList{"== line lost", "== line back"} : QStringList{"== line lost"};
+        QCOMPARE(events, expected);
+    }
+
+    // An open that fails says why beside the port's own text.
+    void openFailureSaysWhy() {
+        Build("/nonexistent/tty-of-nobody");
+        QTest::mouseClick(w->BitBtn2, Qt::LeftButton);
+        QCOMPARE(recorder->boxes.size(), std::size_t(1));
+        const std::string text = recorder->boxes[0].text;
+        recorder->boxes.clear();
+        QVERIFY(text.starts_with(cport::ErrorMessages(cport::ecOpen)));
+        QVERIFY2(
+            text.find("\nThe port /nonexistent/tty-of-nobody is not there") != std::string::npos,
+            text.c_str());
+    }
+
+    // A switch for every option; wrong values are refused with a reason.
+    void commandLineSwitches() {
+        const auto parse = [](QStringList arguments) {
+            arguments.prepend(QStringLiteral("tarvik2"));
+            return LineOptionsArgument(arguments);
+        };
+        const TLineOptions none = parse({});
+        QVERIFY(none.PlainReceive() && !none.logSent && !none.logEvents && !none.baudRate);
+        const TLineOptions all =
+            parse({"--timestamps", "time", "--log-sent", "--messages", "end:0x03", "--log-events",
+                   "--data-bits", "7", "--stop-bits", "2", "--flow-control", "hardware", "--baud",
+                   "250000", "--reconnect", "/dev/pts/9"});
+        QCOMPARE(all.timestamps, timeline::TimestampMode::TimeOfDay);
+        QVERIFY(all.logSent && all.logEvents && all.reconnect);
+        QCOMPARE(all.messages, TMessageRule::EndByte);
+        QCOMPARE(int(all.endByte), 0x03);
+        QCOMPARE(*all.dataBits, cport::dbSeven);
+        QCOMPARE(*all.stopBits, cport::sbTwoStopBits);
+        QCOMPARE(*all.flowControl, cport::fcHardware);
+        QCOMPARE(*all.baudRate, 250000);
+        QCOMPARE(parse({"--messages", "gap:25"}).gapMs, 25);
+        for (const QStringList& wrong :
+             {QStringList{"--timestamps", "soon"}, QStringList{"--messages", "gap:0"},
+              QStringList{"--messages", "end:CRLF"}, QStringList{"--data-bits", "9"},
+              QStringList{"--baud", "fast"}}) {
+            QVERIFY_THROWS_EXCEPTION(ECommandLine, parse(wrong));
+        }
+        // A custom rate from the switches reaches C1 and shows on the page.
+        test::PtyPair line;
+        Build(line.Path(), all);
+        QCOMPARE(w->C1->BaudRate(), cport::brCustom);
+        QCOMPARE(w->C1->CustomBaudRate(), 250000);
+        QCOMPARE(w->Edit2->text(), QStringLiteral("250000"));
+        QCOMPARE(w->ComComboBox4->currentText(), QStringLiteral("7"));
+        QCOMPARE(w->ComboBox2->currentIndex(), 1);
+        QVERIFY(w->CheckBox3->isChecked() && w->CheckBox4->isChecked() &&
+                w->CheckBox7->isChecked());
+    }
+};
+
+}  // namespace tarvik
+
+TARVIK_APP_TEST_MAIN(tarvik::LinePageTest)
+#include "line_page_test.moc"
