@@ -113,7 +113,7 @@ int RunMain(int argc, char** argv) {
         return CouldNotRun(error.what());
     }
 
-    Transcript transcript(stdout, options.ascii);
+    Transcript transcript(stdout, options.ascii, options.timestamps);
     Results results;
     LineSession session(options.settings, options.reconnect, transcript);
     RunSteps steps(session, results);

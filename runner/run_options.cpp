@@ -64,6 +64,11 @@ void DescribeRunOptions(QCommandLineParser& parser) {
         QStringLiteral("reconnect"),
         QStringLiteral("When the port goes away, open it again when it comes back and go on "
                        "(without this, a port that goes away ends the run with status 2).")));
+    parser.addOption(Valued("timestamps",
+                            "The time in front of each transcript line: time (of day, "
+                            "hh:mm:ss.mmm, the default), previous (seconds since the previous "
+                            "line) or start (seconds since the run began).",
+                            "mode"));
     parser.addOption(Valued("junit", "Write a JUnit XML report to FILE.", "file"));
     parser.addOption(Valued("baud",
                             "The baud rate (default 19200); a rate the list does not have is used "
@@ -124,6 +129,17 @@ RunOptions ParseRunOptions(const QStringList& arguments) {
         options.timeoutMs = Positive("timeout", value("timeout"), 0);
     options.ascii = !isSet("hex");
     options.reconnect = isSet("reconnect");
+    if (isSet("timestamps")) {
+        const QString mode = value("timestamps");
+        if (mode == QLatin1String("time"))
+            options.timestamps = timeline::TimestampMode::TimeOfDay;
+        else if (mode == QLatin1String("previous"))
+            options.timestamps = timeline::TimestampMode::SincePrevious;
+        else if (mode == QLatin1String("start"))
+            options.timestamps = timeline::TimestampMode::SinceStart;
+        else
+            Refuse("timestamps", mode);
+    }
     options.junitFile = QFile::encodeName(value("junit")).toStdString();
 
     PortSettings& settings = options.settings;

@@ -11,6 +11,7 @@
 
 #include "base/text.h"
 #include "serial/com_types.h"
+#include "timeline/timestamp.h"
 
 class QCommandLineParser;
 
@@ -45,7 +46,9 @@ struct RunOptions {
     std::int32_t delayMs = 300;     // between history lines, the window's timer default
     std::int32_t timeoutMs = 1000;  // an expect's limit when the script gives none
     bool reconnect = false;         // a lost line is opened again when it comes back
-    bool ascii = true;      // the display form shows letters and digits as such, as ASC&II does
+    bool ascii = true;  // the display form shows letters and digits as such, as ASC&II does
+    // The time in front of each transcript line, as the window's --timestamps.
+    timeline::TimestampMode timestamps = timeline::TimestampMode::TimeOfDay;
     std::string junitFile;  // "" for none
 };
 

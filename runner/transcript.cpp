@@ -1,24 +1,11 @@
 #include "runner/transcript.h"
 
-#include <chrono>
-#include <ctime>
-
 #include "codec/fun.h"
+#include "timeline/log_marks.h"
 
 namespace tarvik::runner {
 
 namespace {
-
-// The window's "time of day" stamp: local "hh:mm:ss.mmm ".
-std::string TimeOfDay(const Stamp& at) {
-    const auto seconds = static_cast<std::time_t>(at.wallUs / 1'000'000);
-    std::tm local{};
-    localtime_r(&seconds, &local);
-    char text[32];
-    std::snprintf(text, sizeof text, "%02d:%02d:%02d.%03d ", local.tm_hour, local.tm_min,
-                  local.tm_sec, static_cast<int>(at.wallUs % 1'000'000 / 1000));
-    return text;
-}
 
 std::string Block(std::string_view bytes, bool ascii) {
     return fun::BytesToDisplay(bytes, ascii) + " (" + std::to_string(bytes.size()) + ")";
@@ -27,23 +14,32 @@ std::string Block(std::string_view bytes, bool ascii) {
 }  // namespace
 
 Stamp NowStamp() {
-    using std::chrono::duration_cast;
-    using std::chrono::microseconds;
-    return {
-        duration_cast<microseconds>(std::chrono::steady_clock::now().time_since_epoch()).count(),
-        duration_cast<microseconds>(std::chrono::system_clock::now().time_since_epoch()).count()};
+    const timeline::Moment now = timeline::Now();
+    return {now.monotonicUs, now.wallUs};
 }
 
-std::string ReceivedLine(std::string_view bytes, const Stamp& at, bool ascii) {
-    return TimeOfDay(at) + Block(bytes, ascii);
+Transcript::Transcript(std::FILE* out, bool ascii, timeline::TimestampMode timestamps)
+    : out_(out), ascii_(ascii), timestamps_(timestamps) {
+    startUs_ = previousUs_ = NowStamp().monoUs;
 }
 
-std::string SentLine(std::string_view bytes, const Stamp& at, bool ascii) {
-    return TimeOfDay(at) + ">> " + Block(bytes, ascii);
+std::string Transcript::Timestamp(const Stamp& at) {
+    std::string text =
+        timeline::FormatTimestamp(timestamps_, {at.monoUs, at.wallUs}, previousUs_, startUs_);
+    previousUs_ = at.monoUs;
+    return text;
 }
 
-std::string EventLine(std::string_view what, const Stamp& at) {
-    return TimeOfDay(at) + "== " + std::string(what);
+void Transcript::Received(std::string_view bytes, const Stamp& at) {
+    Write(Timestamp(at) + Block(bytes, ascii_));
+}
+
+void Transcript::Sent(std::string_view bytes, const Stamp& at) {
+    Write(Timestamp(at) + std::string(timeline::kSentMark) + Block(bytes, ascii_));
+}
+
+void Transcript::Event(std::string_view what, const Stamp& at) {
+    Write(Timestamp(at) + std::string(timeline::kEventMark) + std::string(what));
 }
 
 void Transcript::Write(const std::string& line) {

@@ -11,6 +11,8 @@
 #include <string>
 #include <string_view>
 
+#include "timeline/timestamp.h"
+
 namespace tarvik::runner {
 
 // A moment of the run: monotonic µs for intervals, wall-clock µs since 1970
@@ -20,31 +22,32 @@ struct Stamp {
     std::int64_t wallUs = 0;
 };
 
-// The clocks now. The one place the runner reads them.
+// The clocks now (timeline::Now): where the port gives no time of its own.
 Stamp NowStamp();
-
-// The lines as the window writes them into its log (without the newline).
-std::string ReceivedLine(std::string_view bytes, const Stamp& at, bool ascii);
-std::string SentLine(std::string_view bytes, const Stamp& at, bool ascii);
-std::string EventLine(std::string_view what, const Stamp& at);
 
 class Transcript {
   public:
     // Writes to `out` (not owned), flushed line by line so that a run cut
-    // short keeps what it wrote.
-    Transcript(std::FILE* out, bool ascii) : out_(out), ascii_(ascii) {}
+    // short keeps what it wrote. `timestamps` as the window's switch of that
+    // name: the time of day, or seconds since the previous line or the start.
+    Transcript(std::FILE* out, bool ascii,
+               timeline::TimestampMode timestamps = timeline::TimestampMode::TimeOfDay);
 
-    void Received(std::string_view bytes, const Stamp& at) {
-        Write(ReceivedLine(bytes, at, ascii_));
-    }
-    void Sent(std::string_view bytes, const Stamp& at) { Write(SentLine(bytes, at, ascii_)); }
-    void Event(std::string_view what, const Stamp& at) { Write(EventLine(what, at)); }
+    // The lines as the window writes them into its log (without the newline).
+    void Received(std::string_view bytes, const Stamp& at);
+    void Sent(std::string_view bytes, const Stamp& at);
+    void Event(std::string_view what, const Stamp& at);
     // A line of the report that follows the transcript.
     void Write(const std::string& line);
 
   private:
+    std::string Timestamp(const Stamp& at);
+
     std::FILE* out_;
     bool ascii_;
+    timeline::TimestampMode timestamps_;
+    std::int64_t startUs_;
+    std::int64_t previousUs_;
 };
 
 }  // namespace tarvik::runner
