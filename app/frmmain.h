@@ -25,6 +25,7 @@
 #include <QWidget>
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "app/file_dialog.h"
@@ -158,6 +159,7 @@ class Tfrmmain : public QWidget {
     QLineEdit* Edit4 = nullptr;      // the break's length in ms, "250"
     QLabel* Label27 = nullptr;       // who the chosen port is
     QCheckBox* CheckBox7 = nullptr;  // reopen the port when its device returns, unticked
+    QComboBox* ComboBox5 = nullptr;  // check received messages with: none, or a check value
     // The port's state and byte counts at the top row's right end, right of
     // "ASC&II", so that they are in sight while a log is shown.
     QLabel* Label21 = nullptr;
@@ -327,6 +329,12 @@ class Tfrmmain : public QWidget {
     void ShowOutputLines();  // the DTR and RTS switches as the open port holds them
     void ShowPortIdentity();
     void EndBreak();
+    // Received messages checked (frmmain_check.cpp).
+    void BuildCheckOption();
+    void ConnectCheckOption();
+    void ShowCheckOption();  // the list shows options_.check
+    // The mark a received line ends with; empty with no check chosen.
+    std::string CheckMark(std::string_view bytes) const;
     // The port's time line: a lost line and its return (frmmain_port_lines.cpp).
     void C1LineEvent(const cport::LineEvent& event);
     bool timerBeforeLoss_ = false;  // T1 ran when the line was lost

@@ -252,6 +252,7 @@ void Tfrmmain::SetLineOptions(const TLineOptions& options) {
     }
     CloseMessage();
     options_ = options;
+    ShowCheckOption();
     framer_ = timeline::Framer(CurrentRule());
 }
 

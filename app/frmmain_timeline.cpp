@@ -75,6 +75,7 @@ void Tfrmmain::ReceiveFramed(const Text& received, std::int32_t count,
         Text line = Timestamp(at.monotonicUs);
         line += fun::BytesToDisplay(received, CheckBox2->isChecked());
         line += " (" + std::to_string(count) + ")";
+        line += CheckMark(received);
         AddRxLine(line);
         return;
     }
@@ -110,6 +111,7 @@ void Tfrmmain::AddMessages(const std::vector<timeline::Message>& messages) {
         Text line = Timestamp(message.firstUs);
         line += fun::BytesToDisplay(message.bytes, CheckBox2->isChecked());
         line += " (" + std::to_string(message.bytes.size()) + ")";
+        line += CheckMark(message.bytes);
         AddRxLine(line);
     }
 }

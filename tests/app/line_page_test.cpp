@@ -20,6 +20,7 @@
 #include "app/command_line.h"
 #include "app/frmmain.h"
 #include "app_test.h"
+#include "codec/check_value.h"
 #include "codec/fun.h"
 #include "line_fixtures.h"
 #include "serial/com_error.h"
@@ -400,6 +401,48 @@ class LinePageTest : public QObject {
             text.c_str());
     }
 
+    // Received messages checked against CRC-16/MODBUS, chosen on the page
+    // with keys: a Modbus request echoed whole, with a wrong CRC, and too short.
+    void receivedMessagesChecked() {
+        test::SimulatorThread simulator({});
+        TLineOptions options;
+        options.messages = TMessageRule::GapMs;
+        options.gapMs = 50;
+        Build(simulator.Path(), options);
+        ShowLinePage();
+        const fun::TCheckValue* modbus = fun::FindCheckValue("CRC-16/MODBUS");
+        Choose(w->ComboBox5, int(modbus - fun::CheckValues().data()) + 1);
+        QCOMPARE(w->LineOptions().check, modbus);
+        Press(Qt::Key_1, Qt::AltModifier);
+        QTest::mouseClick(w->BitBtn2, Qt::LeftButton);
+        const std::string request("\x01\x03\x00\x00\x00\x0A", 6);
+        const struct {
+            const char* command;
+            std::string bytes;
+            QString mark;
+        } rows[] = {
+            {"0x01 0x03 0x00 0x00 0x00 0x0A 0xC5 0xCD", request + "\xC5\xCD", " ok"},
+            {"0x01 0x03 0x00 0x00 0x00 0x0A 0xC5 0xCC", request + "\xC5\xCC",
+             " bad, expected 0xC5 0xCD"},
+            {"0x01", "\x01", " too short"},
+        };
+        int lines = 1;
+        for (const auto& row : rows) {
+            Send(row.command);
+            ++lines;
+            QTRY_COMPARE_WITH_TIMEOUT(w->RX1->count(), lines, 5000);
+            QCOMPARE(Line(0), Shown(row.bytes, row.bytes.size()) + row.mark);
+        }
+        // None again: the lines are as they always were.
+        ShowLinePage();
+        Choose(w->ComboBox5, 0);
+        QCOMPARE(w->LineOptions().check, nullptr);
+        Send("0x41");
+        ++lines;
+        QTRY_COMPARE_WITH_TIMEOUT(w->RX1->count(), lines, 5000);
+        QCOMPARE(Line(0), Shown("A", 1));
+    }
+
     // A switch for every option; wrong values are refused with a reason.
     void commandLineSwitches() {
         const auto parse = [](QStringList arguments) {
@@ -411,7 +454,7 @@ class LinePageTest : public QObject {
         const TLineOptions all =
             parse({"--timestamps", "time", "--log-sent", "--messages", "end:0x03", "--log-events",
                    "--data-bits", "7", "--stop-bits", "2", "--flow-control", "hardware", "--baud",
-                   "250000", "--reconnect", "/dev/pts/9"});
+                   "250000", "--reconnect", "--check", "BCC", "/dev/pts/9"});
         QCOMPARE(all.timestamps, timeline::TimestampMode::TimeOfDay);
         QVERIFY(all.logSent && all.logEvents && all.reconnect);
         QCOMPARE(all.messages, TMessageRule::EndByte);
@@ -421,10 +464,13 @@ class LinePageTest : public QObject {
         QCOMPARE(*all.flowControl, cport::fcHardware);
         QCOMPARE(*all.baudRate, 250000);
         QCOMPARE(parse({"--messages", "gap:25"}).gapMs, 25);
+        QCOMPARE(parse({"--check", "crc-16/modbus"}).check, fun::FindCheckValue("CRC-16/MODBUS"));
+        QCOMPARE(parse({"--check", "CRC-32"}).check, fun::FindCheckValue("CRC-32/ISO-HDLC"));
+        QVERIFY(!parse({"--check", "sum"}).PlainReceive());
         for (const QStringList& wrong :
              {QStringList{"--timestamps", "soon"}, QStringList{"--messages", "gap:0"},
               QStringList{"--messages", "end:CRLF"}, QStringList{"--data-bits", "9"},
-              QStringList{"--baud", "fast"}}) {
+              QStringList{"--baud", "fast"}, QStringList{"--check", "CRC-99"}}) {
             QVERIFY_THROWS_EXCEPTION(ECommandLine, parse(wrong));
         }
         // A custom rate from the switches reaches C1 and shows on the page.
@@ -435,6 +481,7 @@ class LinePageTest : public QObject {
         QCOMPARE(w->Edit2->text(), QStringLiteral("250000"));
         QCOMPARE(w->ComComboBox4->currentText(), QStringLiteral("7"));
         QCOMPARE(w->ComboBox2->currentIndex(), 1);
+        QCOMPARE(w->ComboBox5->currentText(), QStringLiteral("BCC (XOR as two hex digits)"));
         QVERIFY(w->CheckBox3->isChecked() && w->CheckBox4->isChecked() &&
                 w->CheckBox7->isChecked());
     }
