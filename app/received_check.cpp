@@ -32,8 +32,8 @@ std::string ReceivedCheckMark(const fun::TCheckValue& check, std::string_view me
     }
     // The value's length on the line does not depend on the bytes it covers.
     const std::size_t length = fun::CheckValueBytes(check, {}).size();
-    if (message.size() < length || (check.kind == fun::TCheckKind::NmeaXor &&
-                                    message.size() == length))
+    if (message.size() < length ||
+        (check.kind == fun::TCheckKind::NmeaXor && message.size() == length))
         return " too short";
     const std::string_view head = message.substr(0, message.size() - length);
     if (fun::CheckValueBytes(check, Bytes(head)) == message.substr(head.size()))
