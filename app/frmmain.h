@@ -24,6 +24,7 @@
 #include <QString>
 #include <QWidget>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -346,13 +347,17 @@ class Tfrmmain : public QWidget {
     std::vector<Text> listedPorts_;
     // The port's line events (frmmain_signals.cpp): lamps, counts, log lines.
     void ConnectSignalHandlers();
-    void SignalChange(QLabel* lamp, const char* name, bool on);
-    void C1Ring();
-    void C1Break();
-    void C1Error(cport::TComErrors errors);
+    void SignalChange(QLabel* lamp, bool on);  // the state at opening and closing
+    // A modem line's change, a ring's edge (kCts ... kRing); with the event's time.
+    void ModemLineEvent(const cport::LineEvent& event, const timeline::Moment& at);
+    // A break or line errors received (kBreak ... kBufferOverrun).
+    void LineErrorEvent(const cport::LineEvent& event, const timeline::Moment& at);
     void ShowLamp(QLabel* lamp, int state);  // -1 unknown, 0 off, 1 on
-    bool lineWatched_ = false;               // the port was opened asking for line events
-    bool portClosing_ = false;  // the window closes the port: the lines' last report is no change
+    // The error counts on the page: the kernel's where the driver keeps them,
+    // else those of the line events since Start, else "not available".
+    std::optional<cport::LineCounters::Kernel> kernelCounts_;
+    bool errorsCounted_ = false;  // a break or line error came as a line event since Start
+    bool portClosing_ = false;    // the window closes the port: the lines' last report is no change
     std::uint64_t frameErrors_ = 0, parityErrors_ = 0, overruns_ = 0, breaks_ = 0, rings_ = 0;
     timeline::Framer framer_;
     QTimer* gapTimer_ = nullptr;

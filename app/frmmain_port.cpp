@@ -145,13 +145,10 @@ void Tfrmmain::SetPortButtons() {
 }
 
 void Tfrmmain::BitBtn2Click() {
-    // The port watches its lines only while line events are logged; without
-    // them its events are the window's own, arrivals only.
-    const cport::TComEvents lineEvents{cport::evRxChar, cport::evRing, cport::evBreak,
-                                       cport::evCTS,    cport::evDSR,  cport::evError,
-                                       cport::evRLSD};
+    // Arrivals only: modem lines, breaks and errors come in the port's time
+    // line, which the window always asks for.
     if (!C1->Connected())
-        C1->SetEvents(options_.logEvents ? lineEvents : cport::TComEvents{cport::evRxChar});
+        C1->SetEvents({cport::evRxChar});
     portClosing_ = false;
     if (!C1->Connected())
         C1->SetReopenOnReturn(options_.reconnect);

@@ -252,8 +252,22 @@ void Tfrmmain::C1LineEvent(const cport::LineEvent& event) {
             case cport::LineEventKind::kNoLineEvents:
                 LogEvent("this device reports no modem lines, breaks or line errors", at);
                 break;
-            default:
-                break;  // modem lines and errors come through the port's own events
+            case cport::LineEventKind::kCts:
+            case cport::LineEventKind::kDsr:
+            case cport::LineEventKind::kRlsd:
+            case cport::LineEventKind::kRing:
+                ModemLineEvent(event, at);
+                break;
+            case cport::LineEventKind::kBreak:
+            case cport::LineEventKind::kFrame:
+            case cport::LineEventKind::kParity:
+            case cport::LineEventKind::kOverrun:
+            case cport::LineEventKind::kBufferOverrun:
+                LineErrorEvent(event, at);
+                break;
+            case cport::LineEventKind::kOpened:
+            case cport::LineEventKind::kClosed:
+                break;  // Start and Stop say so themselves
         }
     } catch (const std::exception& error) {
         ShowDefaultError(error);

@@ -152,7 +152,8 @@ void Tfrmmain::StartTimeline() {
     rateSinceUs_ = now.monotonicUs;
     rateBytes_ = 0;
     rate_ = 0;
-    lineWatched_ = C1->Events().Contains(cport::evError);
+    kernelCounts_ = C1->Counters().kernel;
+    errorsCounted_ = false;
     frameErrors_ = parityErrors_ = overruns_ = breaks_ = rings_ = 0;
     // The automatic gap follows the line's settings as Start opens it.
     framer_ = timeline::Framer(CurrentRule());

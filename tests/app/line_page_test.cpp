@@ -26,6 +26,7 @@
 #include "serial/com_error.h"
 #include "serial/com_port.h"
 #include "serial/device/fake_com_device.h"
+#include "serial/device/time_line.h"
 #include "serial/port_watcher.h"
 #include "serial_controls/com_combo_box.h"
 
@@ -235,40 +236,63 @@ class LinePageTest : public QObject {
         QCOMPARE(w->ComComboBox2->currentText(), QStringLiteral("Custom"));
     }
 
-    // Modem lines and line errors (the fake device, since a pty has neither):
-    // with line events off the port asks for arrivals only and the errors are
-    // "not available"; with them on the lamps follow the lines, and changes
-    // and errors are marked lines and counts.
+    // Modem lines and line errors (the fake device, since a pty has neither)
+    // come in the port's time line: the port asks for arrivals and line
+    // events only. The lamps follow the lines with the log option off too,
+    // and nothing new is logged then; with it on, changes and errors are
+    // marked lines with the device's own times, and the page counts errors:
+    // the kernel's counts where the driver keeps them.
     void lineEventsLampsAndErrors() {
         using namespace cport::device;
-        Build("ttyFAKE0");
+        using cport::LineEventKind;
+        const auto push = [this](LineEventKind kind, bool state, std::uint32_t count = 0,
+                                 std::int64_t laterUs = 0) {
+            cport::LineTime time = cport::LineClock::Raw();
+            time.monoUs += laterUs;
+            fake->PushLineEvent({kind, time, state, count});
+        };
+        TLineOptions options;
+        options.timestamps = timeline::TimestampMode::SincePrevious;
+        Build("ttyFAKE0", options);
         w->C1->SetDevice(*fake);
         fake->SetModemStatus(MS_CTS_ON);
         QTest::mouseClick(w->BitBtn2, Qt::LeftButton);
-        QCOMPARE(fake->Mask() & (EV_CTS | EV_DSR | EV_RLSD | EV_ERR | EV_BREAK | EV_RING), 0u);
+        QCOMPARE(fake->Mask(), EV_RXCHAR | EV_LINEEVENT);
         ShowLinePage();
         QVERIFY(w->Label22->text().contains(QStringLiteral("Line errors: not available")));
-        Press(Qt::Key_Escape);  // Stop
+        QCOMPARE(w->Label23->property("state").toInt(), 1);  // CTS on at opening
+        push(LineEventKind::kDsr, true);
+        QTRY_COMPARE(w->Label24->property("state").toInt(), 1);
+        QCOMPARE(w->RX1->count(), 1);  // the log option off: no line
+        Press(Qt::Key_Escape);         // Stop
+        QCOMPARE(w->Label24->property("state").toInt(), -1);
         QTest::mouseClick(w->CheckBox4, Qt::LeftButton);
         Press(Qt::Key_S, Qt::AltModifier);  // Start, as an animated click
         QTRY_VERIFY(w->C1->Connected());
-        QVERIFY((fake->Mask() & (EV_CTS | EV_DSR | EV_RLSD | EV_ERR | EV_BREAK | EV_RING)) != 0);
-        QCOMPARE(w->Label23->property("state").toInt(), 1);  // CTS on at opening
-        QCOMPARE(w->Label24->property("state").toInt(), 0);
-        fake->SetModemStatus(MS_DSR_ON);
-        fake->RaiseEvents(EV_CTS | EV_DSR);
+        QCOMPARE(fake->Mask(), EV_RXCHAR | EV_LINEEVENT);
+        // The device took this change 5 s after now: the line says so.
+        push(LineEventKind::kCts, false, 0, 5'000'000);
+        QTRY_COMPARE(w->Label23->property("state").toInt(), 0);
+        push(LineEventKind::kDsr, true);
         QTRY_COMPARE(w->Label24->property("state").toInt(), 1);
-        QCOMPARE(w->Label23->property("state").toInt(), 0);
-        fake->AddLineErrors(CE_FRAME | CE_OVERRUN);
-        fake->RaiseEvents(EV_ERR);
-        QTRY_VERIFY(w->Label22->text().contains(QStringLiteral("frame 1, parity 0, overrun 1")));
+        push(LineEventKind::kFrame, false, 1);
+        push(LineEventKind::kOverrun, false, 2);
+        QTRY_VERIFY(w->Label22->text().contains(QStringLiteral("frame 1, parity 0, overrun 2")));
+        fake->SetKernelCounters(cport::LineCounters::Kernel{7, 1, 2, 3, 1});
+        push(LineEventKind::kParity, false, 1);
+        QTRY_VERIFY(
+            w->Label22->text().contains(QStringLiteral("frame 7, parity 1, overrun 3, break 3")));
         Press(Qt::Key_Escape);
         QCOMPARE(w->Label23->property("state").toInt(), -1);
-        QTRY_COMPARE(w->RX1->count(), 6);
+        QTRY_COMPARE(w->RX1->count(), 8);
+        QVERIFY2(QRegularExpression(R"(^\+5\.\d{6} == CTS off$)").match(Line(5)).hasMatch(),
+                 qPrintable(Line(5)));
         QStringList lines;
-        for (int row = 4; row >= 0; --row) lines << Line(row);
+        for (int row = 6; row >= 0; --row)
+            lines << Line(row).remove(QRegularExpression(R"(^[-+]\d+\.\d{6} )"));
         QCOMPARE(lines, (QStringList{"== port opened: ttyFAKE0", "== CTS off", "== DSR on",
-                                     "== line error: frame, overrun", "== port closed"}));
+                                     "== line error: frame", "== line error: overrun, 2 times",
+                                     "== line error: parity", "== port closed"}));
     }
 
     // DTR, RTS and a break pulse on a device with modem lines (the fake);
