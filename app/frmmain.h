@@ -57,6 +57,7 @@ namespace cport {
 class TComComboBox;
 class TComPort;
 class TPortWatcher;
+enum class TPortWatchSource;
 }  // namespace cport
 
 namespace tarvik {
@@ -242,6 +243,10 @@ class Tfrmmain : public QWidget {
     // The port list read again (a port came or went); the choice is kept
     // when it is still there.
     void PortsChanged(const std::string& news);
+    // Follows ports that come and go from `source` (the constructor asks
+    // for the automatic one). Where no news can be had (the watcher's mode
+    // is on demand), the port list is read again whenever it drops down.
+    void WatchPorts(cport::TPortWatchSource source);
 
   private:
     // The window's description, in its order: C1 loading with its settings,
@@ -345,6 +350,9 @@ class Tfrmmain : public QWidget {
     // last filled from: news that leaves them as they are refills nothing.
     std::vector<Text> SystemPorts() const;
     std::vector<Text> listedPorts_;
+    // The port list refilled if the system's names changed; whether they did.
+    bool RereadPorts();
+    void PortListDropsDown();
     // The port's line events (frmmain_signals.cpp): lamps, counts, log lines.
     void ConnectSignalHandlers();
     void SignalChange(QLabel* lamp, bool on);  // the state at opening and closing

@@ -135,24 +135,43 @@ void Tfrmmain::ConnectPortLinesHandlers() {
     // Always: a pulled adapter shows at once, not at the next Send.
     C1->SetOnLineEvent([this](QObject*, const cport::LineEvent& event) { C1LineEvent(event); });
     listedPorts_ = SystemPorts();
-    PortWatcher1 = new cport::TPortWatcher(this);
+    connect(ComComboBox1, &cport::TComComboBox::AboutToShowList, this,
+            Guarded(this, &Tfrmmain::PortListDropsDown));
+    WatchPorts(cport::TPortWatchSource::Automatic);
+}
+
+void Tfrmmain::WatchPorts(cport::TPortWatchSource source) {
+    delete PortWatcher1;
+    PortWatcher1 = new cport::TPortWatcher(this, source);
     PortWatcher1->setObjectName(QStringLiteral("PortWatcher1"));
     PortWatcher1->SetOnChange([this](const cport::TPortChange& change) {
         Guarded(this, &Tfrmmain::PortsChanged)(change.Text());
     });
 }
 
-void Tfrmmain::PortsChanged(const std::string& news) {
+void Tfrmmain::PortListDropsDown() {
+    // Without news of ports that come and go, the list is read when it is
+    // looked at: no polling, and it is right whenever the user sees it.
+    if (PortWatcher1->Mode() == cport::TPortWatchMode::pwOnDemand)
+        RereadPorts();
+}
+
+bool Tfrmmain::RereadPorts() {
     // News of a tty that is no serial port (a console, a pty's kin) changes
     // nothing; refilling would close a list the user has open.
     std::vector<Text> ports = SystemPorts();
     if (ports == listedPorts_)
-        return;
+        return false;
     listedPorts_ = std::move(ports);
     // Refilling selects C1's port again: the choice stays while it is listed.
     ComComboBox1->SetComProperty(cport::cpPort);
     ShowPortIdentity();
-    LogEvent(news, timeline::Now());
+    return true;
+}
+
+void Tfrmmain::PortsChanged(const std::string& news) {
+    if (RereadPorts())
+        LogEvent(news, timeline::Now());
 }
 
 void Tfrmmain::ShowPortIdentity() {

@@ -78,8 +78,13 @@ class TComComboBox : public QComboBox {
     // A user's choice was taken (remembered, and written with AutoApply).
     // Not raised when writing the choice into the port failed.
     void Changed();
+    // The list is about to drop down (any way the user opens it); a handler
+    // may refill it, and the list shows what it then holds.
+    void AboutToShowList();
 
   protected:
+    void showPopup() override;
+
     // The change handler: run for every item the user picks. A failure to
     // write the port propagates out of it to the application's error
     // handler; the list keeps the choice and Changed is not raised.

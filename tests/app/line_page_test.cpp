@@ -3,6 +3,7 @@
 // by end byte over several reads, sent blocks and line events as marked
 // lines, the state in sight at the top row, and the command-line switches.
 
+#include <QAbstractItemView>
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
@@ -357,6 +358,35 @@ class LinePageTest : public QObject {
         QVERIFY(kernelNews("remove"));
         QTRY_COMPARE(w->ComComboBox1->count(), 1);
         QCOMPARE(w->ComComboBox1->currentText(), QStringLiteral("ttyUSB0"));
+        qunsetenv("TARVIK_TTY_CLASS_DIR");
+    }
+
+    // Where no news of ports can be had, the list is read again each time it
+    // drops down (a click, or Alt+Down), and keeps the choice.
+    void portListReadWhenShownWithoutNews() {
+        QTemporaryDir ttys;
+        QDir(ttys.path()).mkpath(QStringLiteral("ttyUSB0/device"));
+        qputenv("TARVIK_TTY_CLASS_DIR", QFile::encodeName(ttys.path()));
+        Build("ttyUSB0");
+        w->WatchPorts(cport::TPortWatchSource::None);
+        const auto* watcher = w->findChild<cport::TPortWatcher*>(QStringLiteral("PortWatcher1"));
+        QCOMPARE(watcher->Mode(), cport::TPortWatchMode::pwOnDemand);
+        QDir(ttys.path()).mkpath(QStringLiteral("ttyACM3/device"));
+        QCOMPARE(w->ComComboBox1->count(), 1);  // nothing polls
+        QTest::mouseClick(w->ComComboBox1, Qt::LeftButton);
+        QTRY_VERIFY(w->ComComboBox1->view()->isVisible());
+        QCOMPARE(w->ComComboBox1->count(), 2);
+        QCOMPARE(w->ComComboBox1->itemText(0), QStringLiteral("ttyACM3"));
+        QCOMPARE(w->ComComboBox1->currentText(), QStringLiteral("ttyUSB0"));
+        Press(Qt::Key_Escape);
+        QTRY_VERIFY(!w->ComComboBox1->view()->isVisible());
+        QDir(ttys.filePath(QStringLiteral("ttyACM3"))).removeRecursively();
+        w->ComComboBox1->setFocus();
+        Press(Qt::Key_Down, Qt::AltModifier);
+        QTRY_VERIFY(w->ComComboBox1->view()->isVisible());
+        QCOMPARE(w->ComComboBox1->count(), 1);
+        QCOMPARE(w->ComComboBox1->currentText(), QStringLiteral("ttyUSB0"));
+        Press(Qt::Key_Escape);
         qunsetenv("TARVIK_TTY_CLASS_DIR");
     }
 
