@@ -344,6 +344,10 @@ class Tfrmmain : public QWidget {
     // The port's time line: a lost line and its return (frmmain_port_lines.cpp).
     void C1LineEvent(const cport::LineEvent& event);
     bool timerBeforeLoss_ = false;  // T1 ran when the line was lost
+    bool tickRunning_ = false;      // T1's tick is sending (the timer is off meanwhile)
+    // T1's last tick failed to write with the device going (EIO, ENXIO,
+    // ENODEV), before the loss was known; the loss then counts the timer as running.
+    bool tickLostDevice_ = false;
     QTimer* breakTimer_ = nullptr;
     cport::TPortWatcher* PortWatcher1 = nullptr;  // ports that come and go
     // The system's port names (frmmain_port.cpp), and those the list was

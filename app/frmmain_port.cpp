@@ -199,6 +199,7 @@ void Tfrmmain::BitBtn3Click() {
 
 void Tfrmmain::CheckBox1Click() {
     // A negative interval counts as 0: the timer is on and never ticks.
+    tickLostDevice_ = false;  // the user's choice stands
     T1->SetInterval(std::max(StrToInt(ToText(Edit1->text())), 0));
     T1->SetEnabled(C1->Connected() && CheckBox1->isChecked());
 }

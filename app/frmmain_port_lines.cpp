@@ -254,8 +254,10 @@ void Tfrmmain::C1LineEvent(const cport::LineEvent& event) {
                 // Said once, in sight ("lost" or "waiting" at the top row) and,
                 // with line events on, in the log; no box, which would hold
                 // the port's event thread. The timer stops; with reconnect on
-                // it goes on once the device is back.
-                timerBeforeLoss_ = T1->Enabled();
+                // it goes on once the device is back, also when a tick was
+                // writing, or had just failed to write as the device went.
+                timerBeforeLoss_ = T1->Enabled() || tickRunning_ || tickLostDevice_;
+                tickLostDevice_ = false;
                 T1->SetEnabled(false);
                 CloseMessage();
                 LogEvent("line lost", at);

@@ -154,6 +154,7 @@ void Tfrmmain::StartTimeline() {
     rate_ = 0;
     kernelCounts_ = C1->Counters().kernel;
     errorsCounted_ = false;
+    tickLostDevice_ = false;
     frameErrors_ = parityErrors_ = overruns_ = breaks_ = rings_ = 0;
     // The automatic gap follows the line's settings as Start opens it.
     framer_ = timeline::Framer(CurrentRule());
