@@ -21,6 +21,7 @@
 
 #include "app/command_line.h"
 #include "app/frmmain.h"
+#include "app/received_check.h"
 #include "app_test.h"
 #include "codec/check_value.h"
 #include "codec/fun.h"
@@ -521,6 +522,34 @@ class LinePageTest : public QObject {
         ++lines;
         QTRY_COMPARE_WITH_TIMEOUT(w->RX1->count(), lines, 5000);
         QCOMPARE(Line(0), Shown("A", 1));
+    }
+
+    // The marks over frames of real protocols, each check value's kind once.
+    void receivedCheckMarks_data() {
+        QTest::addColumn<QString>("check");
+        QTest::addColumn<QByteArray>("message");
+        QTest::addColumn<QString>("mark");
+        const QByteArray nmea = "$GPGLL,5057.970,N,00146.110,E,142451,A*27";
+        QTest::newRow("NMEA, CR LF left out") << "NMEA 0183" << nmea + "\r\n"
+                                              << " ok";
+        QTest::newRow("NMEA, wrong")
+            << "NMEA 0183" << QByteArray("$GPGLL,1*00\r\n") << " bad, expected \"*4D\"";
+        QTest::newRow("NMEA, no sentence") << "NMEA 0183" << QByteArray("*27\r\n") << " too short";
+        QTest::newRow("SUM") << "SUM" << QByteArray("\x01\x02\x03") << " ok";
+        QTest::newRow("SUM, empty") << "SUM" << QByteArray() << " too short";
+        QTest::newRow("CRC-32, short") << "CRC-32/ISO-HDLC" << QByteArray("abc") << " too short";
+        QTest::newRow("CRC-32") << "CRC-32/ISO-HDLC" << QByteArray("123456789\x26\x39\xF4\xCB")
+                                << " ok";
+        QTest::newRow("XMODEM, high byte first")
+            << "CRC-16/XMODEM" << QByteArray("123456789\xC3\x31") << " bad, expected 0x31 0xC3";
+    }
+    void receivedCheckMarks() {
+        QFETCH(QString, check);
+        QFETCH(QByteArray, message);
+        QFETCH(QString, mark);
+        const fun::TCheckValue* value = fun::FindCheckValue(check.toStdString());
+        QVERIFY(value != nullptr);
+        QCOMPARE(QString::fromStdString(ReceivedCheckMark(*value, message.toStdString())), mark);
     }
 
     // A switch for every option; wrong values are refused with a reason.
