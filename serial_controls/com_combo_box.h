@@ -71,6 +71,9 @@ class TComComboBox : public QComboBox {
     // Where the system's port names come from (EnumComPorts by default).
     void SetPortLister(TPortLister lister);
 
+    // Raises AboutToShowList, then drops the list down.
+    void showPopup() override;
+
     TComSelect& Selection() { return *select_; }
     const TComSelect& Selection() const { return *select_; }
 
@@ -83,7 +86,6 @@ class TComComboBox : public QComboBox {
     void AboutToShowList();
 
   protected:
-    void showPopup() override;
 
     // The change handler: run for every item the user picks. A failure to
     // write the port propagates out of it to the application's error
