@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "app/frmmain.h"
-#include "app/list_file.h"
+#include "base/list_file.h"
 #include "app/pictures.h"
 #include "app/popup_menu.h"
 

@@ -5,7 +5,7 @@
 #include <stdexcept>
 
 #include "app/latin1_text.h"
-#include "app/list_file.h"
+#include "base/list_file.h"
 #include "app/log_item_delegate.h"
 
 namespace tarvik {

@@ -54,7 +54,7 @@ class TLineListModel : public QAbstractListModel {
     void Remove(int row, int count);
     void Clear();
     // Replaces every line with the lines of `content`, a list file's text
-    // (app/list_file.h), as one insertion; the text itself becomes the buffer.
+    // (base/list_file.h), as one insertion; the text itself becomes the buffer.
     void Replace(std::string content);
 
     // The width of the widest line as `measure` gives it, kept up as lines

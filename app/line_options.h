@@ -10,6 +10,7 @@
 
 #include "codec/check_value.h"
 #include "serial/com_types.h"
+#include "timeline/log_marks.h"
 #include "timeline/timestamp.h"
 
 namespace tarvik {
@@ -45,10 +46,9 @@ struct TLineOptions {
     }
 };
 
-// Marks in front of the lines that are not received bytes, so that they are
-// told apart at a glance and in a saved file.
-inline constexpr std::string_view kSentMark = ">> ";
-inline constexpr std::string_view kEventMark = "== ";
+// The marks of sent blocks and events (timeline/log_marks.h).
+using timeline::kEventMark;
+using timeline::kSentMark;
 
 // "CR", "LF" (any case), one character in double quotes, or a number 0..255
 // in the integer notation ("13", "0x0D", "$0D"); nothing for anything else.

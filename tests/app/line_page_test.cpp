@@ -404,7 +404,9 @@ class LinePageTest : public QObject {
         QFETCH(bool, reconnect);
         QTemporaryDir dir;
         const std::string link = dir.filePath(QStringLiteral("ttySIM")).toStdString();
-        test::SimulatorThread simulator({}, {.linkPath = link});
+        sim::Plugging plugging;
+        plugging.linkPath = link;
+        test::SimulatorThread simulator({}, plugging);
         TLineOptions options;
         options.logEvents = true;
         options.reconnect = reconnect;

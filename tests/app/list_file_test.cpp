@@ -1,4 +1,4 @@
-#include "app/list_file.h"
+#include "base/list_file.h"
 
 #include <fcntl.h>
 #include <grp.h>

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "app/list_file.h"
+#include "base/list_file.h"
 
 namespace {
 

@@ -1,0 +1,258 @@
+#include "runner/line_session.h"
+
+#include <QTimer>
+#include <algorithm>
+
+#include "serial/com_error.h"
+#include "serial/com_flow_control.h"
+#include "serial/com_parity.h"
+#include "serial/com_port.h"
+#include "serial/com_timeouts.h"
+#include "serial/open_failure.h"
+
+namespace tarvik::runner {
+
+namespace {
+
+// The window's port C1 as it starts: 19200 baud, even parity, 8 data bits,
+// 1 stop bit, no flow control, arrivals only, its read time-outs.
+void ApplyWindowSettings(cport::TComPort& port) {
+    port.SetBaudRate(cport::br19200);
+    port.Parity().SetBits(cport::prEven);
+    port.SetStopBits(cport::sbOneStopBit);
+    port.SetDataBits(cport::dbEight);
+    port.SetEvents({cport::evRxChar});
+    cport::TComFlowControl& flow = port.FlowControl();
+    flow.SetControlDTR(cport::dtrDisable);
+    flow.SetControlRTS(cport::rtsDisable);
+    cport::TComTimeouts& timeouts = port.Timeouts();
+    timeouts.SetReadInterval(200);
+    timeouts.SetReadTotalMultiplier(200);
+    timeouts.SetReadTotalConstant(200);
+}
+
+void ApplySwitches(cport::TComPort& port, const PortSettings& settings) {
+    if (settings.customBaudRate)
+        port.SetCustomBaudRate(*settings.customBaudRate);
+    if (settings.baudRate)
+        port.SetBaudRate(*settings.baudRate);
+    if (settings.parity)
+        port.Parity().SetBits(*settings.parity);
+    if (settings.dataBits)
+        port.SetDataBits(*settings.dataBits);
+    if (settings.stopBits)
+        port.SetStopBits(*settings.stopBits);
+    if (settings.flowControl)
+        port.FlowControl().SetFlowControl(*settings.flowControl);
+}
+
+}  // namespace
+
+namespace {
+
+// The port's times where it took them, the clocks now where it has none.
+Stamp StampOf(const cport::LineTime& time) {
+    return time.Valid() ? Stamp{time.monoUs, time.wallUs} : NowStamp();
+}
+
+std::string EventText(const cport::LineEvent& event) {
+    std::string text = cport::LineEventName(event.kind);
+    switch (event.kind) {
+        case cport::LineEventKind::kCts:
+        case cport::LineEventKind::kDsr:
+        case cport::LineEventKind::kRlsd:
+        case cport::LineEventKind::kRing:
+            return text + (event.state ? " on" : " off");
+        case cport::LineEventKind::kBreak:
+        case cport::LineEventKind::kFrame:
+        case cport::LineEventKind::kParity:
+        case cport::LineEventKind::kOverrun:
+        case cport::LineEventKind::kBufferOverrun:
+            return text + " (" + std::to_string(event.count) + ")";
+        default:
+            return text;
+    }
+}
+
+}  // namespace
+
+LineSession::LineSession(const PortSettings& settings, bool reconnect, Transcript& transcript)
+    : settings_(settings), reconnect_(reconnect), transcript_(transcript) {}
+
+LineSession::~LineSession() {
+    Close();
+}
+
+bool LineSession::IsOpen() const {
+    return port_ && port_->Connected();
+}
+
+void LineSession::Open(const Text& port) {
+    Close();
+    port_ = std::make_unique<cport::TComPort>();
+    ApplyWindowSettings(*port_);
+    ApplySwitches(*port_, settings_);
+    port_->SetPort(port);
+    port_->SetOnRxChar([this](QObject*, std::int32_t count) { OnRxChar(count); });
+    port_->SetOnLineEvent([this](QObject*, const cport::LineEvent& event) { OnLineEvent(event); });
+    port_->SetReopenOnReturn(reconnect_);
+    try {
+        port_->Open();
+    } catch (const cport::EComPort& error) {
+        port_.reset();
+        std::string reason = "Cannot open port " + port + ": " + error.what();
+        // Code 1 is the device's own refusal: say why in words one can act on.
+        if (error.ErrorCode() == 1 && error.WinErrorCode() > 0)
+            reason += ". " + cport::ExplainOpenFailure(port, error.WinErrorCode());
+        throw ERunAborted(reason);
+    } catch (const std::exception& error) {
+        port_.reset();
+        throw ERunAborted("Cannot open port " + port + ": " + error.what());
+    }
+    transcript_.Event("port opened: " + port, NowStamp());
+}
+
+void LineSession::Close() {
+    if (!port_)
+        return;
+    const bool wasOpen = port_->Connected();
+    try {
+        port_->Close();
+    } catch (const std::exception& error) {
+        transcript_.Event(std::string("port closed with an error: ") + error.what(), NowStamp());
+        port_.reset();
+        return;
+    }
+    port_.reset();
+    if (wasOpen)
+        transcript_.Event("port closed", NowStamp());
+}
+
+Stamp LineSession::Send(std::string_view bytes) {
+    if (stoppedBy_ != 0)
+        throw ERunStopped();
+    if (!IsOpen())
+        throw ERunAborted("The port is not open");
+    if (port_->LineLost())  // only with reconnect: a lost line ends the run otherwise
+        WaitUntil([this] { return !port_->LineLost(); }, INT64_MAX);
+    std::int32_t written = 0;
+    try {
+        written = port_->Write(bytes.data(), static_cast<std::int32_t>(bytes.size()));
+    } catch (const std::exception& error) {
+        transcript_.Event(std::string("write failed: ") + error.what(), NowStamp());
+        throw ERunAborted(std::string("The port went away: ") + error.what());
+    }
+    const Stamp done = StampOf(port_->LastWriteTimes().last);
+    transcript_.Sent(bytes.substr(0, static_cast<std::size_t>(std::max(written, 0))), done);
+    // A line held up by flow control ends the write at its time-out with
+    // part of the bytes sent: what follows would be judged on a cut request.
+    if (static_cast<std::size_t>(written) != bytes.size())
+        throw ERunAborted("The line took only " + std::to_string(written) + " of " +
+                          std::to_string(bytes.size()) + " bytes within the write time-out");
+    if (stoppedBy_ != 0)
+        throw ERunStopped();
+    return done;
+}
+
+cport::TComPort& LineSession::Port() {
+    if (!IsOpen())
+        throw ERunAborted("The port is not open");
+    return *port_;
+}
+
+void LineSession::OnRxChar(std::int32_t count) {
+    // Runs in the port's hand-over: nothing may leave it.
+    try {
+        Text received;
+        port_->ReadText(received, count);
+        if (received.empty())
+            return;
+        // The arrival of the last byte read: the answer is complete then.
+        const Stamp at = StampOf(port_->LastReadTimes().last);
+        pending_ += received;
+        blocks_.push_back({pending_.size(), at});
+        ++arrivals_;
+        lastArrival_ = at;
+        transcript_.Received(received, at);
+    } catch (const std::exception& error) {
+        readError_ = std::string("Reading from the port failed: ") + error.what();
+    }
+    Wake();
+}
+
+void LineSession::OnLineEvent(const cport::LineEvent& event) {
+    using cport::LineEventKind;
+    // Opening and closing are written with the port's name by Open and Close.
+    if (event.kind == LineEventKind::kOpened || event.kind == LineEventKind::kClosed)
+        return;
+    transcript_.Event(EventText(event), StampOf(event.time));
+    events_.push_back(event);
+    if (event.kind == LineEventKind::kLost && !reconnect_ && readError_.empty())
+        readError_ = "The port went away (line lost)";
+    Wake();
+}
+
+void LineSession::Wake() {
+    if (waiting_ != nullptr)
+        waiting_->quit();
+}
+
+void LineSession::Stop(int signal) {
+    stoppedBy_ = signal;
+    Wake();
+}
+
+void LineSession::Abort(const std::string& reason) {
+    if (readError_.empty())
+        readError_ = reason;
+    Wake();
+}
+
+bool LineSession::WaitUntil(const std::function<bool()>& done, std::int64_t deadlineUs) {
+    QEventLoop loop;
+    QTimer deadline;
+    deadline.setSingleShot(true);
+    deadline.setTimerType(Qt::PreciseTimer);
+    QObject::connect(&deadline, &QTimer::timeout, &loop, &QEventLoop::quit);
+    QEventLoop* const outer = waiting_;
+    waiting_ = &loop;
+    struct Restore {
+        QEventLoop*& slot;
+        QEventLoop* value;
+        ~Restore() { slot = value; }
+    } restore{waiting_, outer};
+    for (;;) {
+        // What arrived before the line went away (or a stop came) is judged first.
+        if (done())
+            return true;
+        if (stoppedBy_ != 0)
+            throw ERunStopped();
+        if (!readError_.empty()) {
+            transcript_.Event("run ended: " + readError_, NowStamp());
+            throw ERunAborted(readError_);
+        }
+        const std::int64_t left = deadlineUs - NowStamp().monoUs;
+        if (left <= 0)
+            return false;
+        if (deadlineUs != INT64_MAX)
+            deadline.start(static_cast<int>(std::min<std::int64_t>((left + 999) / 1000, 1 << 30)));
+        loop.exec();
+    }
+}
+
+Stamp LineSession::ArrivalOf(std::size_t offset) const {
+    const auto block = std::upper_bound(blocks_.begin(), blocks_.end(), offset,
+                                        [](std::size_t o, const Block& b) { return o < b.end; });
+    return block == blocks_.end() ? lastArrival_ : block->at;
+}
+
+void LineSession::Take(std::size_t count) {
+    count = std::min(count, pending_.size());
+    pending_.erase(0, count);
+    auto kept = blocks_.begin();
+    while (kept != blocks_.end() && kept->end <= count) ++kept;
+    blocks_.erase(blocks_.begin(), kept);
+    for (Block& block : blocks_) block.end -= count;
+}
+
+}  // namespace tarvik::runner

@@ -1,0 +1,120 @@
+#pragma once
+// The run's port: opened with the window's settings (and the switches'),
+// what arrives gathered with its arrival times and written to the
+// transcript, sends timed, and waits that serve the event loop until a
+// condition holds, a deadline passes, a stop signal comes or the line goes
+// away. Main thread only: arrivals are handed over to it (smThreadSync) and
+// read there, as in the window.
+
+#include <QEventLoop>
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <memory>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "base/text.h"
+#include "runner/run_options.h"
+#include "runner/transcript.h"
+#include "serial/device/time_line.h"
+
+namespace cport {
+class TComPort;
+}
+
+namespace tarvik::runner {
+
+// The run cannot go on (the port cannot be opened, went away, a write
+// failed, a bad pattern): exit status 2, the reason on standard error.
+class ERunAborted : public std::runtime_error {
+  public:
+    using std::runtime_error::runtime_error;
+};
+
+// A stop signal arrived: the run ends where it is, the report is written.
+class ERunStopped : public std::runtime_error {
+  public:
+    ERunStopped() : std::runtime_error("stopped") {}
+};
+
+class LineSession {
+  public:
+    // `reconnect`: a line that is lost is opened again when it comes back
+    // (the port's ReopenOnReturn), and a send waits for that; otherwise a
+    // lost line ends the run.
+    LineSession(const PortSettings& settings, bool reconnect, Transcript& transcript);
+    ~LineSession();
+    LineSession(const LineSession&) = delete;
+    LineSession& operator=(const LineSession&) = delete;
+
+    // Opens the port (closing one already open first). ERunAborted with the
+    // port's reason when it cannot be opened.
+    void Open(const Text& port);
+    void Close();
+    bool IsOpen() const;
+    // The open port, for line control; ERunAborted when none is open.
+    cport::TComPort& Port();
+
+    // Writes the bytes; returns when the write completed and at what time.
+    // ERunAborted when the port is not open or the write fails (a port that
+    // went away), ERunStopped after a stop signal.
+    Stamp Send(std::string_view bytes);
+
+    // Serves the event loop until `done()` holds or the monotonic deadline
+    // (µs) passes; returns whether `done()` held. ERunStopped after a stop
+    // signal, ERunAborted when reading from the port failed.
+    bool WaitUntil(const std::function<bool()>& done, std::int64_t deadlineUs);
+
+    // The bytes received and not yet taken by an expect.
+    std::string_view Pending() const { return pending_; }
+    // The arrival time of the pending byte at `offset` (its block's time).
+    Stamp ArrivalOf(std::size_t offset) const;
+    // Takes the first `count` pending bytes away.
+    void Take(std::size_t count);
+    // How many blocks have arrived since the session began; a mark for
+    // "anything new since".
+    std::uint64_t Arrivals() const { return arrivals_; }
+    Stamp LastArrival() const { return lastArrival_; }
+
+    // The run's transcript, for the steps' own lines.
+    Transcript& Log() { return transcript_; }
+
+    // The line events since the session began and not yet taken, oldest
+    // first (the port's time line: modem lines, breaks, errors, lost, back).
+    std::deque<cport::LineEvent>& Events() { return events_; }
+
+    // A stop signal (main thread, from the signal's event): ends the wait.
+    void Stop(int signal);
+    int StoppedBy() const { return stoppedBy_; }
+    // An error that reached the event loop (main thread): the wait ends and
+    // the run with it (ERunAborted with that reason).
+    void Abort(const std::string& reason);
+
+  private:
+    void OnRxChar(std::int32_t count);
+    void OnLineEvent(const cport::LineEvent& event);
+    void Wake();
+
+    PortSettings settings_;
+    bool reconnect_;
+    std::deque<cport::LineEvent> events_;
+    Transcript& transcript_;
+    std::unique_ptr<cport::TComPort> port_;
+    std::string pending_;
+    // Each pending block's end offset in pending_ and its arrival time.
+    struct Block {
+        std::size_t end;
+        Stamp at;
+    };
+    std::vector<Block> blocks_;
+    std::uint64_t arrivals_ = 0;
+    Stamp lastArrival_;
+    std::string readError_;
+    int stoppedBy_ = 0;
+    QEventLoop* waiting_ = nullptr;
+};
+
+}  // namespace tarvik::runner

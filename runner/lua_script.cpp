@@ -1,0 +1,345 @@
+#include "runner/lua_script.h"
+
+#include <signal.h>
+
+#include <QCoreApplication>
+#include <fstream>
+#include <lua.hpp>
+#include <regex>
+#include <sstream>
+
+#include "codec/check_value.h"
+#include "runner/line_session.h"
+#include "runner/pattern.h"
+#include "runner/run_steps.h"
+#include "serial/com_port.h"
+
+namespace tarvik::runner {
+
+namespace {
+
+// The body of a short literal with the escapes a notation needs; false for
+// an escape this check does not read (the call is then checked when it runs).
+bool Unescape(const std::string& body, std::string& out) {
+    for (std::size_t i = 0; i < body.size(); ++i) {
+        if (body[i] != '\\') {
+            out += body[i];
+            continue;
+        }
+        if (++i == body.size())
+            return false;
+        switch (body[i]) {
+            case '\\':
+                out += '\\';
+                break;
+            case '"':
+                out += '"';
+                break;
+            case '\'':
+                out += '\'';
+                break;
+            case 'n':
+                out += '\n';
+                break;
+            case 'r':
+                out += '\r';
+                break;
+            case 't':
+                out += '\t';
+                break;
+            default:
+                return false;
+        }
+    }
+    return true;
+}
+
+// Every send("...") and expect('...') written with a literal first argument
+// (outside comments) is checked before the run: a typing error in a pattern
+// must not surface after half a test rig's sequence has been sent.
+void CheckLiterals(const std::string& fileName, const std::string& source) {
+    static const std::regex call(
+        R"re(\b(send|expect)\s*\(\s*("((?:[^"\\\n]|\\.)*)"|'((?:[^'\\\n]|\\.)*)'|\[\[([^\n]*?)\]\]))re"
+        R"re((\s*,\s*["']([^"'\\\n]*)["']\s*\))?)re");
+    for (auto it = std::sregex_iterator(source.begin(), source.end(), call);
+         it != std::sregex_iterator(); ++it) {
+        const std::smatch& m = *it;
+        const auto at = static_cast<std::size_t>(m.position(0));
+        const std::size_t lineStart = source.rfind('\n', at) + 1;  // npos + 1 == 0
+        if (source.substr(lineStart, at - lineStart).find("--") != std::string::npos)
+            continue;
+        std::string text;
+        if (m[5].matched)
+            text = m[5].str();
+        else if (!Unescape(m[3].matched ? m[3].str() : m[4].str(), text))
+            continue;
+        const auto line = 1 + std::count(source.begin(), source.begin() + long(at), '\n');
+        try {
+            if (m[1] == "send") {
+                fun::EncodeLine(text);
+                if (m[7].matched)  // a check value named by a literal
+                    CheckValueNamed(m[7].str());
+            } else
+                ParsePattern(text);
+        } catch (const std::exception& error) {
+            throw EScript(fileName + ":" + std::to_string(line) + ": " + error.what());
+        }
+    }
+}
+
+// Arguments are read without luaL_check*: a Lua error raised while C++
+// objects are alive would skip their destructors.
+std::string StringArgument(lua_State* L, int index, const char* function) {
+    std::size_t length = 0;
+    const char* text =
+        lua_type(L, index) == LUA_TSTRING ? lua_tolstring(L, index, &length) : nullptr;
+    if (text == nullptr)
+        throw std::invalid_argument(std::string("bad argument #") + std::to_string(index) +
+                                    " to '" + function + "' (string expected)");
+    return {text, length};
+}
+
+std::int64_t NumberArgument(lua_State* L, int index, const char* function) {
+    int isNumber = 0;
+    const lua_Number value = lua_tonumberx(L, index, &isNumber);
+    if (!isNumber || value < 0)
+        throw std::invalid_argument(std::string("bad argument #") + std::to_string(index) +
+                                    " to '" + function + "' (milliseconds expected)");
+    return static_cast<std::int64_t>(value);
+}
+
+// Lua instructions between two looks for a stop signal: a script that loops
+// without waiting on the line still stops on Ctrl+C. One system call per
+// million instructions.
+constexpr int kStopCheckInstructions = 1'000'000;
+
+}  // namespace
+
+void LuaScript::StopHook(lua_State* L, lua_Debug*) {
+    LuaScript& self = **static_cast<LuaScript**>(lua_getextraspace(L));
+    sigset_t pending;
+    sigemptyset(&pending);
+    if (sigpending(&pending) == 0 &&
+        (sigismember(&pending, SIGINT) == 1 || sigismember(&pending, SIGTERM) == 1)) {
+        // The signal's own event (StopSignals) marks the session stopped.
+        QCoreApplication::processEvents();
+    }
+    if (self.steps_ == nullptr || self.steps_->Session().StoppedBy() == 0)
+        return;
+    if (!self.ending_)
+        self.ending_ = std::make_exception_ptr(ERunStopped());
+    lua_pushliteral(L, "the run has ended");
+    lua_error(L);
+}
+
+LuaScript::LuaScript(const std::string& fileName) : fileName_(fileName) {
+    std::ifstream file(fileName, std::ios::binary);
+    if (!file)
+        throw EScript("Cannot open file \"" + fileName + "\"");
+    std::ostringstream content;
+    content << file.rdbuf();
+    const std::string source = content.str();
+
+    L_ = luaL_newstate();
+    if (L_ == nullptr)
+        throw EScript(fileName + ": no memory for a Lua state");
+    luaL_openlibs(L_);
+    *static_cast<LuaScript**>(lua_getextraspace(L_)) = this;
+    lua_sethook(L_, &LuaScript::StopHook, LUA_MASKCOUNT, kStopCheckInstructions);
+    const std::string chunkName = "@" + fileName;
+    if (luaL_loadbufferx(L_, source.data(), source.size(), chunkName.c_str(), "t") != LUA_OK) {
+        const std::string message = lua_tostring(L_, -1);
+        throw EScript(message);
+    }
+    CheckLiterals(fileName, source);
+    const struct {
+        const char* name;
+        lua_CFunction function;
+    } functions[] = {{"open", &LuaScript::Open},           {"close", &LuaScript::Close},
+                     {"send", &LuaScript::Send},           {"expect", &LuaScript::Expect},
+                     {"sleep", &LuaScript::Sleep},         {"set_dtr", &LuaScript::SetDtr},
+                     {"set_rts", &LuaScript::SetRts},      {"send_break", &LuaScript::SendBreak},
+                     {"wait_event", &LuaScript::WaitEvent}};
+    for (const auto& f : functions) {
+        lua_pushlightuserdata(L_, this);
+        lua_pushcclosure(L_, f.function, 1);
+        lua_setglobal(L_, f.name);
+    }
+}
+
+LuaScript::~LuaScript() {
+    if (L_ != nullptr)
+        lua_close(L_);
+}
+
+LuaScript& LuaScript::Self(lua_State* L) {
+    return *static_cast<LuaScript*>(lua_touserdata(L, lua_upvalueindex(1)));
+}
+
+template <typename F>
+int LuaScript::Guarded(lua_State* L, F&& body) {
+    LuaScript& self = Self(L);
+    int results = -1;
+    if (!self.ending_) {
+        try {
+            results = body(self);
+        } catch (const ERunStopped&) {
+            self.ending_ = std::current_exception();
+        } catch (const std::exception& error) {
+            // A bad argument, pattern or check value name: the run cannot go
+            // on, and the script's place is named.
+            luaL_where(L, 1);
+            self.ending_ = std::make_exception_ptr(
+                ERunAborted(std::string(lua_tostring(L, -1)) + error.what()));
+            lua_pop(L, 1);
+        }
+    }
+    if (results >= 0)
+        return results;
+    // No C++ object of this frame is alive past here.
+    lua_pushliteral(L, "the run has ended");
+    return lua_error(L);
+}
+
+int LuaScript::Open(lua_State* L) {
+    return Guarded(L, [L](LuaScript& self) {
+        const Text port = lua_isnoneornil(L, 1) ? self.port_ : StringArgument(L, 1, "open");
+        if (port.empty())
+            throw std::invalid_argument("open: no port given here or on the command line");
+        self.steps_->Session().Open(port);
+        return 0;
+    });
+}
+
+int LuaScript::Close(lua_State* L) {
+    return Guarded(L, [](LuaScript& self) {
+        self.steps_->Session().Close();
+        return 0;
+    });
+}
+
+int LuaScript::Send(lua_State* L) {
+    return Guarded(L, [L](LuaScript& self) {
+        const std::string line = StringArgument(L, 1, "send");
+        std::string bytes = fun::EncodeLine(line);
+        if (!lua_isnoneornil(L, 2)) {
+            const fun::TCheckValue& check = CheckValueNamed(StringArgument(L, 2, "send"));
+            bytes += fun::CheckValueBytes(
+                check, {reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size()});
+        }
+        self.steps_->Send(bytes);
+        return 0;
+    });
+}
+
+int LuaScript::Expect(lua_State* L) {
+    return Guarded(L, [L](LuaScript& self) {
+        Pattern pattern = ParsePattern(StringArgument(L, 1, "expect"));
+        std::int64_t timeoutMs = self.defaultTimeoutMs_;
+        std::string exchange = pattern.text;
+        if (lua_istable(L, 2)) {
+            if (lua_getfield(L, 2, "timeout") != LUA_TNIL)
+                timeoutMs = NumberArgument(L, -1, "expect");
+            if (lua_getfield(L, 2, "check") != LUA_TNIL)
+                AddCheck(pattern, CheckValueNamed(StringArgument(L, -1, "expect")));
+            if (lua_getfield(L, 2, "name") != LUA_TNIL)
+                exchange = StringArgument(L, -1, "expect");
+            lua_pop(L, 3);
+        } else if (!lua_isnoneornil(L, 2)) {
+            timeoutMs = NumberArgument(L, 2, "expect");
+        }
+        if (pattern.check != nullptr && exchange == pattern.text)
+            exchange += " + " + std::string(pattern.check->name);
+        const std::optional<std::string> failure =
+            self.steps_->Expect(pattern, exchange, timeoutMs);
+        lua_pushboolean(L, !failure);
+        if (!failure)
+            return 1;
+        lua_pushlstring(L, failure->data(), failure->size());
+        return 2;
+    });
+}
+
+int LuaScript::Sleep(lua_State* L) {
+    return Guarded(L, [L](LuaScript& self) {
+        self.steps_->Sleep(NumberArgument(L, 1, "sleep"));
+        return 0;
+    });
+}
+
+int LuaScript::SetDtr(lua_State* L) {
+    return Guarded(L, [L](LuaScript& self) {
+        const bool on = lua_toboolean(L, 1) != 0;
+        self.steps_->Session().Port().SetDTR(on);
+        self.steps_->Session().Log().Event(on ? "DTR on" : "DTR off", NowStamp());
+        return 0;
+    });
+}
+
+int LuaScript::SetRts(lua_State* L) {
+    return Guarded(L, [L](LuaScript& self) {
+        const bool on = lua_toboolean(L, 1) != 0;
+        self.steps_->Session().Port().SetRTS(on);
+        self.steps_->Session().Log().Event(on ? "RTS on" : "RTS off", NowStamp());
+        return 0;
+    });
+}
+
+int LuaScript::SendBreak(lua_State* L) {
+    return Guarded(L, [L](LuaScript& self) {
+        const std::chrono::milliseconds duration =
+            lua_isnoneornil(L, 1) ? cport::TComPort::kDefaultBreak
+                                  : std::chrono::milliseconds(NumberArgument(L, 1, "send_break"));
+        self.steps_->Session().Port().SendBreak(duration);
+        self.steps_->Session().Log().Event(
+            "break sent (" + std::to_string(duration.count()) + " ms)", NowStamp());
+        return 0;
+    });
+}
+
+int LuaScript::WaitEvent(lua_State* L) {
+    return Guarded(L, [L](LuaScript& self) {
+        const std::string name = StringArgument(L, 1, "wait_event");
+        const std::int64_t timeoutMs =
+            lua_isnoneornil(L, 2) ? self.defaultTimeoutMs_ : NumberArgument(L, 2, "wait_event");
+        LineSession& session = self.steps_->Session();
+        // Events before the one waited for are passed over and dropped.
+        const auto take = [&] {
+            auto& events = session.Events();
+            while (!events.empty() && name != cport::LineEventName(events.front().kind))
+                events.pop_front();
+            return !events.empty();
+        };
+        if (!session.WaitUntil(take, NowStamp().monoUs + timeoutMs * 1000)) {
+            lua_pushboolean(L, 0);
+            return 1;
+        }
+        const cport::LineEvent event = session.Events().front();
+        session.Events().pop_front();
+        lua_pushboolean(L, 1);
+        if (event.kind <= cport::LineEventKind::kRing)
+            lua_pushboolean(L, event.state);
+        else
+            lua_pushinteger(L, event.count);
+        return 2;
+    });
+}
+
+void LuaScript::Run(RunSteps& steps, const Text& port, std::int64_t defaultTimeoutMs) {
+    steps_ = &steps;
+    port_ = port;
+    defaultTimeoutMs_ = defaultTimeoutMs;
+    const int status = lua_pcall(L_, 0, 0, 0);
+    std::string message;
+    if (status != LUA_OK) {
+        const char* text = lua_tostring(L_, -1);
+        message = text != nullptr ? text : "an error object that is no text";
+        lua_pop(L_, 1);
+    }
+    if (ending_)
+        std::rethrow_exception(ending_);
+    if (status != LUA_OK)
+        throw ERunAborted(message);
+}
+
+}  // namespace tarvik::runner

@@ -1,0 +1,5 @@
+#include "runner/run.h"
+
+int main(int argc, char** argv) {
+    return tarvik::runner::RunMain(argc, argv);
+}

@@ -1,0 +1,163 @@
+#include "runner/run.h"
+
+#include <QCommandLineParser>
+#include <QCoreApplication>
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "base/list_file.h"
+#include "base/qt_translator.h"
+#include "base/translation.h"
+#include "codec/check_value.h"
+#include "runner/line_session.h"
+#include "runner/lua_script.h"
+#include "runner/results.h"
+#include "runner/run_application.h"
+#include "runner/run_options.h"
+#include "runner/run_steps.h"
+#include "runner/stop_signals.h"
+#include "runner/transcript.h"
+#include "serial/com_error.h"
+
+namespace tarvik::runner {
+
+namespace {
+
+constexpr const char* kName = "tarvik2-run";
+
+// The catalogs sit beside the executable, as the window's do.
+std::string LocaleDir() {
+    std::error_code error;
+    const auto exe = std::filesystem::read_symlink("/proc/self/exe", error);
+    return error ? std::string("locale") : (exe.parent_path() / "locale").string();
+}
+
+int CouldNotRun(const std::string& reason) {
+    std::fprintf(stderr, "%s: %s\n", kName, reason.c_str());
+    return kCouldNotRun;
+}
+
+struct HistoryLine {
+    std::string text;
+    std::string bytes;
+};
+
+// Every line encoded before the port is opened: a line in bad notation
+// stops the run before anything is sent. Blank lines send nothing and are
+// left out.
+std::vector<HistoryLine> ReadHistory(const RunOptions& options) {
+    std::vector<Text> lines = LoadListFile(options.historyFile);
+    std::vector<HistoryLine> history;
+    for (std::size_t i = 0; i < lines.size(); ++i) {
+        try {
+            std::string bytes = fun::EncodeLine(lines[i]);
+            if (!bytes.empty())
+                history.push_back({lines[i], std::move(bytes)});
+        } catch (const std::exception& error) {
+            throw EScript(options.historyFile + ":" + std::to_string(i + 1) + ": " + error.what());
+        }
+    }
+    // The window inserts each line it sends at the top: the file holds the newest first.
+    if (options.order == HistoryOrder::NewestLast)
+        std::reverse(history.begin(), history.end());
+    if (history.empty())
+        throw EScript(options.historyFile + ": no line to send");
+    return history;
+}
+
+}  // namespace
+
+int RunMain(int argc, char** argv) {
+    // Before any thread exists, so that every thread inherits the mask and
+    // the signals reach only the signalfd.
+    StopSignals::Block();
+    InitTranslation(LocaleDir());
+    cport::InitComPortMessages();
+
+    RunApplication app(argc, argv);
+    QCoreApplication::setApplicationName(QString::fromLatin1(kName));
+    QCoreApplication::setApplicationVersion(QStringLiteral("2.0"));
+    GettextTranslator translator;
+    QCoreApplication::installTranslator(&translator);
+
+    for (int i = 1; i < argc; ++i) {
+        for (const char* option : {"-h", "--help", "--help-all", "-v", "--version"}) {
+            if (std::strcmp(argv[i], option) == 0) {
+                QCommandLineParser parser;
+                DescribeRunOptions(parser);
+                parser.process(app);  // prints and exits
+            }
+        }
+    }
+
+    RunOptions options;
+    std::vector<HistoryLine> history;
+    std::unique_ptr<LuaScript> script;
+    try {
+        options = ParseRunOptions(QCoreApplication::arguments());
+    } catch (const ERunOptions& error) {
+        std::fprintf(stderr, "%s: %s\nTry '%s --help'.\n", kName, error.what(), kName);
+        return kCouldNotRun;
+    }
+    try {
+        if (!options.historyFile.empty())
+            history = ReadHistory(options);
+        else
+            script = std::make_unique<LuaScript>(options.scriptFile);
+    } catch (const std::exception& error) {
+        return CouldNotRun(error.what());
+    }
+
+    Transcript transcript(stdout, options.ascii, options.timestamps);
+    Results results;
+    LineSession session(options.settings, options.reconnect, transcript);
+    RunSteps steps(session, results);
+    StopSignals stops([&session](int signal) { session.Stop(signal); });
+    app.SetOnError([&session](const std::string& reason) { session.Abort(reason); });
+    const Stamp start = NowStamp();
+    std::string failure;
+    try {
+        if (script) {
+            if (!options.port.empty())
+                session.Open(options.port);
+            script->Run(steps, options.port, options.timeoutMs);
+        } else {
+            session.Open(options.port);
+            for (int round = 0; round < options.repeat; ++round) {
+                for (const HistoryLine& line : history)
+                    steps.HistoryLine(line.text, line.bytes, options.delayMs);
+            }
+        }
+    } catch (const ERunStopped&) {
+        results.Stopped(session.StoppedBy());
+    } catch (const std::exception& error) {
+        results.Aborted(error.what());
+        failure = error.what();
+    }
+    app.SetOnError({});
+    session.Close();
+    for (const std::string& line : results.Summary()) transcript.Write("# " + line);
+    if (!options.junitFile.empty()) {
+        try {
+            const std::string source =
+                !options.scriptFile.empty() ? options.scriptFile : options.historyFile;
+            results.WriteJUnit(options.junitFile, std::string(kName) + " " + source,
+                               double(NowStamp().monoUs - start.monoUs) / 1e6);
+        } catch (const std::exception& error) {
+            std::fprintf(stderr, "%s: %s\n", kName, error.what());
+            return kCouldNotRun;
+        }
+    }
+    if (!failure.empty())
+        return CouldNotRun(failure);
+    if (results.ExitStatus() > kCouldNotRun)
+        std::fprintf(stderr, "%s: stopped by signal %d\n", kName, session.StoppedBy());
+    return results.ExitStatus();
+}
+
+}  // namespace tarvik::runner

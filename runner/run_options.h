@@ -1,0 +1,63 @@
+#pragma once
+// tarvik2-run's command line: the port and its settings (the window's names
+// and values), what to run (a saved send history or a Lua script), and the
+// reports. Plain values; main thread.
+
+#include <QStringList>
+#include <cstdint>
+#include <optional>
+#include <stdexcept>
+#include <string>
+
+#include "base/text.h"
+#include "serial/com_types.h"
+#include "timeline/timestamp.h"
+
+class QCommandLineParser;
+
+namespace tarvik::runner {
+
+// A command line the runner cannot follow; the message says why (UTF-8).
+class ERunOptions : public std::runtime_error {
+  public:
+    using std::runtime_error::runtime_error;
+};
+
+// The line settings a run opens its port with; empty keeps the window's own.
+struct PortSettings {
+    std::optional<cport::TBaudRate> baudRate;
+    std::optional<std::int32_t> customBaudRate;  // bits per second, with brCustom
+    std::optional<cport::TParityBits> parity;
+    std::optional<cport::TDataBits> dataBits;
+    std::optional<cport::TStopBits> stopBits;
+    std::optional<cport::TFlowControl> flowControl;
+};
+
+// The order of a saved history's lines: the file holds the newest first.
+enum class HistoryOrder { NewestLast, FileOrder };
+
+struct RunOptions {
+    Text port;  // name or path as the file system's bytes; "" when none given
+    PortSettings settings;
+    std::string historyFile;  // one of these two
+    std::string scriptFile;
+    HistoryOrder order = HistoryOrder::NewestLast;
+    int repeat = 1;                 // how often the history runs
+    std::int32_t delayMs = 300;     // between history lines, the window's timer default
+    std::int32_t timeoutMs = 1000;  // an expect's limit when the script gives none
+    bool reconnect = false;         // a lost line is opened again when it comes back
+    bool ascii = true;  // the display form shows letters and digits as such, as ASC&II does
+    // The time in front of each transcript line, as the window's --timestamps.
+    timeline::TimestampMode timestamps = timeline::TimestampMode::TimeOfDay;
+    std::string junitFile;  // "" for none
+};
+
+// Gives the parser the runner's description, options and arguments.
+void DescribeRunOptions(QCommandLineParser& parser);
+
+// The options of QCoreApplication::arguments() (the program name first).
+// Raises ERunOptions for an unknown option, a value a switch cannot take, or
+// neither or both of --history and --script.
+RunOptions ParseRunOptions(const QStringList& arguments);
+
+}  // namespace tarvik::runner

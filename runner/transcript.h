@@ -1,0 +1,53 @@
+#pragma once
+// The transcript a run writes on standard output: one line per block
+// received, per block sent and per line event, in the order they happened,
+// each with its time, in the form the window's logs save with timestamps and
+// sent blocks on ("hh:mm:ss.mmm " in front, sent blocks marked ">> ", events
+// marked "== ", received bytes in the display form with their count).
+// Main thread.
+
+#include <cstdint>
+#include <cstdio>
+#include <string>
+#include <string_view>
+
+#include "timeline/timestamp.h"
+
+namespace tarvik::runner {
+
+// A moment of the run: monotonic µs for intervals, wall-clock µs since 1970
+// (UTC) for the time shown.
+struct Stamp {
+    std::int64_t monoUs = 0;
+    std::int64_t wallUs = 0;
+};
+
+// The clocks now (timeline::Now): where the port gives no time of its own.
+Stamp NowStamp();
+
+class Transcript {
+  public:
+    // Writes to `out` (not owned), flushed line by line so that a run cut
+    // short keeps what it wrote. `timestamps` as the window's switch of that
+    // name: the time of day, or seconds since the previous line or the start.
+    Transcript(std::FILE* out, bool ascii,
+               timeline::TimestampMode timestamps = timeline::TimestampMode::TimeOfDay);
+
+    // The lines as the window writes them into its log (without the newline).
+    void Received(std::string_view bytes, const Stamp& at);
+    void Sent(std::string_view bytes, const Stamp& at);
+    void Event(std::string_view what, const Stamp& at);
+    // A line of the report that follows the transcript.
+    void Write(const std::string& line);
+
+  private:
+    std::string Timestamp(const Stamp& at);
+
+    std::FILE* out_;
+    bool ascii_;
+    timeline::TimestampMode timestamps_;
+    std::int64_t startUs_;
+    std::int64_t previousUs_;
+};
+
+}  // namespace tarvik::runner

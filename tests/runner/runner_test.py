@@ -1,0 +1,179 @@
+"""tarvik2-run against tarvik-sim on real pseudo-terminals: histories and
+scripts, their exit statuses, transcripts, JUnit reports, bad input refused
+before anything is sent, a port that goes away, and a stop by SIGINT."""
+
+import os
+import select
+import signal
+import subprocess
+import sys
+import tempfile
+import time
+import unittest
+import xml.etree.ElementTree as ET
+
+RUN, SIM = sys.argv[1], sys.argv[2]
+del sys.argv[1:3]
+
+
+class Simulator:
+    """tarvik-sim with its switches; the port it serves."""
+
+    def __init__(self, *arguments):
+        self.process = subprocess.Popen([SIM, *arguments], stdout=subprocess.PIPE, text=True)
+        self.port = self.process.stdout.readline().strip()
+        assert self.port, "the simulator printed no port"
+
+    def close(self):
+        self.process.terminate()
+        self.process.wait(10)
+        self.process.stdout.close()
+
+
+class RunnerTest(unittest.TestCase):
+    def setUp(self):
+        self.dir = tempfile.TemporaryDirectory()
+        self.sim = Simulator("--reply", "\\x06OK", "--link", self.path("dev"))
+        self.addCleanup(self.sim.close)
+        self.addCleanup(self.dir.cleanup)
+
+    def path(self, name):
+        return os.path.join(self.dir.name, name)
+
+    def file(self, name, text):
+        with open(self.path(name), "w", newline="") as f:
+            f.write(text)
+        return self.path(name)
+
+    def run_script(self, source, *extra, port=None):
+        script = self.file("test.lua", source)
+        return subprocess.run([RUN, "--script", script, *extra, port or self.sim.port],
+                              capture_output=True, text=True, timeout=60)
+
+    def test_history_sent_n_times_newest_last(self):
+        history = self.file("tx.txt", '0x01 0x02\r\n"AB"\r\n')
+        done = subprocess.run([RUN, "--history", history, "--repeat", "3", "--delay", "200",
+                               self.sim.port], capture_output=True, text=True, timeout=60)
+        self.assertEqual(done.returncode, 0, done.stderr)
+        sent = [l.split(" ", 1)[1] for l in done.stdout.splitlines() if ">> " in l]
+        self.assertEqual(sent, [">> A  B (2)", ">> 0x01 0x02 (2)"] * 3)
+        self.assertIn("# \"AB\" | 3 | 3 | 0 | 0 |", done.stdout)
+        self.assertEqual(done.stdout.count("0x06  O  K (3)"), 6)
+
+    # (script, exit status, what the summary and transcript must hold)
+    SCRIPTS = [
+        ("send('\"Q\"') assert(expect('0x06 \"OK\"'))", 0, ['# 0x06 "OK" | 1 | 1 | 0 | 0 |']),
+        ("send('\"Q\"') local ok, why = expect('0x06 \"OX\"') assert(not ok) print(why)", 1,
+         ["byte 3 is 0x4B, not 0x58", '# 0x06 "OX" | 1 | 0 | 1 | 0 | -']),
+        ("send('\"Q\"') expect('0x06 \"OK\" ??', 300)", 1,
+         ["expect timed out", "3 of 4 bytes within 300 ms", '| 1 | 0 | 0 | 1 | -']),
+        ("send('1') expect('??', {check = 'BCC', name = 'bcc'})", 1,
+         ["BCC is 0x4F 0x4B, not 0x30 0x36", "# bcc | 1 | 0 | 1 | 0 |"]),
+        ("for i = 1, 20 do send('\"Q\"') expect('0x06 \"OK\"', {name = 'poll'}) end", 0,
+         ["# poll | 20 | 20 | 0 | 0 |"]),
+    ]
+
+    def test_scripts(self):
+        for source, status, expected in self.SCRIPTS:
+            with self.subTest(source=source):
+                done = self.run_script(source, "--junit", self.path("report.xml"))
+                self.assertEqual(done.returncode, status, done.stdout + done.stderr)
+                for text in expected:
+                    self.assertIn(text, done.stdout)
+                suite = ET.parse(self.path("report.xml")).getroot().find("testsuite")
+                self.assertEqual(int(suite.get("failures")), 1 if status else 0)
+                self.assertEqual(int(suite.get("errors")), 0)
+
+    def test_check_value_appended_and_verified(self):
+        echo = Simulator()  # every block comes back as it was sent
+        self.addCleanup(echo.close)
+        done = self.run_script("send('0x01 0x03', 'CRC-16/MODBUS') "
+                               "assert(expect('0x01 ??', {check = 'CRC-16/MODBUS'}))",
+                               port=echo.port)
+        self.assertEqual(done.returncode, 0, done.stdout + done.stderr)
+        self.assertIn(">> 0x01 0x03 0x40 0x21 (4)", done.stdout)
+        self.assertIn("# 0x01 ?? + CRC-16/MODBUS | 1 | 1 | 0 | 0 |", done.stdout)
+
+    # (script, port (None: the simulator's), what the reason on standard error says)
+    REFUSED = [
+        ("send('\"Q\"')\nexpect('0x06 \"OK\"'\n", None, "test.lua:3:"),
+        ("send('\"Q\"')\nexpect('0x06 OK')\n", None, "test.lua:2: Pattern '0x06 OK'"),
+        ("sleep(1)\nsend('0x01', 'CRC-99')\n", None, "test.lua:2: No check value is named 'CRC-99'"),
+        ("set_dtr(true)", None, "test.lua:1: EscapeCommFunction"),  # a pty has no DTR
+        ("send('\"Q\"')", "/dev/pts/no-such-port", "Cannot open port /dev/pts/no-such-port"),
+    ]
+
+    def test_refused_with_status_2(self):
+        for source, port, reason in self.REFUSED:
+            with self.subTest(source=source, port=port):
+                done = self.run_script(source, port=port)
+                self.assertEqual(done.returncode, 2, done.stdout)
+                self.assertIn(reason, done.stderr)
+                if "dtr" not in source:  # refused before the run
+                    self.assertNotIn(">> ", done.stdout)
+
+    def test_busy_port(self):
+        holder = os.open(self.sim.port, os.O_RDWR | os.O_NOCTTY)
+        self.addCleanup(os.close, holder)
+        done = self.run_script("send('1')")
+        self.assertEqual(done.returncode, 2)
+        self.assertIn("Cannot open port", done.stderr)
+
+    def start_loop(self, port, source="while true do send('\"Q\"') expect('0x06 \"OK\"') "
+                                      "sleep(5) end", running="0x06  O  K", *extra):
+        script = self.file("loop.lua", source)
+        runner = subprocess.Popen([RUN, "--script", script, "--junit", self.path("r.xml"), *extra,
+                                   port],
+                                  stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
+        deadline = time.monotonic() + 10
+        while time.monotonic() < deadline:
+            select.select([runner.stdout], [], [], 1)
+            if running in runner.stdout.readline():
+                return runner
+        self.fail("the loop never got going")
+
+    def test_ctrl_c_stops_cleanly(self):
+        runner = self.start_loop(self.sim.port)
+        runner.send_signal(signal.SIGINT)
+        out, err = runner.communicate(timeout=10)
+        self.assertEqual(runner.returncode, 128 + signal.SIGINT, err)
+        self.assertIn("== port closed", out)
+        self.assertIn("stopped by signal 2", out)
+        suite = ET.parse(self.path("r.xml")).getroot().find("testsuite")
+        self.assertEqual(suite.find("testcase").get("name"), '0x06 "OK"')
+        self.assertEqual(int(suite.get("errors")), 1)
+        # A script that never waits on the line stops as well.
+        runner = self.start_loop(self.sim.port, "local n = 0 while true do n = n + 1 end",
+                                 "port opened")
+        runner.send_signal(signal.SIGINT)
+        self.assertIn("== port closed", runner.communicate(timeout=10)[0])
+        self.assertEqual(runner.returncode, 128 + signal.SIGINT)
+
+    def test_port_gone_mid_run(self):
+        runner = self.start_loop(self.path("dev"))
+        self.sim.process.send_signal(signal.SIGUSR1)  # unplugged
+        out, err = runner.communicate(timeout=10)
+        self.assertEqual(runner.returncode, 2, err)
+        self.assertIn("The port went away", err)
+        self.assertIn("== line lost", out)
+        self.assertIn('# 0x06 "OK" |', out)
+
+    def test_reconnect_when_the_port_comes_back(self):
+        runner = self.start_loop(self.path("dev"), "send('\"Q\"') expect('0x06 \"OK\"') "
+                                 "assert(wait_event('line lost', 5000)) "
+                                 "assert(wait_event('back', 5000)) "
+                                 "send('\"Q\"') assert(expect('0x06 \"OK\"'))", "0x06  O  K",
+                                 "--reconnect")
+        self.sim.process.send_signal(signal.SIGUSR1)  # unplugged
+        deadline = time.monotonic() + 10
+        while time.monotonic() < deadline and "line lost" not in runner.stdout.readline():
+            pass
+        self.sim.process.send_signal(signal.SIGUSR2)  # back, behind the same link
+        out, err = runner.communicate(timeout=10)
+        self.assertEqual(runner.returncode, 0, out + err)
+        self.assertIn("== back", out)
+        self.assertIn('# 0x06 "OK" | 2 | 2 | 0 | 0 |', out)
+
+
+if __name__ == "__main__":
+    unittest.main(verbosity=2)
