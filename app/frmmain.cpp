@@ -26,6 +26,7 @@ Tfrmmain::Tfrmmain(QWidget* parent, const Text& portArgument, const TLineOptions
     BuildLayout();
     BuildLinePage();
     BuildPortLinesControls();
+    BuildCheckOption();
     PrepareReceiveLogs();
     PrepareTimeline();
     LinkSelectors();
@@ -36,6 +37,7 @@ Tfrmmain::Tfrmmain(QWidget* parent, const Text& portArgument, const TLineOptions
     ConnectLineHandlers();
     ConnectSignalHandlers();
     ConnectPortLinesHandlers();
+    ConnectCheckOption();
     FormCreate();
     SetLineOptions(options);
     ShowLineState();
