@@ -4,6 +4,7 @@
 #include <QFile>
 #include <string>
 
+#include "app/received_check.h"
 #include "base/int_conversion.h"
 #include "serial/com_conversions.h"
 
@@ -81,6 +82,13 @@ void DescribeCommandLine(QCommandLineParser& parser) {
         QStringLiteral("reconnect"),
         QStringLiteral("When the open port's device goes away, open it again with the same "
                        "settings when it returns.")));
+    parser.addOption(Valued("check",
+                            "Each received line (each message with --messages) ends with \"ok\" "
+                            "when its last bytes are this check value over the bytes before "
+                            "them, else \"bad\" and the value expected: SUM, BCC, LRC, "
+                            "\"NMEA 0183\", CRC-8/SMBUS, CRC-16/MODBUS, CRC-32 or another name "
+                            "the line page lists.",
+                            "name"));
     parser.addOption(Valued("data-bits", "Data bits at start: 5, 6, 7 or 8.", "bits"));
     parser.addOption(Valued("stop-bits", "Stop bits at start: 1, 1.5 or 2.", "bits"));
     parser.addOption(Valued("flow-control",
@@ -176,6 +184,12 @@ TLineOptions LineOptionsArgument(const QStringList& arguments) {
         } else {
             Refuse("messages", rule);
         }
+    }
+    if (parser.isSet(QStringLiteral("check"))) {
+        const QString name = parser.value(QStringLiteral("check"));
+        options.check = CheckValueNamed(name.toStdString());
+        if (options.check == nullptr)
+            Refuse("check", name);
     }
     if (parser.isSet(QStringLiteral("data-bits")))
         options.dataBits = Setting("data-bits", parser.value(QStringLiteral("data-bits")),

@@ -27,6 +27,7 @@ Tfrmmain::Tfrmmain(QWidget* parent, const Text& portArgument, const TLineOptions
     BuildLinePage();
     BuildPortLinesControls();
     BuildCaptureControls();
+    BuildCheckOption();
     PrepareReceiveLogs();
     PrepareTimeline();
     LinkSelectors();
@@ -37,6 +38,7 @@ Tfrmmain::Tfrmmain(QWidget* parent, const Text& portArgument, const TLineOptions
     ConnectLineHandlers();
     ConnectSignalHandlers();
     ConnectPortLinesHandlers();
+    ConnectCheckOption();
     FormCreate();
     SetLineOptions(options);
     ShowLineState();

@@ -25,7 +25,9 @@
 #include <QWidget>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "app/file_dialog.h"
@@ -57,6 +59,7 @@ namespace cport {
 class TComComboBox;
 class TComPort;
 class TPortWatcher;
+enum class TPortWatchSource;
 }  // namespace cport
 
 namespace tarvik {
@@ -160,10 +163,11 @@ class Tfrmmain : public QWidget {
     QLineEdit* Edit4 = nullptr;      // the break's length in ms, "250"
     QLabel* Label27 = nullptr;       // who the chosen port is
     QCheckBox* CheckBox7 = nullptr;  // reopen the port when its device returns, unticked
-    // The capture (frmmain_capture.cpp), below the port's identity:
+    // The capture (frmmain_capture.cpp), below the check of received messages:
     QCheckBox* CheckBox8 = nullptr;   // "Capture to a file...", the timed form; unticked
     QLabel* Label28 = nullptr;        // the capture's file, or why it stopped
     QPushButton* BitBtn10 = nullptr;  // "Show a capture...": a capture into the active log
+    QComboBox* ComboBox5 = nullptr;  // check received messages with: none, or a check value
     // The port's state and byte counts at the top row's right end, right of
     // "ASC&II", so that they are in sight while a log is shown.
     QLabel* Label21 = nullptr;
@@ -264,6 +268,10 @@ class Tfrmmain : public QWidget {
     // The port list read again (a port came or went); the choice is kept
     // when it is still there.
     void PortsChanged(const std::string& news);
+    // Follows ports that come and go from `source` (the constructor asks
+    // for the automatic one). Where no news can be had (the watcher's mode
+    // is on demand), the port list is read again whenever it drops down.
+    void WatchPorts(cport::TPortWatchSource source);
 
   private:
     // The window's description, in its order: C1 loading with its settings,
@@ -361,24 +369,41 @@ class Tfrmmain : public QWidget {
     void ShowOutputLines();  // the DTR and RTS switches as the open port holds them
     void ShowPortIdentity();
     void EndBreak();
+    // Received messages checked (frmmain_check.cpp).
+    void BuildCheckOption();
+    void ConnectCheckOption();
+    void ShowCheckOption();  // the list shows options_.check
+    // The mark a received line ends with; empty with no check chosen.
+    std::string CheckMark(std::string_view bytes) const;
     // The port's time line: a lost line and its return (frmmain_port_lines.cpp).
     void C1LineEvent(const cport::LineEvent& event);
     bool timerBeforeLoss_ = false;  // T1 ran when the line was lost
+    bool tickRunning_ = false;      // T1's tick is sending (the timer is off meanwhile)
+    // T1's last tick failed to write with the device going (EIO, ENXIO,
+    // ENODEV), before the loss was known; the loss then counts the timer as running.
+    bool tickLostDevice_ = false;
     QTimer* breakTimer_ = nullptr;
     cport::TPortWatcher* PortWatcher1 = nullptr;  // ports that come and go
     // The system's port names (frmmain_port.cpp), and those the list was
     // last filled from: news that leaves them as they are refills nothing.
     std::vector<Text> SystemPorts() const;
     std::vector<Text> listedPorts_;
+    // The port list refilled if the system's names changed; whether they did.
+    bool RereadPorts();
+    void PortListDropsDown();
     // The port's line events (frmmain_signals.cpp): lamps, counts, log lines.
     void ConnectSignalHandlers();
-    void SignalChange(QLabel* lamp, const char* name, bool on);
-    void C1Ring();
-    void C1Break();
-    void C1Error(cport::TComErrors errors);
+    void SignalChange(QLabel* lamp, bool on);  // the state at opening and closing
+    // A modem line's change, a ring's edge (kCts ... kRing); with the event's time.
+    void ModemLineEvent(const cport::LineEvent& event, const timeline::Moment& at);
+    // A break or line errors received (kBreak ... kBufferOverrun).
+    void LineErrorEvent(const cport::LineEvent& event, const timeline::Moment& at);
     void ShowLamp(QLabel* lamp, int state);  // -1 unknown, 0 off, 1 on
-    bool lineWatched_ = false;               // the port was opened asking for line events
-    bool portClosing_ = false;  // the window closes the port: the lines' last report is no change
+    // The error counts on the page: the kernel's where the driver keeps them,
+    // else those of the line events since Start, else "not available".
+    std::optional<cport::LineCounters::Kernel> kernelCounts_;
+    bool errorsCounted_ = false;  // a break or line error came as a line event since Start
+    bool portClosing_ = false;    // the window closes the port: the lines' last report is no change
     std::uint64_t frameErrors_ = 0, parityErrors_ = 0, overruns_ = 0, breaks_ = 0, rings_ = 0;
     timeline::Framer framer_;
     QTimer* gapTimer_ = nullptr;

@@ -33,15 +33,15 @@ void Tfrmmain::BuildCaptureControls() {
     QWidget* page = TabSheet9;
     CheckBox8 = new QCheckBox(QStringLiteral("Capture to a file..."), page);
     CheckBox8->setObjectName(QStringLiteral("CheckBox8"));
-    CheckBox8->setGeometry(10, 250, 160, 17);
+    CheckBox8->setGeometry(10, 285, 160, 17);
     CheckBox8->setToolTip(
         QStringLiteral("Every byte received and sent with its time, and the line events"));
     BitBtn10 = new QPushButton(QStringLiteral("Show a capture..."), page);
     BitBtn10->setObjectName(QStringLiteral("BitBtn10"));
-    BitBtn10->setGeometry(175, 246, 120, 25);
+    BitBtn10->setGeometry(175, 281, 120, 22);
     Label28 = new QLabel(page);
     Label28->setObjectName(QStringLiteral("Label28"));
-    Label28->setGeometry(305, 250, 345, 17);
+    Label28->setGeometry(305, 285, 345, 17);
     Label28->setTextInteractionFlags(Qt::TextSelectableByMouse);
     connect(CheckBox8, &QCheckBox::clicked, this, Command(&Tfrmmain::CheckBox8Click));
     connect(BitBtn10, &QPushButton::clicked, this, Command(&Tfrmmain::BitBtn10Click));

@@ -252,6 +252,7 @@ void Tfrmmain::SetLineOptions(const TLineOptions& options) {
     }
     CloseMessage();
     options_ = options;
+    ShowCheckOption();
     framer_ = timeline::Framer(CurrentRule());
 }
 
@@ -290,14 +291,21 @@ void Tfrmmain::ShowLineState() {
                                 .arg(receivedBytes_)
                                 .arg(sentBytes_));
     }
-    // The errors are counted only while the port reports them (line events on at Start).
-    const QString errors = lineWatched_
-                               ? QStringLiteral("frame %1, parity %2, overrun %3, break %4")
-                                     .arg(frameErrors_)
-                                     .arg(parityErrors_)
-                                     .arg(overruns_)
-                                     .arg(breaks_)
-                               : QStringLiteral("not available");
+    // The kernel's counts where the driver keeps them; else those the line
+    // events brought, once there were any.
+    const auto counts = [](auto frame, auto parity, auto overrun, auto brk) {
+        return QStringLiteral("frame %1, parity %2, overrun %3, break %4")
+            .arg(frame)
+            .arg(parity)
+            .arg(overrun)
+            .arg(brk);
+    };
+    const QString errors =
+        kernelCounts_
+            ? counts(kernelCounts_->frame, kernelCounts_->parity,
+                     kernelCounts_->overrun + kernelCounts_->bufferOverrun, kernelCounts_->brk)
+        : errorsCounted_ ? counts(frameErrors_, parityErrors_, overruns_, breaks_)
+                         : QStringLiteral("not available");
     const QString page = QStringLiteral(
                              "Port %1. Since Start: received %2 bytes (%3 bytes/s), sent %4 bytes. "
                              "Line errors: %5.")

@@ -145,13 +145,10 @@ void Tfrmmain::SetPortButtons() {
 }
 
 void Tfrmmain::BitBtn2Click() {
-    // The port watches its lines only while line events are logged; without
-    // them its events are the window's own, arrivals only.
-    const cport::TComEvents lineEvents{cport::evRxChar, cport::evRing, cport::evBreak,
-                                       cport::evCTS,    cport::evDSR,  cport::evError,
-                                       cport::evRLSD};
+    // Arrivals only: modem lines, breaks and errors come in the port's time
+    // line, which the window always asks for.
     if (!C1->Connected())
-        C1->SetEvents(options_.logEvents ? lineEvents : cport::TComEvents{cport::evRxChar});
+        C1->SetEvents({cport::evRxChar});
     portClosing_ = false;
     if (!C1->Connected())
         C1->SetReopenOnReturn(options_.reconnect);
@@ -202,6 +199,7 @@ void Tfrmmain::BitBtn3Click() {
 
 void Tfrmmain::CheckBox1Click() {
     // A negative interval counts as 0: the timer is on and never ticks.
+    tickLostDevice_ = false;  // the user's choice stands
     T1->SetInterval(std::max(StrToInt(ToText(Edit1->text())), 0));
     T1->SetEnabled(C1->Connected() && CheckBox1->isChecked());
 }

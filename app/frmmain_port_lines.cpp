@@ -135,24 +135,43 @@ void Tfrmmain::ConnectPortLinesHandlers() {
     // Always: a pulled adapter shows at once, not at the next Send.
     C1->SetOnLineEvent([this](QObject*, const cport::LineEvent& event) { C1LineEvent(event); });
     listedPorts_ = SystemPorts();
-    PortWatcher1 = new cport::TPortWatcher(this);
+    connect(ComComboBox1, &cport::TComComboBox::AboutToShowList, this,
+            Guarded(this, &Tfrmmain::PortListDropsDown));
+    WatchPorts(cport::TPortWatchSource::Automatic);
+}
+
+void Tfrmmain::WatchPorts(cport::TPortWatchSource source) {
+    delete PortWatcher1;
+    PortWatcher1 = new cport::TPortWatcher(this, source);
     PortWatcher1->setObjectName(QStringLiteral("PortWatcher1"));
     PortWatcher1->SetOnChange([this](const cport::TPortChange& change) {
         Guarded(this, &Tfrmmain::PortsChanged)(change.Text());
     });
 }
 
-void Tfrmmain::PortsChanged(const std::string& news) {
+void Tfrmmain::PortListDropsDown() {
+    // Without news of ports that come and go, the list is read when it is
+    // looked at: no polling, and it is right whenever the user sees it.
+    if (PortWatcher1->Mode() == cport::TPortWatchMode::pwOnDemand)
+        RereadPorts();
+}
+
+bool Tfrmmain::RereadPorts() {
     // News of a tty that is no serial port (a console, a pty's kin) changes
     // nothing; refilling would close a list the user has open.
     std::vector<Text> ports = SystemPorts();
     if (ports == listedPorts_)
-        return;
+        return false;
     listedPorts_ = std::move(ports);
     // Refilling selects C1's port again: the choice stays while it is listed.
     ComComboBox1->SetComProperty(cport::cpPort);
     ShowPortIdentity();
-    LogEvent(news, timeline::Now());
+    return true;
+}
+
+void Tfrmmain::PortsChanged(const std::string& news) {
+    if (RereadPorts())
+        LogEvent(news, timeline::Now());
 }
 
 void Tfrmmain::ShowPortIdentity() {
@@ -237,8 +256,10 @@ void Tfrmmain::C1LineEvent(const cport::LineEvent& event) {
                 // Said once, in sight ("lost" or "waiting" at the top row) and,
                 // with line events on, in the log; no box, which would hold
                 // the port's event thread. The timer stops; with reconnect on
-                // it goes on once the device is back.
-                timerBeforeLoss_ = T1->Enabled();
+                // it goes on once the device is back, also when a tick was
+                // writing, or had just failed to write as the device went.
+                timerBeforeLoss_ = T1->Enabled() || tickRunning_ || tickLostDevice_;
+                tickLostDevice_ = false;
                 T1->SetEnabled(false);
                 CloseMessage();
                 LogEvent("line lost", at);
@@ -254,8 +275,22 @@ void Tfrmmain::C1LineEvent(const cport::LineEvent& event) {
             case cport::LineEventKind::kNoLineEvents:
                 LogEvent("this device reports no modem lines, breaks or line errors", at);
                 break;
-            default:
-                break;  // modem lines and errors come through the port's own events
+            case cport::LineEventKind::kCts:
+            case cport::LineEventKind::kDsr:
+            case cport::LineEventKind::kRlsd:
+            case cport::LineEventKind::kRing:
+                ModemLineEvent(event, at);
+                break;
+            case cport::LineEventKind::kBreak:
+            case cport::LineEventKind::kFrame:
+            case cport::LineEventKind::kParity:
+            case cport::LineEventKind::kOverrun:
+            case cport::LineEventKind::kBufferOverrun:
+                LineErrorEvent(event, at);
+                break;
+            case cport::LineEventKind::kOpened:
+            case cport::LineEventKind::kClosed:
+                break;  // Start and Stop say so themselves
         }
     } catch (const std::exception& error) {
         ShowDefaultError(error);

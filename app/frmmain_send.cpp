@@ -6,6 +6,7 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <algorithm>
+#include <cerrno>
 #include <functional>
 #include <stdexcept>
 #include <string>
@@ -15,6 +16,7 @@
 #include "app/latin1_text.h"
 #include "base/main_thread.h"
 #include "codec/fun.h"
+#include "serial/com_error.h"
 #include "serial/com_port.h"
 
 namespace tarvik {
@@ -169,7 +171,22 @@ void Tfrmmain::T1Timer() {
     if (sending_)
         return;
     T1->SetEnabled(false);
-    BitBtn1Click();
+    tickRunning_ = true;
+    try {
+        BitBtn1Click();
+    } catch (const cport::EComPort& error) {
+        tickRunning_ = false;
+        // A write that failed because the device is going: the loss may be
+        // known only after this tick, and the timer then goes on once the
+        // device is back, as it would had the loss been known first.
+        const int code = error.WinErrorCode();
+        tickLostDevice_ = code == EIO || code == ENXIO || code == ENODEV;
+        throw;
+    } catch (...) {
+        tickRunning_ = false;
+        throw;
+    }
+    tickRunning_ = false;
     T1->SetEnabled(true);
 }
 

@@ -1,11 +1,13 @@
 // The port's line events on the line page: lamps for CTS, DSR, DCD and RI,
 // the line error counts, and, with line events in the log, a marked line for
 // each. The port reports the modem lines when it opens and closes; changes,
-// breaks, rings and line errors only when Start opened it asking for them,
-// which it does while line events are logged (otherwise its events stay the
-// window's own: arrivals only).
+// rings, breaks and line errors come in its time line (`OnLineEvent`), which
+// the window always asks for, with the time the device took them. Nothing
+// here polls: the device wakes only when a line changes.
 
 #include <QLabel>
+#include <algorithm>
+#include <string>
 
 #include "app/frmmain.h"
 #include "serial/com_port.h"
@@ -13,12 +15,10 @@
 namespace tarvik {
 
 void Tfrmmain::ConnectSignalHandlers() {
-    C1->SetOnCTSChange([this](QObject*, bool on) { SignalChange(Label23, "CTS", on); });
-    C1->SetOnDSRChange([this](QObject*, bool on) { SignalChange(Label24, "DSR", on); });
-    C1->SetOnRLSDChange([this](QObject*, bool on) { SignalChange(Label25, "DCD", on); });
-    C1->SetOnRing([this](QObject*) { C1Ring(); });
-    C1->SetOnBreak([this](QObject*) { C1Break(); });
-    C1->SetOnError([this](QObject*, cport::TComErrors errors) { C1Error(errors); });
+    // The state at opening and closing; changes come as line events.
+    C1->SetOnCTSChange([this](QObject*, bool on) { SignalChange(Label23, on); });
+    C1->SetOnDSRChange([this](QObject*, bool on) { SignalChange(Label24, on); });
+    C1->SetOnRLSDChange([this](QObject*, bool on) { SignalChange(Label25, on); });
     for (QLabel* lamp : {Label23, Label24, Label25, Label26}) ShowLamp(lamp, -1);
 }
 
@@ -31,48 +31,62 @@ void Tfrmmain::ShowLamp(QLabel* lamp, int state) {
     lamp->setStyleSheet(QString::fromLatin1(kStyles[state + 1]));
 }
 
-void Tfrmmain::SignalChange(QLabel* lamp, const char* name, bool on) {
+void Tfrmmain::SignalChange(QLabel* lamp, bool on) {
     // Closing reports every line off; the lamps then know nothing.
-    if (portClosing_ || !C1->Connected()) {
-        ShowLamp(lamp, -1);
-        return;
+    ShowLamp(lamp, portClosing_ || !C1->Connected() ? -1 : on ? 1 : 0);
+}
+
+void Tfrmmain::ModemLineEvent(const cport::LineEvent& event, const timeline::Moment& at) {
+    using cport::LineEventKind;
+    QLabel* const lamp = event.kind == LineEventKind::kCts    ? Label23
+                         : event.kind == LineEventKind::kDsr  ? Label24
+                         : event.kind == LineEventKind::kRlsd ? Label25
+                                                              : Label26;
+    const char* const name = event.kind == LineEventKind::kCts    ? "CTS"
+                             : event.kind == LineEventKind::kDsr  ? "DSR"
+                             : event.kind == LineEventKind::kRlsd ? "DCD"
+                                                                  : "RI";
+    ShowLamp(lamp, event.state ? 1 : 0);
+    if (event.kind == LineEventKind::kRing && !event.state) {
+        ++rings_;  // a ring ends as the indicator goes off
+        Label26->setToolTip(QStringLiteral("%1 rings since Start").arg(rings_));
     }
-    const int before = lamp->property("state").toInt();
-    ShowLamp(lamp, on ? 1 : 0);
-    // The state at opening is no change; a change afterwards is an event.
-    if (before != -1 && before != (on ? 1 : 0))
-        LogEvent(std::string(name) + (on ? " on" : " off"), timeline::Now());
+    LogEvent(std::string(name) + (event.state ? " on" : " off"), at);
 }
 
-void Tfrmmain::C1Ring() {
-    ++rings_;
-    ShowLamp(Label26, 1);
-    Label26->setToolTip(QStringLiteral("%1 rings since Start").arg(rings_));
-    LogEvent("RI ring", timeline::Now());
-    ShowLineState();
-}
-
-void Tfrmmain::C1Break() {
-    ++breaks_;
-    LogEvent("break received", timeline::Now());
-    ShowLineState();
-}
-
-void Tfrmmain::C1Error(cport::TComErrors errors) {
-    std::string text;
-    const auto count = [&](cport::TComError error, std::uint64_t& counter, const char* name) {
-        if (!errors.Contains(error))
-            return;
-        ++counter;
-        text += text.empty() ? name : std::string(", ") + name;
-    };
-    count(cport::ceFrame, frameErrors_, "frame");
-    count(cport::ceRxParity, parityErrors_, "parity");
-    count(cport::ceOverrun, overruns_, "overrun");
-    count(cport::ceRxOver, overruns_, "input buffer overrun");
-    count(cport::ceBreak, breaks_, "break");
-    if (!text.empty())
-        LogEvent("line error: " + text, timeline::Now());
+void Tfrmmain::LineErrorEvent(const cport::LineEvent& event, const timeline::Moment& at) {
+    using cport::LineEventKind;
+    const std::uint32_t count = std::max<std::uint32_t>(event.count, 1);
+    const char* name = "";
+    switch (event.kind) {
+        case LineEventKind::kBreak:
+            breaks_ += count;
+            name = "break";
+            break;
+        case LineEventKind::kFrame:
+            frameErrors_ += count;
+            name = "frame";
+            break;
+        case LineEventKind::kParity:
+            parityErrors_ += count;
+            name = "parity";
+            break;
+        case LineEventKind::kOverrun:
+            overruns_ += count;
+            name = "overrun";
+            break;
+        default:
+            overruns_ += count;
+            name = "input buffer overrun";
+            break;
+    }
+    errorsCounted_ = true;
+    // The kernel's own counts, where the driver keeps them, are the page's.
+    kernelCounts_ = C1->Counters().kernel;
+    const std::string times = count > 1 ? ", " + std::to_string(count) + " times" : "";
+    LogEvent(event.kind == LineEventKind::kBreak ? "break received" + times
+                                                 : "line error: " + std::string(name) + times,
+             at);
     ShowLineState();
 }
 

@@ -75,6 +75,7 @@ void Tfrmmain::ReceiveFramed(const Text& received, std::int32_t count,
         Text line = Timestamp(at.monotonicUs);
         line += fun::BytesToDisplay(received, CheckBox2->isChecked());
         line += " (" + std::to_string(count) + ")";
+        line += CheckMark(received);
         AddRxLine(line);
         return;
     }
@@ -110,6 +111,7 @@ void Tfrmmain::AddMessages(const std::vector<timeline::Message>& messages) {
         Text line = Timestamp(message.firstUs);
         line += fun::BytesToDisplay(message.bytes, CheckBox2->isChecked());
         line += " (" + std::to_string(message.bytes.size()) + ")";
+        line += CheckMark(message.bytes);
         AddRxLine(line);
     }
 }
@@ -150,7 +152,9 @@ void Tfrmmain::StartTimeline() {
     rateSinceUs_ = now.monotonicUs;
     rateBytes_ = 0;
     rate_ = 0;
-    lineWatched_ = C1->Events().Contains(cport::evError);
+    kernelCounts_ = C1->Counters().kernel;
+    errorsCounted_ = false;
+    tickLostDevice_ = false;
     frameErrors_ = parityErrors_ = overruns_ = breaks_ = rings_ = 0;
     // The automatic gap follows the line's settings as Start opens it.
     framer_ = timeline::Framer(CurrentRule());

@@ -8,6 +8,7 @@
 #include <optional>
 #include <string_view>
 
+#include "codec/check_value.h"
 #include "serial/com_types.h"
 #include "timeline/log_marks.h"
 #include "timeline/timestamp.h"
@@ -29,6 +30,9 @@ struct TLineOptions {
     unsigned char endByte = '\r';  // EndByte
     bool logEvents = false;        // port opened / closed / lost / back, modem lines, errors
     bool reconnect = false;        // a lost port is opened again when its device returns
+    // Each received line ends with a mark: its last bytes are this check
+    // value over the bytes before them, or not. Null: no mark. Static storage.
+    const fun::TCheckValue* check = nullptr;
     // Port settings given at start; empty keeps the window's own.
     std::optional<cport::TDataBits> dataBits;
     std::optional<cport::TStopBits> stopBits;
@@ -37,7 +41,8 @@ struct TLineOptions {
 
     // The receive path is today's, byte for byte and at the same cost.
     bool PlainReceive() const {
-        return timestamps == timeline::TimestampMode::Off && messages == TMessageRule::PerArrival;
+        return timestamps == timeline::TimestampMode::Off && messages == TMessageRule::PerArrival &&
+               check == nullptr;
     }
 };
 

@@ -20,6 +20,11 @@ TComComboBox::TComComboBox(QWidget* owner)
     connect(this, &QComboBox::activated, this, [this](int) { Change(); });
 }
 
+void TComComboBox::showPopup() {
+    emit AboutToShowList();
+    QComboBox::showPopup();
+}
+
 TComComboBox::~TComComboBox() {
     // The port may be our own child, destroyed by QWidget's destructor after
     // this body and after the selection: it must not reach us then.

@@ -71,6 +71,9 @@ class TComComboBox : public QComboBox {
     // Where the system's port names come from (EnumComPorts by default).
     void SetPortLister(TPortLister lister);
 
+    // Raises AboutToShowList, then drops the list down.
+    void showPopup() override;
+
     TComSelect& Selection() { return *select_; }
     const TComSelect& Selection() const { return *select_; }
 
@@ -78,8 +81,12 @@ class TComComboBox : public QComboBox {
     // A user's choice was taken (remembered, and written with AutoApply).
     // Not raised when writing the choice into the port failed.
     void Changed();
+    // The list is about to drop down (any way the user opens it); a handler
+    // may refill it, and the list shows what it then holds.
+    void AboutToShowList();
 
   protected:
+
     // The change handler: run for every item the user picks. A failure to
     // write the port propagates out of it to the application's error
     // handler; the list keeps the choice and Changed is not raised.

@@ -150,6 +150,10 @@ class CaptureWindowTest : public QObject {
         w = std::make_unique<Tfrmmain>(nullptr, device.Path());
         w->PageControl1->setCurrentWidget(w->TabSheet9);
         Open();
+        for (QWidget* control :
+             {static_cast<QWidget*>(w->CheckBox8), static_cast<QWidget*>(w->BitBtn10),
+              static_cast<QWidget*>(w->Label28)})
+            QVERIFY(w->TabSheet9->rect().contains(control->geometry()));
         QVERIFY(!w->CheckBox8->isChecked());
         QTest::mouseClick(w->CheckBox8, Qt::LeftButton);
         QCOMPARE(dialogs, 1);

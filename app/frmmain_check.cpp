@@ -1,0 +1,49 @@
+// "Check received messages with" on the line page: each received line then
+// ends with a mark saying whether its last bytes are the chosen check value.
+
+#include <QComboBox>
+#include <QLabel>
+
+#include "app/frmmain.h"
+#include "app/received_check.h"
+#include "codec/check_value.h"
+
+namespace tarvik {
+
+void Tfrmmain::BuildCheckOption() {
+    auto* caption = new QLabel(QStringLiteral("Check received messages with:"), TabSheet9);
+    caption->move(10, 258);
+    caption->adjustSize();
+    ComboBox5 = new QComboBox(TabSheet9);
+    ComboBox5->setObjectName(QStringLiteral("ComboBox5"));
+    ComboBox5->setGeometry(185, 255, 280, 21);
+    ComboBox5->addItem(QStringLiteral("None"));
+    for (const fun::TCheckValue& check : fun::CheckValues())
+        ComboBox5->addItem(QString::fromStdString(fun::CheckValueCaption(check)));
+    ComboBox5->setToolTip(
+        QStringLiteral("Each received line ends with \"ok\", or \"bad\" and the value expected"));
+}
+
+void Tfrmmain::ConnectCheckOption() {
+    connect(ComboBox5, &QComboBox::activated, this, [this](int index) {
+        const auto checks = fun::CheckValues();
+        options_.check =
+            index > 0 && index <= int(checks.size()) ? &checks[std::size_t(index - 1)] : nullptr;
+    });
+}
+
+void Tfrmmain::ShowCheckOption() {
+    int index = 0;
+    const auto checks = fun::CheckValues();
+    for (std::size_t i = 0; i < checks.size(); ++i) {
+        if (&checks[i] == options_.check)
+            index = int(i) + 1;
+    }
+    ComboBox5->setCurrentIndex(index);
+}
+
+std::string Tfrmmain::CheckMark(std::string_view bytes) const {
+    return options_.check == nullptr ? std::string() : ReceivedCheckMark(*options_.check, bytes);
+}
+
+}  // namespace tarvik

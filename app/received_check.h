@@ -1,0 +1,22 @@
+#pragma once
+// Received messages checked against a check value: the mark a log line ends
+// with, and the check value the user names on the command line. Plain
+// functions; any thread.
+
+#include <string>
+#include <string_view>
+
+#include "codec/check_value.h"
+
+namespace tarvik {
+
+// " ok" when the message's last bytes are the check value over the bytes
+// before them, " bad, expected 0xCD 0xC5" (the value in the notation) when
+// they are not, " too short" when the message cannot hold one. An NMEA
+// sentence's closing CR LF is not part of its check.
+std::string ReceivedCheckMark(const fun::TCheckValue& check, std::string_view message);
+
+// The check value of that catalogue name or alias, in any case; null for none.
+const fun::TCheckValue* CheckValueNamed(std::string_view name);
+
+}  // namespace tarvik
