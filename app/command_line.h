@@ -1,7 +1,9 @@
 #pragma once
 // The program's command line: --help, --version, the switches of the line
-// page's options, and at most one port, a name ("ttyUSB0") or a path
-// ("/dev/pts/3"), which the window lists and chooses at start. Main thread.
+// page's options, the captures (--capture FILE, --capture-raw FILE,
+// --open-capture FILE; all off by default), and at most one port, a name
+// ("ttyUSB0") or a path ("/dev/pts/3"), which the window lists and chooses
+// at start. Main thread.
 
 #include <QStringList>
 #include <stdexcept>
@@ -26,6 +28,16 @@ void DescribeCommandLine(QCommandLineParser& parser);
 // first) as the file system's bytes; "" when none is given. Raises
 // ECommandLine for an unknown option or more than one port.
 Text PortArgument(const QStringList& arguments);
+
+// The files the session is captured into, as the file system's bytes; ""
+// for a capture not asked for. Raises ECommandLine as PortArgument does,
+// for a file name given empty, and for both naming the same file.
+struct CaptureFiles {
+    Text timed;  // --capture: every byte both ways, times and line events
+    Text raw;    // --capture-raw: the received bytes alone
+    Text shown;  // --open-capture: a timed capture shown in the receive log at start
+};
+CaptureFiles CaptureArguments(const QStringList& arguments);
 
 // The line page's options the arguments ask for; the defaults for every
 // switch not given. Raises ECommandLine for an unknown option or a value a

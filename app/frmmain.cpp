@@ -26,6 +26,7 @@ Tfrmmain::Tfrmmain(QWidget* parent, const Text& portArgument, const TLineOptions
     BuildLayout();
     BuildLinePage();
     BuildPortLinesControls();
+    BuildCaptureControls();
     BuildCheckOption();
     PrepareReceiveLogs();
     PrepareTimeline();
@@ -49,6 +50,9 @@ Tfrmmain::~Tfrmmain() {
     // serve an arrival that its event thread has begun to hand over.
     portClosing_ = true;
     delete C1;
+    // After the port: its "closed" is the capture's last record.
+    for (auto& capture : captures_)
+        capture.reset();
 }
 
 void Tfrmmain::ConnectHandlers() {

@@ -24,6 +24,7 @@
 #include <QString>
 #include <QWidget>
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -35,6 +36,7 @@
 #include "app/line_options.h"
 #include "app/timer.h"
 #include "base/text.h"
+#include "capture/capture_writer.h"
 #include "serial/com_types.h"
 #include "serial/device/time_line.h"
 #include "timeline/framing.h"
@@ -161,6 +163,10 @@ class Tfrmmain : public QWidget {
     QLineEdit* Edit4 = nullptr;      // the break's length in ms, "250"
     QLabel* Label27 = nullptr;       // who the chosen port is
     QCheckBox* CheckBox7 = nullptr;  // reopen the port when its device returns, unticked
+    // The capture (frmmain_capture.cpp), below the check of received messages:
+    QCheckBox* CheckBox8 = nullptr;   // "Capture to a file...", the timed form; unticked
+    QLabel* Label28 = nullptr;        // the capture's file, or why it stopped
+    QPushButton* BitBtn10 = nullptr;  // "Show a capture...": a capture into the active log
     QComboBox* ComboBox5 = nullptr;  // check received messages with: none, or a check value
     // The port's state and byte counts at the top row's right end, right of
     // "ASC&II", so that they are in sight while a log is shown.
@@ -230,6 +236,25 @@ class Tfrmmain : public QWidget {
     void C1RxChar(QObject* Sender, std::int32_t Count);
     void AddRxLine(const Text& line);
 
+    // Capture of the whole session into `path` (frmmain_capture.cpp), beside
+    // the logs and whatever they show; one capture of each form may run.
+    // Start it before C1 opens, so that its line events are captured too.
+    // Throws std::system_error (naming the file) when the file cannot be
+    // made. A capture that stops on its own says where in a message box;
+    // the session goes on. Main thread.
+    void StartCapture(const std::string& path, capture::CaptureForm form);
+    // Ends the capture of `form`, its file complete; nothing when none runs.
+    void StopCapture(capture::CaptureForm form);
+    // The capture of `form` that runs (or stopped on its own); null: none.
+    capture::CaptureWriter* Capture(capture::CaptureForm form) const;
+    // Puts the timed capture at `path` at the top of the active receive log
+    // (newest on top), beside what the log holds, with the line page's log
+    // options as they are (one line per block or per message, timestamps
+    // from the capture's own times, sent blocks and line events when those
+    // options are on). Throws std::system_error
+    // or std::runtime_error naming the file (and the line where it breaks);
+    // the log is then unchanged. Main thread.
+    void ShowCapture(const std::string& path);
     // The line page's options (frmmain_line.cpp). SetLineOptions shows them
     // in the page's controls and applies them as the user's choices would
     // (the port settings among them go into C1).
@@ -299,6 +324,15 @@ class Tfrmmain : public QWidget {
     QTimer* rxFrame_ = nullptr;
     std::vector<PendingRxLine> pendingRx_;
 
+    // The captures by form (kTimed, kRaw); each fed what C1 reads and writes.
+    std::unique_ptr<capture::CaptureWriter> captures_[2];
+    void BuildCaptureControls();
+    void CheckBox8Click();  // the user ticked or unticked the capture
+    void BitBtn10Click();
+    void CaptureReceived(const Text& bytes);
+    // `bytes`: what was handed to Write (copied before it: handlers that run
+    // while a write waits may refill the codec's buffer); `written` of them went.
+    void CaptureSent(const std::string& bytes, std::int32_t written);
     // The line page (frmmain_line.cpp).
     void BuildLinePage();
     void ConnectLineHandlers();

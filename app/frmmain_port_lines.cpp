@@ -246,6 +246,8 @@ void Tfrmmain::C1LineEvent(const cport::LineEvent& event) {
     // Called in a hand-over from the port's event thread: errors are shown
     // here, as for arrivals.
     try {
+        if (capture::CaptureWriter* timed = Capture(capture::CaptureForm::kTimed))
+            timed->Event(event);
         const timeline::Moment at = event.time.Valid()
                                         ? timeline::Moment{event.time.monoUs, event.time.wallUs}
                                         : timeline::Now();

@@ -118,6 +118,7 @@ void Tfrmmain::C1RxChar(QObject*, std::int32_t Count) {
     try {
         Text received;
         C1->ReadText(received, Count);
+        CaptureReceived(received);
         receivedBytes_ += received.size();
         if (!options_.PlainReceive()) {
             ReceiveFramed(received, Count, C1->LastReadTimes());

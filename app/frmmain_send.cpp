@@ -132,10 +132,11 @@ void Tfrmmain::SendNow() {
     const std::int32_t count = fun::ByteLen;
     // Copied first: handlers that run while the write waits may refill the codec's buffer.
     std::string sent;
-    if (options_.logSent)
+    if (options_.logSent || Capture(capture::CaptureForm::kTimed))
         sent.assign(reinterpret_cast<const char*>(fun::ByteBuf.data()), std::size_t(count));
     const timeline::Moment handedOver = timeline::Now();
     const std::int32_t written = C1->Write(fun::ByteBuf.data(), count);
+    CaptureSent(sent, written);
     sentBytes_ += static_cast<std::uint64_t>(std::max(written, 0));
     if (options_.logSent && written > 0) {
         sent.resize(std::size_t(written));

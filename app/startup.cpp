@@ -83,9 +83,11 @@ int RunTarvik(int argc, char** argv, MessageBoxFunction showBox) {
 
     Text port;
     TLineOptions options;
+    CaptureFiles captures;
     try {
         port = PortArgument(QCoreApplication::arguments());
         options = LineOptionsArgument(QCoreApplication::arguments());
+        captures = CaptureArguments(QCoreApplication::arguments());
     } catch (const ECommandLine& error) {
         std::fprintf(stderr, "tarvik2: %s\nTry 'tarvik2 --help'.\n", error.what());
         return 2;
@@ -105,6 +107,18 @@ int RunTarvik(int argc, char** argv, MessageBoxFunction showBox) {
                         .icon = MessageIcon::Error,
                         .hasOwner = false});
         return 1;
+    }
+    try {
+        // Shown first: a capture into the same file empties it.
+        if (!captures.shown.empty())
+            window->ShowCapture(captures.shown);
+        if (!captures.timed.empty())
+            window->StartCapture(captures.timed, capture::CaptureForm::kTimed);
+        if (!captures.raw.empty())
+            window->StartCapture(captures.raw, capture::CaptureForm::kRaw);
+    } catch (const std::exception& error) {
+        std::fprintf(stderr, "tarvik2: %s\n", error.what());
+        return 2;
     }
     window->show();
     WatchFirstShow(window.get());

@@ -13,7 +13,9 @@
 // Usage: window_bench [MiB] [off|all|both] (default 32, off). "all" turns on
 // the log options that cost the most (time of day in front of each line, sent
 // blocks, one line per message by the automatic gap, line events); "both"
-// floods once with them off and once on, and prints the rate ratio. Runs on
+// floods once with them off and once on, and prints the rate ratio;
+// "capture" floods once without and once with the session captured (timed
+// form), prints the rate ratio and compares the capture with the stream. Runs on
 // the offscreen platform unless QT_QPA_PLATFORM says otherwise.
 
 #include <fcntl.h>
@@ -29,6 +31,7 @@
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QFile>
+#include <QTemporaryDir>
 #include <QTimer>
 #include <QWindow>
 #include <algorithm>
@@ -36,6 +39,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -46,6 +50,7 @@
 #include "base/message_box.h"
 #include "bench/streaming_simulator.h"
 #include "bench/window_setup.h"
+#include "capture/capture_load.h"
 #include "serial/com_port.h"
 #include "tools/simulator/simulator.h"
 
@@ -200,17 +205,47 @@ double RawReaderSeconds(const std::string& path, std::uint64_t volume) {
 
 struct Flood {
     double rate = 0;  // bytes per second shown
-    int status = 0;   // 0: every byte shown once, no box
+    int status = 0;   // 0: every byte shown once (and captured), no box
 };
 
+// The received bytes of a timed capture against the stream: how many there
+// are, how many differ, and why it could not be read.
+struct CaptureCheck {
+    std::uint64_t bytes = 0;
+    std::uint64_t wrong = 0;
+    std::string error;
+};
+
+CaptureCheck CheckCapture(const std::string& path) {
+    CaptureCheck check;
+    try {
+        std::uint64_t n = 0;
+        for (const auto& record : tarvik::capture::LoadCapture(path)) {
+            if (record.kind != tarvik::capture::RecordKind::kReceived)
+                continue;
+            for (const char c : record.bytes) {
+                if (static_cast<std::uint8_t>(c) != tarvik::sim::StreamByte(n++))
+                    ++check.wrong;
+            }
+            check.bytes += record.bytes.size();
+        }
+    } catch (const std::exception& error) {
+        check.error = error.what();
+    }
+    return check;
+}
+
+// `capturePath`: the session is captured there in the timed form ("": not).
 Flood RunFlood(std::uint64_t mib, const tarvik::TLineOptions& options,
-               std::vector<std::string>& boxes) {
+               std::vector<std::string>& boxes, const std::string& capturePath = {}) {
     const std::uint64_t volume = mib << 20;
     const Child simulator = StartSimulator(volume);
     Flood flood;
     {
         tarvik::Tfrmmain window(nullptr, simulator.path, options);
         bench::ShowAndWait(window);
+        if (!capturePath.empty())
+            window.StartCapture(capturePath, tarvik::capture::CaptureForm::kTimed);
 
         StreamChecker checker;
         checker.timestamps = options.timestamps != tarvik::timeline::TimestampMode::Off;
@@ -295,6 +330,11 @@ Flood RunFlood(std::uint64_t mib, const tarvik::TLineOptions& options,
         const long idleWakes = ContextSwitches() - switches0 - 1;
 
         window.BitBtn3Click();  // Stop
+        std::optional<CaptureCheck> captured;
+        if (!capturePath.empty()) {
+            window.StopCapture(tarvik::capture::CaptureForm::kTimed);  // the file complete
+            captured = CheckCapture(capturePath);
+        }
         const double rawSeconds = RawReaderSeconds(simulator.path, volume);
 
         const double seconds = Seconds(t1 - t0);
@@ -326,10 +366,20 @@ Flood RunFlood(std::uint64_t mib, const tarvik::TLineOptions& options,
                     (mainCpu1 - mainCpu0) / seconds * 100);
         std::printf("idle wake-ups, port open   %.1f per second (%ld in 5 s)\n",
                     double(idleWakes) / 5.0, idleWakes);
+        if (captured) {
+            std::printf("capture holds              %llu of %llu bytes, %llu wrong%s%s\n",
+                        (unsigned long long)captured->bytes, (unsigned long long)volume,
+                        (unsigned long long)captured->wrong,
+                        captured->error.empty() ? "" : ", unreadable: ", captured->error.c_str());
+        }
         for (const std::string& box : boxes) std::printf("error box: %s\n", box.c_str());
         flood.rate = windowRate;
+        const bool captureGood = !captured || (captured->bytes == volume && captured->wrong == 0 &&
+                                               captured->error.empty());
         flood.status =
-            checker.countSum == volume && checker.wrongBytes == 0 && boxes.empty() ? 0 : 1;
+            checker.countSum == volume && checker.wrongBytes == 0 && boxes.empty() && captureGood
+                ? 0
+                : 1;
     }
     StopSimulator(simulator);
     return flood;
@@ -340,8 +390,8 @@ Flood RunFlood(std::uint64_t mib, const tarvik::TLineOptions& options,
 int main(int argc, char** argv) {
     const std::uint64_t mib = argc > 1 ? std::strtoull(argv[1], nullptr, 10) : 32;
     const std::string which = argc > 2 ? argv[2] : "off";
-    if (which != "off" && which != "all" && which != "both") {
-        std::fprintf(stderr, "usage: window_bench [MiB] [off|all|both]\n");
+    if (which != "off" && which != "all" && which != "both" && which != "capture") {
+        std::fprintf(stderr, "usage: window_bench [MiB] [off|all|both|capture]\n");
         return 2;
     }
     bench::UseOffscreenUnlessSet();
@@ -361,7 +411,13 @@ int main(int argc, char** argv) {
         std::printf("--- log options off\n");
         off = RunFlood(mib, {}, boxes);
     }
-    if (which != "off") {
+    if (which == "capture") {
+        QTemporaryDir dir;
+        std::printf("--- the session captured (timed form)\n");
+        on = RunFlood(mib, {}, boxes, dir.filePath(QStringLiteral("flood.cap")).toStdString());
+        std::printf("shown rate, capture on / off   %.3f\n",
+                    off.rate > 0 ? on.rate / off.rate : 0.0);
+    } else if (which != "off") {
         std::printf("--- timestamps, sent blocks, automatic gap, line events on\n");
         on = RunFlood(mib, all, boxes);
     }

@@ -62,6 +62,19 @@ class StartupTest : public QObject {
             << QStringList{"ttyUSB0", "ttyUSB1"} << "Only one port can be given, not 2";
         QTest::newRow("unknown option") << QStringList{"--speed=9600"} << "Unknown option 'speed'.";
         QTest::newRow("empty port") << QStringList{""} << "The port name is empty";
+        QTest::newRow("two captures") << QStringList{"--capture", "a.cap", "--capture", "b.cap"}
+                                      << "--capture can be given once";
+        QTest::newRow("empty capture file")
+            << QStringList{"--capture-raw="} << "The file name of --capture-raw is empty";
+        QTest::newRow("one file for both captures")
+            << QStringList{"--capture", "a.cap", "--capture-raw", "a.cap"}
+            << "--capture and --capture-raw name the same file";
+        QTest::newRow("capture to show missing")
+            << QStringList{"--open-capture", "/nonexistent/a.cap"}
+            << "Cannot open /nonexistent/a.cap: No such file or directory";
+        QTest::newRow("capture into no folder")
+            << QStringList{"--capture", "/nonexistent/folder/a.cap"}
+            << "Cannot create file /nonexistent/folder/a.cap: No such file or directory";
     }
     void commandLineMistakes() {
         QFETCH(QStringList, arguments);

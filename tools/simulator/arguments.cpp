@@ -17,8 +17,9 @@ bool ParseCount(const char* text, std::uint64_t* value) {
     return errno == 0 && end != text && *end == '\0' && text[0] != '-';
 }
 
-constexpr std::string_view kWithValue[] = {"--reply",        "--stream",       "--rate",  "--link",
-                                           "--unplug-after", "--replug-after", "--cycles"};
+constexpr std::string_view kWithValue[] = {
+    "--reply",        "--stream", "--rate",   "--link",  "--unplug-after",
+    "--replug-after", "--cycles", "--replay", "--speed", "--start-after"};
 
 // Longer times would overflow the clock's arithmetic; 24 days is plenty.
 constexpr std::uint64_t kLongestMs = 0x7fffffff;
@@ -26,7 +27,8 @@ constexpr std::uint64_t kLongestMs = 0x7fffffff;
 }  // namespace
 
 const char* HelpText() {
-    return R"(usage: tarvik-sim [--echo | --reply TEXT | --stream N [--rate BPS] | --silent]
+    return R"(usage: tarvik-sim [--echo | --reply TEXT | --stream N [--rate BPS] | --silent |
+                   --replay CAPTURE [--speed X] [--answer] [--start-after MS]]
                   [--link PATH] [--unplug-after MS] [--replug-after MS] [--cycles N]
 
 A serial device on a pseudo-terminal. The first line on standard output is
@@ -39,6 +41,14 @@ What the device does, on every pty it serves:
   --stream N         each received block starts N bytes (byte n is n mod 251)
   --rate BPS         send a stream at BPS bytes per second (0: at once)
   --silent           receive only
+  --replay CAPTURE   play the received blocks of a timed capture (tarvik2
+                     --capture) with their recorded gaps; playing starts with
+                     the first byte the port sends (opening a port empties its
+                     input, so nothing can be played before)
+  --speed X          divide the recorded gaps by X (default 1; 2: twice as fast)
+  --answer           before each block, wait for as many bytes as the capture
+                     sent before it, then keep its recorded gap after them
+  --start-after MS   start playing MS after the simulator starts instead
 
 How it comes and goes:
   --link PATH        keep a symbolic link at PATH to the current pty; it is
@@ -105,6 +115,24 @@ std::optional<Arguments> ParseArguments(int argc, const char* const* argv, std::
             if (!count(&parsed.behaviour.bytesPerSecond)) {
                 return std::nullopt;
             }
+        } else if (arg == "--replay" && hasValue) {
+            parsed.behaviour.mode = Behaviour::Mode::kReplay;
+            parsed.replayPath = argv[++i];
+        } else if (arg == "--speed" && hasValue) {
+            char* end = nullptr;
+            const double speed = std::strtod(argv[++i], &end);
+            if (end == argv[i] || *end != '\0' || !(speed > 0) || speed > 1e6) {
+                *error = "--speed wants a number above 0, not '" + std::string(argv[i]) + "'";
+                return std::nullopt;
+            }
+            parsed.behaviour.replay.speed = speed;
+        } else if (arg == "--answer") {
+            parsed.behaviour.replay.answer = true;
+        } else if (arg == "--start-after" && hasValue) {
+            if (!milliseconds(&number)) {
+                return std::nullopt;
+            }
+            parsed.behaviour.replay.startAfter = std::chrono::milliseconds(number);
         } else if (arg == "--link" && hasValue) {
             parsed.plugging.linkPath = argv[++i];
             if (parsed.plugging.linkPath.empty()) {
@@ -131,6 +159,12 @@ std::optional<Arguments> ParseArguments(int argc, const char* const* argv, std::
             *error = wantsValue ? arg + " wants a value" : "unknown argument '" + arg + "'";
             return std::nullopt;
         }
+    }
+    if (parsed.behaviour.mode != Behaviour::Mode::kReplay &&
+        (parsed.behaviour.replay.answer || parsed.behaviour.replay.startAfter ||
+         parsed.behaviour.replay.speed != 1.0)) {
+        *error = "--speed, --answer and --start-after go with --replay";
+        return std::nullopt;
     }
     return parsed;
 }

@@ -10,7 +10,8 @@ namespace tarvik::sim {
 
 struct Arguments {
     Behaviour behaviour;
-    Plugging plugging;  // without onReplug
+    Plugging plugging;       // without onReplug
+    std::string replayPath;  // --replay: the capture to load into behaviour.replay
     bool help = false;
 };
 

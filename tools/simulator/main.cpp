@@ -11,6 +11,7 @@
 #include <string>
 
 #include "tools/simulator/arguments.h"
+#include "tools/simulator/replay_script.h"
 #include "tools/simulator/simulator.h"
 
 namespace {
@@ -60,6 +61,14 @@ int main(int argc, char** argv) {
         return 0;
     }
     arguments->plugging.onReplug = PrintPath;
+    if (!arguments->replayPath.empty()) {
+        try {
+            arguments->behaviour.replay.blocks = tarvik::sim::LoadReplay(arguments->replayPath);
+        } catch (const std::exception& e) {
+            std::fprintf(stderr, "tarvik-sim: %s\n", e.what());
+            return 2;
+        }
+    }
     try {
         tarvik::sim::Simulator simulator(arguments->behaviour, std::move(arguments->plugging));
         const Serving serving(&simulator);

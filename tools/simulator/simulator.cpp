@@ -60,6 +60,9 @@ Simulator::Simulator(Behaviour behaviour, Plugging plugging)
         Throw("pipe2");
     }
     plugClock_.Plugged(std::chrono::steady_clock::now());
+    if (behaviour_.mode == Behaviour::Mode::kReplay)
+        player_ =
+            std::make_unique<ReplayPlayer>(behaviour_.replay, std::chrono::steady_clock::now());
 }
 
 Simulator::~Simulator() {
@@ -159,7 +162,18 @@ void Simulator::OnInput(const std::uint8_t* data, std::size_t count) {
             break;
         case Behaviour::Mode::kSilent:
             break;
+        case Behaviour::Mode::kReplay:
+            player_->OnInput(std::string(reinterpret_cast<const char*>(data), count),
+                             std::chrono::steady_clock::now());
+            break;
     }
+}
+
+std::optional<std::chrono::steady_clock::time_point> Simulator::NextReplay() {
+    if (!player_)
+        return std::nullopt;
+    for (std::string& block : player_->TakeDue(std::chrono::steady_clock::now())) out_ += block;
+    return player_->Due();
 }
 
 // Writes what waits; false when the master would block.
@@ -222,7 +236,9 @@ void Simulator::Run() {
             continue;
         }
         int timeoutMs = -1;
+        std::optional<std::chrono::steady_clock::time_point> replayDue;
         if (line_) {
+            replayDue = NextReplay();
             timeoutMs = NextChunk();
             const bool blocked = !Flush();
             if (!out_.empty() && !blocked) {
@@ -238,8 +254,22 @@ void Simulator::Run() {
         // While unplugged, the first entry has fd -1, which poll skips.
         pollfd fds[2] = {{MasterFd(), static_cast<short>(POLLIN | (out_.empty() ? 0 : POLLOUT)), 0},
                          {requests_[0], POLLIN, 0}};
-        if (poll(fds, 2, timeoutMs) < 0 && errno != EINTR) {
-            Throw("poll");
+        // A replay's blocks keep their gaps to the microsecond, not the millisecond.
+        std::optional<std::chrono::nanoseconds> wait;
+        if (timeoutMs >= 0)
+            wait = std::chrono::milliseconds(timeoutMs);
+        if (replayDue) {
+            const auto left = std::max<std::chrono::nanoseconds>(
+                std::chrono::nanoseconds(0), *replayDue - std::chrono::steady_clock::now());
+            wait = wait ? std::min(*wait, left) : left;
+        }
+        timespec waitSpec{};
+        if (wait) {
+            waitSpec.tv_sec = static_cast<time_t>(wait->count() / 1000000000);
+            waitSpec.tv_nsec = static_cast<long>(wait->count() % 1000000000);
+        }
+        if (ppoll(fds, 2, wait ? &waitSpec : nullptr, nullptr) < 0 && errno != EINTR) {
+            Throw("ppoll");
         }
         if ((fds[0].revents & POLLIN) != 0) {
             for (;;) {

@@ -21,6 +21,7 @@
 #include <string>
 
 #include "tools/simulator/plug_clock.h"
+#include "tools/simulator/replay_player.h"
 
 namespace tarvik::sim {
 
@@ -30,11 +31,13 @@ struct Behaviour {
         kReply,   // answer each received block with `reply`
         kStream,  // each received block starts a stream of streamBytes bytes
         kSilent,  // receive only
+        kReplay,  // play the received side of a capture (`replay`)
     };
     Mode mode = Mode::kEcho;
     std::string reply;
     std::uint64_t streamBytes = 0;
     std::uint64_t bytesPerSecond = 0;  // 0: as fast as the line takes them
+    ReplayOptions replay = {};         // kReplay only
 };
 
 // Byte n of a stream is n mod 251 (a prime, so blocks of power-of-two sizes
@@ -48,10 +51,10 @@ struct Plugging {
     // A symbolic link made to point at each new pty and removed while the
     // device is unplugged and when the simulator ends; empty: none.
     std::string linkPath;
-    PlugSchedule schedule;
+    PlugSchedule schedule = {};
     // Called on the simulator's thread after each replug, once the link
     // points at the new pty, with the new slave path.
-    std::function<void(const std::string& slavePath)> onReplug;
+    std::function<void(const std::string& slavePath)> onReplug = {};
 };
 
 class PtyLine;
@@ -102,13 +105,17 @@ class Simulator {
     // Starts the next chunk of a stream if its time has come; otherwise the
     // milliseconds until it has (-1: no stream waits).
     int NextChunk();
+    // Queues the replay's blocks that are due; when the next one is (none:
+    // it waits for bytes or all are played).
+    std::optional<std::chrono::steady_clock::time_point> NextReplay();
 
     Behaviour behaviour_;
     Plugging plugging_;
     PlugClock plugClock_;
-    std::unique_ptr<PtyLine> line_;  // none while unplugged
-    std::unique_ptr<PtyLink> link_;  // none without a link path
-    int requests_[2] = {-1, -1};     // self-pipe: read end, write end
+    std::unique_ptr<PtyLine> line_;         // none while unplugged
+    std::unique_ptr<PtyLink> link_;         // none without a link path
+    std::unique_ptr<ReplayPlayer> player_;  // kReplay only
+    int requests_[2] = {-1, -1};            // self-pipe: read end, write end
     std::string slavePath_;
     std::chrono::steady_clock::time_point nextSend_;
     std::string out_;  // waiting to be written, from outAt_ on
