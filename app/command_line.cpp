@@ -187,7 +187,7 @@ TLineOptions LineOptionsArgument(const QStringList& arguments) {
     }
     if (parser.isSet(QStringLiteral("check"))) {
         const QString name = parser.value(QStringLiteral("check"));
-        options.check = CheckValueNamed(name.toStdString());
+        options.check = fun::FindCheckValue(name.toStdString());
         if (options.check == nullptr)
             Refuse("check", name);
     }

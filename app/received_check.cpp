@@ -1,6 +1,5 @@
 #include "app/received_check.h"
 
-#include <cctype>
 #include <cstdint>
 #include <span>
 
@@ -10,17 +9,6 @@ namespace {
 
 std::span<const std::uint8_t> Bytes(std::string_view text) {
     return {reinterpret_cast<const std::uint8_t*>(text.data()), text.size()};
-}
-
-bool SameName(std::string_view a, std::string_view b) {
-    if (a.empty() || a.size() != b.size())
-        return false;
-    for (std::size_t i = 0; i < a.size(); ++i) {
-        if (std::toupper(static_cast<unsigned char>(a[i])) !=
-            std::toupper(static_cast<unsigned char>(b[i])))
-            return false;
-    }
-    return true;
 }
 
 }  // namespace
@@ -39,14 +27,6 @@ std::string ReceivedCheckMark(const fun::TCheckValue& check, std::string_view me
     if (fun::CheckValueBytes(check, Bytes(head)) == message.substr(head.size()))
         return " ok";
     return " bad, expected " + fun::CheckValueTokens(check, Bytes(head));
-}
-
-const fun::TCheckValue* CheckValueNamed(std::string_view name) {
-    for (const fun::TCheckValue& check : fun::CheckValues()) {
-        if (SameName(check.name, name) || SameName(check.alias, name))
-            return &check;
-    }
-    return nullptr;
 }
 
 }  // namespace tarvik

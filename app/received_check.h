@@ -1,7 +1,6 @@
 #pragma once
 // Received messages checked against a check value: the mark a log line ends
-// with, and the check value the user names on the command line. Plain
-// functions; any thread.
+// with. Plain functions; any thread.
 
 #include <string>
 #include <string_view>
@@ -15,8 +14,5 @@ namespace tarvik {
 // they are not, " too short" when the message cannot hold one. An NMEA
 // sentence's closing CR LF is not part of its check.
 std::string ReceivedCheckMark(const fun::TCheckValue& check, std::string_view message);
-
-// The check value of that catalogue name or alias, in any case; null for none.
-const fun::TCheckValue* CheckValueNamed(std::string_view name);
 
 }  // namespace tarvik

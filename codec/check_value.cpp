@@ -1,6 +1,7 @@
 #include "codec/check_value.h"
 
 #include <array>
+#include <cctype>
 
 #include "base/int_conversion.h"
 
@@ -9,6 +10,18 @@ namespace fun {
 namespace {
 
 constexpr TCrcModel kNoCrc{};
+
+// Names as people type them: any case; an empty name names nothing.
+bool SameLetters(std::string_view a, std::string_view b) {
+    if (a.empty() || a.size() != b.size())
+        return false;
+    for (std::size_t i = 0; i < a.size(); ++i) {
+        if (std::toupper(static_cast<unsigned char>(a[i])) !=
+            std::toupper(static_cast<unsigned char>(b[i])))
+            return false;
+    }
+    return true;
+}
 
 // Parameters as the catalogue lists them; its check values for "123456789"
 // are in the codec's tests.
@@ -99,7 +112,7 @@ std::span<const TCheckValue> CheckValues() {
 
 const TCheckValue* FindCheckValue(std::string_view name) {
     for (const TCheckValue& check : kCheckValues) {
-        if (check.name == name)
+        if (SameLetters(check.name, name) || SameLetters(check.alias, name))
             return &check;
     }
     return nullptr;

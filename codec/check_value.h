@@ -56,7 +56,7 @@ struct TCheckValue {
 
 // Every check value, in the order a menu lists them. Static storage.
 std::span<const TCheckValue> CheckValues();
-// The row of that name, or null.
+// The row of that catalogue name or alias, in any case, or null.
 const TCheckValue* FindCheckValue(std::string_view name);
 
 // The value over the bytes: a byte, a 16- or 32-bit register, the XOR for Bcc and NmeaXor.

@@ -91,10 +91,8 @@ Pattern ParsePattern(std::string_view text) {
 }
 
 const fun::TCheckValue& CheckValueNamed(std::string_view name) {
-    for (const fun::TCheckValue& check : fun::CheckValues()) {
-        if (check.name == name || (!check.alias.empty() && check.alias == name))
-            return check;
-    }
+    if (const fun::TCheckValue* check = fun::FindCheckValue(name))
+        return *check;
     std::string known;
     for (const fun::TCheckValue& check : fun::CheckValues())
         known += (known.empty() ? "" : ", ") + std::string(check.name);

@@ -36,7 +36,7 @@ struct Pattern {
 // EPattern, naming the pattern and the reason.
 Pattern ParsePattern(std::string_view text);
 
-// The check value of that name (a catalogue name or its alias), for a pattern
+// The check value of that name (a catalogue name or its alias, in any case), for a pattern
 // or a send. Throws EPattern for an unknown name.
 const fun::TCheckValue& CheckValueNamed(std::string_view name);
 
