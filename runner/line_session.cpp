@@ -3,6 +3,7 @@
 #include <QTimer>
 #include <algorithm>
 
+#include "capture/capture_writer.h"
 #include "serial/com_error.h"
 #include "serial/com_flow_control.h"
 #include "serial/com_parity.h"
@@ -83,6 +84,10 @@ LineSession::~LineSession() {
     Close();
 }
 
+void LineSession::AddCapture(capture::CaptureWriter* writer) {
+    captures_.push_back(writer);
+}
+
 bool LineSession::IsOpen() const {
     return port_ && port_->Connected();
 }
@@ -142,6 +147,11 @@ Stamp LineSession::Send(std::string_view bytes) {
         transcript_.Event(std::string("write failed: ") + error.what(), NowStamp());
         throw ERunAborted(std::string("The port went away: ") + error.what());
     }
+    if (written > 0) {
+        const std::string_view taken = bytes.substr(0, static_cast<std::size_t>(written));
+        for (capture::CaptureWriter* capture : captures_)
+            capture->Sent(taken, port_->LastWriteTimes().first);
+    }
     const Stamp done = StampOf(port_->LastWriteTimes().last);
     transcript_.Sent(bytes.substr(0, static_cast<std::size_t>(std::max(written, 0))), done);
     // A line held up by flow control ends the write at its time-out with
@@ -167,6 +177,8 @@ void LineSession::OnRxChar(std::int32_t count) {
         port_->ReadText(received, count);
         if (received.empty())
             return;
+        for (capture::CaptureWriter* capture : captures_)
+            capture->Received(received, port_->LastReadTimes().first);
         // The arrival of the last byte read: the answer is complete then.
         const Stamp at = StampOf(port_->LastReadTimes().last);
         pending_ += received;
@@ -182,6 +194,7 @@ void LineSession::OnRxChar(std::int32_t count) {
 
 void LineSession::OnLineEvent(const cport::LineEvent& event) {
     using cport::LineEventKind;
+    for (capture::CaptureWriter* capture : captures_) capture->Event(event);
     // Opening and closing are written with the port's name by Open and Close.
     if (event.kind == LineEventKind::kOpened || event.kind == LineEventKind::kClosed)
         return;

@@ -25,6 +25,10 @@ namespace cport {
 class TComPort;
 }
 
+namespace tarvik::capture {
+class CaptureWriter;
+}
+
 namespace tarvik::runner {
 
 // The run cannot go on (the port cannot be opened, went away, a write
@@ -79,6 +83,12 @@ class LineSession {
     std::uint64_t Arrivals() const { return arrivals_; }
     Stamp LastArrival() const { return lastArrival_; }
 
+    // Hands every block received (LastReadTimes().first), every block
+    // written (LastWriteTimes().first, the bytes the write took) and every
+    // line event to `writer` from now on, as the window does. Not owned: it
+    // must outlive the session (the port's last "closed" goes to it).
+    void AddCapture(capture::CaptureWriter* writer);
+
     // The run's transcript, for the steps' own lines.
     Transcript& Log() { return transcript_; }
 
@@ -102,6 +112,7 @@ class LineSession {
     bool reconnect_;
     std::deque<cport::LineEvent> events_;
     Transcript& transcript_;
+    std::vector<capture::CaptureWriter*> captures_;
     std::unique_ptr<cport::TComPort> port_;
     std::string pending_;
     // Each pending block's end offset in pending_ and its arrival time.

@@ -13,6 +13,7 @@
 #include "base/list_file.h"
 #include "base/qt_translator.h"
 #include "base/translation.h"
+#include "capture/capture_writer.h"
 #include "codec/check_value.h"
 #include "runner/line_session.h"
 #include "runner/lua_script.h"
@@ -113,9 +114,30 @@ int RunMain(int argc, char** argv) {
         return CouldNotRun(error.what());
     }
 
+    // Opened before the port, so that a file that cannot be written stops
+    // the run before anything is sent; declared before the session, so that
+    // the port's "closed" is in them and everything queued is written before
+    // the program ends, after a stop signal or a lost port as well.
+    std::vector<std::unique_ptr<capture::CaptureWriter>> captures;
+    try {
+        // A capture that stops (a full disk, ...) says so once; the run goes on.
+        const auto onStopped = [](const capture::CaptureStop& stop) {
+            std::fprintf(stderr, "%s: %s\n", kName, stop.Message().c_str());
+        };
+        if (!options.captureFile.empty())
+            captures.push_back(std::make_unique<capture::CaptureWriter>(
+                options.captureFile, capture::CaptureForm::kTimed, onStopped));
+        if (!options.captureRawFile.empty())
+            captures.push_back(std::make_unique<capture::CaptureWriter>(
+                options.captureRawFile, capture::CaptureForm::kRaw, onStopped));
+    } catch (const std::exception& error) {
+        return CouldNotRun(error.what());
+    }
+
     Transcript transcript(stdout, options.ascii, options.timestamps);
     Results results;
     LineSession session(options.settings, options.reconnect, transcript);
+    for (const auto& capture : captures) session.AddCapture(capture.get());
     RunSteps steps(session, results);
     StopSignals stops([&session](int signal) { session.Stop(signal); });
     app.SetOnError([&session](const std::string& reason) { session.Abort(reason); });

@@ -70,6 +70,12 @@ void DescribeRunOptions(QCommandLineParser& parser) {
                             "line) or start (seconds since the run began).",
                             "mode"));
     parser.addOption(Valued("junit", "Write a JUnit XML report to FILE.", "file"));
+    parser.addOption(Valued("capture",
+                            "Capture the whole session into FILE: every byte received and sent "
+                            "with its time, and the line events (docs/capture-format.md).",
+                            "file"));
+    parser.addOption(Valued("capture-raw",
+                            "Capture the received bytes alone into FILE, nothing added.", "file"));
     parser.addOption(Valued("baud",
                             "The baud rate (default 19200); a rate the list does not have is used "
                             "as a custom rate.",
@@ -141,6 +147,21 @@ RunOptions ParseRunOptions(const QStringList& arguments) {
             Refuse("timestamps", mode);
     }
     options.junitFile = QFile::encodeName(value("junit")).toStdString();
+    const auto captureFile = [&parser](const char* option) -> std::string {
+        const QStringList values = parser.values(QString::fromLatin1(option));
+        if (values.isEmpty())
+            return {};
+        if (values.size() > 1)
+            throw ERunOptions(std::string("--") + option + " can be given once");
+        if (values.front().isEmpty())
+            throw ERunOptions(std::string("The file name of --") + option + " is empty");
+        return QFile::encodeName(values.front()).toStdString();
+    };
+    options.captureFile = captureFile("capture");
+    options.captureRawFile = captureFile("capture-raw");
+    // Two writers into one file would interleave into something neither form is.
+    if (!options.captureFile.empty() && options.captureFile == options.captureRawFile)
+        throw ERunOptions("--capture and --capture-raw name the same file");
 
     PortSettings& settings = options.settings;
     if (isSet("baud")) {

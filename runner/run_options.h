@@ -50,6 +50,10 @@ struct RunOptions {
     // The time in front of each transcript line, as the window's --timestamps.
     timeline::TimestampMode timestamps = timeline::TimestampMode::TimeOfDay;
     std::string junitFile;  // "" for none
+    // The session captured into files (capture/capture_writer.h), as the
+    // window's --capture and --capture-raw; "" for none.
+    std::string captureFile;     // every byte both ways with its time, and the line events
+    std::string captureRawFile;  // the received bytes alone
 };
 
 // Gives the parser the runner's description, options and arguments.
@@ -57,7 +61,8 @@ void DescribeRunOptions(QCommandLineParser& parser);
 
 // The options of QCoreApplication::arguments() (the program name first).
 // Raises ERunOptions for an unknown option, a value a switch cannot take, or
-// neither or both of --history and --script.
+// neither or both of --history and --script, a capture file given twice,
+// empty, or named by both --capture and --capture-raw.
 RunOptions ParseRunOptions(const QStringList& arguments);
 
 }  // namespace tarvik::runner

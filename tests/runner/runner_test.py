@@ -1,6 +1,7 @@
 """tarvik2-run against tarvik-sim on real pseudo-terminals: histories and
 scripts, their exit statuses, transcripts, JUnit reports, bad input refused
-before anything is sent, a port that goes away, and a stop by SIGINT."""
+before anything is sent, a port that goes away, a stop by SIGINT, and the
+session captured and played back."""
 
 import os
 import select
@@ -173,6 +174,67 @@ class RunnerTest(unittest.TestCase):
         self.assertEqual(runner.returncode, 0, out + err)
         self.assertIn("== back", out)
         self.assertIn('# 0x06 "OK" | 2 | 2 | 0 | 0 |', out)
+
+    def read_capture(self, name):
+        """The records of a timed capture: (monotonic µs, kind, bytes or event)."""
+        with open(self.path(name), newline="") as f:
+            lines = f.read().split("\n")
+        self.assertEqual(lines[0], "# tarvik2 capture 1")
+        self.assertEqual(lines[-1], "")  # every record whole
+        records = []
+        for line in lines[1:-1]:
+            if not line.startswith("#"):
+                mono, _, kind, value = (line.split(" ") + [""])[:4]
+                records.append((int(mono), kind,
+                                bytes.fromhex(value) if kind in ("tx", "rx") else value))
+        return records
+
+    EXCHANGE = "send('\"Q\"') assert(expect('0x06 \"OK\"'))"
+
+    def test_capture_and_its_replay(self):
+        done = self.run_script(self.EXCHANGE, "--capture", self.path("s.cap"),
+                               "--capture-raw", self.path("s.raw"))
+        self.assertEqual(done.returncode, 0, done.stdout + done.stderr)
+        records = self.read_capture("s.cap")
+        blocks = [(kind, data) for _, kind, data in records if kind in ("tx", "rx")]
+        self.assertEqual(blocks[0], ("tx", b"Q"))
+        self.assertEqual({kind for kind, _ in blocks[1:]}, {"rx"})
+        self.assertEqual(b"".join(data for _, data in blocks[1:]), b"\x06OK")
+        self.assertEqual((records[0][1:], records[-1][1:]), (("ev", "opened"), ("ev", "closed")))
+        with open(self.path("s.raw"), "rb") as f:
+            self.assertEqual(f.read(), b"\x06OK")
+        # The captured device, played back, passes the same exchange.
+        player = Simulator("--replay", self.path("s.cap"), "--answer")
+        self.addCleanup(player.close)
+        done = self.run_script(self.EXCHANGE, port=player.port)
+        self.assertEqual(done.returncode, 0, done.stdout + done.stderr)
+        # Refused before anything is sent, as the window refuses them.
+        for extra, reason in [
+                (["--capture", self.path("a"), "--capture-raw", self.path("a")], "the same file"),
+                (["--capture-raw", self.path("a"), "--capture-raw", self.path("b")], "given once"),
+                (["--capture", ""], "The file name of --capture is empty"),
+                (["--capture", self.path("no/a.cap")], self.path("no/a.cap"))]:
+            with self.subTest(extra=extra):
+                done = self.run_script(self.EXCHANGE, *extra)
+                self.assertEqual(done.returncode, 2, done.stdout)
+                self.assertIn(reason, done.stderr)
+                self.assertNotIn(">> ", done.stdout)
+        # A capture that stops on its own says so once; the run goes on.
+        done = self.run_script(self.EXCHANGE, "--capture", "/dev/full")
+        self.assertEqual(done.returncode, 0, done.stdout + done.stderr)
+        self.assertEqual(done.stderr.count("No space left on device"), 1, done.stderr)
+        # Written to the end after a stop signal and after a lost port.
+        runner = self.start_loop(self.sim.port, self.EXCHANGE + " sleep(60000)", "0x06  O  K",
+                                 "--capture", self.path("c.cap"))
+        runner.send_signal(signal.SIGINT)
+        runner.communicate(timeout=10)
+        self.assertEqual(self.read_capture("c.cap")[-1][1:], ("ev", "closed"))
+        runner = self.start_loop(self.path("dev"), self.EXCHANGE + " sleep(60000)", "0x06  O  K",
+                                 "--capture", self.path("l.cap"))
+        self.sim.process.send_signal(signal.SIGUSR1)  # unplugged
+        runner.communicate(timeout=10)
+        self.assertEqual(runner.returncode, 2)
+        self.assertIn(("ev", "lost"), [r[1:] for r in self.read_capture("l.cap")])
 
 
 if __name__ == "__main__":
