@@ -98,27 +98,46 @@ TEST(CaptureReplayTest, BlocksComeBackWithTheirRecordedGapsScaledBySpeed) {
         const auto pty = device.NextLine();
         ASSERT_TRUE(pty);
         ReplayedPort port(*pty);
-        port.Send("go");  // playing starts with the first byte
+        const std::int64_t goUs = port.Send("go");  // playing starts with the first byte
         ASSERT_TRUE(port.WaitForBytes(13 + 300 + 3 + 4));
         const auto arrivals = port.Arrivals();
         std::vector<CaptureRecord> received;
+        std::string expected, got;
         for (const auto& record : records) {
-            if (record.kind == RecordKind::kReceived)
+            if (record.kind == RecordKind::kReceived) {
                 received.push_back(record);
+                expected += record.bytes;
+            }
         }
-        ASSERT_EQ(arrivals.size(), received.size());
-        for (std::size_t i = 0; i < received.size(); ++i) {
-            EXPECT_EQ(arrivals[i].bytes, received[i].bytes) << i;
-            if (i == 0)
-                continue;
-            const double recorded =
-                double(received[i].time.monoUs - received[i - 1].time.monoUs) / speed;
-            const double measured = double(arrivals[i].monoUs - arrivals[i - 1].monoUs);
-            std::printf("speed %.0f, gap %zu: recorded %.0f us, measured %.0f us (%+.0f)\n", speed,
-                        i, recorded, measured, measured - recorded);
-            // The aim is 2 ms; a shared machine may delay a wake-up, never advance it.
-            EXPECT_GE(measured, recorded - 2000);
-            EXPECT_LE(measured, recorded + 25000);
+        for (const auto& arrival : arrivals) got += arrival.bytes;
+        ASSERT_EQ(got, expected);  // whatever the pty's splitting
+        // The arrival time of the byte at `offset` of the stream.
+        const auto arrivalAt = [&](std::size_t offset) {
+            for (const auto& arrival : arrivals) {
+                if (offset < arrival.bytes.size())
+                    return arrival.monoUs;
+                offset -= arrival.bytes.size();
+            }
+            return std::int64_t{-1};
+        };
+        std::size_t offset = 0;
+        for (std::size_t i = 0; i < received.size(); offset += received[i].bytes.size(), ++i) {
+            // The player keeps one schedule from the request on, so a block
+            // the machine delayed does not delay the ones after it: each block
+            // is due at its recorded distance from the first, scaled.
+            const double due = double(received[i].time.monoUs - received[0].time.monoUs) / speed;
+            const double since = double(arrivalAt(offset) - goUs);
+            if (i > 0) {
+                const double recorded =
+                    double(received[i].time.monoUs - received[i - 1].time.monoUs) / speed;
+                const double measured = double(arrivalAt(offset) - arrivalAt(offset - 1));
+                std::printf("speed %.0f, gap %zu: recorded %.0f us, measured %.0f us (%+.0f)\n",
+                            speed, i, recorded, measured, measured - recorded);
+            }
+            // Never early; late only by what a shared machine's scheduler adds
+            // (the 2 ms aim is the benchmark's and the printed gaps' to show).
+            EXPECT_GE(since, due - 2000) << i;
+            EXPECT_LE(since, due + 100'000) << i;
         }
     }
 }
