@@ -93,6 +93,10 @@ bool LineSession::IsOpen() const {
 }
 
 void LineSession::Open(const Text& port) {
+    // A script's open() of the port the command line already opened keeps it:
+    // closing and opening again would empty its input and log both.
+    if (IsOpen() && port_->Port() == port)
+        return;
     Close();
     port_ = std::make_unique<cport::TComPort>();
     ApplyWindowSettings(*port_);

@@ -54,8 +54,8 @@ class LineSession {
     LineSession(const LineSession&) = delete;
     LineSession& operator=(const LineSession&) = delete;
 
-    // Opens the port (closing one already open first). ERunAborted with the
-    // port's reason when it cannot be opened.
+    // Opens the port (closing another one open first; the same port, open,
+    // stays as it is). ERunAborted with the port's reason when it cannot be opened.
     void Open(const Text& port);
     void Close();
     bool IsOpen() const;
