@@ -31,9 +31,13 @@
 #include <thread>
 #include <vector>
 
+#include "bench/process_figures.h"
 #include "serial/com_port.h"
 
 namespace {
+
+using tarvik::bench::ProcessCpuMs;
+using tarvik::bench::ProcessVoluntarySwitches;
 
 using cport::LineClock;
 
@@ -45,31 +49,6 @@ void RunLoopFor(std::chrono::milliseconds period) {
 
 void RunLoopUntil(const std::function<bool()>& done) {
     while (!done()) QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
-}
-
-double ProcessCpuMs() {
-    rusage usage{};
-    getrusage(RUSAGE_SELF, &usage);
-    const auto ms = [](const timeval& t) { return t.tv_sec * 1e3 + t.tv_usec / 1e3; };
-    return ms(usage.ru_utime) + ms(usage.ru_stime);
-}
-
-long ProcessVoluntarySwitches() {
-    long total = 0;
-    DIR* dir = opendir("/proc/self/task");
-    while (dirent* entry = readdir(dir)) {
-        if (entry->d_name[0] == '.')
-            continue;
-        std::ifstream status(std::string("/proc/self/task/") + entry->d_name + "/status");
-        std::string line;
-        const std::string key = "voluntary_ctxt_switches:";
-        while (std::getline(status, line)) {
-            if (line.rfind(key, 0) == 0)
-                total += std::stol(line.substr(key.size()));
-        }
-    }
-    closedir(dir);
-    return total;
 }
 
 double Percentile(std::vector<double> v, double p) {

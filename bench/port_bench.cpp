@@ -47,12 +47,16 @@
 #include <QSerialPort>
 #endif
 
+#include "bench/process_figures.h"
 #include "serial/com_buffer.h"
 #include "tests/serial/event_port.h"
 #include "bench/streaming_simulator.h"
 #include "tools/simulator/simulator.h"
 
 namespace {
+
+using tarvik::bench::ProcessCpuMs;
+using tarvik::bench::ProcessVoluntarySwitches;
 
 using bench::Child;
 using bench::StartSimulator;
@@ -83,31 +87,6 @@ void RunLoopFor(std::chrono::milliseconds period) {
     QEventLoop loop;
     QTimer::singleShot(period, &loop, &QEventLoop::quit);
     loop.exec();
-}
-
-double ProcessCpuMs() {
-    rusage usage{};
-    getrusage(RUSAGE_SELF, &usage);
-    const auto ms = [](const timeval& t) { return t.tv_sec * 1e3 + t.tv_usec / 1e3; };
-    return ms(usage.ru_utime) + ms(usage.ru_stime);
-}
-
-long ProcessVoluntarySwitches() {
-    long total = 0;
-    DIR* dir = opendir("/proc/self/task");
-    while (dirent* entry = readdir(dir)) {
-        if (entry->d_name[0] == '.')
-            continue;
-        std::ifstream status(std::string("/proc/self/task/") + entry->d_name + "/status");
-        std::string line;
-        const std::string key = "voluntary_ctxt_switches:";
-        while (std::getline(status, line)) {
-            if (line.rfind(key, 0) == 0)
-                total += std::stol(line.substr(key.size()));
-        }
-    }
-    closedir(dir);
-    return total;
 }
 
 double Percentile(std::vector<double> v, double p) {

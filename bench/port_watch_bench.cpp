@@ -20,27 +20,12 @@
 #include <string>
 #include <vector>
 
+#include "bench/process_figures.h"
 #include "serial/port_watcher.h"
 
 namespace {
 
-long ProcessVoluntarySwitches() {
-    long total = 0;
-    DIR* dir = opendir("/proc/self/task");
-    while (dirent* entry = readdir(dir)) {
-        if (entry->d_name[0] == '.')
-            continue;
-        std::ifstream status(std::string("/proc/self/task/") + entry->d_name + "/status");
-        std::string line;
-        const std::string key = "voluntary_ctxt_switches:";
-        while (std::getline(status, line)) {
-            if (line.rfind(key, 0) == 0)
-                total += std::stol(line.substr(key.size()));
-        }
-    }
-    closedir(dir);
-    return total;
-}
+using tarvik::bench::ProcessVoluntarySwitches;
 
 void RunLoopFor(std::chrono::milliseconds period) {
     QEventLoop loop;
