@@ -6,7 +6,7 @@
 
 #include "app/received_check.h"
 #include "base/int_conversion.h"
-#include "serial/com_conversions.h"
+#include "serial/port/com_conversions.h"
 
 namespace tarvik {
 

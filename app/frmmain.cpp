@@ -8,7 +8,7 @@
 #include "app/guarded.h"
 #include "app/image_control.h"
 #include "app/pictures.h"
-#include "serial/com_port.h"
+#include "serial/port/com_port.h"
 
 namespace tarvik {
 

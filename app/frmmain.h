@@ -37,7 +37,7 @@
 #include "app/timer.h"
 #include "base/text.h"
 #include "capture/capture_writer.h"
-#include "serial/com_types.h"
+#include "serial/port/com_types.h"
 #include "serial/device/time_line.h"
 #include "timeline/framing.h"
 #include "timeline/timestamp.h"

@@ -15,7 +15,7 @@
 #include "base/message_box.h"
 #include "capture/capture_load.h"
 #include "codec/fun.h"
-#include "serial/com_port.h"
+#include "serial/port/com_port.h"
 #include "timeline/framing.h"
 #include "timeline/timestamp.h"
 

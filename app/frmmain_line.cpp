@@ -18,9 +18,9 @@
 #include "app/guarded.h"
 #include "app/latin1_text.h"
 #include "base/int_conversion.h"
-#include "serial/com_conversions.h"
-#include "serial/com_flow_control.h"
-#include "serial/com_port.h"
+#include "serial/port/com_conversions.h"
+#include "serial/port/com_flow_control.h"
+#include "serial/port/com_port.h"
 #include "serial_controls/com_combo_box.h"
 
 namespace tarvik {

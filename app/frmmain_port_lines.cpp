@@ -21,10 +21,10 @@
 #include "app/guarded.h"
 #include "app/latin1_text.h"
 #include "base/int_conversion.h"
-#include "serial/com_error.h"
-#include "serial/com_port.h"
-#include "serial/port_info.h"
-#include "serial/port_watcher.h"
+#include "serial/error/com_error.h"
+#include "serial/port/com_port.h"
+#include "serial/ports/port_info.h"
+#include "serial/ports/port_watcher.h"
 #include "serial_controls/com_combo_box.h"
 
 namespace tarvik {

@@ -13,7 +13,7 @@
 #include "app/default_error.h"
 #include "app/frmmain.h"
 #include "codec/fun.h"
-#include "serial/com_port.h"
+#include "serial/port/com_port.h"
 
 namespace tarvik {
 

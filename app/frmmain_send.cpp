@@ -16,8 +16,8 @@
 #include "app/latin1_text.h"
 #include "base/main_thread.h"
 #include "codec/fun.h"
-#include "serial/com_error.h"
-#include "serial/com_port.h"
+#include "serial/error/com_error.h"
+#include "serial/port/com_port.h"
 
 namespace tarvik {
 

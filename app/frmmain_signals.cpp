@@ -10,7 +10,7 @@
 #include <string>
 
 #include "app/frmmain.h"
-#include "serial/com_port.h"
+#include "serial/port/com_port.h"
 
 namespace tarvik {
 

@@ -9,9 +9,9 @@
 
 #include "app/frmmain.h"
 #include "codec/fun.h"
-#include "serial/com_os_values.h"
-#include "serial/com_parity.h"
-#include "serial/com_port.h"
+#include "serial/port/com_os_values.h"
+#include "serial/port/com_parity.h"
+#include "serial/port/com_port.h"
 
 namespace tarvik {
 

@@ -9,7 +9,7 @@
 #include <string_view>
 
 #include "codec/check_value.h"
-#include "serial/com_types.h"
+#include "serial/port/com_types.h"
 #include "timeline/log_marks.h"
 #include "timeline/timestamp.h"
 

@@ -22,7 +22,7 @@
 #include "base/message_box.h"
 #include "base/qt_translator.h"
 #include "base/translation.h"
-#include "serial/com_error.h"
+#include "serial/error/com_error.h"
 
 namespace tarvik {
 

@@ -32,7 +32,7 @@
 #include <vector>
 
 #include "bench/process_figures.h"
-#include "serial/com_port.h"
+#include "serial/port/com_port.h"
 
 namespace {
 

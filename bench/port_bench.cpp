@@ -48,7 +48,7 @@
 #endif
 
 #include "bench/process_figures.h"
-#include "serial/com_buffer.h"
+#include "serial/port/com_buffer.h"
 #include "tests/serial/event_port.h"
 #include "bench/streaming_simulator.h"
 #include "tools/simulator/simulator.h"

@@ -21,7 +21,7 @@
 #include <vector>
 
 #include "bench/process_figures.h"
-#include "serial/port_watcher.h"
+#include "serial/ports/port_watcher.h"
 
 namespace {
 

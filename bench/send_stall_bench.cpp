@@ -26,8 +26,8 @@
 #include "app/frmmain.h"
 #include "base/message_box.h"
 #include "bench/window_setup.h"
-#include "serial/com_port.h"
-#include "serial/com_timeouts.h"
+#include "serial/port/com_port.h"
+#include "serial/port/com_timeouts.h"
 
 int main(int argc, char** argv) {
     const int seconds = argc > 1 ? std::atoi(argv[1]) : 3;

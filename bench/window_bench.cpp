@@ -51,7 +51,7 @@
 #include "bench/streaming_simulator.h"
 #include "bench/window_setup.h"
 #include "capture/capture_load.h"
-#include "serial/com_port.h"
+#include "serial/port/com_port.h"
 #include "tools/simulator/simulator.h"
 
 namespace {

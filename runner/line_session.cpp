@@ -4,12 +4,12 @@
 #include <algorithm>
 
 #include "capture/capture_writer.h"
-#include "serial/com_error.h"
-#include "serial/com_flow_control.h"
-#include "serial/com_parity.h"
-#include "serial/com_port.h"
-#include "serial/com_timeouts.h"
-#include "serial/open_failure.h"
+#include "serial/error/com_error.h"
+#include "serial/port/com_flow_control.h"
+#include "serial/port/com_parity.h"
+#include "serial/port/com_port.h"
+#include "serial/port/com_timeouts.h"
+#include "serial/ports/open_failure.h"
 
 namespace tarvik::runner {
 

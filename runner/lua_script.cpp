@@ -12,7 +12,7 @@
 #include "runner/line_session.h"
 #include "runner/pattern.h"
 #include "runner/run_steps.h"
-#include "serial/com_port.h"
+#include "serial/port/com_port.h"
 
 namespace tarvik::runner {
 

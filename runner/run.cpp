@@ -23,7 +23,7 @@
 #include "runner/run_steps.h"
 #include "runner/stop_signals.h"
 #include "runner/transcript.h"
-#include "serial/com_error.h"
+#include "serial/error/com_error.h"
 
 namespace tarvik::runner {
 

@@ -3,7 +3,7 @@
 #include <QCommandLineParser>
 #include <QFile>
 
-#include "serial/com_conversions.h"
+#include "serial/port/com_conversions.h"
 
 namespace tarvik::runner {
 

@@ -10,7 +10,7 @@
 #include <string>
 
 #include "base/text.h"
-#include "serial/com_types.h"
+#include "serial/port/com_types.h"
 #include "timeline/timestamp.h"
 
 class QCommandLineParser;

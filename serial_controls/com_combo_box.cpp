@@ -1,7 +1,7 @@
 #include "serial_controls/com_combo_box.h"
 
 #include "base/main_thread.h"
-#include "serial/custom_com_port.h"
+#include "serial/port/custom_com_port.h"
 #include "serial_controls/item_text.h"
 
 namespace cport {

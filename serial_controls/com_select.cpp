@@ -3,11 +3,11 @@
 #include <QComboBox>
 #include <algorithm>
 
-#include "serial/com_conversions.h"
-#include "serial/com_flow_control.h"
-#include "serial/com_parity.h"
-#include "serial/custom_com_port.h"
-#include "serial/enum_com_ports.h"
+#include "serial/port/com_conversions.h"
+#include "serial/port/com_flow_control.h"
+#include "serial/port/com_parity.h"
+#include "serial/port/custom_com_port.h"
+#include "serial/ports/enum_com_ports.h"
 #include "serial_controls/item_text.h"
 
 namespace cport {

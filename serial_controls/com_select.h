@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "base/text.h"
-#include "serial/com_types.h"
+#include "serial/port/com_types.h"
 #include "serial_controls/com_property.h"
 
 class QComboBox;

@@ -16,7 +16,7 @@
 #include "app_test.h"
 #include "codec/check_value.h"
 #include "line_fixtures.h"
-#include "serial/com_port.h"
+#include "serial/port/com_port.h"
 
 namespace tarvik {
 

@@ -19,7 +19,7 @@
 #include "app/popup_menu.h"
 #include "app_test.h"
 #include "line_fixtures.h"
-#include "serial/com_port.h"
+#include "serial/port/com_port.h"
 #include "serial_controls/com_combo_box.h"
 
 namespace tarvik {

@@ -26,11 +26,11 @@
 #include "codec/check_value.h"
 #include "codec/fun.h"
 #include "line_fixtures.h"
-#include "serial/com_error.h"
-#include "serial/com_port.h"
+#include "serial/error/com_error.h"
+#include "serial/port/com_port.h"
 #include "serial/device/fake_com_device.h"
 #include "serial/device/time_line.h"
-#include "serial/port_watcher.h"
+#include "serial/ports/port_watcher.h"
 #include "serial_controls/com_combo_box.h"
 
 Q_DECLARE_METATYPE(tarvik::TLineOptions)

@@ -16,7 +16,7 @@
 #include "app/frmmain.h"
 #include "app_test.h"
 #include "line_fixtures.h"
-#include "serial/com_port.h"
+#include "serial/port/com_port.h"
 
 namespace tarvik {
 

@@ -22,9 +22,9 @@
 #include "app/popup_menu.h"
 #include "app_test.h"
 #include "line_fixtures.h"
-#include "serial/com_error.h"
-#include "serial/com_port.h"
-#include "serial/com_timeouts.h"
+#include "serial/error/com_error.h"
+#include "serial/port/com_port.h"
+#include "serial/port/com_timeouts.h"
 #include "serial/device/fake_com_device.h"
 
 namespace tarvik {

@@ -10,7 +10,7 @@
 #include <thread>
 
 #include "capture/capture_format.h"
-#include "serial/com_port.h"
+#include "serial/port/com_port.h"
 #include "tests/base/qt_test_support.h"
 #include "tests/capture/capture_test_support.h"
 #include "tests/tools/simulator_process.h"

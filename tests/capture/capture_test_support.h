@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "capture/capture_writer.h"
-#include "serial/com_port.h"
+#include "serial/port/com_port.h"
 
 namespace tarvik::capture::test {
 

@@ -22,7 +22,7 @@
 #include <vector>
 
 #include "base/text.h"
-#include "serial/ini_file.h"
+#include "serial/store/ini_file.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "serial/com_conversions.h"
+#include "serial/port/com_conversions.h"
 
 #include <gtest/gtest.h>
 

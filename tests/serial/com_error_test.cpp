@@ -1,11 +1,11 @@
-#include "serial/com_error.h"
+#include "serial/error/com_error.h"
 
 #include <gtest/gtest.h>
 
 #include <stdexcept>
 #include <string>
 
-#include "serial/com_os_values.h"
+#include "serial/port/com_os_values.h"
 
 namespace cport {
 namespace {

@@ -7,7 +7,7 @@
 #include <string>
 
 #include "base/translation.h"
-#include "serial/com_error.h"
+#include "serial/error/com_error.h"
 
 namespace cport {
 namespace {

@@ -18,8 +18,8 @@
 #include <thread>
 
 #include "base/main_thread.h"
-#include "serial/com_os_values.h"
-#include "serial/com_thread.h"
+#include "serial/port/com_os_values.h"
+#include "serial/port/com_thread.h"
 #include "serial/device/fake_com_device.h"
 #include "tests/base/qt_test_support.h"
 #include "tests/serial/event_port.h"

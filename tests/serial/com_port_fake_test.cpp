@@ -11,13 +11,13 @@
 #include <string>
 #include <vector>
 
-#include "serial/com_buffer.h"
-#include "serial/com_flow_control.h"
-#include "serial/com_parity.h"
-#include "serial/com_timeouts.h"
-#include "serial/dcb_builder.h"
+#include "serial/port/com_buffer.h"
+#include "serial/port/com_flow_control.h"
+#include "serial/port/com_parity.h"
+#include "serial/port/com_timeouts.h"
+#include "serial/port/dcb_builder.h"
 #include "serial/device/fake_com_device.h"
-#include "serial/pending_io.h"
+#include "serial/port/pending_io.h"
 #include "tests/base/qt_test_support.h"
 #include "tests/serial/port_fixtures.h"
 

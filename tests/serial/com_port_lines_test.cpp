@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "serial/com_flow_control.h"
+#include "serial/port/com_flow_control.h"
 #include "serial/device/fake_com_device.h"
 #include "tests/serial/port_fixtures.h"
 #include "tests/serial_device/pty_fixture.h"

@@ -9,7 +9,7 @@
 #include <thread>
 #include <vector>
 
-#include "serial/com_timeouts.h"
+#include "serial/port/com_timeouts.h"
 #include "tests/serial/port_fixtures.h"
 #include "tests/serial/termios2_probe.h"
 #include "tests/serial_device/pty_fixture.h"

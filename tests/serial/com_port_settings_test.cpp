@@ -7,11 +7,11 @@
 #include <vector>
 
 #include "counting_port.h"
-#include "serial/com_buffer.h"
-#include "serial/com_conversions.h"
-#include "serial/com_flow_control.h"
-#include "serial/com_parity.h"
-#include "serial/com_timeouts.h"
+#include "serial/port/com_buffer.h"
+#include "serial/port/com_conversions.h"
+#include "serial/port/com_flow_control.h"
+#include "serial/port/com_parity.h"
+#include "serial/port/com_timeouts.h"
 
 namespace cport {
 namespace {

@@ -16,9 +16,9 @@
 #include <fstream>
 #include <thread>
 
-#include "serial/com_thread.h"
+#include "serial/port/com_thread.h"
 #include "serial/device/fake_com_device.h"
-#include "serial/line_return_watcher.h"
+#include "serial/ports/line_return_watcher.h"
 #include "tests/base/qt_test_support.h"
 #include "tests/serial/event_port.h"
 #include "tests/serial/termios2_probe.h"

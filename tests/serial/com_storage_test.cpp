@@ -14,13 +14,13 @@
 #include <vector>
 
 #include "counting_port.h"
-#include "serial/com_buffer.h"
-#include "serial/com_conversions.h"
-#include "serial/com_flow_control.h"
-#include "serial/com_parity.h"
-#include "serial/com_timeouts.h"
-#include "serial/ini_file.h"
-#include "serial/registry.h"
+#include "serial/port/com_buffer.h"
+#include "serial/port/com_conversions.h"
+#include "serial/port/com_flow_control.h"
+#include "serial/port/com_parity.h"
+#include "serial/port/com_timeouts.h"
+#include "serial/store/ini_file.h"
+#include "serial/store/registry.h"
 #include "storage_test_util.h"
 #include "termios2_probe.h"
 

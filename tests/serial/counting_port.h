@@ -5,8 +5,8 @@
 #include <string>
 #include <vector>
 
-#include "serial/com_error.h"
-#include "serial/com_port.h"
+#include "serial/error/com_error.h"
+#include "serial/port/com_port.h"
 
 namespace cport::testutil {
 

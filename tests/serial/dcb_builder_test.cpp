@@ -1,7 +1,7 @@
 // The device-control block and time-out record a port's settings become:
 // every field at its offset, from the raw 28 bytes.
 
-#include "serial/dcb_builder.h"
+#include "serial/port/dcb_builder.h"
 
 #include <gtest/gtest.h>
 
@@ -10,11 +10,11 @@
 #include <functional>
 #include <string>
 
-#include "serial/com_buffer.h"
-#include "serial/com_flow_control.h"
-#include "serial/com_parity.h"
-#include "serial/com_port.h"
-#include "serial/com_timeouts.h"
+#include "serial/port/com_buffer.h"
+#include "serial/port/com_flow_control.h"
+#include "serial/port/com_parity.h"
+#include "serial/port/com_port.h"
+#include "serial/port/com_timeouts.h"
 
 namespace cport {
 namespace {

@@ -1,4 +1,4 @@
-#include "serial/enum_com_ports.h"
+#include "serial/ports/enum_com_ports.h"
 
 #include <gtest/gtest.h>
 #include <unistd.h>
@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "serial/com_error.h"
+#include "serial/error/com_error.h"
 
 namespace cport {
 namespace {

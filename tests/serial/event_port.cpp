@@ -10,8 +10,8 @@
 #include <stdexcept>
 
 #include "base/main_thread.h"
-#include "serial/com_os_values.h"
-#include "serial/com_timeouts.h"
+#include "serial/port/com_os_values.h"
+#include "serial/port/com_timeouts.h"
 
 namespace cport::testutil {
 

@@ -9,9 +9,9 @@
 #include <string>
 #include <vector>
 
-#include "serial/com_buffer.h"
-#include "serial/com_error.h"
-#include "serial/com_port.h"
+#include "serial/port/com_buffer.h"
+#include "serial/error/com_error.h"
+#include "serial/port/com_port.h"
 #include "serial/device/com_device.h"
 
 namespace cport::testutil {

@@ -1,4 +1,4 @@
-#include "serial/ini_file.h"
+#include "serial/store/ini_file.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>

@@ -2,7 +2,7 @@
 // permission check, so the verdict is built from the facts), busy with a
 // second holder of a real pty (this program, then another process), gone.
 
-#include "serial/open_failure.h"
+#include "serial/ports/open_failure.h"
 
 #include <fcntl.h>
 #include <gmock/gmock.h>
@@ -21,7 +21,7 @@
 #include <optional>
 #include <string>
 
-#include "serial/com_port.h"
+#include "serial/port/com_port.h"
 #include "serial/device/posix_com_device.h"
 #include "tests/serial/port_fixtures.h"
 #include "tests/serial_device/pty_fixture.h"

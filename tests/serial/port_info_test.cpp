@@ -2,7 +2,7 @@
 // (whole and half there), the machine's own ttyS0 and a real pty, and the
 // access verdict from a node's stat data.
 
-#include "serial/port_info.h"
+#include "serial/ports/port_info.h"
 
 #include <gtest/gtest.h>
 #include <pty.h>

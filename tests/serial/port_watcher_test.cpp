@@ -2,7 +2,7 @@
 // writing to its uevent file (root only; the device itself stays), and the
 // quiet fall-back when no monitor is wanted or possible.
 
-#include "serial/port_watcher.h"
+#include "serial/ports/port_watcher.h"
 
 #include <gtest/gtest.h>
 #include <unistd.h>

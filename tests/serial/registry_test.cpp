@@ -1,4 +1,4 @@
-#include "serial/registry.h"
+#include "serial/store/registry.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>

@@ -6,8 +6,8 @@
 #include <memory>
 
 #include "selector_test_support.h"
-#include "serial/com_flow_control.h"
-#include "serial/com_parity.h"
+#include "serial/port/com_flow_control.h"
+#include "serial/port/com_parity.h"
 
 using namespace selectortest;
 

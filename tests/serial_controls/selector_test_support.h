@@ -11,7 +11,7 @@
 #include <utility>
 #include <vector>
 
-#include "serial/com_error.h"
+#include "serial/error/com_error.h"
 #include "serial_controls/com_combo_box.h"
 #include "tests/serial/counting_port.h"
 

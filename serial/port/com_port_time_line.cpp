@@ -1,0 +1,112 @@
+// The port's time line: the times of its transfers, its counters, the line
+// events it hands on, and what it does when the line is lost and comes back.
+
+#include <QMetaObject>
+#include <exception>
+
+#include "base/main_thread.h"
+#include "serial/port/custom_com_port.h"
+#include "serial/device/by_id_link.h"
+#include "serial/device/com_device.h"
+#include "serial/device/port_name.h"
+#include "serial/ports/line_return_watcher.h"
+
+namespace cport {
+
+using namespace device;
+
+TransferTimes TCustomComPort::LastReadTimes() const {
+    TransferTimes times;
+    if (Handle() == INVALID_HANDLE_VALUE || !Device().GetTransferTimes(Handle(), false, &times))
+        return {};  // none completed since Open: the zero times say so
+    return times;
+}
+
+TransferTimes TCustomComPort::LastWriteTimes() const {
+    TransferTimes times;
+    if (Handle() == INVALID_HANDLE_VALUE || !Device().GetTransferTimes(Handle(), true, &times))
+        return {};
+    return times;
+}
+
+LineCounters TCustomComPort::Counters() const {
+    LineCounters counters;
+    if (Handle() == INVALID_HANDLE_VALUE || !Device().GetLineCounters(Handle(), &counters))
+        return {};  // a closed port, or a lost line already released
+    return counters;
+}
+
+void TCustomComPort::ReportLineEvents() {
+    std::vector<LineEvent> events;
+    // Fails only for a device already closed, which has nothing left to tell.
+    if (!Device().TakeLineEvents(Handle(), &events))
+        return;
+    for (const LineEvent& event : events) {
+        if (event.kind == LineEventKind::kLost && !lineLost_) {
+            lineLost_ = true;
+            // Queued: this may run inside the event thread's hand-over (or on
+            // that thread), which a reopen has to end first.
+            if (reopenOnReturn_)
+                QMetaObject::invokeMethod(
+                    this, [this] { TryReopen(); }, Qt::QueuedConnection);
+        }
+        NotifyLineEvent(event);
+    }
+}
+
+void TCustomComPort::NoteOpened() {
+    lineLost_ = false;
+    if (reopenOnReturn_) {
+        // Taken now: once the device is gone, its links are gone too.
+        const std::string path = DevicePath(Port());
+        const std::string byId = ByIdLinkOf(path);
+        returnPath_ = byId.empty() ? path : byId;
+    }
+    NotifyLineEvent({LineEventKind::kOpened, clock_.Now(), false, 0});
+}
+
+void TCustomComPort::NoteClosed() {
+    returnWatcher_.reset();
+    lineLost_ = false;
+    NotifyLineEvent({LineEventKind::kClosed, clock_.Now(), false, 0});
+}
+
+void TCustomComPort::TryReopen() {
+    if (!Connected() || !lineLost_ || !reopenOnReturn_)
+        return;
+    // The dead device goes first: its locks (flock, a UUCP lock file on the
+    // same name) would keep the returning one out.
+    DestroyEventThread();
+    CloseDevice();
+    const ComHandle handle = Device().CreateFileA(returnPath_);
+    if (handle != INVALID_HANDLE_VALUE) {
+        SetHandle(handle);
+        try {
+            ApplySettings();
+            CreateEventThread();
+            lineLost_ = false;
+            returnWatcher_.reset();
+            NotifyLineEvent({LineEventKind::kBack, clock_.Now(), false, 0});
+            return;
+        } catch (...) {
+            // Back, but it refuses the settings: the user sees why, and the
+            // port waits for the next change.
+            DestroyEventThread();
+            CloseDevice();
+            tarvik::PassToEventLoop(std::current_exception());
+        }
+    }
+    if (!returnWatcher_) {
+        // Queued from the watcher too: a reopen releases the watcher, which
+        // must not go while it is calling out.
+        returnWatcher_ = std::make_unique<TLineReturnWatcher>(returnPath_, [this] {
+            QMetaObject::invokeMethod(
+                this, [this] { TryReopen(); }, Qt::QueuedConnection);
+        });
+        // It may have come back between the attempt and the watch.
+        QMetaObject::invokeMethod(
+            this, [this] { TryReopen(); }, Qt::QueuedConnection);
+    }
+}
+
+}  // namespace cport
