@@ -10,11 +10,17 @@
 
 #include "codec/check_value.h"
 #include "runner/line_session.h"
-#include "runner/pattern.h"
+#include "codec/pattern.h"
 #include "runner/run_steps.h"
 #include "serial/port/com_port.h"
+#include "transfer/engine.h"
 
 namespace tarvik::runner {
+
+using fun::AddCheck;
+using fun::CheckValueNamed;
+using fun::ParsePattern;
+using fun::Pattern;
 
 namespace {
 
@@ -159,7 +165,12 @@ LuaScript::LuaScript(const std::string& fileName) : fileName_(fileName) {
                      {"send", &LuaScript::Send},           {"expect", &LuaScript::Expect},
                      {"sleep", &LuaScript::Sleep},         {"set_dtr", &LuaScript::SetDtr},
                      {"set_rts", &LuaScript::SetRts},      {"send_break", &LuaScript::SendBreak},
-                     {"wait_event", &LuaScript::WaitEvent}};
+                     {"wait_event", &LuaScript::WaitEvent},
+                     {"send_file", &LuaScript::SendFile},  {"send_raw", &LuaScript::SendRaw},
+                     {"xmodem_send", &LuaScript::XmodemSend},
+                     {"xmodem_receive", &LuaScript::XmodemReceive},
+                     {"ymodem_send", &LuaScript::YmodemSend},
+                     {"ymodem_receive", &LuaScript::YmodemReceive}};
     for (const auto& f : functions) {
         lua_pushlightuserdata(L_, this);
         lua_pushcclosure(L_, f.function, 1);
@@ -322,6 +333,132 @@ int LuaScript::WaitEvent(lua_State* L) {
         else
             lua_pushinteger(L, event.count);
         return 2;
+    });
+}
+
+namespace {
+
+// The options table of a transfer (argument 2), read field by field.
+struct TransferOptions {
+    lua_State* L;
+    const char* function;
+
+    bool Has(const char* field) const {
+        if (!lua_istable(L, 2))
+            return false;
+        const bool present = lua_getfield(L, 2, field) != LUA_TNIL;
+        if (!present)
+            lua_pop(L, 1);
+        return present;  // the value stays on the stack for the reader
+    }
+    std::int64_t Number(const char* field, std::int64_t fallback) const {
+        if (!Has(field))
+            return fallback;
+        const std::int64_t value = NumberArgument(L, -1, function);
+        lua_pop(L, 1);
+        return value;
+    }
+    std::string String(const char* field) const {
+        if (!Has(field))
+            return {};
+        std::string value = StringArgument(L, -1, function);
+        lua_pop(L, 1);
+        return value;
+    }
+    bool Flag(const char* field, bool fallback) const {
+        if (!Has(field))
+            return fallback;
+        const bool value = lua_toboolean(L, -1) != 0;
+        lua_pop(L, 1);
+        return value;
+    }
+};
+
+transfer::Job JobOf(lua_State* L, const char* function, transfer::Mode mode, bool receive) {
+    transfer::Job job;
+    job.mode = mode;
+    job.receive = receive;
+    job.path = StringArgument(L, 1, function);
+    if (!lua_isnoneornil(L, 2) && !lua_istable(L, 2))
+        throw std::invalid_argument(std::string("bad argument #2 to '") + function +
+                                    "' (table expected)");
+    return job;
+}
+
+int PushOutcome(lua_State* L, const std::optional<std::string>& failure) {
+    lua_pushboolean(L, !failure);
+    if (!failure)
+        return 1;
+    lua_pushlstring(L, failure->data(), failure->size());
+    return 2;
+}
+
+}  // namespace
+
+int LuaScript::SendFile(lua_State* L) {
+    return Guarded(L, [L](LuaScript& self) {
+        transfer::Job job = JobOf(L, "send_file", transfer::Mode::kText, false);
+        const TransferOptions options{L, "send_file"};
+        job.text.charDelayMs = options.Number("char_delay", 0);
+        job.text.lineDelayMs = options.Number("line_delay", 0);
+        job.text.waitTimeoutMs = options.Number("timeout", self.defaultTimeoutMs_);
+        if (const std::string eol = options.String("eol"); !eol.empty()) {
+            const auto lineEnd = transfer::LineEndNamed(eol);
+            if (!lineEnd)
+                throw std::invalid_argument("send_file: eol is asis, cr, crlf or lf, not '" + eol + "'");
+            job.text.lineEnd = *lineEnd;
+        }
+        if (const std::string wait = options.String("wait_for"); !wait.empty())
+            job.text.waitFor = ParsePattern(wait);
+        return PushOutcome(L, self.steps_->Transfer(job, transfer::Describe(job)));
+    });
+}
+
+int LuaScript::SendRaw(lua_State* L) {
+    return Guarded(L, [L](LuaScript& self) {
+        transfer::Job job = JobOf(L, "send_raw", transfer::Mode::kRaw, false);
+        const TransferOptions options{L, "send_raw"};
+        job.raw.blockBytes = static_cast<std::size_t>(std::max<std::int64_t>(options.Number("block", 1024), 1));
+        job.raw.blockDelayMs = options.Number("delay", 0);
+        return PushOutcome(L, self.steps_->Transfer(job, transfer::Describe(job)));
+    });
+}
+
+int LuaScript::XmodemSend(lua_State* L) {
+    return Guarded(L, [L](LuaScript& self) {
+        const TransferOptions options{L, "xmodem_send"};
+        const std::int64_t block = options.Number("block", 128);
+        if (block != 128 && block != 1024)
+            throw std::invalid_argument("xmodem_send: block is 128 or 1024");
+        transfer::Job job = JobOf(L, "xmodem_send",
+                                  block == 1024 ? transfer::Mode::kXmodem1k : transfer::Mode::kXmodem, false);
+        return PushOutcome(L, self.steps_->Transfer(job, transfer::Describe(job)));
+    });
+}
+
+int LuaScript::XmodemReceive(lua_State* L) {
+    return Guarded(L, [L](LuaScript& self) {
+        transfer::Job job = JobOf(L, "xmodem_receive", transfer::Mode::kXmodem, true);
+        const TransferOptions options{L, "xmodem_receive"};
+        job.modem.crc = options.Flag("crc", true);
+        job.modem.times.startMs = options.Number("timeout", job.modem.times.startMs);
+        return PushOutcome(L, self.steps_->Transfer(job, transfer::Describe(job)));
+    });
+}
+
+int LuaScript::YmodemSend(lua_State* L) {
+    return Guarded(L, [L](LuaScript& self) {
+        const transfer::Job job = JobOf(L, "ymodem_send", transfer::Mode::kYmodem, false);
+        return PushOutcome(L, self.steps_->Transfer(job, transfer::Describe(job)));
+    });
+}
+
+int LuaScript::YmodemReceive(lua_State* L) {
+    return Guarded(L, [L](LuaScript& self) {
+        transfer::Job job = JobOf(L, "ymodem_receive", transfer::Mode::kYmodem, true);
+        job.modem.times.startMs =
+            TransferOptions{L, "ymodem_receive"}.Number("timeout", job.modem.times.startMs);
+        return PushOutcome(L, self.steps_->Transfer(job, transfer::Describe(job)));
     });
 }
 

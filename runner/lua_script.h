@@ -16,6 +16,14 @@
 //                           "overrun", "buffer overrun", "line lost", "back");
 //                           returns true and the state (modem lines) or the
 //                           count, or false when none came in time
+//   send_file(path [, {char_delay=, line_delay=, eol="asis"|"cr"|"crlf"|"lf",
+//             wait_for=pattern, timeout=ms}])   a text file line by line
+//   send_raw(path [, {block=, delay=}])         a file as it is, by block
+//   xmodem_send(path [, {block=128|1024}]), xmodem_receive(path [, {crc=, timeout=}])
+//   ymodem_send(path), ymodem_receive(folder [, {timeout=}])
+//                           (timeout: ms for the sender to start, 60 s by default)
+//                           each a transfer counted as one exchange;
+//                           returns true, or false and the reason
 // Main thread.
 
 #include <exception>
@@ -69,6 +77,13 @@ class LuaScript {
     static int SetRts(lua_State* L);
     static int SendBreak(lua_State* L);
     static int WaitEvent(lua_State* L);
+    // File transfers
+    static int SendFile(lua_State* L);
+    static int SendRaw(lua_State* L);
+    static int XmodemSend(lua_State* L);
+    static int XmodemReceive(lua_State* L);
+    static int YmodemSend(lua_State* L);
+    static int YmodemReceive(lua_State* L);
 
     std::string fileName_;
     lua_State* L_ = nullptr;

@@ -1,6 +1,18 @@
 #include "runner/run_steps.h"
 
+#include <unistd.h>
+
+#include <cstdio>
+
+#include "runner/session_line.h"
+#include "transfer/transfer_error.h"
+
 namespace tarvik::runner {
+
+using fun::Match;
+using fun::MatchResult;
+using fun::MatchState;
+using fun::Pattern;
 
 void RunSteps::Send(std::string_view bytes) {
     lastSend_ = session_.Send(bytes);
@@ -38,6 +50,49 @@ std::optional<std::string> RunSteps::Expect(const Pattern& pattern, const std::s
     session_.Log().Event("expect timed out: " + reason, NowStamp());
     results_.TimedOut(exchange, reason);
     return reason;
+}
+
+std::optional<std::string> RunSteps::Transfer(const transfer::Job& job,
+                                              const std::string& exchange) {
+    using transfer::TransferCode;
+    SessionLine line(session_);
+    transfer::Engine engine(line);
+    const bool terminal = isatty(STDERR_FILENO) == 1;
+    const auto show = [&](const transfer::Progress& p) {
+        if (!terminal)
+            return;
+        std::fprintf(stderr, "\r%s: %llu", p.file.c_str(), static_cast<unsigned long long>(p.bytes));
+        if (p.total > 0)
+            std::fprintf(stderr, " of %llu", static_cast<unsigned long long>(p.total));
+        std::fprintf(stderr, " bytes, %llu blocks, %llu retries, %s, %s left\033[K%s",
+                     static_cast<unsigned long long>(p.blocks),
+                     static_cast<unsigned long long>(p.retries),
+                     transfer::FormatRate(p.rate).c_str(),
+                     transfer::FormatSeconds(p.secondsLeft).c_str(), p.done ? "\n" : "");
+    };
+    const Stamp start = NowStamp();
+    session_.Log().Event(transfer::Describe(job), start);
+    try {
+        const transfer::Outcome outcome = engine.Run(job, show);
+        std::string note = "transfer done: " + std::to_string(outcome.figures.bytes) + " bytes, " +
+                           std::to_string(outcome.figures.retries) + " retries";
+        if (outcome.figures.endUnconfirmed)
+            note += ", the end not confirmed by the receiver";
+        session_.Log().Event(note, NowStamp());
+        results_.Passed(exchange, NowStamp().monoUs - start.monoUs);
+        lastSend_.reset();
+        return std::nullopt;
+    } catch (const transfer::ETransfer& error) {
+        if (terminal)
+            std::fputc('\n', stderr);
+        const std::string reason = error.what();
+        session_.Log().Event("transfer failed: " + reason, NowStamp());
+        if (error.Code() == TransferCode::kNoAnswer || error.Code() == TransferCode::kWaitFor)
+            results_.TimedOut(exchange, reason);
+        else
+            results_.Failed(exchange, reason);
+        return reason;
+    }
 }
 
 void RunSteps::Sleep(std::int64_t ms) {

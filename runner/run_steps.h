@@ -8,8 +8,9 @@
 #include <string_view>
 
 #include "runner/line_session.h"
-#include "runner/pattern.h"
+#include "codec/pattern.h"
 #include "runner/results.h"
+#include "transfer/engine.h"
 
 namespace tarvik::runner {
 
@@ -31,10 +32,16 @@ class RunSteps {
     // failed at the first byte that cannot match, or timed out. After a
     // failure or a time-out every pending byte is dropped, so the next
     // exchange starts clean. Returns the reason of a failure, or nothing.
-    std::optional<std::string> Expect(const Pattern& pattern, const std::string& exchange,
+    std::optional<std::string> Expect(const fun::Pattern& pattern, const std::string& exchange,
                                       std::int64_t timeoutMs);
 
     void Sleep(std::int64_t ms);
+
+    // Runs a file transfer over the session's port and counts it under
+    // `exchange`: passed, timed out (the far end did not answer, a prompt
+    // did not come) or failed. Its progress goes to standard error when that
+    // is a terminal. Returns the reason of a failure, or nothing.
+    std::optional<std::string> Transfer(const transfer::Job& job, const std::string& exchange);
 
     // A history line: sends its bytes and waits `delayMs` before the next.
     // It passes when something arrives within that time (the response time

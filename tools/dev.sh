@@ -15,6 +15,7 @@ packages=(
   libgtest-dev libgmock-dev
   clang libclang-rt-14-dev
   liblua5.4-dev python3
+  lrzsz socat
   xvfb xauth fonts-dejavu-core
 )
 

@@ -18,13 +18,15 @@ MAY_USE = {
     "serial/error": ["base"],
     "serial/ports": ["base", "serial/error", "serial/device"],
     "serial/port": ["base", "serial/error", "serial/device", "serial/ports", "serial/store"],
+    "transfer": ["base", "codec"],
     "serial_controls": ["base", "serial/port", "serial/ports", "serial/error", "serial/device"],
     "runner": ["base", "codec", "timeline", "capture", "serial/device", "serial/store",
-               "serial/error", "serial/ports", "serial/port"],
+               "serial/error", "serial/ports", "serial/port", "transfer"],
     "app": ["base", "codec", "timeline", "capture", "serial/device", "serial/store",
-            "serial/error", "serial/ports", "serial/port", "serial_controls"],
+            "serial/error", "serial/ports", "serial/port", "serial_controls", "transfer"],
 }
-QT_FREE = {"codec", "timeline", "serial/device", "capture", "serial/store", "serial/error"}
+QT_FREE = {"codec", "timeline", "serial/device", "capture", "serial/store", "serial/error",
+           "transfer"}
 MAY_DRAW = {"serial_controls", "app"}
 WIDGET_HEADERS = re.compile(r"#include <(QtWidgets/|Q(Widget|Dialog|Abstract(Button|ItemView|ScrollArea)|"
                             r"Push|Label|Combo|MainWindow|Application|MessageBox|List(View|Widget)|"

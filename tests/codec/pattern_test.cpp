@@ -2,11 +2,11 @@
 // would make a pattern match what it was never meant to, and judged byte by
 // byte with an optional check value.
 
-#include "runner/pattern.h"
+#include "codec/pattern.h"
 
 #include <gtest/gtest.h>
 
-namespace tarvik::runner {
+namespace fun {
 namespace {
 
 TEST(PatternTest, ParsesTheNotationWithAnyByte) {
@@ -55,4 +55,4 @@ TEST(PatternTest, JudgesByteByByteAndVerifiesTheCheckValue) {
 }
 
 }  // namespace
-}  // namespace tarvik::runner
+}  // namespace fun
