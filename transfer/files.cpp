@@ -102,7 +102,8 @@ void OutputFile::Write(std::string_view bytes) {
 }
 
 void OutputFile::Commit() {
-    if (fsync(fd_) != 0 || close(fd_) != 0) {
+    // mkstemp made it private; a file received is an ordinary file.
+    if (fchmod(fd_, 0644) != 0 || fsync(fd_) != 0 || close(fd_) != 0) {
         fd_ = -1;
         FileFailed("Cannot write the file received into", target_);
     }

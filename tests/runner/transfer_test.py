@@ -75,8 +75,8 @@ class TransferTest(unittest.TestCase):
                                     stdout=tty_b, stderr=subprocess.DEVNULL)
             done = self.run_script(f"local ok, why = ymodem_receive('{self.path('in')}') "
                                    "assert(ok, why)")
+            self.assertEqual(done.returncode, 0, done.stderr + done.stdout[-3000:])
             self.assertEqual(peer.wait(30), 0)
-            self.assertEqual(done.returncode, 0, done.stderr)
             self.assertEqual(digest(self.path("in/f.bin")), digest(self.path("f.bin")))
 
     def test_a_transfer_nobody_answers_times_out_and_is_counted(self):

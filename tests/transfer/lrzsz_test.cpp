@@ -90,6 +90,8 @@ struct Row {
     bool crc;
 };
 
+void PrintTo(const Row& row, std::ostream* out) { *out << row.peer.front(); }
+
 std::string RowName(const ::testing::TestParamInfo<Row>& info) {
     std::string name = std::string(ModeName(info.param.mode)) + "_" + info.param.peer.front();
     return name + (info.param.crc ? "_crc" : "_checksum");
