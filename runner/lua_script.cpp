@@ -1,13 +1,12 @@
 #include "runner/lua_script.h"
 
-#include <signal.h>
-
 #include <QCoreApplication>
 #include <fstream>
 #include <lua.hpp>
 #include <regex>
 #include <sstream>
 
+#include "base/stop_signals.h"
 #include "codec/check_value.h"
 #include "runner/line_session.h"
 #include "runner/pattern.h"
@@ -117,10 +116,7 @@ constexpr int kStopCheckInstructions = 1'000'000;
 
 void LuaScript::StopHook(lua_State* L, lua_Debug*) {
     LuaScript& self = **static_cast<LuaScript**>(lua_getextraspace(L));
-    sigset_t pending;
-    sigemptyset(&pending);
-    if (sigpending(&pending) == 0 &&
-        (sigismember(&pending, SIGINT) == 1 || sigismember(&pending, SIGTERM) == 1)) {
+    if (StopSignals::Pending()) {
         // The signal's own event (StopSignals) marks the session stopped.
         QCoreApplication::processEvents();
     }

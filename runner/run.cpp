@@ -12,6 +12,7 @@
 
 #include "base/list_file.h"
 #include "base/qt_translator.h"
+#include "base/stop_signals.h"
 #include "base/translation.h"
 #include "capture/capture_writer.h"
 #include "codec/check_value.h"
@@ -21,7 +22,6 @@
 #include "runner/run_application.h"
 #include "runner/run_options.h"
 #include "runner/run_steps.h"
-#include "runner/stop_signals.h"
 #include "runner/transcript.h"
 #include "serial/error/com_error.h"
 

@@ -1,14 +1,21 @@
 // The start-up as a process of its own: a window that cannot be built (the
 // port list unreadable) ends in the "Application Error" box and exit code 1
 // without the window being shown; a command line it cannot follow ends with
-// exit code 2 before any window.
+// exit code 2 before any window; a window told to end by a signal closes its
+// port, removes its lock file and finishes its capture first.
 
+#include <signal.h>
+
+#include <QFile>
 #include <QProcess>
 #include <QProcessEnvironment>
 #include <QTemporaryDir>
 #include <QTest>
+#include <filesystem>
 
 #include "app/command_line.h"
+#include "serial/device/port_lock.h"
+#include "tests/app/line_fixtures.h"
 
 namespace tarvik {
 
@@ -84,6 +91,48 @@ class StartupTest : public QObject {
         QCOMPARE(run.exitCode, 2);
         QVERIFY2(run.err.contains("tarvik2: " + message), qPrintable(run.err));
         QVERIFY(run.out.isEmpty());
+    }
+
+    // SIGTERM (kill PID), SIGINT (Ctrl+C) and SIGHUP (the terminal closed) to
+    // a window whose port is open and captured.
+    void stopSignalsEndCleanly_data() {
+        QTest::addColumn<int>("signal");
+        QTest::newRow("SIGTERM") << SIGTERM;
+        QTest::newRow("SIGINT") << SIGINT;
+        QTest::newRow("SIGHUP") << SIGHUP;
+    }
+    void stopSignalsEndCleanly() {
+        QFETCH(int, signal);
+        QTemporaryDir dir;
+        test::SimulatorThread simulator({});
+        const QString capture = dir.filePath(QStringLiteral("session.cap"));
+        QProcess program;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+        env.insert(QStringLiteral("TARVIK_DRIVER_START"), QStringLiteral("1"));
+        env.insert(QStringLiteral("LANG"), QStringLiteral("C"));
+        program.setProcessEnvironment(env);
+        program.start(QStringLiteral(STARTUP_DRIVER),
+                      {QStringLiteral("--capture"), capture,
+                       QString::fromStdString(simulator.Path())});
+        QString out;
+        QTRY_VERIFY_WITH_TIMEOUT((out += program.readAllStandardOutput()).contains("started"),
+                                 30000);
+        QCOMPARE(out, QStringLiteral("started\n"));
+        const std::string device = std::filesystem::canonical(simulator.Path()).string();
+        const QString lock =
+            QString::fromStdString("/run/lock/" + cport::device::LockFileName(device, false));
+        QVERIFY2(QFile::exists(lock), qPrintable(lock));
+
+        QCOMPARE(::kill(pid_t(program.processId()), signal), 0);
+        QVERIFY(program.waitForFinished(30000));
+        QCOMPARE(program.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(program.exitCode(), 128 + signal);
+        QVERIFY2(!QFile::exists(lock), qPrintable(lock));
+        QFile file(capture);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        const QByteArray records = file.readAll();
+        QVERIFY2(records.endsWith(" ev closed\n"), records.constData());
     }
 
     void portArgument_data() {
