@@ -56,6 +56,13 @@ PosixPort::~PosixPort() {
 }
 
 std::shared_ptr<PosixPort> PosixPort::Open(const std::string& path, int* error) {
+    // A user who may not open the device hears that first, not who else
+    // may have it.
+    if (faccessat(AT_FDCWD, path.c_str(), R_OK | W_OK, AT_EACCESS) != 0 &&
+        (errno == EACCES || errno == EPERM)) {
+        *error = errno;
+        return nullptr;
+    }
     // The lock file before the device: opening a UART already raises DTR.
     PortLockFile lockFile;
     if (const int e = lockFile.Acquire(path); e != 0) {

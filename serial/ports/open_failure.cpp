@@ -81,6 +81,17 @@ std::string Busy(const OpenFailureFacts& f) {
         }
         return text + (f.holders.size() == 1 ? " has" : " have") + " it open.";
     }
+    if (!f.lockFile.empty() && f.lockOwnerEnded) {
+        // Stale, but not ours to remove or take over.
+        const std::string whose =
+            f.lockOwner.pid > 0
+                ? "names process " + std::to_string(f.lockOwner.pid) + ", which has ended"
+                : "names no process";
+        return text + "the lock file " + f.lockFile + " " + whose + ", but user " +
+               Quoted(f.userName.empty() ? std::string("you") : f.userName) +
+               " may not remove it: it belongs to user " + Quoted(f.lockFileUser) +
+               ". Have it removed (sudo rm " + f.lockFile + ") and try again.";
+    }
     if (!f.lockFile.empty()) {
         text += "the lock file " + f.lockFile;
         return text + (f.lockOwner.pid > 0 ? " belongs to " + Process(f.lockOwner) + "."
@@ -126,8 +137,15 @@ OpenFailureFacts GatherOpenFailureFacts(const std::string& portName, int error,
             facts.heldBySelf = device::SelfHolds(node.st_rdev);
         }
         const device::LockHolder lock = device::FindLockHolder(facts.devicePath);
-        if (lock.pid == getpid()) {
+        if (lock.pid == getpid() && !lock.ended) {
             facts.heldBySelf = true;  // our own lock: another port object has the line
+        } else if (lock.ended) {
+            facts.lockFile = lock.path;
+            facts.lockOwner = {lock.pid, {}};
+            facts.lockOwnerEnded = true;
+            facts.lockFileUser = UserName(lock.owner);
+            if (facts.lockFileUser.empty())
+                facts.lockFileUser = std::to_string(lock.owner);
         } else {
             facts.lockFile = lock.path;
             facts.lockOwner = {lock.pid, lock.pid > 0 ? CommandName(lock.pid) : std::string()};
@@ -145,7 +163,10 @@ std::string ExplainOpenFailure(const OpenFailureFacts& facts) {
             break;
         case EBUSY:
         case EWOULDBLOCK:
-            text = Busy(facts);
+            // Permission first: once allowed, the port may still be busy.
+            text = facts.access.exists && !facts.access.mayOpen
+                       ? Permission(facts) + " " + Busy(facts)
+                       : Busy(facts);
             break;
         case ENOENT:
         case ENODEV:

@@ -30,7 +30,9 @@ struct OpenFailureFacts {
     std::vector<ProcessName> holders;  // other processes that hold the device
     bool heldBySelf = false;           // this program holds it already
     std::string lockFile;              // a lock file that keeps it from us
-    ProcessName lockOwner;
+    ProcessName lockOwner;             // the process it names
+    bool lockOwnerEnded = false;       // that process has ended, but the file stays:
+    std::string lockFileUser;          // it is this user's, and not ours to remove
     bool isConsole = false;
 };
 
