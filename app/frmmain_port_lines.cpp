@@ -263,6 +263,8 @@ void Tfrmmain::C1LineEvent(const cport::LineEvent& event) {
                 T1->SetEnabled(false);
                 CloseMessage();
                 LogEvent("line lost", at);
+                if (C1->ReopenOnReturn())
+                    LogEvent(C1->AwaitedReturn(), at);
                 ShowLineState();
                 break;
             case cport::LineEventKind::kBack:

@@ -6,9 +6,7 @@
 
 #include "base/main_thread.h"
 #include "serial/port/custom_com_port.h"
-#include "serial/device/by_id_link.h"
 #include "serial/device/com_device.h"
-#include "serial/device/port_name.h"
 #include "serial/ports/line_return_watcher.h"
 
 namespace cport {
@@ -56,13 +54,13 @@ void TCustomComPort::ReportLineEvents() {
 
 void TCustomComPort::NoteOpened() {
     lineLost_ = false;
-    if (reopenOnReturn_) {
-        // Taken now: once the device is gone, its links are gone too.
-        const std::string path = DevicePath(Port());
-        const std::string byId = ByIdLinkOf(path);
-        returnPath_ = byId.empty() ? path : byId;
-    }
+    if (reopenOnReturn_)
+        awaited_ = AwaitDevice(Port());
     NotifyLineEvent({LineEventKind::kOpened, clock_.Now(), false, 0});
+}
+
+std::string TCustomComPort::AwaitedReturn() const {
+    return awaited_.path.empty() ? std::string() : DescribeAwaited(awaited_);
 }
 
 void TCustomComPort::NoteClosed() {
@@ -78,7 +76,11 @@ void TCustomComPort::TryReopen() {
     // same name) would keep the returning one out.
     DestroyEventThread();
     CloseDevice();
-    const ComHandle handle = Device().CreateFileA(returnPath_);
+    // A pseudo-terminal by its own name never returns: nothing to watch.
+    if (awaited_.kind == AwaitedDevice::Kind::kNever)
+        return;
+    const ComHandle handle = HasReturned(awaited_) ? Device().CreateFileA(awaited_.path)
+                                                   : INVALID_HANDLE_VALUE;
     if (handle != INVALID_HANDLE_VALUE) {
         SetHandle(handle);
         try {
@@ -86,6 +88,7 @@ void TCustomComPort::TryReopen() {
             CreateEventThread();
             lineLost_ = false;
             returnWatcher_.reset();
+            NoteReopened(awaited_);
             NotifyLineEvent({LineEventKind::kBack, clock_.Now(), false, 0});
             return;
         } catch (...) {
@@ -99,7 +102,7 @@ void TCustomComPort::TryReopen() {
     if (!returnWatcher_) {
         // Queued from the watcher too: a reopen releases the watcher, which
         // must not go while it is calling out.
-        returnWatcher_ = std::make_unique<TLineReturnWatcher>(returnPath_, [this] {
+        returnWatcher_ = std::make_unique<TLineReturnWatcher>(awaited_.path, [this] {
             QMetaObject::invokeMethod(
                 this, [this] { TryReopen(); }, Qt::QueuedConnection);
         });

@@ -24,6 +24,7 @@
 #include "serial/port/com_types.h"
 #include "serial/device/comm_records.h"
 #include "serial/device/time_line.h"
+#include "serial/ports/awaited_device.h"
 
 namespace tarvik {
 class MessageWindow;
@@ -292,6 +293,10 @@ class TCustomComPort : public QObject {
     // device's return (without polling: inotify on the folder of its
     // /dev/serial/by-id name where it has one, else of its path, taken at
     // Open) and opens it again with the same settings, then sends "back".
+    // Only the same device (AwaitedDevice): the same USB vendor, product and
+    // serial number; through a link, the link made again; never another
+    // device that took the old name (a pseudo-terminal by its own name is
+    // never opened again).
     // Until then the port stays Connected, transfers fail, and Close works
     // at once. Main thread; set it before Open.
     bool ReopenOnReturn() const { return reopenOnReturn_; }
@@ -299,7 +304,10 @@ class TCustomComPort : public QObject {
     // The line was lost and has not come back. Main thread.
     bool LineLost() const { return lineLost_; }
     // The path the port watches for the device's return (empty before Open).
-    const std::string& ReturnPath() const { return returnPath_; }
+    const std::string& ReturnPath() const { return awaited_.path; }
+    // What the port waits for once the line is lost, in words for a log
+    // ("waiting for the link /tmp/dev to be made again"); "" before Open.
+    std::string AwaitedReturn() const;
 
   protected:
     // --- Opening and closing steps.
@@ -453,7 +461,7 @@ class TCustomComPort : public QObject {
     bool reopenOnReturn_ = false;
     // Written where the report steps run (the event thread under smNone).
     std::atomic<bool> lineLost_{false};
-    std::string returnPath_;
+    AwaitedDevice awaited_;
     std::unique_ptr<TLineReturnWatcher> returnWatcher_;
     LineClock clock_;
 };

@@ -79,6 +79,11 @@ class LinePageTest : public QObject {
     }
 
     QString Line(int row) const { return w->RX1->text(row); }
+    QStringList Lines() const {
+        QStringList lines;
+        for (int row = 0; row < w->RX1->count(); ++row) lines << Line(row);
+        return lines;
+    }
 
     // The state at the top row shows this many bytes received.
     bool Received(int bytes) const {
@@ -426,6 +431,10 @@ class LinePageTest : public QObject {
         QVERIFY(recorder->boxes.size() <= 1);
         recorder->boxes.clear();
         if (reconnect) {
+            // The log says what the window waits for.
+            const QString awaited =
+                QString::fromStdString("== waiting for the link " + link + " to be made again");
+            QTRY_VERIFY(Lines().contains(awaited));
             simulator.Replug();
             QTRY_VERIFY(w->Label21->text().startsWith(QStringLiteral("open")));
             QVERIFY(w->T1->Enabled());

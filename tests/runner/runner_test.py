@@ -173,6 +173,7 @@ class RunnerTest(unittest.TestCase):
         out, err = runner.communicate(timeout=10)
         self.assertEqual(runner.returncode, 0, out + err)
         self.assertIn("== back", out)
+        self.assertIn("== waiting for the link %s to be made again" % self.path("dev"), out)
         self.assertIn('# 0x06 "OK" | 2 | 2 | 0 | 0 |', out)
 
     def read_capture(self, name):
