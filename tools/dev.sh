@@ -14,7 +14,7 @@ packages=(
   libjpeg62-turbo-dev gettext libsqlite3-dev libudev-dev
   libgtest-dev libgmock-dev
   clang libclang-rt-14-dev
-  liblua5.4-dev python3
+  liblua5.4-dev python3 socat
   xvfb xauth fonts-dejavu-core
 )
 
