@@ -75,9 +75,9 @@ bool SelfHolds(dev_t rdev);
 struct LockHolder {
     std::string path;
     pid_t pid = 0;
-    bool ended = false;      // the process named has ended
-    bool mayRemove = true;   // false: the stale file is not ours to remove
-    uid_t owner = 0;         // the file's owner
+    bool ended = false;     // the process named has ended
+    bool mayRemove = true;  // false: the stale file is not ours to remove
+    uid_t owner = 0;        // the file's owner
 };
 LockHolder FindLockHolder(const std::string& devicePath);
 

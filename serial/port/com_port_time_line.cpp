@@ -79,8 +79,8 @@ void TCustomComPort::TryReopen() {
     // A pseudo-terminal by its own name never returns: nothing to watch.
     if (awaited_.kind == AwaitedDevice::Kind::kNever)
         return;
-    const ComHandle handle = HasReturned(awaited_) ? Device().CreateFileA(awaited_.path)
-                                                   : INVALID_HANDLE_VALUE;
+    const ComHandle handle =
+        HasReturned(awaited_) ? Device().CreateFileA(awaited_.path) : INVALID_HANDLE_VALUE;
     if (handle != INVALID_HANDLE_VALUE) {
         SetHandle(handle);
         try {

@@ -29,8 +29,7 @@ AwaitedDevice AwaitDevice(const std::string& portName, const PortInfoSources& so
     AwaitedDevice awaited;
     awaited.path = PortNodePath(portName, sources);
     // Taken now: once the device is gone, its links are gone too.
-    if (const std::string byId = device::ByIdLinkOf(awaited.path, sources.byIdDir);
-        !byId.empty()) {
+    if (const std::string byId = device::ByIdLinkOf(awaited.path, sources.byIdDir); !byId.empty()) {
         awaited.kind = AwaitedDevice::Kind::kById;
         awaited.path = byId;
         return awaited;

@@ -16,12 +16,12 @@ namespace cport {
 
 struct AwaitedDevice {
     enum class Kind {
-        kById,    // its /dev/serial/by-id/ name, which names vendor, product and serial
-        kUsb,     // a node at the path with the same USB vendor, product (and serial number)
-        kLink,    // a link (a simulator's, socat's link=): that link made again
-        kNode,    // a node with no other identity: the same device number at the path
-        kNever,   // a pseudo-terminal by its own name: it never comes back
-        kPath,    // nothing to tell it by (no node when the port opened): what opens at the path
+        kById,   // its /dev/serial/by-id/ name, which names vendor, product and serial
+        kUsb,    // a node at the path with the same USB vendor, product (and serial number)
+        kLink,   // a link (a simulator's, socat's link=): that link made again
+        kNode,   // a node with no other identity: the same device number at the path
+        kNever,  // a pseudo-terminal by its own name: it never comes back
+        kPath,   // nothing to tell it by (no node when the port opened): what opens at the path
     };
     Kind kind = Kind::kPath;
     std::string path;  // watched, and opened once the device is back

@@ -112,9 +112,8 @@ class StartupTest : public QObject {
         env.insert(QStringLiteral("TARVIK_DRIVER_START"), QStringLiteral("1"));
         env.insert(QStringLiteral("LANG"), QStringLiteral("C"));
         program.setProcessEnvironment(env);
-        program.start(QStringLiteral(STARTUP_DRIVER),
-                      {QStringLiteral("--capture"), capture,
-                       QString::fromStdString(simulator.Path())});
+        const QString port = QString::fromStdString(simulator.Path());
+        program.start(QStringLiteral(STARTUP_DRIVER), {QStringLiteral("--capture"), capture, port});
         QString out;
         QTRY_VERIFY_WITH_TIMEOUT((out += program.readAllStandardOutput()).contains("started"),
                                  30000);
