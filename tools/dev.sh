@@ -8,19 +8,31 @@ set -euo pipefail
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 jobs=$(nproc 2>/dev/null || echo 2)
 
-packages=(
+# What building and running the program need: `run` installs these.
+run_packages=(
   g++ cmake make pkg-config
   qt6-base-dev libxkbcommon-dev libgl-dev
   libjpeg62-turbo-dev gettext libsqlite3-dev libudev-dev
-  libgtest-dev libgmock-dev
-  clang libclang-rt-14-dev
-  liblua5.4-dev python3
-  xvfb xauth fonts-dejavu-core
+  liblua5.4-dev
+  fonts-dejavu-core
 )
 
+# What the tests, sanitizers, fuzzers, peers and the package check add: `test`
+# installs these as well.
+test_packages=(
+  libgtest-dev libgmock-dev
+  clang libclang-rt-14-dev
+  python3
+  xvfb xauth
+  lrzsz ser2net socat
+  qt6-serialport-dev
+  dpkg-dev file lintian
+)
+
+# install_missing <package...>
 install_missing() {
   local missing=()
-  for p in "${packages[@]}"; do
+  for p in "$@"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
   done
   [ ${#missing[@]} -eq 0 ] && return 0
@@ -125,7 +137,7 @@ run_tests() {
 cmd=${1:-}
 [ $# -gt 0 ] && shift
 case "$cmd" in
-  run)  install_missing; run_terminal "$@" ;;
-  test) install_missing; run_tests ;;
+  run)  install_missing "${run_packages[@]}"; run_terminal "$@" ;;
+  test) install_missing "${run_packages[@]}" "${test_packages[@]}"; run_tests ;;
   *) echo "usage: $0 run [PORT] | test" >&2; exit 2 ;;
 esac
