@@ -115,6 +115,30 @@ run_terminal() {
   "$bin/tarvik2" "$port"
 }
 
+# The Debian package of a Release build (the one `run` uses): made, unpacked
+# into a scratch root, its programs started from there, and lintian's verdict
+# (errors fail; warnings are printed).
+check_package() {
+  configure_and_build build/release -DCMAKE_BUILD_TYPE=Release -DTARVIK_TESTS=OFF
+  local dir="$here/build/release" root deb
+  rm -f "$dir"/tarvik2_*.deb
+  (cd "$dir" && cpack -G DEB >/dev/null)
+  deb=$(ls "$dir"/tarvik2_*_amd64.deb)
+  root=$(mktemp -d)
+  dpkg -x "$deb" "$root"
+  "$root/usr/bin/tarvik2" --version
+  "$root/usr/bin/tarvik2-run" --version
+  "$root/usr/bin/tarvik2-run" --help >/dev/null
+  "$root/usr/bin/tarvik-sim" --help >/dev/null
+  # The catalogs came along: Qt's own texts in German.
+  local help
+  help=$(LANG=de_DE.UTF-8 "$root/usr/bin/tarvik2" --help)
+  [[ $help == *"Optionen:"* ]] || { echo "The package's catalogs are not found." >&2; return 1; }
+  rm -rf "$root"
+  lintian --fail-on error "$deb"
+  echo "Package: $deb"
+}
+
 run_tests() {
   # The main run: every test, built with AddressSanitizer and UBSan.
   configure_and_build build/asan -DCMAKE_BUILD_TYPE=Debug -DTARVIK_SANITIZE=ON
@@ -126,6 +150,7 @@ run_tests() {
   cmake --build "$here/build/tsan" -j "$jobs" --target serial_events_stress
   (cd "$here/build/tsan" && TARVIK_STRESS_CYCLES=${TARVIK_STRESS_CYCLES:-300} \
      ctest -L stress --output-on-failure --no-tests=error)
+  check_package
   # Last, so its summary closes the output.
   (cd "$here/build/asan" && LSAN_OPTIONS="suppressions=$here/tools/lsan.supp" \
      ctest --output-on-failure --no-tests=error -j "$jobs")
