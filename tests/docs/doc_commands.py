@@ -205,7 +205,8 @@ class Docs:
             if re.match(r"^-\d", word) or not word.startswith("-") or word == "-":
                 continue
             switch = word.split("=", 1)[0]
-            if switch not in accepted:
+            # A source names a switch with its dashes or, for Qt's parser, without.
+            if switch not in accepted and f'"{switch.lstrip("-")}"' not in accepted_text:
                 self.fault(where, f"{name} does not take {switch}")
 
     # --- Running the cheap ones against the simulator.
