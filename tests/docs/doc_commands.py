@@ -103,11 +103,7 @@ class Docs:
                 self.fault(where, f"link {target} leads out of the repository")
             elif not resolved.exists():
                 self.fault(where, f"link {target} names nothing")
-        items = list(self.commands(path))
-        for number, command, _ in items:  # first the build folders the docs make
-            for made in re.findall(r"-B\s*build/([\w.-]+)", command):
-                self.build_dirs.add(made)
-        for number, command, whole in items:
+        for number, command, whole in self.commands(path):
             self.check_command(f"{where}:{number}", command, whole)
 
     def check_command(self, where, command, whole):
@@ -135,8 +131,9 @@ class Docs:
         for folder in re.findall(r"(?:^|[=/\s$]|\bPWD/)build/([\w.-]+)", word):
             if folder not in self.build_dirs:
                 self.fault(where, f"build/{folder} is made by no command of the docs or dev.sh")
-        if re.search(r"[<>*\[\]$]", word) or "/" not in word or word.startswith("/"):
+        if re.search(r"[<>*\[\]${}]", word) or "/" not in word or word.startswith("/"):
             return
+        word = re.sub(r"(:\d+)+$|#.*$", "", word)  # a line number, an anchor
         first = word.split("/")[0]
         if first in ("build", ".", "") or not (self.root / first).is_dir():
             return
@@ -275,6 +272,9 @@ def main():
     root = pathlib.Path(sys.argv[1]).resolve()
     docs = Docs(root, pathlib.Path(sys.argv[2]).resolve())
     checked = 0
+    for path in docs.documents():  # first the build folders the docs make
+        for _, command, _ in docs.commands(path):
+            docs.build_dirs |= set(re.findall(r"-B\s*build/([\w.-]+)", command))
     for path in docs.documents():
         docs.check_document(path)
         checked += 1
