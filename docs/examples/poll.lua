@@ -3,5 +3,5 @@
 -- Run: tarvik2-run --script docs/examples/poll.lua PORT
 for i = 1, 10 do
   send('"AT" 0x0D')
-  expect('0x06 "OK"', {timeout = 500, name = 'ack'})
+  expect('0x06 "OK"', {timeout = 2000, name = 'ack'})
 end
