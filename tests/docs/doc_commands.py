@@ -5,7 +5,7 @@ repository), each switch is one the program accepts, each repository path
 exists, no path leads out of the repository, and each build folder is one
 that a documented command makes. The runner's and the simulator's commands
 are also run, against the simulator, where their files are in the repository.
-The folder table of docs/development.md names every folder that builds.
+The layout table of README.md names every folder that builds.
 Usage: doc_commands.py SOURCE_DIR BIN_DIR; prints each fault and exits 1 on any."""
 import os
 import pathlib
@@ -252,10 +252,10 @@ class Docs:
 
 
 def check_folder_table(docs):
-    """The folder table of docs/development.md names every folder that builds
+    """The layout table of README.md names every folder that builds
     something (itself, or a folder above it; a folder that only groups others
     is named through them)."""
-    guide = docs.root / "docs/development.md"
+    guide = docs.root / "README.md"
     listed = set(re.findall(r"^\| `([\w/.-]+?)/?` \|", guide.read_text(), re.M))
     for cmake in docs.root.rglob("CMakeLists.txt"):
         folder = cmake.parent.relative_to(docs.root)
@@ -265,7 +265,7 @@ def check_folder_table(docs):
         named = any(name == row or name.startswith(row + "/") for row in listed)
         grouping = any(row.startswith(name + "/") for row in listed)
         if not (named or grouping):
-            docs.fault("docs/development.md", f"the folder table does not name {name}/")
+            docs.fault("README.md", f"the layout table does not name {name}/")
 
 
 def main():
