@@ -144,11 +144,13 @@ class RunnerTest(unittest.TestCase):
         self.assertEqual(suite.find("testcase").get("name"), '0x06 "OK"')
         self.assertEqual(int(suite.get("errors")), 1)
         # A script that never waits on the line stops as well.
-        runner = self.start_loop(self.sim.port, "local n = 0 while true do n = n + 1 end",
-                                 "port opened")
-        runner.send_signal(signal.SIGINT)
-        self.assertIn("== port closed", runner.communicate(timeout=10)[0])
-        self.assertEqual(runner.returncode, 128 + signal.SIGINT)
+        # ... also on SIGTERM and SIGHUP (the terminal closed).
+        for stop in (signal.SIGINT, signal.SIGTERM, signal.SIGHUP):
+            runner = self.start_loop(self.sim.port, "local n = 0 while true do n = n + 1 end",
+                                     "port opened")
+            runner.send_signal(stop)
+            self.assertIn("== port closed", runner.communicate(timeout=10)[0])
+            self.assertEqual(runner.returncode, 128 + stop)
 
     def test_port_gone_mid_run(self):
         runner = self.start_loop(self.path("dev"))
@@ -167,13 +169,15 @@ class RunnerTest(unittest.TestCase):
                                  "--reconnect")
         self.sim.process.send_signal(signal.SIGUSR1)  # unplugged
         deadline = time.monotonic() + 10
-        while time.monotonic() < deadline and "line lost" not in runner.stdout.readline():
-            pass
+        seen = ""
+        while time.monotonic() < deadline and "waiting for" not in seen:
+            seen = runner.stdout.readline()
+        # What it waits for, said after the loss.
+        self.assertIn("== waiting for the link %s to be made again" % self.path("dev"), seen)
         self.sim.process.send_signal(signal.SIGUSR2)  # back, behind the same link
         out, err = runner.communicate(timeout=10)
         self.assertEqual(runner.returncode, 0, out + err)
         self.assertIn("== back", out)
-        self.assertIn("== waiting for the link %s to be made again" % self.path("dev"), out)
         self.assertIn('# 0x06 "OK" | 2 | 2 | 0 | 0 |', out)
 
     def read_capture(self, name):
