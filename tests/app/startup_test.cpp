@@ -6,6 +6,7 @@
 // finishes its capture first.
 
 #include <signal.h>
+#include <unistd.h>
 
 #include <QFile>
 #include <QMap>
@@ -155,7 +156,9 @@ class StartupTest : public QObject {
         const std::string device = std::filesystem::canonical(simulator.Path()).string();
         const QString lock =
             QString::fromStdString("/run/lock/" + cport::device::LockFileName(device, false));
-        QVERIFY2(QFile::exists(lock), qPrintable(lock));
+        // Where the lock folder is ours to write (it is on Debian).
+        const bool locked = ::access("/run/lock", W_OK) == 0;
+        QCOMPARE(QFile::exists(lock), locked);
 
         QCOMPARE(::kill(pid_t(program.processId()), signal), 0);
         QVERIFY(program.waitForFinished(30000));
