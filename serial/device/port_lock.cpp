@@ -413,14 +413,14 @@ LockHolder FindLockHolder(const std::string& devicePath) {
             if (error == ENOENT || lstat(path.c_str(), &file) != 0) {
                 continue;
             }
-            LockHolder holder{path, error == 0 ? LockFilePid(contents) : 0, false, true,
-                              file.st_uid};
+            LockHolder holder{path, error == 0 ? LockFilePid(contents) : 0, false, file.st_uid};
             // A lock we may not read is someone's; one whose owner is gone
             // keeps the port only where it may not be removed.
             if (error == 0 && !ProcessLives(holder.pid)) {
                 holder.ended = true;
-                holder.mayRemove = MayRemove(path, file);
-                if (holder.mayRemove) {
+                // Acquire removes it, or takes it over where it may write it.
+                if (MayRemove(path, file) ||
+                    faccessat(AT_FDCWD, path.c_str(), W_OK, AT_EACCESS) == 0) {
                     continue;
                 }
             }

@@ -70,14 +70,13 @@ bool SelfHolds(dev_t rdev);
 
 // The lock file that keeps the device at `devicePath` from us: its path, the
 // process named in it (0 when the file cannot be read) and its owner; a
-// stale lock (its process ended) only where this process may not remove
-// it. Empty when none does. Reads only: Acquire removes what it may.
+// stale lock (its process ended) only where this process may neither remove
+// nor write it. Empty when none does. Reads only: Acquire removes what it may.
 struct LockHolder {
     std::string path;
     pid_t pid = 0;
-    bool ended = false;     // the process named has ended
-    bool mayRemove = true;  // false: the stale file is not ours to remove
-    uid_t owner = 0;        // the file's owner
+    bool ended = false;  // the process named has ended
+    uid_t owner = 0;     // the file's owner
 };
 LockHolder FindLockHolder(const std::string& devicePath);
 
