@@ -3,11 +3,10 @@
 #include <signal.h>
 
 #include <QCoreApplication>
-#include <fstream>
 #include <lua.hpp>
 #include <regex>
-#include <sstream>
 
+#include "base/bounded_file.h"
 #include "codec/check_value.h"
 #include "runner/line_session.h"
 #include "runner/pattern.h"
@@ -55,12 +54,15 @@ bool Unescape(const std::string& body, std::string& out) {
 }
 
 // Every send("...") and expect('...') written with a literal first argument
-// (outside comments) is checked before the run: a typing error in a pattern
-// must not surface after half a test rig's sequence has been sent.
+// (outside comments) is checked before the run, with a check value named by
+// a literal (send's second argument, expect's `check` option): a typing
+// error must not surface after half a test rig's sequence has been sent.
 void CheckLiterals(const std::string& fileName, const std::string& source) {
     static const std::regex call(
         R"re(\b(send|expect)\s*\(\s*("((?:[^"\\\n]|\\.)*)"|'((?:[^'\\\n]|\\.)*)'|\[\[([^\n]*?)\]\]))re"
-        R"re((\s*,\s*["']([^"'\\\n]*)["']\s*\))?)re");
+        R"re((\s*,\s*["']([^"'\\\n]*)["']\s*\)|\s*,\s*\{([^{}]*)\})?)re");
+    // expect's options as a table: a check value named by a literal there.
+    static const std::regex checkOption(R"re(\bcheck\s*=\s*["']([^"'\\\n]*)["'])re");
     for (auto it = std::sregex_iterator(source.begin(), source.end(), call);
          it != std::sregex_iterator(); ++it) {
         const std::smatch& m = *it;
@@ -79,8 +81,13 @@ void CheckLiterals(const std::string& fileName, const std::string& source) {
                 fun::EncodeLine(text);
                 if (m[7].matched)  // a check value named by a literal
                     CheckValueNamed(m[7].str());
-            } else
+            } else {
                 ParsePattern(text);
+                std::smatch check;
+                const std::string options = m[8].str();
+                if (m[8].matched && std::regex_search(options, check, checkOption))
+                    CheckValueNamed(check[1].str());
+            }
         } catch (const std::exception& error) {
             throw EScript(fileName + ":" + std::to_string(line) + ": " + error.what());
         }
@@ -133,12 +140,16 @@ void LuaScript::StopHook(lua_State* L, lua_Debug*) {
 }
 
 LuaScript::LuaScript(const std::string& fileName) : fileName_(fileName) {
-    std::ifstream file(fileName, std::ios::binary);
-    if (!file)
-        throw EScript("Cannot open file \"" + fileName + "\"");
-    std::ostringstream content;
-    content << file.rdbuf();
-    const std::string source = content.str();
+    std::string source;
+    try {
+        source = ReadBoundedFile(fileName, {.maxBytes = kMaxScriptBytes, .what = "a script may hold"});
+    } catch (const EFileRead& error) {
+        throw EScript(error.what());
+    }
+    // Nothing to run is a mistake (a wrong file, a stream that gave nothing),
+    // not a test that passes.
+    if (source.find_first_not_of(" \t\r\n") == std::string::npos)
+        throw EScript(fileName + ": the script is empty");
 
     L_ = luaL_newstate();
     if (L_ == nullptr)
