@@ -21,6 +21,7 @@
 #include "app/startup_probe.h"
 #include "base/message_box.h"
 #include "base/qt_translator.h"
+#include "base/terminal_text.h"
 #include "base/translation.h"
 #include "serial/error/com_error.h"
 
@@ -117,7 +118,8 @@ int RunTarvik(int argc, char** argv, MessageBoxFunction showBox) {
         if (!captures.raw.empty())
             window->StartCapture(captures.raw, capture::CaptureForm::kRaw);
     } catch (const std::exception& error) {
-        std::fprintf(stderr, "tarvik2: %s\n", error.what());
+        // The file's own text may be quoted: escaped for the terminal.
+        std::fprintf(stderr, "tarvik2: %s\n", ForTerminal(ErrorMessage(error)).c_str());
         return 2;
     }
     window->show();
