@@ -11,25 +11,46 @@ namespace tarvik {
 
 namespace {
 
+// A line to be: its time and mark already written (the time in front may
+// depend on the line before), a block's bytes still raw. Most lines of a
+// long capture leave again before the end, so only those kept are put in
+// the display form.
+struct PendingLine {
+    Text head;
+    std::string bytes;
+    bool block = false;
+};
+
 // Gathers the lines, each with the number of the first record in it, and
 // lets the oldest go once more than `cap` are held.
 class LineKeeper {
   public:
     LineKeeper(CaptureView& view, std::size_t cap) : view_(view), cap_(cap) {}
 
-    void Add(Text line, std::size_t fromRecord) {
-        view_.lines.push_back(std::move(line));
+    void Add(PendingLine line, std::size_t fromRecord) {
+        lines_.push_back(std::move(line));
         from_.push_back(fromRecord);
-        if (view_.lines.size() > cap_) {
-            view_.lines.pop_front();
+        if (lines_.size() > cap_) {
+            lines_.pop_front();
             from_.pop_front();
             view_.recordsLeftOut = from_.front() - 1;
         }
     }
 
+    void Finish(bool ascii) {
+        for (PendingLine& line : lines_) {
+            if (line.block)
+                line.head += fun::BytesToDisplay(line.bytes, ascii) + " (" +
+                             std::to_string(line.bytes.size()) + ")";
+            view_.lines.push_back(std::move(line.head));
+        }
+        lines_.clear();
+    }
+
   private:
     CaptureView& view_;
     std::size_t cap_;
+    std::deque<PendingLine> lines_;
     std::deque<std::size_t> from_;
 };
 
@@ -55,15 +76,11 @@ CaptureView ViewCapture(const std::string& path, const CaptureViewOptions& optio
         previousUs = monoUs;
         return text;
     };
-    const auto block = [&](const std::string& bytes) {
-        return fun::BytesToDisplay(bytes, options.ascii) + " (" + std::to_string(bytes.size()) +
-               ")";
-    };
     std::vector<timeline::Message> messages;
     // The first message of `messages` began at `from`, every later one at this record.
     const auto add = [&](std::size_t from) {
-        for (const timeline::Message& message : messages) {
-            keeper.Add(stamp(message.firstUs) + block(message.bytes), from);
+        for (timeline::Message& message : messages) {
+            keeper.Add({stamp(message.firstUs), std::move(message.bytes), true}, from);
             from = number;
         }
         messages.clear();
@@ -96,7 +113,8 @@ CaptureView ViewCapture(const std::string& path, const CaptureViewOptions& optio
                     return;
                 framer.Close(messages);  // a send ends the answer gathered so far
                 add(framedFrom);
-                keeper.Add(stamp(at) + Text(timeline::kSentMark) + block(record.bytes), number);
+                keeper.Add({stamp(at) + Text(timeline::kSentMark), std::move(record.bytes), true},
+                           number);
                 return;
             case capture::RecordKind::kEvent: {
                 if (!options.logEvents)
@@ -106,13 +124,14 @@ CaptureView ViewCapture(const std::string& path, const CaptureViewOptions& optio
                     what += record.event.state ? " on" : " off";
                 else if (record.event.count != 0)
                     what.append(" ").append(std::to_string(record.event.count));
-                keeper.Add(stamp(at) + Text(timeline::kEventMark) + what, number);
+                keeper.Add({stamp(at) + Text(timeline::kEventMark) + what, {}, false}, number);
                 return;
             }
         }
     });
     framer.Close(messages);
     add(framedFrom);
+    keeper.Finish(options.ascii);
     view.warning = file.Warning();
     return view;
 }
