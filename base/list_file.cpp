@@ -99,10 +99,10 @@ std::vector<Text> LoadListFile(const std::string& fileName, std::size_t maxBytes
 }
 
 std::string ReadListFile(const std::string& fileName, std::size_t maxBytes,
-                         std::chrono::milliseconds streamIdle) {
+                         std::chrono::milliseconds streamIdle, const char* what) {
     // By default a list loads what a stream holds at this moment: the window
     // never waits on it.
-    const FileBound bound{.maxBytes = maxBytes, .what = "a list may load", .streamIdle = streamIdle};
+    const FileBound bound{.maxBytes = maxBytes, .what = what, .streamIdle = streamIdle};
     try {
         BoundedFile file(fileName, bound);
         std::string content;

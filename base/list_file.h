@@ -42,8 +42,10 @@ std::vector<Text> LoadListFile(const std::string& fileName,
 // stands, for ForEachListLine: a large list is then held once, not twice.
 // With `streamIdle` above 0 a stream is read until it ends, each pause up
 // to that long (base/bounded_file.h), for a reader that may wait.
+// `what` completes the refusal "It is larger than the N MiB ...".
 std::string ReadListFile(const std::string& fileName, std::size_t maxBytes = kListFileMaxBytes,
-                         std::chrono::milliseconds streamIdle = std::chrono::milliseconds(0));
+                         std::chrono::milliseconds streamIdle = std::chrono::milliseconds(0),
+                         const char* what = "a list may load");
 
 // Writes the lines to a file, replacing it. A regular file gets them through
 // a temporary file beside it that is renamed over the old one only when

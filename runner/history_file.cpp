@@ -33,7 +33,7 @@ std::vector<HistoryLine> ParseHistory(std::string_view content, const std::strin
 std::vector<HistoryLine> ReadHistory(const std::string& fileName, HistoryOrder order) {
     std::string content;
     try {
-        content = ReadListFile(fileName, kMaxHistoryBytes, kHistoryStreamIdle);
+        content = ReadListFile(fileName, kMaxHistoryBytes, kHistoryStreamIdle, "a history may hold");
     } catch (const EFOpenError& error) {
         throw EHistoryFile(error.what());
     }
