@@ -23,6 +23,7 @@
 #include "base/message_box.h"
 #include "base/qt_translator.h"
 #include "base/stop_signals.h"
+#include "base/terminal_text.h"
 #include "base/translation.h"
 #include "serial/error/com_error.h"
 
@@ -125,7 +126,8 @@ int RunTarvik(int argc, char** argv, MessageBoxFunction showBox,
         if (!captures.raw.empty())
             window->StartCapture(captures.raw, capture::CaptureForm::kRaw);
     } catch (const std::exception& error) {
-        std::fprintf(stderr, "tarvik2: %s\n", error.what());
+        // The file's own text may be quoted: escaped for the terminal.
+        std::fprintf(stderr, "tarvik2: %s\n", ForTerminal(ErrorMessage(error)).c_str());
         return 2;
     }
     // Told to end: the window closes (which ends a Send that waits on the

@@ -89,7 +89,7 @@ class StartupTest : public QObject {
             << "--capture and --capture-raw name the same file";
         QTest::newRow("capture to show missing")
             << QStringList{"--open-capture", "/nonexistent/a.cap"}
-            << "Cannot open /nonexistent/a.cap: No such file or directory";
+            << "Cannot open file \"/nonexistent/a.cap\". No such file or directory";
         QTest::newRow("capture into no folder")
             << QStringList{"--capture", "/nonexistent/folder/a.cap"}
             << "Cannot create file /nonexistent/folder/a.cap: No such file or directory";

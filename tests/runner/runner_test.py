@@ -100,6 +100,8 @@ class RunnerTest(unittest.TestCase):
         ("send('\"Q\"')\nexpect('0x06 \"OK\"'\n", None, "test.lua:3:"),
         ("send('\"Q\"')\nexpect('0x06 OK')\n", None, "test.lua:2: Pattern '0x06 OK'"),
         ("sleep(1)\nsend('0x01', 'CRC-99')\n", None, "test.lua:2: No check value is named 'CRC-99'"),
+        ("sleep(1)\nexpect('0x06 ??', {timeout = 50, check = 'CRC-99'})\n", None,
+         "test.lua:2: No check value is named 'CRC-99'"),
         ("set_dtr(true)", None, "test.lua:1: EscapeCommFunction"),  # a pty has no DTR
         ("send('\"Q\"')", "/dev/pts/no-such-port", "Cannot open port /dev/pts/no-such-port"),
     ]
@@ -112,6 +114,28 @@ class RunnerTest(unittest.TestCase):
                 self.assertIn(reason, done.stderr)
                 if "dtr" not in source:  # refused before the run
                     self.assertNotIn(">> ", done.stdout)
+
+    def test_texts_from_files_reach_the_terminal_escaped(self):
+        # A history line that would retitle the terminal, sent and summed up.
+        history = self.file("tx.txt", '"\x1b]0;owned\x07"\r\n')
+        done = subprocess.run([RUN, "--history", history, self.sim.port],
+                              capture_output=True, timeout=60)
+        self.assertEqual(done.returncode, 0, done.stderr)
+        self.assertIn(b'# "\\x1B]0;owned\\x07" | 1 | 1 |', done.stdout)
+        # A bad line's error quotes it on standard error; a script's message as well.
+        bad = self.file("bad.txt", "1\x1b[2Jx\u009b\r\n")
+        refused = subprocess.run([RUN, "--history", bad, self.sim.port],
+                                 capture_output=True, timeout=60)
+        self.assertEqual(refused.returncode, 2)
+        self.assertIn(b"\\x1B[2J", refused.stderr)
+        script = self.file("t.lua", "error('\x1b[31mred\x1b[0m')")
+        failed = subprocess.run([RUN, "--script", script, self.sim.port],
+                                capture_output=True, timeout=60)
+        self.assertEqual(failed.returncode, 2)
+        self.assertIn(b"\\x1B[31mred", failed.stderr)
+        for output in (done.stdout, done.stderr, refused.stderr, failed.stdout, failed.stderr):
+            for raw in (b"\x1b", b"\x07", b"\xc2\x9b"):
+                self.assertNotIn(raw, output)
 
     def test_busy_port(self):
         holder = os.open(self.sim.port, os.O_RDWR | os.O_NOCTTY)
