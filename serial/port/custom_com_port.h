@@ -13,6 +13,7 @@
 // stays stored and the port stays open. Setters that depart from the rule say so.
 
 #include <QObject>
+#include <QTimer>
 #include <atomic>
 #include <chrono>
 #include <cstdint>
@@ -292,12 +293,17 @@ class TCustomComPort : public QObject {
     // device's return (without polling: inotify on the folder of its
     // /dev/serial/by-id name where it has one, else of its path, taken at
     // Open) and opens it again with the same settings, then sends "back".
+    // A network port (rfc2217://, socket://) connects again instead, after
+    // a pause that doubles from 250 ms to 8 s while the server stays away.
     // Until then the port stays Connected, transfers fail, and Close works
     // at once. Main thread; set it before Open.
     bool ReopenOnReturn() const { return reopenOnReturn_; }
     void SetReopenOnReturn(bool value) { reopenOnReturn_ = value; }
     // The line was lost and has not come back. Main thread.
     bool LineLost() const { return lineLost_; }
+    // The signature of the RFC 2217 server an open network port reaches;
+    // empty for every other port.
+    std::string ServerSignature() const;
     // The path the port watches for the device's return (empty before Open).
     const std::string& ReturnPath() const { return returnPath_; }
 
@@ -455,6 +461,10 @@ class TCustomComPort : public QObject {
     std::atomic<bool> lineLost_{false};
     std::string returnPath_;
     std::unique_ptr<TLineReturnWatcher> returnWatcher_;
+    // A network port's next attempt to connect again (com_port_time_line.cpp).
+    void RetryConnectLater();
+    std::unique_ptr<QTimer> returnTimer_;
+    std::chrono::milliseconds returnPause_{0};
     LineClock clock_;
 };
 
