@@ -4,8 +4,9 @@
 //    its own), by the plain client over raw TCP, and by the port over
 //    socket:// and rfc2217://;
 //  - request-response: a 16-byte request, time until its echo is all back.
-// Prints the rates and p50/p99 and each port's ratios to the plain client.
-// Usage: net_port_bench [MiB] [probes]
+// Prints the rates and p50/p99 of each round, then the medians and each
+// port's ratios to the plain client.
+// Usage: net_port_bench [MiB] [probes] [rounds]
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -96,9 +97,11 @@ struct DevicePort {
     }
     std::uint32_t Finish(bool done, OVERLAPPED& ov) {
         std::uint32_t n = 0;
-        if (!done && dev.GetLastError() != ERROR_IO_PENDING) throw std::runtime_error("transfer");
+        if (!done && dev.GetLastError() != ERROR_IO_PENDING)
+            throw std::runtime_error("transfer: error " + std::to_string(dev.GetLastError()));
         dev.WaitForSingleObject(ov.hEvent, INFINITE);
-        if (!dev.GetOverlappedResult(h, &ov, &n, false)) throw std::runtime_error("result");
+        if (!dev.GetOverlappedResult(h, &ov, &n, false))
+            throw std::runtime_error("result: error " + std::to_string(dev.GetLastError()));
         return n;
     }
     Line AsLine() {
@@ -120,8 +123,13 @@ double Throughput(Line line, std::size_t total) {
     for (std::size_t i = 0; i < out.size(); ++i) out[i] = static_cast<char>(i % 251);
     const auto start = Clock::now();
     std::thread writer([&] {
-        for (std::size_t sent = 0; sent < total; sent += kChunk)
-            line.send(out.data(), std::min(kChunk, total - sent));
+        try {
+            for (std::size_t sent = 0; sent < total; sent += kChunk)
+                line.send(out.data(), std::min(kChunk, total - sent));
+        } catch (const std::exception& e) {
+            std::fprintf(stderr, "writer: %s\n", e.what());
+            std::exit(2);
+        }
     });
     std::vector<char> in(kChunk);
     std::size_t got = 0;
@@ -151,7 +159,8 @@ std::pair<double, double> RoundTrips(Line line, int probes) {
 
 int main(int argc, char** argv) {
     const std::size_t total = (argc > 1 ? std::strtoul(argv[1], nullptr, 10) : 32) << 20;
-    const int probes = argc > 2 ? std::atoi(argv[2]) : 2000;
+    const int probes = argc > 2 ? std::atoi(argv[2]) : 1000;
+    const int rounds = std::max(1, argc > 3 ? std::atoi(argv[3]) : 3);
     const auto folder = std::filesystem::temp_directory_path() / ("tarvik-net-bench-" + std::to_string(getpid()));
     std::filesystem::create_directories(folder);
     tarvik::sim::Simulator simulator{tarvik::sim::Behaviour{}};
@@ -161,35 +170,46 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "ser2net did not start\n");
         return 2;
     }
-    struct Result {
-        const char* name;
-        double rate;
-        double p50, p99;
-    };
-    std::vector<Result> results;
-    const auto measure = [&](const char* name, auto makeLine) {
-        double rate;
-        std::pair<double, double> rtt;
+    // Rounds alternate the three, so that a busy machine weighs on each
+    // alike; the medians are compared.
+    const char* names[3] = {"plain TCP client, raw", "port, socket://", "port, rfc2217://"};
+    std::vector<double> rates[3], p50s[3], p99s[3];
+    const auto measure = [&](int which, auto makeLine) {
         {
             auto side = makeLine();
-            rate = Throughput(side->AsLine(), total);
+            rates[which].push_back(Throughput(side->AsLine(), total));
         }
+        server.WaitReleased();
         {
             // A fresh connection, so that nothing of the stream is left in flight.
             auto side = makeLine();
-            rtt = RoundTrips(side->AsLine(), probes);
+            const auto rtt = RoundTrips(side->AsLine(), probes);
+            p50s[which].push_back(rtt.first);
+            p99s[which].push_back(rtt.second);
         }
-        results.push_back({name, rate, rtt.first, rtt.second});
-        std::printf("%-22s %8.1f MB/s   round trip p50 %7.1f us  p99 %7.1f us\n", name, rate / 1e6,
-                    rtt.first, rtt.second);
+        server.WaitReleased();
+        std::printf("%-22s %8.1f MB/s   round trip p50 %7.1f us  p99 %7.1f us\n", names[which],
+                    rates[which].back() / 1e6, p50s[which].back(), p99s[which].back());
         std::fflush(stdout);
     };
-    measure("plain TCP client, raw", [&] { return std::make_unique<PlainClient>(server.RawPort()); });
-    measure("port, socket://", [&] { return std::make_unique<DevicePort>(server.RawUrl()); });
-    measure("port, rfc2217://", [&] { return std::make_unique<DevicePort>(server.Rfc2217Url()); });
-    for (std::size_t i = 1; i < results.size(); ++i)
-        std::printf("%-22s rate %.2f of the plain client's, p50 %.2fx\n", results[i].name,
-                    results[i].rate / results[0].rate, results[i].p50 / results[0].p50);
+    for (int round = 0; round < rounds; ++round) {
+        measure(0, [&] { return std::make_unique<PlainClient>(server.RawPort()); });
+        measure(1, [&] { return std::make_unique<DevicePort>(server.RawUrl()); });
+        measure(2, [&] { return std::make_unique<DevicePort>(server.Rfc2217Url()); });
+    }
+    const auto median = [](std::vector<double> v) {
+        std::sort(v.begin(), v.end());
+        return v[v.size() / 2];
+    };
+    std::printf("medians of %d rounds (%zu MiB, %d round trips):\n", rounds, total >> 20, probes);
+    for (int i = 0; i < 3; ++i) {
+        std::printf("%-22s %8.1f MB/s   p50 %7.1f us", names[i], median(rates[i]) / 1e6,
+                    median(p50s[i]));
+        if (i > 0)
+            std::printf("   rate %.2f of the plain client's, p50 %.2fx",
+                        median(rates[i]) / median(rates[0]), median(p50s[i]) / median(p50s[0]));
+        std::printf("\n");
+    }
     server.Stop();
     simulator.Stop();
     serving.join();

@@ -49,7 +49,9 @@ std::shared_ptr<PosixPort> PosixPort::OpenNetwork(const net::NetAddress& address
     const bool answered = port->AwaitNet(
         [&option] { return option.Accepted() != ComPortOption::Acceptance::kWaiting; },
         NetLine::kNegotiationLimit);
-    if (!answered || option.Accepted() == ComPortOption::Acceptance::kRefused) {
+    // A server that takes the option and hangs up at once ("Port's device
+    // already in use") has not opened the port.
+    if (!answered || option.Accepted() == ComPortOption::Acceptance::kRefused || port->hungUp_) {
         *error = option.Accepted() == ComPortOption::Acceptance::kRefused ? net::kOptionRefused
                  : port->hungUp_ ? (port->net_->Fault().empty() ? ECONNRESET : net::kProtocolFault)
                                  : net::kServerSilent;

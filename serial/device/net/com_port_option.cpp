@@ -21,10 +21,10 @@ int Slot(std::uint8_t option) {
     }
 }
 
-// Ours to carry out: binary and the COM port; the server's: binary and no
-// go-ahead.
+// Ours to carry out: all three (no go-ahead costs nothing); the server's:
+// binary and no go-ahead.
 bool WeDo(int slot) {
-    return slot == 0 || slot == 2;
+    return slot >= 0;
 }
 bool TheyMay(int slot) {
     return slot == 0 || slot == 1;
