@@ -412,6 +412,8 @@ class TCustomComPort : public QObject {
     // Main thread, queued after a "line lost": tries the device's return path
     // once, and watches for it while it is not back.
     void TryReopen();
+    // A network port's next attempt to connect again (com_port_time_line.cpp).
+    void RetryConnectLater();
 
     // The setter rule's third step for each group.
     void ReapplyDCB();
@@ -461,8 +463,6 @@ class TCustomComPort : public QObject {
     std::atomic<bool> lineLost_{false};
     std::string returnPath_;
     std::unique_ptr<TLineReturnWatcher> returnWatcher_;
-    // A network port's next attempt to connect again (com_port_time_line.cpp).
-    void RetryConnectLater();
     std::unique_ptr<QTimer> returnTimer_;
     std::chrono::milliseconds returnPause_{0};
     LineClock clock_;

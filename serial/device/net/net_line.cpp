@@ -111,6 +111,10 @@ std::optional<std::size_t> NetLine::Decode(std::uint8_t* data, std::size_t n) {
         option_.Take(command, pending_);
     }
     parser_.Commands().clear();
+    if (pending_.size() - sent_ > kMostUnsent) {
+        fault_ = "a server that keeps negotiating without reading the answers";
+        return std::nullopt;
+    }
     return kept;
 }
 

@@ -28,6 +28,9 @@ class NetLine {
     // How long settings wait for the server's confirmation before they are
     // reported as unconfirmed.
     static constexpr std::chrono::milliseconds kConfirmLimit{1000};
+    // Answers to the server that it does not take from us: beyond this, a
+    // server that keeps asking without reading is refused.
+    static constexpr std::size_t kMostUnsent = 256 * 1024;
 
     // Resolves and connects within the limit; nullptr with *error (errno,
     // or kNameNotResolved) on failure. The socket is non-blocking.
@@ -46,7 +49,7 @@ class NetLine {
     // returned; the commands go to the option (answers queued to send).
     // nullopt when the server broke the protocol (Fault() says how).
     std::optional<std::size_t> Decode(std::uint8_t* data, std::size_t n);
-    const std::string& Fault() const { return parser_.Fault(); }
+    const std::string& Fault() const { return parser_.Failed() ? parser_.Fault() : fault_; }
 
     // Sends data (255 doubled over Telnet) after whatever is queued: the
     // count taken, or -1 with errno (EAGAIN while the socket or the server's
@@ -69,6 +72,7 @@ class NetLine {
     std::vector<std::uint8_t> pending_;  // to send: commands, and escaped data the socket left
     std::size_t sent_ = 0;               // of pending_
     std::vector<std::uint8_t> scratch_;
+    std::string fault_;
 };
 
 }  // namespace cport::device::net
