@@ -12,7 +12,7 @@ using cport::LineEventKind;
 
 namespace {
 
-constexpr std::array<std::pair<LineEventKind, const char*>, 14> kEventWords{{
+constexpr std::array<std::pair<LineEventKind, const char*>, 15> kEventWords{{
     {LineEventKind::kCts, "CTS"},
     {LineEventKind::kDsr, "DSR"},
     {LineEventKind::kRlsd, "DCD"},
@@ -27,6 +27,7 @@ constexpr std::array<std::pair<LineEventKind, const char*>, 14> kEventWords{{
     {LineEventKind::kLost, "lost"},
     {LineEventKind::kBack, "back"},
     {LineEventKind::kNoLineEvents, "no-line-events"},
+    {LineEventKind::kUnconfirmed, "unconfirmed"},
 }};
 
 bool IsModemLine(LineEventKind kind) {
@@ -37,7 +38,7 @@ bool IsModemLine(LineEventKind kind) {
 bool IsCounted(LineEventKind kind) {
     return kind == LineEventKind::kBreak || kind == LineEventKind::kFrame ||
            kind == LineEventKind::kParity || kind == LineEventKind::kOverrun ||
-           kind == LineEventKind::kBufferOverrun;
+           kind == LineEventKind::kBufferOverrun || kind == LineEventKind::kUnconfirmed;
 }
 
 void AppendNumber(std::int64_t value, std::string& out) {

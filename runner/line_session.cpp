@@ -70,6 +70,8 @@ std::string EventText(const cport::LineEvent& event) {
         case cport::LineEventKind::kOverrun:
         case cport::LineEventKind::kBufferOverrun:
             return text + " (" + std::to_string(event.count) + ")";
+        case cport::LineEventKind::kUnconfirmed:
+            return text + ": " + cport::UnconfirmedSettingsText(event.count);
         default:
             return text;
     }

@@ -89,7 +89,8 @@ void DescribeRunOptions(QCommandLineParser& parser) {
         "flow-control", "Flow control: Hardware, Software, None (the default) or Custom.", "kind"));
     parser.addPositionalArgument(
         QStringLiteral("port"),
-        QStringLiteral("The port: a name such as ttyUSB0, or a path such as /dev/pts/3. A "
+        QStringLiteral("The port: a name such as ttyUSB0, a path such as /dev/pts/3, or a "
+                       "port on the network, rfc2217://HOST:PORT or socket://HOST:PORT. A "
                        "script may open its own instead."),
         QStringLiteral("[port]"));
 }

@@ -7,6 +7,8 @@
 #include "base/main_thread.h"
 #include "serial/port/custom_com_port.h"
 #include "serial/device/com_device.h"
+#include "serial/device/net/net_address.h"
+#include "serial/device/port_name.h"
 #include "serial/ports/line_return_watcher.h"
 
 namespace cport {
@@ -25,6 +27,13 @@ TransferTimes TCustomComPort::LastWriteTimes() const {
     if (Handle() == INVALID_HANDLE_VALUE || !Device().GetTransferTimes(Handle(), true, &times))
         return {};
     return times;
+}
+
+std::string TCustomComPort::ServerSignature() const {
+    std::string signature;
+    if (Handle() == INVALID_HANDLE_VALUE || !Device().GetServerSignature(Handle(), &signature))
+        return {};
+    return signature;
 }
 
 LineCounters TCustomComPort::Counters() const {
@@ -65,6 +74,8 @@ std::string TCustomComPort::AwaitedReturn() const {
 
 void TCustomComPort::NoteClosed() {
     returnWatcher_.reset();
+    returnTimer_.reset();
+    returnPause_ = std::chrono::milliseconds(0);
     lineLost_ = false;
     NotifyLineEvent({LineEventKind::kClosed, clock_.Now(), false, 0});
 }
@@ -89,6 +100,8 @@ void TCustomComPort::TryReopen() {
             lineLost_ = false;
             returnWatcher_.reset();
             NoteReopened(awaited_);
+            // The timer stays: this may run in its own time-out.
+            returnPause_ = std::chrono::milliseconds(0);
             NotifyLineEvent({LineEventKind::kBack, clock_.Now(), false, 0});
             return;
         } catch (...) {
@@ -98,6 +111,10 @@ void TCustomComPort::TryReopen() {
             CloseDevice();
             tarvik::PassToEventLoop(std::current_exception());
         }
+    }
+    if (device::net::IsNetworkPortName(awaited_.path)) {
+        RetryConnectLater();
+        return;
     }
     if (!returnWatcher_) {
         // Queued from the watcher too: a reopen releases the watcher, which
@@ -110,6 +127,20 @@ void TCustomComPort::TryReopen() {
         QMetaObject::invokeMethod(
             this, [this] { TryReopen(); }, Qt::QueuedConnection);
     }
+}
+
+void TCustomComPort::RetryConnectLater() {
+    // No folder to watch for a server's return: tried again after a pause
+    // that grows while it stays away, so a dead server costs little.
+    using std::chrono::milliseconds;
+    returnPause_ = returnPause_.count() == 0 ? milliseconds(250)
+                                             : std::min(returnPause_ * 2, milliseconds(8000));
+    if (!returnTimer_) {
+        returnTimer_ = std::make_unique<QTimer>();
+        returnTimer_->setSingleShot(true);
+        QObject::connect(returnTimer_.get(), &QTimer::timeout, this, [this] { TryReopen(); });
+    }
+    returnTimer_->start(returnPause_);
 }
 
 }  // namespace cport

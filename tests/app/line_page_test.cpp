@@ -15,6 +15,7 @@
 #include <QRegularExpression>
 #include <QTabWidget>
 #include <QTemporaryDir>
+#include <algorithm>
 #include <cerrno>
 #include <memory>
 #include <string>
@@ -32,6 +33,7 @@
 #include "serial/device/time_line.h"
 #include "serial/ports/port_watcher.h"
 #include "serial_controls/com_combo_box.h"
+#include "tests/serial_device/rfc2217_server.h"
 
 Q_DECLARE_METATYPE(tarvik::TLineOptions)
 
@@ -301,6 +303,31 @@ class LinePageTest : public QObject {
         QCOMPARE(lines, (QStringList{"== port opened: ttyFAKE0", "== CTS off", "== DSR on",
                                      "== line error: frame", "== line error: overrun, 2 times",
                                      "== line error: parity", "== port closed"}));
+    }
+
+    // A port on the network, given as the window's port: the page says what
+    // it is and, once Start has connected, who serves it; DTR goes to the
+    // server as its request.
+    void networkPortOnTheLinePage() {
+        cport::device::testing::Rfc2217Server server({});
+        Build(server.Url());
+        ShowLinePage();
+        QVERIFY2(w->Label27->text().contains(QStringLiteral("RFC 2217 server at 127.0.0.1:")),
+                 qPrintable(w->Label27->text()));
+        QTest::mouseClick(w->BitBtn2, Qt::LeftButton);
+        QVERIFY(w->C1->Connected());
+        QVERIFY2(w->Label27->text().endsWith(QStringLiteral(", server: test server 1.0")),
+                 qPrintable(w->Label27->text()));
+        QVERIFY(w->CheckBox5->isEnabled());
+        const std::vector<std::uint8_t> dtr{5, std::uint8_t(w->CheckBox5->isChecked() ? 9 : 8)};
+        QTest::mouseClick(w->CheckBox5, Qt::LeftButton);
+        const auto asked = [&server, &dtr] {
+            const auto requests = server.Requests();
+            return std::find(requests.begin(), requests.end(), dtr) != requests.end();
+        };
+        QTRY_VERIFY(asked());
+        Press(Qt::Key_Escape);
+        QVERIFY(!w->C1->Connected());
     }
 
     // DTR, RTS and a break pulse on a device with modem lines (the fake);

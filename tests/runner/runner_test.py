@@ -6,6 +6,7 @@ session captured and played back."""
 import os
 import select
 import signal
+import socket
 import subprocess
 import sys
 import tempfile
@@ -29,6 +30,44 @@ class Simulator:
         self.process.terminate()
         self.process.wait(10)
         self.process.stdout.close()
+
+
+def free_port():
+    with socket.socket() as s:
+        s.bind(("127.0.0.1", 0))
+        return s.getsockname()[1]
+
+
+def listening(port):
+    """From the kernel's table: a connection would make ser2net open the device."""
+    with open("/proc/net/tcp") as table:
+        return any(f[1].endswith(":%04X" % port) and f[3] == "0A"
+                   for f in (line.split() for line in table) if len(f) > 3)
+
+
+class Ser2net:
+    """ser2net on 127.0.0.1 serving a device over RFC 2217 and raw TCP."""
+
+    def __init__(self, folder, device):
+        self.rfc, self.raw = free_port(), free_port()
+        config = os.path.join(folder, "ser2net.yaml")
+        with open(config, "w") as f:
+            for name, accepter in (("rfc", "telnet(rfc2217),tcp"), ("raw", "tcp")):
+                port = self.rfc if name == "rfc" else self.raw
+                f.write(f"connection: &{name}\n  accepter: {accepter},127.0.0.1,{port}\n"
+                        f"  connector: serialdev,{device},9600n81,local\n")
+        self.process = subprocess.Popen(["ser2net", "-n", "-c", config, "-P",
+                                         os.path.join(folder, "ser2net.pid")],
+                                        stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        deadline = time.monotonic() + 10
+        while not (listening(self.rfc) and listening(self.raw)):
+            assert time.monotonic() < deadline, "ser2net did not come up"
+            time.sleep(0.01)
+
+    def close(self):
+        if self.process.poll() is None:
+            self.process.terminate()
+            self.process.wait(10)
 
 
 class RunnerTest(unittest.TestCase):
@@ -264,6 +303,27 @@ class RunnerTest(unittest.TestCase):
         runner.communicate(timeout=10)
         self.assertEqual(runner.returncode, 2)
         self.assertIn(("ev", "lost"), [r[1:] for r in self.read_capture("l.cap")])
+
+    def test_network_port_through_ser2net(self):
+        server = Ser2net(self.dir.name, self.path("dev"))
+        self.addCleanup(server.close)
+        rfc = "rfc2217://127.0.0.1:%d" % server.rfc
+        done = self.run_script(self.EXCHANGE, "--capture", self.path("n.cap"), port=rfc)
+        self.assertEqual(done.returncode, 0, done.stdout + done.stderr)
+        # A pty behind ser2net has no DTR: said, and the run goes on.
+        self.assertRegex(done.stdout, "== unconfirmed: .*DTR")
+        done = self.run_script(self.EXCHANGE, port="socket://127.0.0.1:%d" % server.raw)
+        self.assertEqual(done.returncode, 0, done.stdout + done.stderr)
+        # The network session's capture, played back by the simulator.
+        player = Simulator("--replay", self.path("n.cap"), "--answer")
+        self.addCleanup(player.close)
+        done = self.run_script(self.EXCHANGE, port=player.port)
+        self.assertEqual(done.returncode, 0, done.stdout + done.stderr)
+        # Nobody there: the host and port, and what failed.
+        server.close()
+        done = self.run_script(self.EXCHANGE, port=rfc)
+        self.assertEqual(done.returncode, 2, done.stdout)
+        self.assertIn("127.0.0.1:%d refused the connection" % server.rfc, done.stderr)
 
 
 if __name__ == "__main__":
