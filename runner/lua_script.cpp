@@ -56,11 +56,12 @@ bool Unescape(const std::string& body, std::string& out) {
 }
 
 // Every send("...") and expect('...') written with a literal first argument
-// (outside comments) is checked before the run: a typing error in a pattern
+// (outside comments; a literal that is only the start of a concatenation is
+// left to the call) is checked before the run: a typing error in a pattern
 // must not surface after half a test rig's sequence has been sent.
 void CheckLiterals(const std::string& fileName, const std::string& source) {
     static const std::regex call(
-        R"re(\b(send|expect)\s*\(\s*("((?:[^"\\\n]|\\.)*)"|'((?:[^'\\\n]|\\.)*)'|\[\[([^\n]*?)\]\]))re"
+        R"re(\b(send|expect)\s*\(\s*("((?:[^"\\\n]|\\.)*)"|'((?:[^'\\\n]|\\.)*)'|\[\[([^\n]*?)\]\])(?=\s*[,)]))re"
         R"re((\s*,\s*["']([^"'\\\n]*)["']\s*\))?)re");
     for (auto it = std::sregex_iterator(source.begin(), source.end(), call);
          it != std::sregex_iterator(); ++it) {
