@@ -104,6 +104,9 @@ std::optional<sequences::SequenceSet> EditSequenceSet(QWidget* parent,
         auto* row = new QHBoxLayout;
         auto* add = new QPushButton(QStringLiteral("Add"), &dialog);
         auto* remove = new QPushButton(QStringLiteral("Remove"), &dialog);
+        // Enter is OK wherever the focus is, never one more row.
+        add->setAutoDefault(false);
+        remove->setAutoDefault(false);
         row->addWidget(add);
         row->addWidget(remove);
         row->addStretch(1);

@@ -5,13 +5,16 @@
 
 #include <QApplication>
 #include <QCheckBox>
+#include <QDialog>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTabWidget>
 #include <QTableWidget>
 #include <QTemporaryDir>
+#include <QTimer>
 #include <chrono>
+#include <functional>
 #include <fstream>
 #include <memory>
 #include <string>
@@ -133,6 +136,40 @@ class SequencesTest : public QObject {
         expected.rules[0].enabled = false;
         QCOMPARE(sequences::LoadSequenceSet(chosenFile.toStdString()) == expected, true);
         QCOMPARE(recorder->boxes.size(), std::size_t(1));
+    }
+
+    void theEditorKeepsChecksAndCancels() {
+        test::PtyPair line;
+        Open(line.Path());
+        w->LoadSequences(File("set.seq", "[send a]\nline = 0x41\n[rule r]\npattern = 0x41\n"));
+        const sequences::SequenceSet before = w->Sequences();
+        // Each step runs in the editor's own modal loop, as the user's keys would.
+        const auto inEditor = [this](std::function<void(QDialog*)> step) {
+            QTimer::singleShot(0, this, [step] {
+                auto* dialog = qobject_cast<QDialog*>(QApplication::activeModalWidget());
+                QVERIFY(dialog != nullptr);
+                step(dialog);
+            });
+            QTest::mouseClick(w->BitBtn11, Qt::LeftButton);
+        };
+        // A new send row without a line: OK refuses, the editor stays; Esc cancels.
+        inEditor([this](QDialog* dialog) {
+            QTest::mouseClick(dialog->findChildren<QPushButton*>(QString())[0], Qt::LeftButton);
+            QTest::keyClick(dialog, Qt::Key_Return);
+            QCOMPARE(recorder->boxes.size(), std::size_t(1));
+            QVERIFY(recorder->boxes[0].text.find("has no line") != std::string::npos);
+            QVERIFY(dialog->isVisible());
+            QTest::keyClick(dialog, Qt::Key_Escape);
+        });
+        QVERIFY(w->Sequences() == before);
+        // The rule's name edited and taken with OK.
+        inEditor([](QDialog* dialog) {
+            auto* rules = dialog->findChild<QTableWidget*>(QStringLiteral("RuleTable"));
+            rules->item(0, 0)->setText(QStringLiteral("renamed"));
+            QTest::keyClick(dialog, Qt::Key_Return);
+        });
+        QCOMPARE(w->SequenceRules().Rule(0).name, std::string("renamed"));
+        QCOMPARE(w->Sequences().sends, before.sends);
     }
 
     void functionKeysSendFromAnyPage() {
