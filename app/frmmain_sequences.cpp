@@ -199,6 +199,9 @@ void Tfrmmain::ShowRuleCounts() {
 void Tfrmmain::ShowSequenceButtons() {
     const bool open = C1 != nullptr && C1->Connected();
     for (QPushButton* b : sequenceButtons_) b->setEnabled(open);
+    // What a closed port left half matched is no start for the next session.
+    if (!open)
+        ruleMatcher_.ResetStream();
 }
 
 std::int64_t Tfrmmain::WriteSequence(const sequences::SendSequence& send) {
