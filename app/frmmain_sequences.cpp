@@ -77,9 +77,8 @@ void Tfrmmain::BuildSequencesPage() {
 
     StringGrid1 = new QTableWidget(0, kRuleColumns, TabSheet10);
     StringGrid1->setObjectName(QStringLiteral("StringGrid1"));
-    StringGrid1->setHorizontalHeaderLabels(
-        {QStringLiteral("Rule"), QStringLiteral("Pattern"), QStringLiteral("Actions"),
-         QStringLiteral("Count")});
+    StringGrid1->setHorizontalHeaderLabels({QStringLiteral("Rule"), QStringLiteral("Pattern"),
+                                            QStringLiteral("Actions"), QStringLiteral("Count")});
     StringGrid1->horizontalHeader()->setSectionResizeMode(kRuleActions, QHeaderView::Stretch);
     StringGrid1->verticalHeader()->hide();
     StringGrid1->setEditTriggers(QAbstractItemView::NoEditTriggers);
@@ -125,7 +124,7 @@ void Tfrmmain::LoadSequences(const std::string& fileName) {
 
 void Tfrmmain::SetSequences(const sequences::SequenceSet& set) {
     sequences::RuleMatcher matcher(set);  // before anything changes: it may refuse
-    delete sequenceTimers_;  // repeats and delayed answers of the old set end
+    delete sequenceTimers_;               // repeats and delayed answers of the old set end
     sequenceTimers_ = new QObject(this);
     sequenceSet_ = set;
     ruleMatcher_ = std::move(matcher);
@@ -177,8 +176,10 @@ void Tfrmmain::ShowSequences() {
             StringGrid1->setItem(int(i), kRuleName, name);
             StringGrid1->setItem(
                 int(i), kRulePattern,
-                new QTableWidgetItem(FromText(rule.pattern + (rule.check.empty() ? "" : " + " + rule.check))));
-            StringGrid1->setItem(int(i), kRuleActions, new QTableWidgetItem(FromText(Actions(rule))));
+                new QTableWidgetItem(
+                    FromText(rule.pattern + (rule.check.empty() ? "" : " + " + rule.check))));
+            StringGrid1->setItem(int(i), kRuleActions,
+                                 new QTableWidgetItem(FromText(Actions(rule))));
             StringGrid1->setItem(int(i), kRuleCount, new QTableWidgetItem);
         }
     }
@@ -273,12 +274,13 @@ std::string Tfrmmain::AnswerReceived(std::string_view bytes, bool message,
             if (rule.delayMs == 0) {
                 AnswerRule(match.rule, lastByteUs, sequenceSet_.FindSend(rule.answer)->repeat);
             } else {
-                QTimer::singleShot(rule.delayMs, Qt::PreciseTimer, sequenceTimers_,
-                                   [this, index = match.rule, lastByteUs] {
-                                       AnswerRule(index, lastByteUs,
-                                                  sequenceSet_.FindSend(ruleMatcher_.Rule(index).answer)->repeat);
-                                       LogAnswers();
-                                   });
+                QTimer::singleShot(
+                    rule.delayMs, Qt::PreciseTimer, sequenceTimers_,
+                    [this, index = match.rule, lastByteUs] {
+                        AnswerRule(index, lastByteUs,
+                                   sequenceSet_.FindSend(ruleMatcher_.Rule(index).answer)->repeat);
+                        LogAnswers();
+                    });
             }
         }
         if (rule.mark)
@@ -340,10 +342,13 @@ sequences::SequenceSet AsTicked(sequences::SequenceSet set, const sequences::Rul
 void Tfrmmain::BitBtn11Click() {
     if (std::optional<sequences::SequenceSet> edited =
             EditSequenceSet(this, AsTicked(sequenceSet_, ruleMatcher_))) {
-        const QString file = Label29->text();
+        // A set loaded from a file keeps its name, marked as changed since.
+        const QString file = sequenceSet_.Empty() ? QString() : Label29->text();
         SetSequences(*edited);
-        if (!edited->Empty())
-            Label29->setText(file + QStringLiteral(" (edited)"));
+        if (!edited->Empty() && !file.isEmpty())
+            Label29->setText(file.endsWith(QStringLiteral(" (edited)"))
+                                 ? file
+                                 : file + QStringLiteral(" (edited)"));
     }
 }
 

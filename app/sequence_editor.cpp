@@ -8,6 +8,7 @@
 #include <QPushButton>
 #include <QTableWidget>
 #include <QVBoxLayout>
+#include <array>
 
 #include "app/default_error.h"
 #include "sequences/sequence_file.h"
@@ -17,8 +18,8 @@ namespace tarvik {
 namespace {
 
 const QStringList kSendColumns = {"Name", "Line", "Check value", "Key", "Repeat", "Interval ms"};
-const QStringList kRuleColumns = {"Name",  "Pattern", "Check value", "Answer", "Delay ms",
-                                  "Mark",  "Count",   "Stop timer",  "Enabled"};
+const QStringList kRuleColumns = {"Name", "Pattern", "Check value", "Answer", "Delay ms",
+                                  "Mark", "Count",   "Stop timer",  "Enabled"};
 
 QString FromText(const std::string& text) {
     return QString::fromLatin1(text.data(), static_cast<qsizetype>(text.size()));

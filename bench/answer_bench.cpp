@@ -74,8 +74,8 @@ int Poll(int master, int count) {
     const std::string reply = Crc16Modbus(std::string("\x01\x03\x02\x00\x2A", 5));
     int missed = 0;
     for (int i = 0; i < count; ++i) {
-        const std::string poll =
-            Crc16Modbus(std::string("\x01\x03", 2) + char(i >> 8) + char(i) + std::string("\0\1", 2));
+        const std::string poll = Crc16Modbus(std::string("\x01\x03", 2) + char(i >> 8) + char(i) +
+                                             std::string("\0\1", 2));
         if (write(master, poll.data(), poll.size()) != ssize_t(poll.size()))
             throw std::runtime_error("write");
         std::size_t got = 0;
@@ -102,8 +102,8 @@ double Ms(std::vector<std::int64_t> us, double p) {
     return double(us[std::clamp<std::size_t>(rank, 1, us.size()) - 1]) / 1000.0;
 }
 
-void Print(const char* face, int count, std::uint64_t answered, int missed, double p50,
-           double p99, double max) {
+void Print(const char* face, int count, std::uint64_t answered, int missed, double p50, double p99,
+           double max) {
     std::printf("%-16s %8d %9llu %7d %9.3f %9.3f %9.3f\n", face, count,
                 static_cast<unsigned long long>(answered), missed, p50, p99, max);
 }
@@ -137,8 +137,8 @@ void Runner(int count) {
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_adddup2(&actions, transcript, STDOUT_FILENO);
-    char* argv[] = {const_cast<char*>(TARVIK_RUN_PATH), const_cast<char*>("--answer"),
-                    const_cast<char*>("--sequences"), const_cast<char*>(set.c_str()),
+    char* argv[] = {const_cast<char*>(TARVIK_RUN_PATH),   const_cast<char*>("--answer"),
+                    const_cast<char*>("--sequences"),     const_cast<char*>(set.c_str()),
                     const_cast<char*>(line.path.c_str()), nullptr};
     pid_t runner = -1;
     if (posix_spawn(&runner, TARVIK_RUN_PATH, &actions, nullptr, argv, environ) != 0)
@@ -183,8 +183,8 @@ int main(int argc, char** argv) {
     bench::CollectMessageBoxes(boxes);
     const int count = argc > 1 ? std::atoi(argv[1]) : 10000;
     try {
-        std::printf("%-16s %8s %9s %7s %9s %9s %9s\n", "answers by", "polls", "answered",
-                    "missed", "p50 ms", "p99 ms", "max ms");
+        std::printf("%-16s %8s %9s %7s %9s %9s %9s\n", "answers by", "polls", "answered", "missed",
+                    "p50 ms", "p99 ms", "max ms");
         Window(count);
         Runner(count);
     } catch (const std::exception& error) {

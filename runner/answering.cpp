@@ -25,8 +25,8 @@ const sequences::SendSequence& Answering::Send(const std::string& name) const {
     std::string known;
     for (const sequences::SendSequence& send : set_.sends)
         known += (known.empty() ? "" : ", ") + send.name;
-    throw ERunAborted("No send sequence is named '" + name + "' (known: " +
-                      (known.empty() ? "none" : known) + ")");
+    throw ERunAborted("No send sequence is named '" + name +
+                      "' (known: " + (known.empty() ? "none" : known) + ")");
 }
 
 void Answering::AddRule(const std::string& pattern, const std::string& answer, int function) {
@@ -68,8 +68,8 @@ void Answering::Received(std::string_view bytes, const Stamp& lastByte) {
     }
 }
 
-void Answering::Answer(std::size_t rule, const sequences::SendSequence& send,
-                       const Stamp& lastByte, int repeatsLeft) {
+void Answering::Answer(std::size_t rule, const sequences::SendSequence& send, const Stamp& lastByte,
+                       int repeatsLeft) {
     // Runs in a hand-over or a timer: an error ends the run through the
     // session, never through the port's thread.
     try {

@@ -25,7 +25,8 @@ bool RuleMatcher::AnyEnabled() const {
 void RuleMatcher::MatchMessage(std::string_view message, std::vector<RuleMatch>& matched) {
     for (std::size_t i = 0; i < rules_.size(); ++i) {
         Compiled& c = rules_[i];
-        if (c.rule.enabled && runner::Match(c.pattern, message).state == runner::MatchState::Matched) {
+        if (c.rule.enabled &&
+            runner::Match(c.pattern, message).state == runner::MatchState::Matched) {
             ++c.figures.matched;
             matched.push_back({i, std::string(message.substr(0, c.pattern.Size()))});
         }

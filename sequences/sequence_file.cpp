@@ -68,7 +68,8 @@ class Parser {
         }
         const std::size_t equals = text.find('=');
         if (equals == std::string_view::npos)
-            Refuse("'" + std::string(text) + "' is neither \"[send NAME]\", \"[rule NAME]\" nor \"key = value\"");
+            Refuse("'" + std::string(text) +
+                   "' is neither \"[send NAME]\", \"[rule NAME]\" nor \"key = value\"");
         const std::string key(Trim(text.substr(0, equals)));
         const std::string value(Trim(text.substr(equals + 1)));
         if (section_ == Section::None)
@@ -89,9 +90,10 @@ class Parser {
         const std::size_t blank = inner.find_first_of(" \t");
         const std::string_view kind = inner.substr(0, blank);
         const std::string name(blank == std::string_view::npos ? std::string_view{}
-                                                                : Trim(inner.substr(blank)));
+                                                               : Trim(inner.substr(blank)));
         if (kind != "send" && kind != "rule")
-            Refuse("'[" + std::string(kind) + "' is no section: \"[send NAME]\" or \"[rule NAME]\"");
+            Refuse("'[" + std::string(kind) +
+                   "' is no section: \"[send NAME]\" or \"[rule NAME]\"");
         if (name.empty())
             Refuse("a " + std::string(kind) + " needs a name");
         if (name.find_first_of("[]") != std::string::npos)

@@ -15,9 +15,9 @@ namespace tarvik::sequences {
 
 struct SendSequence {
     std::string name;
-    std::string line;   // in the notation, as written
-    std::string check;  // a check value's name appended over the line's bytes; "" none
-    int key = 0;        // 1..12 for F1..F12; 0 none
+    std::string line;    // in the notation, as written
+    std::string check;   // a check value's name appended over the line's bytes; "" none
+    int key = 0;         // 1..12 for F1..F12; 0 none
     bool shift = false;  // the key is taken with Shift
     int repeat = 1;      // times sent per press (>= 1)
     int intervalMs = 0;  // between the repeats
@@ -27,12 +27,12 @@ struct SendSequence {
 
 struct ReceiveRule {
     std::string name;
-    std::string pattern;  // the notation with "??" for any byte
-    std::string check;    // a check value that must verify after the pattern's bytes; "" none
-    std::string answer;   // a send sequence's name; "" none
-    int delayMs = 0;      // before the answer
-    bool mark = false;    // the received line ends with the rule's name
-    bool count = false;   // the match is counted on the page
+    std::string pattern;     // the notation with "??" for any byte
+    std::string check;       // a check value that must verify after the pattern's bytes; "" none
+    std::string answer;      // a send sequence's name; "" none
+    int delayMs = 0;         // before the answer
+    bool mark = false;       // the received line ends with the rule's name
+    bool count = false;      // the match is counted on the page
     bool stopTimer = false;  // the repeat timer stops
     bool enabled = true;
 

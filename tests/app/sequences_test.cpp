@@ -14,8 +14,8 @@
 #include <QTemporaryDir>
 #include <QTimer>
 #include <chrono>
-#include <functional>
 #include <fstream>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -107,10 +107,11 @@ class SequencesTest : public QObject {
         QCOMPARE(w->StringGrid1->rowCount(), 0);
         w->PageControl1->setCurrentWidget(w->TabSheet10);
 
-        chosenFile = QString::fromStdString(File("set.seq",
-                                                 "[send hello]\nline = \"hi\"\nkey = F2\n"
-                                                 "[send bye]\nline = 0x04\n"
-                                                 "[rule hi back]\npattern = \"hi\"\ncount = yes\n"));
+        chosenFile =
+            QString::fromStdString(File("set.seq",
+                                        "[send hello]\nline = \"hi\"\nkey = F2\n"
+                                        "[send bye]\nline = 0x04\n"
+                                        "[rule hi back]\npattern = \"hi\"\ncount = yes\n"));
         QTest::mouseClick(w->BitBtn12, Qt::LeftButton);
         QCOMPARE(recorder->boxes.size(), std::size_t(0));
         QCOMPARE(w->Panel2->findChildren<QPushButton*>().size(), 2);
@@ -215,8 +216,8 @@ class SequencesTest : public QObject {
         line.Write("P1");
         QCOMPARE(Answer(line, 1), std::string("\x06"));
         // The answer after the message it answers, both in the log.
-        QTRY_COMPARE(LogLines().mid(0, 2),
-                     (QStringList{QStringLiteral(">> 0x06 (1)"), QStringLiteral("P  1 (2) [poll]")}));
+        QTRY_COMPARE(LogLines().mid(0, 2), (QStringList{QStringLiteral(">> 0x06 (1)"),
+                                                        QStringLiteral("P  1 (2) [poll]")}));
         QVERIFY(!w->CheckBox1->isChecked());
         QCOMPARE(w->StringGrid1->item(0, 3)->text(), QStringLiteral("1"));
 
@@ -242,10 +243,11 @@ class SequencesTest : public QObject {
             options.endByte = 0x7E;
         }
         Open(line.Path(), options);
-        w->LoadSequences(File("polls.seq",
-                              "[send reply]\nline = 0x01 0x03 0x02 0x00 0x2A\ncheck = CRC-16/MODBUS\n"
-                              "[rule poll]\npattern = 0x01 0x03 ?? ?? 0x00 0x01\n"
-                              "check = CRC-16/MODBUS\nanswer = reply\ncount = yes\n"));
+        w->LoadSequences(
+            File("polls.seq",
+                 "[send reply]\nline = 0x01 0x03 0x02 0x00 0x2A\ncheck = CRC-16/MODBUS\n"
+                 "[rule poll]\npattern = 0x01 0x03 ?? ?? 0x00 0x01\n"
+                 "check = CRC-16/MODBUS\nanswer = reply\ncount = yes\n"));
         const std::string end = framed ? "\x7E" : "";
         const std::string reply = Crc16Modbus(std::string("\x01\x03\x02\x00\x2A", 5));
         constexpr int kPolls = 1000;

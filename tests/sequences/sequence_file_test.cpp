@@ -1,12 +1,13 @@
 // The sequence set's file: a full set read, written and read back equal,
 // and every kind of bad file refused at its line with its reason.
 
+#include "sequences/sequence_file.h"
+
 #include <gtest/gtest.h>
 
 #include <filesystem>
 #include <fstream>
-
-#include "sequences/sequence_file.h"
+#include <ostream>
 
 namespace tarvik::sequences {
 namespace {
@@ -65,6 +66,11 @@ struct BadFile {
     const char* reason;  // a part of the message
 };
 
+// Names the row in the test's name by its reason.
+void PrintTo(const BadFile& file, std::ostream* out) {
+    *out << file.reason;
+}
+
 class BadSequenceFileTest : public testing::TestWithParam<BadFile> {};
 
 TEST_P(BadSequenceFileTest, IsRefusedAtItsLine) {
@@ -99,10 +105,10 @@ INSTANTIATE_TEST_SUITE_P(
         BadFile{"[rule r]\nanswer = a\n", "set.seq:1: ", "has no pattern"},
         BadFile{"[rule r]\npattern = 0x01 x\n", "set.seq:2: ", "is not in the notation"},
         BadFile{"[rule r]\npattern = ??\nmark = maybe\n", "set.seq:3: ", "yes or no"},
-        BadFile{"[rule r]\npattern = 0x01\n\nanswer = nobody\n", "set.seq:4: ",
-                "no send sequence here"},
-        BadFile{"[rule r]\npattern = 0x01\n[rule r]\npattern = 0x02\n", "set.seq:3: ",
-                "already there"}));
+        BadFile{"[rule r]\npattern = 0x01\n\nanswer = nobody\n",
+                "set.seq:4: ", "no send sequence here"},
+        BadFile{"[rule r]\npattern = 0x01\n[rule r]\npattern = 0x02\n",
+                "set.seq:3: ", "already there"}));
 
 TEST(SequenceFileTest, AFileThatCannotBeReadSaysSo) {
     EXPECT_THROW(LoadSequenceSet("/nonexistent/set.seq"), ESequenceFile);
