@@ -124,7 +124,9 @@ void Tfrmmain::C1RxChar(QObject*, std::int32_t Count) {
         Text line = fun::BytesToDisplay(received, CheckBox2->isChecked());
         // The event's count, not the number of bytes read.
         line += " (" + std::to_string(Count) + ")";
+        line += AnswerReceived(received, false, C1->LastReadTimes().last.monoUs);
         AddRxLine(line);
+        LogAnswers();
     } catch (const std::exception& error) {
         ShowDefaultError(error);
     }

@@ -192,6 +192,8 @@ void LineSession::OnRxChar(std::int32_t count) {
         ++arrivals_;
         lastArrival_ = at;
         transcript_.Received(received, at);
+        if (onReceived_)
+            onReceived_(received, at);
     } catch (const std::exception& error) {
         readError_ = std::string("Reading from the port failed: ") + error.what();
     }
@@ -243,6 +245,8 @@ bool LineSession::WaitUntil(const std::function<bool()>& done, std::int64_t dead
         ~Restore() { slot = value; }
     } restore{waiting_, outer};
     for (;;) {
+        if (betweenWaits_)
+            betweenWaits_();
         // What arrived before the line went away (or a stop came) is judged first.
         if (done())
             return true;

@@ -115,7 +115,7 @@ class LinePageTest : public QObject {
     void linePageAndStateInSight() {
         test::SimulatorThread simulator({});
         Build(simulator.Path());
-        QCOMPARE(w->PageControl1->count(), 9);
+        QCOMPARE(w->PageControl1->count(), 10);
         QCOMPARE(w->PageControl1->tabText(8), QStringLiteral("&Line"));
         QCOMPARE(w->ComboBox2->currentText(), QStringLiteral("Off"));
         QCOMPARE(w->ComboBox3->currentText(), QStringLiteral("Per arrival"));
