@@ -51,6 +51,11 @@ void DescribeCommandLine(QCommandLineParser& parser) {
                        "its time, and the line events (docs/capture-format.md)."),
         QStringLiteral("file")));
     parser.addOption(QCommandLineOption(
+        QStringLiteral("sequences"),
+        QStringLiteral("Load the sequence set <file> (docs/sequences.md) onto the Sequences page: "
+                       "send sequences on buttons and keys, receive rules that answer."),
+        QStringLiteral("file")));
+    parser.addOption(QCommandLineOption(
         QStringLiteral("capture-raw"),
         QStringLiteral("Capture the received bytes alone into <file>, nothing added."),
         QStringLiteral("file")));
@@ -99,8 +104,9 @@ void DescribeCommandLine(QCommandLineParser& parser) {
                             "rate"));
     parser.addPositionalArgument(
         QStringLiteral("port"),
-        QStringLiteral("The port to choose at start: a name such as ttyUSB0, or a path such as "
-                       "/dev/pts/3 (pseudo-terminals are not listed otherwise)."),
+        QStringLiteral("The port to choose at start: a name such as ttyUSB0, a path such as "
+                       "/dev/pts/3 (pseudo-terminals are not listed otherwise), or a port on the "
+                       "network, rfc2217://HOST:PORT or socket://HOST:PORT."),
         QStringLiteral("[port]"));
 }
 
@@ -139,6 +145,19 @@ CaptureFiles CaptureArguments(const QStringList& arguments) {
     if (!files.timed.empty() && files.timed == files.raw)
         throw ECommandLine("--capture and --capture-raw name the same file");
     return files;
+}
+
+Text SequencesArgument(const QStringList& arguments) {
+    QCommandLineParser parser;
+    Parse(parser, arguments);
+    const QStringList values = parser.values(QStringLiteral("sequences"));
+    if (values.isEmpty())
+        return {};
+    if (values.size() > 1)
+        throw ECommandLine("--sequences can be given once");
+    if (values.front().isEmpty())
+        throw ECommandLine("The file name of --sequences is empty");
+    return QFile::encodeName(values.front()).toStdString();
 }
 
 TLineOptions LineOptionsArgument(const QStringList& arguments) {

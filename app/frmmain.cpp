@@ -28,6 +28,7 @@ Tfrmmain::Tfrmmain(QWidget* parent, const Text& portArgument, const TLineOptions
     BuildPortLinesControls();
     BuildCaptureControls();
     BuildCheckOption();
+    BuildSequencesPage();
     PrepareReceiveLogs();
     PrepareTimeline();
     LinkSelectors();
@@ -39,6 +40,7 @@ Tfrmmain::Tfrmmain(QWidget* parent, const Text& portArgument, const TLineOptions
     ConnectSignalHandlers();
     ConnectPortLinesHandlers();
     ConnectCheckOption();
+    ConnectSequenceHandlers();
     FormCreate();
     SetLineOptions(options);
     ShowLineState();

@@ -142,6 +142,7 @@ void Tfrmmain::SetPortButtons() {
     BitBtn2->setEnabled(!connected);
     BitBtn3->setEnabled(connected);
     BitBtn1->setEnabled(connected);
+    ShowSequenceButtons();
 }
 
 void Tfrmmain::BitBtn2Click() {

@@ -19,9 +19,6 @@ namespace tarvik {
 
 namespace {
 
-// Arrivals alone never make a log longer than this.
-constexpr int kLogCap = 2000;
-
 // A line that arrives within this time after another waits for the end of
 // the frame and joins the lines inserted there together.
 constexpr int kFrameMs = 25;
@@ -127,7 +124,9 @@ void Tfrmmain::C1RxChar(QObject*, std::int32_t Count) {
         Text line = fun::BytesToDisplay(received, CheckBox2->isChecked());
         // The event's count, not the number of bytes read.
         line += " (" + std::to_string(Count) + ")";
+        line += AnswerReceived(received, false, C1->LastReadTimes().last.monoUs);
         AddRxLine(line);
+        LogAnswers();
     } catch (const std::exception& error) {
         ShowDefaultError(error);
     }

@@ -76,7 +76,9 @@ void Tfrmmain::ReceiveFramed(const Text& received, std::int32_t count,
         line += fun::BytesToDisplay(received, CheckBox2->isChecked());
         line += " (" + std::to_string(count) + ")";
         line += CheckMark(received);
+        line += AnswerReceived(received, false, lastUs);
         AddRxLine(line);
+        LogAnswers();
         return;
     }
     framer_.Add({received, at.monotonicUs, lastUs}, messages);
@@ -112,7 +114,9 @@ void Tfrmmain::AddMessages(const std::vector<timeline::Message>& messages) {
         line += fun::BytesToDisplay(message.bytes, CheckBox2->isChecked());
         line += " (" + std::to_string(message.bytes.size()) + ")";
         line += CheckMark(message.bytes);
+        line += AnswerReceived(message.bytes, true, message.lastUs);
         AddRxLine(line);
+        LogAnswers();
     }
 }
 

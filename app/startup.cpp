@@ -14,6 +14,7 @@
 
 #include "app/application.h"
 #include "app/command_line.h"
+#include "app/display_check.h"
 #include "app/executable_dir.h"
 #include "app/frmmain.h"
 #include "app/qt_file_dialog.h"
@@ -21,6 +22,8 @@
 #include "app/startup_probe.h"
 #include "base/message_box.h"
 #include "base/qt_translator.h"
+#include "base/stop_signals.h"
+#include "base/terminal_text.h"
 #include "base/translation.h"
 #include "serial/error/com_error.h"
 
@@ -61,7 +64,11 @@ std::string ClassName(const std::exception& error) {
 
 }  // namespace
 
-int RunTarvik(int argc, char** argv, MessageBoxFunction showBox) {
+int RunTarvik(int argc, char** argv, MessageBoxFunction showBox,
+              std::function<void(Tfrmmain&)> onShown) {
+    // Before any thread exists (Qt's own included), so that every thread
+    // inherits the mask and the stop signals reach only the signalfd.
+    StopSignals::Block();
     InitTranslation(ExecutableDir() + "/locale");
 
     // The port component's messages: "cport" joins the resource domains and
@@ -71,7 +78,9 @@ int RunTarvik(int argc, char** argv, MessageBoxFunction showBox) {
     if (AsksForInformation(argc, argv))
         AnswerInformation(argc, argv);
 
+    auto displayCheck = std::make_unique<DisplayCheck>();
     TApplication app(argc, argv);
+    displayCheck.reset();
     GettextTranslator translator;
     QCoreApplication::installTranslator(&translator);
     if (showBox) {
@@ -84,10 +93,12 @@ int RunTarvik(int argc, char** argv, MessageBoxFunction showBox) {
     Text port;
     TLineOptions options;
     CaptureFiles captures;
+    Text sequencesFile;
     try {
         port = PortArgument(QCoreApplication::arguments());
         options = LineOptionsArgument(QCoreApplication::arguments());
         captures = CaptureArguments(QCoreApplication::arguments());
+        sequencesFile = SequencesArgument(QCoreApplication::arguments());
     } catch (const ECommandLine& error) {
         std::fprintf(stderr, "tarvik2: %s\nTry 'tarvik2 --help'.\n", error.what());
         return 2;
@@ -110,6 +121,9 @@ int RunTarvik(int argc, char** argv, MessageBoxFunction showBox) {
     }
     try {
         // Shown first: a capture into the same file empties it.
+        // A bad set ends the start as a bad switch does: file, line, reason.
+        if (!sequencesFile.empty())
+            window->LoadSequences(sequencesFile);
         if (!captures.shown.empty())
             window->ShowCapture(captures.shown);
         if (!captures.timed.empty())
@@ -117,12 +131,24 @@ int RunTarvik(int argc, char** argv, MessageBoxFunction showBox) {
         if (!captures.raw.empty())
             window->StartCapture(captures.raw, capture::CaptureForm::kRaw);
     } catch (const std::exception& error) {
-        std::fprintf(stderr, "tarvik2: %s\n", error.what());
+        // The file's own text may be quoted: escaped for the terminal.
+        std::fprintf(stderr, "tarvik2: %s\n", ForTerminal(ErrorMessage(error)).c_str());
         return 2;
     }
+    // Told to end: the window closes (which ends a Send that waits on the
+    // line) and every event loop ends; the window's destruction below then
+    // closes the port, which removes its lock file, and finishes the captures.
+    StopSignals stops([&window](int) {
+        window->close();
+        QCoreApplication::exit();
+    });
     window->show();
     WatchFirstShow(window.get());
-    return app.exec();
+    if (onShown)
+        onShown(*window);
+    const int status = app.exec();
+    window.reset();
+    return stops.Received() != 0 ? 128 + stops.Received() : status;
 }
 
 }  // namespace tarvik

@@ -5,7 +5,7 @@
 
 #include "codec/notation.h"
 
-namespace fun {
+namespace tarvik::runner {
 
 namespace {
 
@@ -17,7 +17,7 @@ namespace {
 std::string EncodeSegment(std::string_view pattern, std::string_view segment) {
     std::string bytes;
     try {
-        bytes = EncodeLine(Text(segment));
+        bytes = fun::EncodeLine(Text(segment));
     } catch (const std::exception& error) {
         Refuse(pattern, error.what());
     }
@@ -31,8 +31,8 @@ std::string EncodeSegment(std::string_view pattern, std::string_view segment) {
             const std::size_t close = segment.find('"', pos + 1);
             pos = close == std::string_view::npos ? segment.size() : close + 1;
         } else if (segment.substr(pos, 2) == "0x") {
-            pos += pos + 3 < segment.size() && IsHexDigit(segment[pos + 3]) ? 4 : 3;
-        } else if (IsDigit(c)) {
+            pos += pos + 3 < segment.size() && fun::IsHexDigit(segment[pos + 3]) ? 4 : 3;
+        } else if (fun::IsDigit(c)) {
             pos = std::min(segment.find(' ', pos), segment.size());
         } else {
             std::string reason = "'";
@@ -90,18 +90,18 @@ Pattern ParsePattern(std::string_view text) {
     return pattern;
 }
 
-const TCheckValue& CheckValueNamed(std::string_view name) {
-    if (const TCheckValue* check = FindCheckValue(name))
+const fun::TCheckValue& CheckValueNamed(std::string_view name) {
+    if (const fun::TCheckValue* check = fun::FindCheckValue(name))
         return *check;
     std::string known;
-    for (const TCheckValue& check : CheckValues())
+    for (const fun::TCheckValue& check : fun::CheckValues())
         known += (known.empty() ? "" : ", ") + std::string(check.name);
     throw EPattern("No check value is named '" + std::string(name) + "' (known: " + known + ")");
 }
 
-void AddCheck(Pattern& pattern, const TCheckValue& check) {
+void AddCheck(Pattern& pattern, const fun::TCheckValue& check) {
     pattern.check = &check;
-    pattern.checkBytes = CheckValueBytes(check, {}).size();
+    pattern.checkBytes = fun::CheckValueBytes(check, {}).size();
 }
 
 MatchResult Match(const Pattern& pattern, std::string_view received) {
@@ -117,7 +117,7 @@ MatchResult Match(const Pattern& pattern, std::string_view received) {
         return {};
     if (pattern.check != nullptr) {
         const auto* head = reinterpret_cast<const std::uint8_t*>(received.data());
-        const std::string want = CheckValueBytes(*pattern.check, {head, body});
+        const std::string want = fun::CheckValueBytes(*pattern.check, {head, body});
         const std::string_view got = received.substr(body, pattern.checkBytes);
         if (got != want) {
             std::string reason(pattern.check->name);
@@ -131,4 +131,4 @@ MatchResult Match(const Pattern& pattern, std::string_view received) {
     return {MatchState::Matched, 0, {}};
 }
 
-}  // namespace fun
+}  // namespace tarvik::runner

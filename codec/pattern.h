@@ -1,5 +1,5 @@
 #pragma once
-// What an expect waits for: bytes in the command line's notation, with "??"
+// What an expect or a receive rule waits for: bytes in the command line's notation, with "??"
 // for any one byte, optionally followed by a check value over the bytes
 // before it. Main thread (parsing encodes through the codec's module state).
 
@@ -11,9 +11,9 @@
 
 #include "codec/check_value.h"
 
-namespace fun {
+namespace tarvik::runner {
 
-// A pattern or a check value name that cannot be used; the message says why.
+// A pattern or a check value name the runner cannot use; the message says why.
 class EPattern : public std::runtime_error {
   public:
     using std::runtime_error::runtime_error;
@@ -23,7 +23,7 @@ struct Pattern {
     std::string text;                         // as the script gave it
     std::string bytes;                        // the bytes expected; any value where `any` is set
     std::vector<bool> any;                    // one per byte: "??"
-    const TCheckValue* check = nullptr;  // verified after the bytes, or none
+    const fun::TCheckValue* check = nullptr;  // verified after the bytes, or none
     std::size_t checkBytes = 0;               // the check value's length on the line
 
     std::size_t Size() const { return bytes.size() + checkBytes; }
@@ -38,10 +38,10 @@ Pattern ParsePattern(std::string_view text);
 
 // The check value of that name (a catalogue name or its alias, in any case), for a pattern
 // or a send. Throws EPattern for an unknown name.
-const TCheckValue& CheckValueNamed(std::string_view name);
+const fun::TCheckValue& CheckValueNamed(std::string_view name);
 
 // Adds the check value to the pattern: its bytes follow the pattern's.
-void AddCheck(Pattern& pattern, const TCheckValue& check);
+void AddCheck(Pattern& pattern, const fun::TCheckValue& check);
 
 enum class MatchState { Partial, Matched, Mismatch };
 
@@ -56,4 +56,4 @@ struct MatchResult {
 // Partial while the bytes so far agree.
 MatchResult Match(const Pattern& pattern, std::string_view received);
 
-}  // namespace fun
+}  // namespace tarvik::runner

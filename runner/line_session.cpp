@@ -70,6 +70,8 @@ std::string EventText(const cport::LineEvent& event) {
         case cport::LineEventKind::kOverrun:
         case cport::LineEventKind::kBufferOverrun:
             return text + " (" + std::to_string(event.count) + ")";
+        case cport::LineEventKind::kUnconfirmed:
+            return text + ": " + cport::UnconfirmedSettingsText(event.count);
         default:
             return text;
     }
@@ -190,6 +192,8 @@ void LineSession::OnRxChar(std::int32_t count) {
         ++arrivals_;
         lastArrival_ = at;
         transcript_.Received(received, at);
+        if (onReceived_)
+            onReceived_(received, at);
     } catch (const std::exception& error) {
         readError_ = std::string("Reading from the port failed: ") + error.what();
     }
@@ -203,6 +207,8 @@ void LineSession::OnLineEvent(const cport::LineEvent& event) {
     if (event.kind == LineEventKind::kOpened || event.kind == LineEventKind::kClosed)
         return;
     transcript_.Event(EventText(event), StampOf(event.time));
+    if (event.kind == LineEventKind::kLost && reconnect_)
+        transcript_.Event(port_->AwaitedReturn(), StampOf(event.time));
     events_.push_back(event);
     if (event.kind == LineEventKind::kLost && !reconnect_ && readError_.empty())
         readError_ = "The port went away (line lost)";
@@ -239,6 +245,8 @@ bool LineSession::WaitUntil(const std::function<bool()>& done, std::int64_t dead
         ~Restore() { slot = value; }
     } restore{waiting_, outer};
     for (;;) {
+        if (betweenWaits_)
+            betweenWaits_();
         // What arrived before the line went away (or a stop came) is judged first.
         if (done())
             return true;

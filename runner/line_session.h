@@ -89,6 +89,18 @@ class LineSession {
     // must outlive the session (the port's last "closed" goes to it).
     void AddCapture(capture::CaptureWriter* writer);
 
+    // Called with each block read and its last byte's arrival, after the
+    // transcript has it, in the port's hand-over (the receive rules answer
+    // there). Empty: none.
+    void SetOnReceived(std::function<void(std::string_view, const Stamp&)> onReceived) {
+        onReceived_ = std::move(onReceived);
+    }
+    // Called each time a wait wakes, before its condition is judged, on the
+    // waiter's stack (a script's functions run there). Empty: none.
+    void SetBetweenWaits(std::function<void()> betweenWaits) {
+        betweenWaits_ = std::move(betweenWaits);
+    }
+
     // The run's transcript, for the steps' own lines.
     Transcript& Log() { return transcript_; }
 
@@ -126,6 +138,8 @@ class LineSession {
     std::string readError_;
     int stoppedBy_ = 0;
     QEventLoop* waiting_ = nullptr;
+    std::function<void(std::string_view, const Stamp&)> onReceived_;
+    std::function<void()> betweenWaits_;
 };
 
 }  // namespace tarvik::runner

@@ -1,97 +1,23 @@
 #include "runner/lua_script.h"
 
-#include <signal.h>
-
 #include <QCoreApplication>
-#include <fstream>
 #include <lua.hpp>
-#include <regex>
-#include <sstream>
 
+#include "base/stop_signals.h"
+#include "base/bounded_file.h"
 #include "codec/check_value.h"
+#include "runner/answering.h"
 #include "runner/line_session.h"
 #include "codec/pattern.h"
 #include "runner/run_steps.h"
+#include "runner/script_literals.h"
 #include "serial/port/com_port.h"
 #include "transfer/engine.h"
 
 namespace tarvik::runner {
 
-using fun::AddCheck;
-using fun::CheckValueNamed;
-using fun::ParsePattern;
-using fun::Pattern;
 
 namespace {
-
-// The body of a short literal with the escapes a notation needs; false for
-// an escape this check does not read (the call is then checked when it runs).
-bool Unescape(const std::string& body, std::string& out) {
-    for (std::size_t i = 0; i < body.size(); ++i) {
-        if (body[i] != '\\') {
-            out += body[i];
-            continue;
-        }
-        if (++i == body.size())
-            return false;
-        switch (body[i]) {
-            case '\\':
-                out += '\\';
-                break;
-            case '"':
-                out += '"';
-                break;
-            case '\'':
-                out += '\'';
-                break;
-            case 'n':
-                out += '\n';
-                break;
-            case 'r':
-                out += '\r';
-                break;
-            case 't':
-                out += '\t';
-                break;
-            default:
-                return false;
-        }
-    }
-    return true;
-}
-
-// Every send("...") and expect('...') written with a literal first argument
-// (outside comments) is checked before the run: a typing error in a pattern
-// must not surface after half a test rig's sequence has been sent.
-void CheckLiterals(const std::string& fileName, const std::string& source) {
-    static const std::regex call(
-        R"re(\b(send|expect)\s*\(\s*("((?:[^"\\\n]|\\.)*)"|'((?:[^'\\\n]|\\.)*)'|\[\[([^\n]*?)\]\]))re"
-        R"re((\s*,\s*["']([^"'\\\n]*)["']\s*\))?)re");
-    for (auto it = std::sregex_iterator(source.begin(), source.end(), call);
-         it != std::sregex_iterator(); ++it) {
-        const std::smatch& m = *it;
-        const auto at = static_cast<std::size_t>(m.position(0));
-        const std::size_t lineStart = source.rfind('\n', at) + 1;  // npos + 1 == 0
-        if (source.substr(lineStart, at - lineStart).find("--") != std::string::npos)
-            continue;
-        std::string text;
-        if (m[5].matched)
-            text = m[5].str();
-        else if (!Unescape(m[3].matched ? m[3].str() : m[4].str(), text))
-            continue;
-        const auto line = 1 + std::count(source.begin(), source.begin() + long(at), '\n');
-        try {
-            if (m[1] == "send") {
-                fun::EncodeLine(text);
-                if (m[7].matched)  // a check value named by a literal
-                    CheckValueNamed(m[7].str());
-            } else
-                ParsePattern(text);
-        } catch (const std::exception& error) {
-            throw EScript(fileName + ":" + std::to_string(line) + ": " + error.what());
-        }
-    }
-}
 
 // Arguments are read without luaL_check*: a Lua error raised while C++
 // objects are alive would skip their destructors.
@@ -123,10 +49,7 @@ constexpr int kStopCheckInstructions = 1'000'000;
 
 void LuaScript::StopHook(lua_State* L, lua_Debug*) {
     LuaScript& self = **static_cast<LuaScript**>(lua_getextraspace(L));
-    sigset_t pending;
-    sigemptyset(&pending);
-    if (sigpending(&pending) == 0 &&
-        (sigismember(&pending, SIGINT) == 1 || sigismember(&pending, SIGTERM) == 1)) {
+    if (StopSignals::Pending()) {
         // The signal's own event (StopSignals) marks the session stopped.
         QCoreApplication::processEvents();
     }
@@ -139,12 +62,16 @@ void LuaScript::StopHook(lua_State* L, lua_Debug*) {
 }
 
 LuaScript::LuaScript(const std::string& fileName) : fileName_(fileName) {
-    std::ifstream file(fileName, std::ios::binary);
-    if (!file)
-        throw EScript("Cannot open file \"" + fileName + "\"");
-    std::ostringstream content;
-    content << file.rdbuf();
-    const std::string source = content.str();
+    std::string source;
+    try {
+        source = ReadBoundedFile(fileName, {.maxBytes = kMaxScriptBytes, .what = "a script may hold"});
+    } catch (const EFileRead& error) {
+        throw EScript(error.what());
+    }
+    // Nothing to run is a mistake (a wrong file, a stream that gave nothing),
+    // not a test that passes.
+    if (source.find_first_not_of(" \t\r\n") == std::string::npos)
+        throw EScript(fileName + ": the script is empty");
 
     L_ = luaL_newstate();
     if (L_ == nullptr)
@@ -157,7 +84,11 @@ LuaScript::LuaScript(const std::string& fileName) : fileName_(fileName) {
         const std::string message = lua_tostring(L_, -1);
         throw EScript(message);
     }
-    CheckLiterals(fileName, source);
+    try {
+        CheckScriptLiterals(fileName, source);
+    } catch (const std::runtime_error& error) {
+        throw EScript(error.what());
+    }
     const struct {
         const char* name;
         lua_CFunction function;
@@ -170,7 +101,9 @@ LuaScript::LuaScript(const std::string& fileName) : fileName_(fileName) {
                      {"xmodem_send", &LuaScript::XmodemSend},
                      {"xmodem_receive", &LuaScript::XmodemReceive},
                      {"ymodem_send", &LuaScript::YmodemSend},
-                     {"ymodem_receive", &LuaScript::YmodemReceive}};
+                     {"ymodem_receive", &LuaScript::YmodemReceive},
+                     {"send_sequence", &LuaScript::SendSequence},
+                     {"on_receive", &LuaScript::OnReceive}};
     for (const auto& f : functions) {
         lua_pushlightuserdata(L_, this);
         lua_pushcclosure(L_, f.function, 1);
@@ -462,8 +395,56 @@ int LuaScript::YmodemReceive(lua_State* L) {
     });
 }
 
-void LuaScript::Run(RunSteps& steps, const Text& port, std::int64_t defaultTimeoutMs) {
+int LuaScript::SendSequence(lua_State* L) {
+    return Guarded(L, [L](LuaScript& self) {
+        const sequences::SendSequence& send =
+            self.answering_->Send(StringArgument(L, 1, "send_sequence"));
+        const std::string bytes = sequences::EncodeSend(send);
+        for (int i = 0; i < send.repeat; ++i) {
+            if (i > 0)
+                self.steps_->Sleep(send.intervalMs);
+            self.steps_->Send(bytes);
+        }
+        return 0;
+    });
+}
+
+int LuaScript::OnReceive(lua_State* L) {
+    return Guarded(L, [L](LuaScript& self) {
+        const std::string pattern = StringArgument(L, 1, "on_receive");
+        if (lua_isfunction(L, 2)) {
+            lua_pushvalue(L, 2);
+            const int function = luaL_ref(L, LUA_REGISTRYINDEX);
+            self.answering_->AddRule(pattern, {}, function);
+        } else if (lua_type(L, 2) == LUA_TSTRING) {
+            self.answering_->AddRule(pattern, StringArgument(L, 2, "on_receive"), -1);
+        } else {
+            throw std::invalid_argument(
+                "bad argument #2 to 'on_receive' (a send sequence's name or a function expected)");
+        }
+        return 0;
+    });
+}
+
+void LuaScript::CallAction(int function, const std::string& bytes) {
+    lua_rawgeti(L_, LUA_REGISTRYINDEX, function);
+    lua_pushlstring(L_, bytes.data(), bytes.size());
+    if (lua_pcall(L_, 1, 0, 0) == LUA_OK)
+        return;
+    const char* text = lua_tostring(L_, -1);
+    std::string message = text != nullptr ? text : "an error object that is no text";
+    lua_pop(L_, 1);
+    if (ending_)
+        std::rethrow_exception(ending_);
+    throw ERunAborted("on_receive: " + message);
+}
+
+void LuaScript::Run(RunSteps& steps, Answering& answering, const Text& port,
+                    std::int64_t defaultTimeoutMs) {
     steps_ = &steps;
+    answering_ = &answering;
+    answering.SetOnFunction(
+        [this](int function, const std::string& bytes) { CallAction(function, bytes); });
     port_ = port;
     defaultTimeoutMs_ = defaultTimeoutMs;
     const int status = lua_pcall(L_, 0, 0, 0);

@@ -24,8 +24,16 @@
 //                           (timeout: ms for the sender to start, 60 s by default)
 //                           each a transfer counted as one exchange;
 //                           returns true, or false and the reason
+//   send_sequence(name)     sends the sequence set's send sequence (--sequences),
+//                           its repeats with their interval
+//   on_receive(pattern, action)  from now on, whenever what arrives matches
+//                           the pattern (as expect reads it), answers with the
+//                           send sequence named `action`, or calls the function
+//                           `action` with the matched bytes; both happen while
+//                           the script waits (expect, sleep, wait_event)
 // Main thread.
 
+#include <cstddef>
 #include <exception>
 #include <stdexcept>
 #include <string>
@@ -37,6 +45,7 @@ struct lua_Debug;
 
 namespace tarvik::runner {
 
+class Answering;
 class RunSteps;
 
 // A script that cannot run: "file:line: reason".
@@ -47,10 +56,14 @@ class EScript : public std::runtime_error {
 
 class LuaScript {
   public:
+    // A script is read whole before it runs; a larger file is refused.
+    static constexpr std::size_t kMaxScriptBytes = 8u << 20;
+
     // Reads and compiles the script, and checks every line and pattern
     // written as a literal in a call of send or expect, before anything is
-    // sent. Throws EScript for a file it cannot read, a syntax error or a
-    // literal in bad notation.
+    // sent. Throws EScript for a file it cannot read (a folder, one past
+    // kMaxScriptBytes, a stream that stalls: base/bounded_file.h), a syntax
+    // error or a literal in bad notation.
     explicit LuaScript(const std::string& fileName);
     ~LuaScript();
     LuaScript(const LuaScript&) = delete;
@@ -59,7 +72,8 @@ class LuaScript {
     // Runs the compiled chunk over the steps. ERunStopped after a stop
     // signal; ERunAborted for an error of the script ("file:line: reason")
     // or of the line. An expect that fails is counted, not an error.
-    void Run(RunSteps& steps, const Text& port, std::int64_t defaultTimeoutMs);
+    void Run(RunSteps& steps, Answering& answering, const Text& port,
+             std::int64_t defaultTimeoutMs);
 
   private:
     static LuaScript& Self(lua_State* L);
@@ -84,10 +98,15 @@ class LuaScript {
     static int XmodemReceive(lua_State* L);
     static int YmodemSend(lua_State* L);
     static int YmodemReceive(lua_State* L);
+    static int SendSequence(lua_State* L);
+    static int OnReceive(lua_State* L);
+    // Calls the function an on_receive registered with the matched bytes.
+    void CallAction(int function, const std::string& bytes);
 
     std::string fileName_;
     lua_State* L_ = nullptr;
     RunSteps* steps_ = nullptr;
+    Answering* answering_ = nullptr;
     Text port_;
     std::int64_t defaultTimeoutMs_ = 1000;
     // What ended the run inside a call; raised again however the script

@@ -10,19 +10,23 @@
 #include <string>
 #include <vector>
 
-#include "base/list_file.h"
 #include "base/qt_translator.h"
+#include "base/stop_signals.h"
+#include "base/terminal_text.h"
+#include "base/text.h"
 #include "base/translation.h"
 #include "capture/capture_writer.h"
 #include "codec/check_value.h"
+#include "runner/history_file.h"
+#include "runner/answering.h"
 #include "runner/line_session.h"
 #include "runner/lua_script.h"
 #include "runner/results.h"
 #include "runner/run_application.h"
 #include "runner/run_options.h"
 #include "runner/run_steps.h"
-#include "runner/stop_signals.h"
 #include "runner/transcript.h"
+#include "sequences/sequence_file.h"
 #include "serial/error/com_error.h"
 
 namespace tarvik::runner {
@@ -38,37 +42,15 @@ std::string LocaleDir() {
     return error ? std::string("locale") : (exe.parent_path() / "locale").string();
 }
 
-int CouldNotRun(const std::string& reason) {
-    std::fprintf(stderr, "%s: %s\n", kName, reason.c_str());
-    return kCouldNotRun;
+// A line on standard error. What it quotes may come from a file or the line,
+// so it reaches the terminal escaped.
+void Tell(const std::string& text) {
+    std::fprintf(stderr, "%s: %s\n", kName, ForTerminal(text).c_str());
 }
 
-struct HistoryLine {
-    std::string text;
-    std::string bytes;
-};
-
-// Every line encoded before the port is opened: a line in bad notation
-// stops the run before anything is sent. Blank lines send nothing and are
-// left out.
-std::vector<HistoryLine> ReadHistory(const RunOptions& options) {
-    std::vector<Text> lines = LoadListFile(options.historyFile);
-    std::vector<HistoryLine> history;
-    for (std::size_t i = 0; i < lines.size(); ++i) {
-        try {
-            std::string bytes = fun::EncodeLine(lines[i]);
-            if (!bytes.empty())
-                history.push_back({lines[i], std::move(bytes)});
-        } catch (const std::exception& error) {
-            throw EScript(options.historyFile + ":" + std::to_string(i + 1) + ": " + error.what());
-        }
-    }
-    // The window inserts each line it sends at the top: the file holds the newest first.
-    if (options.order == HistoryOrder::NewestLast)
-        std::reverse(history.begin(), history.end());
-    if (history.empty())
-        throw EScript(options.historyFile + ": no line to send");
-    return history;
+int CouldNotRun(const std::string& reason) {
+    Tell(reason);
+    return kCouldNotRun;
 }
 
 }  // namespace
@@ -99,19 +81,24 @@ int RunMain(int argc, char** argv) {
     RunOptions options;
     std::vector<HistoryLine> history;
     std::unique_ptr<LuaScript> script;
+    sequences::SequenceSet set;
     try {
         options = ParseRunOptions(QCoreApplication::arguments());
     } catch (const ERunOptions& error) {
-        std::fprintf(stderr, "%s: %s\nTry '%s --help'.\n", kName, error.what(), kName);
+        Tell(error.what());
+        std::fprintf(stderr, "Try '%s --help'.\n", kName);
         return kCouldNotRun;
     }
     try {
+        // A bad set stops the run before anything is sent, as a bad script does.
+        if (!options.sequencesFile.empty())
+            set = sequences::LoadSequenceSet(options.sequencesFile);
         if (!options.historyFile.empty())
-            history = ReadHistory(options);
-        else
+            history = ReadHistory(options.historyFile, options.order);
+        else if (!options.scriptFile.empty())
             script = std::make_unique<LuaScript>(options.scriptFile);
     } catch (const std::exception& error) {
-        return CouldNotRun(error.what());
+        return CouldNotRun(ErrorMessage(error));
     }
 
     // Opened before the port, so that a file that cannot be written stops
@@ -122,7 +109,7 @@ int RunMain(int argc, char** argv) {
     try {
         // A capture that stops (a full disk, ...) says so once; the run goes on.
         const auto onStopped = [](const capture::CaptureStop& stop) {
-            std::fprintf(stderr, "%s: %s\n", kName, stop.Message().c_str());
+            Tell(stop.Message());
         };
         if (!options.captureFile.empty())
             captures.push_back(std::make_unique<capture::CaptureWriter>(
@@ -131,7 +118,7 @@ int RunMain(int argc, char** argv) {
             captures.push_back(std::make_unique<capture::CaptureWriter>(
                 options.captureRawFile, capture::CaptureForm::kRaw, onStopped));
     } catch (const std::exception& error) {
-        return CouldNotRun(error.what());
+        return CouldNotRun(ErrorMessage(error));
     }
 
     Transcript transcript(stdout, options.ascii, options.timestamps);
@@ -139,6 +126,7 @@ int RunMain(int argc, char** argv) {
     LineSession session(options.settings, options.reconnect, transcript);
     for (const auto& capture : captures) session.AddCapture(capture.get());
     RunSteps steps(session, results);
+    Answering answering(session, std::move(set));
     StopSignals stops([&session](int signal) { session.Stop(signal); });
     app.SetOnError([&session](const std::string& reason) { session.Abort(reason); });
     const Stamp start = NowStamp();
@@ -147,7 +135,14 @@ int RunMain(int argc, char** argv) {
         if (script) {
             if (!options.port.empty())
                 session.Open(options.port);
-            script->Run(steps, options.port, options.timeoutMs);
+            script->Run(steps, answering, options.port, options.timeoutMs);
+        } else if (options.answer) {
+            session.Open(options.port);
+            const std::int64_t deadline =
+                options.forSeconds > 0
+                    ? NowStamp().monoUs + static_cast<std::int64_t>(options.forSeconds * 1e6)
+                    : INT64_MAX;
+            session.WaitUntil([] { return false; }, deadline);
         } else {
             session.Open(options.port);
             for (int round = 0; round < options.repeat; ++round) {
@@ -156,23 +151,26 @@ int RunMain(int argc, char** argv) {
             }
         }
     } catch (const ERunStopped&) {
-        results.Stopped(session.StoppedBy());
+        // Answering ends with Ctrl+C as its normal way out.
+        if (!options.answer)
+            results.Stopped(session.StoppedBy());
     } catch (const std::exception& error) {
-        results.Aborted(error.what());
-        failure = error.what();
+        results.Aborted(ErrorMessage(error));
+        failure = ErrorMessage(error);
     }
     app.SetOnError({});
     session.Close();
+    results.SetRules(answering.Figures());
     for (const std::string& line : results.Summary()) transcript.Write("# " + line);
     if (!options.junitFile.empty()) {
         try {
-            const std::string source =
-                !options.scriptFile.empty() ? options.scriptFile : options.historyFile;
+            const std::string source = !options.scriptFile.empty()    ? options.scriptFile
+                                       : !options.historyFile.empty() ? options.historyFile
+                                                                      : options.sequencesFile;
             results.WriteJUnit(options.junitFile, std::string(kName) + " " + source,
                                double(NowStamp().monoUs - start.monoUs) / 1e6);
         } catch (const std::exception& error) {
-            std::fprintf(stderr, "%s: %s\n", kName, error.what());
-            return kCouldNotRun;
+            return CouldNotRun(ErrorMessage(error));
         }
     }
     if (!failure.empty())

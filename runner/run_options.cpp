@@ -47,8 +47,18 @@ void DescribeRunOptions(QCommandLineParser& parser) {
     parser.addHelpOption();
     parser.addVersionOption();
     parser.addOption(
-        Valued("history", "Send the lines of FILE, saved by \"Save text...\".", "file"));
-    parser.addOption(Valued("script", "Run the Lua 5.4 script FILE.", "file"));
+        Valued("history", "Send the lines of FILE, saved by \"Save text...\" (at most 64 MiB).",
+               "file"));
+    parser.addOption(Valued("script", "Run the Lua 5.4 script FILE (at most 8 MiB).", "file"));
+    parser.addOption(Valued("sequences",
+                            "The sequence set FILE (docs/sequences.md): its send sequences for "
+                            "send_sequence(), its receive rules answering during the run.",
+                            "file"));
+    parser.addOption(QCommandLineOption(
+        QStringLiteral("answer"),
+        QStringLiteral("Answer the line by the rules of --sequences alone, until Ctrl+C or "
+                       "--for, and print each rule's figures.")));
+    parser.addOption(Valued("for", "With --answer: stop after SECONDS.", "seconds"));
     parser.addOption(Valued("order",
                             "The order of the history's lines: newest-last (the order they were "
                             "sent in, the default) or file.",
@@ -88,7 +98,8 @@ void DescribeRunOptions(QCommandLineParser& parser) {
         "flow-control", "Flow control: Hardware, Software, None (the default) or Custom.", "kind"));
     parser.addPositionalArgument(
         QStringLiteral("port"),
-        QStringLiteral("The port: a name such as ttyUSB0, or a path such as /dev/pts/3. A "
+        QStringLiteral("The port: a name such as ttyUSB0, a path such as /dev/pts/3, or a "
+                       "port on the network, rfc2217://HOST:PORT or socket://HOST:PORT. A "
                        "script may open its own instead."),
         QStringLiteral("[port]"));
 }
@@ -115,8 +126,26 @@ RunOptions ParseRunOptions(const QStringList& arguments) {
     };
     options.historyFile = QFile::encodeName(value("history")).toStdString();
     options.scriptFile = QFile::encodeName(value("script")).toStdString();
-    if (options.historyFile.empty() == options.scriptFile.empty())
+    options.sequencesFile = QFile::encodeName(value("sequences")).toStdString();
+    if (isSet("sequences") && options.sequencesFile.empty())
+        throw ERunOptions("The file name of --sequences is empty");
+    options.answer = isSet("answer");
+    if (options.answer) {
+        if (!options.historyFile.empty() || !options.scriptFile.empty())
+            throw ERunOptions("--answer runs neither a history nor a script");
+        if (options.sequencesFile.empty() || options.port.empty())
+            throw ERunOptions("--answer needs --sequences FILE and a port");
+    } else if (options.historyFile.empty() == options.scriptFile.empty()) {
         throw ERunOptions("Give either --history FILE or --script FILE");
+    }
+    if (isSet("for")) {
+        bool ok = false;
+        options.forSeconds = value("for").toDouble(&ok);
+        if (!options.answer)
+            throw ERunOptions("--for goes with --answer");
+        if (!ok || !(options.forSeconds > 0) || options.forSeconds > 1e7)
+            Refuse("for", value("for"));
+    }
     if (options.historyFile.size() > 0 && options.port.empty())
         throw ERunOptions("A history needs a port");
     if (isSet("order")) {

@@ -10,6 +10,7 @@
 #include <string>
 
 #include "base/text.h"
+#include "runner/history_file.h"
 #include "serial/port/com_types.h"
 #include "timeline/timestamp.h"
 
@@ -34,13 +35,18 @@ struct PortSettings {
 };
 
 // The order of a saved history's lines: the file holds the newest first.
-enum class HistoryOrder { NewestLast, FileOrder };
-
 struct RunOptions {
     Text port;  // name or path as the file system's bytes; "" when none given
     PortSettings settings;
     std::string historyFile;  // one of these two
     std::string scriptFile;
+    // The sequence set (docs/sequences.md): its sends for send_sequence(),
+    // its rules answering during the run; "" for none.
+    std::string sequencesFile;
+    // --answer: no history and no script; the set's rules answer the line
+    // until a stop signal, or for `forSeconds` when that is above 0.
+    bool answer = false;
+    double forSeconds = 0;
     HistoryOrder order = HistoryOrder::NewestLast;
     int repeat = 1;                 // how often the history runs
     std::int32_t delayMs = 300;     // between history lines, the window's timer default
@@ -61,7 +67,8 @@ void DescribeRunOptions(QCommandLineParser& parser);
 
 // The options of QCoreApplication::arguments() (the program name first).
 // Raises ERunOptions for an unknown option, a value a switch cannot take, or
-// neither or both of --history and --script, a capture file given twice,
+// neither or both of --history and --script (or --answer without
+// --sequences and a port, or beside one of them), a capture file given twice,
 // empty, or named by both --capture and --capture-raw.
 RunOptions ParseRunOptions(const QStringList& arguments);
 

@@ -9,10 +9,6 @@
 
 namespace tarvik::runner {
 
-using fun::Match;
-using fun::MatchResult;
-using fun::MatchState;
-using fun::Pattern;
 
 void RunSteps::Send(std::string_view bytes) {
     lastSend_ = session_.Send(bytes);

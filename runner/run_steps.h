@@ -8,7 +8,7 @@
 #include <string_view>
 
 #include "runner/line_session.h"
-#include "codec/pattern.h"
+#include "runner/pattern.h"
 #include "runner/results.h"
 #include "transfer/engine.h"
 
@@ -32,7 +32,7 @@ class RunSteps {
     // failed at the first byte that cannot match, or timed out. After a
     // failure or a time-out every pending byte is dropped, so the next
     // exchange starts clean. Returns the reason of a failure, or nothing.
-    std::optional<std::string> Expect(const fun::Pattern& pattern, const std::string& exchange,
+    std::optional<std::string> Expect(const Pattern& pattern, const std::string& exchange,
                                       std::int64_t timeoutMs);
 
     void Sleep(std::int64_t ms);

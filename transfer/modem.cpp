@@ -10,6 +10,10 @@ namespace tarvik::transfer {
 
 namespace {
 
+// The last answer of a receive must leave before the caller closes the
+// port: closing a pty empties what its far side has not read yet.
+constexpr std::int64_t kLastAnswerMs = 100;
+
 [[noreturn]] void PeerCancelled() {
     throw ETransfer(TransferCode::kCancelledByPeer, "The far end cancelled the transfer");
 }
@@ -319,6 +323,7 @@ void XmodemReceive(Channel& channel, const std::string& path, const XmodemOption
     const unsigned char header = receiver.Start(options.crc, false);
     ReceiveData(channel, receiver, header, out, std::nullopt);
     out.Commit();
+    channel.IdleUntil(After(kLastAnswerMs));
 }
 
 void YmodemSend(Channel& channel, const std::vector<std::string>& paths,
@@ -359,6 +364,7 @@ std::vector<std::string> YmodemReceive(Channel& channel, const std::string& fold
             throw ETransfer(TransferCode::kProtocol, "The sender's block 0 names no file");
         if (header->name.empty()) {
             receiver.Acknowledge();
+            channel.IdleUntil(After(kLastAnswerMs));
             return received;
         }
         const std::string name = SafeFileName(header->name);

@@ -24,7 +24,7 @@ struct TextOptions {
     LineEnd lineEnd = LineEnd::kAsIs;
     // Waited for after each line (anywhere in what arrived since the line
     // left), before the next one; `waitTimeoutMs` at most.
-    std::optional<fun::Pattern> waitFor;
+    std::optional<runner::Pattern> waitFor;
     std::int64_t waitTimeoutMs = 5000;
 };
 

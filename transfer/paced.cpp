@@ -28,10 +28,10 @@ std::vector<std::string> SplitLines(std::string_view text, LineEnd lineEnd) {
     return lines;
 }
 
-bool FindPattern(const fun::Pattern& pattern, std::string& heard) {
+bool FindPattern(const runner::Pattern& pattern, std::string& heard) {
     for (std::size_t start = 0; start + pattern.Size() <= heard.size(); ++start) {
-        if (fun::Match(pattern, std::string_view(heard).substr(start)).state ==
-            fun::MatchState::Matched) {
+        if (runner::Match(pattern, std::string_view(heard).substr(start)).state ==
+            runner::MatchState::Matched) {
             heard.erase(0, start + pattern.Size());
             return true;
         }

@@ -19,6 +19,6 @@ std::vector<std::string> SplitLines(std::string_view text, LineEnd lineEnd);
 
 // Whether the pattern matches anywhere in `heard`; when it does, what
 // follows the match is left in `heard`.
-bool FindPattern(const fun::Pattern& pattern, std::string& heard);
+bool FindPattern(const runner::Pattern& pattern, std::string& heard);
 
 }  // namespace tarvik::transfer

@@ -12,6 +12,7 @@ MAY_USE = {
     "base": [],
     "codec": ["base"],
     "timeline": ["base"],
+    "sequences": ["base", "codec"],
     "serial/device": ["base"],
     "capture": ["base", "serial/device"],
     "serial/store": ["base"],
@@ -20,12 +21,12 @@ MAY_USE = {
     "serial/port": ["base", "serial/error", "serial/device", "serial/ports", "serial/store"],
     "transfer": ["base", "codec"],
     "serial_controls": ["base", "serial/port", "serial/ports", "serial/error", "serial/device"],
-    "runner": ["base", "codec", "timeline", "capture", "serial/device", "serial/store",
+    "runner": ["base", "codec", "timeline", "sequences", "capture", "serial/device", "serial/store",
                "serial/error", "serial/ports", "serial/port", "transfer"],
-    "app": ["base", "codec", "timeline", "capture", "serial/device", "serial/store",
-            "serial/error", "serial/ports", "serial/port", "serial_controls", "transfer"],
+    "app": ["base", "codec", "timeline", "sequences", "capture", "serial/device", "serial/store",
+            "serial/error", "serial/ports", "serial/port", "serial_controls"],
 }
-QT_FREE = {"codec", "timeline", "serial/device", "capture", "serial/store", "serial/error",
+QT_FREE = {"codec", "timeline", "sequences", "serial/device", "capture", "serial/store", "serial/error",
            "transfer"}
 MAY_DRAW = {"serial_controls", "app"}
 WIDGET_HEADERS = re.compile(r"#include <(QtWidgets/|Q(Widget|Dialog|Abstract(Button|ItemView|ScrollArea)|"

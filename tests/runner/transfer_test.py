@@ -130,10 +130,11 @@ class TransferTest(unittest.TestCase):
         self.assertEqual(done.returncode, 0, done.stderr)
         self.assertEqual([l for _, l in lines], [f"set {i}".encode() for i in range(60)])
         gaps = sorted((b[0] - a[0]) * 1000 for a, b in zip(lines, lines[1:]))
-        # No line early; the spread is judged here loosely (a loaded machine
-        # under a sanitizer), its p99 in the benchmark.
-        self.assertGreaterEqual(gaps[0], 19.0, gaps)
-        self.assertLess(gaps[len(gaps) // 2], 22.0, gaps)
+        # No line early over the whole file (one gap alone also carries the
+        # reader's own lateness); the median judged loosely, as a loaded
+        # machine under a sanitizer allows.
+        self.assertGreaterEqual((lines[-1][0] - lines[0][0]) * 1000, 59 * 20 - 2, gaps)
+        self.assertTrue(19.0 <= gaps[len(gaps) // 2] < 22.0, gaps)
 
     def test_each_line_waits_for_its_prompt(self):
         with open(self.path("cfg.txt"), "w") as f:

@@ -1,0 +1,3 @@
+#pragma once
+// The expect patterns live with the codec, shared with the sequence sets.
+#include "codec/pattern.h"
