@@ -10,6 +10,7 @@
 #include "serial/port/com_port.h"
 #include "serial/port/com_timeouts.h"
 #include "serial/ports/open_failure.h"
+#include "serial/ports/write_failure.h"
 
 namespace tarvik::runner {
 
@@ -147,6 +148,13 @@ Stamp LineSession::Send(std::string_view bytes) {
     std::int32_t written = 0;
     try {
         written = port_->Write(bytes.data(), static_cast<std::int32_t>(bytes.size()));
+    } catch (const cport::EComPort& error) {
+        transcript_.Event(std::string("write failed: ") + error.what(), NowStamp());
+        std::string reason = std::string("The port went away: ") + error.what();
+        if (error.ErrorCode() == cport::ecWrite && error.WinErrorCode() > 0)
+            reason += ". " + cport::ExplainWriteFailure({error.WinErrorCode(), port_->LineLost(),
+                                                         port_->ReopenOnReturn()});
+        throw ERunAborted(reason);
     } catch (const std::exception& error) {
         transcript_.Event(std::string("write failed: ") + error.what(), NowStamp());
         throw ERunAborted(std::string("The port went away: ") + error.what());

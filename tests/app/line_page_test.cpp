@@ -329,7 +329,7 @@ class LinePageTest : public QObject {
         QVERIFY(w->Label27->text().startsWith(QStringLiteral("Port ") +
                                               QString::fromStdString(line.Path())));
         QTest::mouseClick(w->BitBtn2, Qt::LeftButton);
-        QVERIFY(!w->CheckBox5->isEnabled() && w->BitBtn9->isEnabled());
+        QVERIFY(!w->CheckBox5->isEnabled() && !w->BitBtn9->isEnabled());
     }
 
     // The port list follows plug and unplug while the window is open and
@@ -424,6 +424,17 @@ class LinePageTest : public QObject {
         // A tick that wrote while the device went may report that once, before
         // the loss is known; never more.
         QVERIFY(recorder->boxes.size() <= 1);
+        recorder->boxes.clear();
+        // The box says whether the timer will send: never again without
+        // reconnect, once the device is back with it.
+        QCOMPARE(w->CheckBox1->isChecked(), reconnect);
+        // A Send meanwhile fails with the port's text and code, and why.
+        QTest::mouseClick(w->BitBtn1, Qt::LeftButton);
+        QCOMPARE(recorder->boxes.size(), std::size_t(1));
+        const std::string failed = recorder->boxes[0].text;
+        QVERIFY2(failed.starts_with(cport::ErrorMessages(cport::ecWrite) + " (win error code: ") &&
+                     failed.find("\nThe device went away") != std::string::npos,
+                 failed.c_str());
         recorder->boxes.clear();
         if (reconnect) {
             simulator.Replug();
