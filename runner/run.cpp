@@ -136,7 +136,8 @@ int RunMain(int argc, char** argv) {
 
     Transcript transcript(stdout, options.ascii, options.timestamps);
     Results results;
-    LineSession session(options.settings, options.reconnect, transcript);
+    LineSession session(options.settings, options.reconnect, transcript,
+                        {options.messages, options.check});
     for (const auto& capture : captures) session.AddCapture(capture.get());
     RunSteps steps(session, results);
     StopSignals stops([&session](int signal) { session.Stop(signal); });
