@@ -12,6 +12,7 @@
 // clock here and are counted apart); with the check value, every frame must
 // be one message (frames split, frames merged).
 // Usage: framing_bench [frames (default 300)] [load processes (default 4)]
+//                      [their nice value (default 0: as busy as the window)]
 
 #include <pty.h>
 #include <signal.h>
@@ -151,25 +152,32 @@ Judged Judge(const Frames& frames, const std::vector<std::int64_t>& times,
 int main(int argc, char** argv) {
     const int frameCount = argc > 1 ? std::atoi(argv[1]) : 300;
     const int load = argc > 2 ? std::atoi(argv[2]) : 4;
+    const int loadNice = argc > 3 ? std::atoi(argv[3]) : 0;
     std::vector<pid_t> spinners;
     for (int i = 0; i < load; ++i) {
         const pid_t pid = fork();
-        if (pid == 0)
+        if (pid == 0) {
+            if (nice(loadNice) == -1 && loadNice != -1)
+                _exit(1);
             for (;;) {
             }
+        }
         spinners.push_back(pid);
     }
     const Frames frames = MakeFrames(frameCount, 27);
     struct Run {
-        const char* name;
-        const char* check;
+        const char* name = "";
+        const char* check = nullptr;
         int master = -1;
         int slave = -1;
         int go[2] = {-1, -1};
         pid_t far = 0;
         std::string log;
         std::string port;
-    } runs[] = {{"timing alone", nullptr}, {"with CRC-16/MODBUS", "CRC-16/MODBUS"}};
+    } runs[2];
+    runs[0].name = "timing alone";
+    runs[1].name = "with CRC-16/MODBUS";
+    runs[1].check = "CRC-16/MODBUS";
     for (Run& run : runs) {
         char name[256] = {};
         termios raw{};
@@ -196,8 +204,8 @@ int main(int argc, char** argv) {
     tarvik::TApplication app(argc, argv);
     std::vector<std::string> boxes;
     bench::CollectMessageBoxes(boxes);
-    std::printf("%d frames, %zu bytes; %d spinning processes on %ld CPUs; gap 2006 us\n",
-                frameCount, frames.bytes.size(), load, sysconf(_SC_NPROCESSORS_ONLN));
+    std::printf("%d frames, %zu bytes; %d spinning processes (nice %d) on %ld CPUs; gap 2006 us\n",
+                frameCount, frames.bytes.size(), load, loadNice, sysconf(_SC_NPROCESSORS_ONLN));
     bool clean = true;
     for (Run& run : runs) {
         tarvik::TLineOptions options;

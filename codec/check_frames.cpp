@@ -98,8 +98,8 @@ bool IsFrame(const TCheckValue& check, std::span<const std::uint8_t> bytes) {
     return !lengths.empty() && lengths.back() == bytes.size();
 }
 
-std::vector<std::size_t> SplitIntoFrames(const TCheckValue& check,
-                                         std::span<const std::uint8_t> bytes) {
+std::vector<std::size_t> LeadingFrames(const TCheckValue& check,
+                                       std::span<const std::uint8_t> bytes) {
     const std::size_t n = bytes.size();
     if (n == 0 || n > kMaxSplitBytes)
         return {};
@@ -109,6 +109,7 @@ std::vector<std::size_t> SplitIntoFrames(const TCheckValue& check,
     std::vector<std::size_t> pieces(n + 1, kNone);
     std::vector<std::size_t> from(n + 1, kNone);
     pieces[0] = 0;
+    std::size_t reached = 0;
     for (std::size_t start = 0; start < n; ++start) {
         if (pieces[start] == kNone)
             continue;
@@ -119,13 +120,22 @@ std::vector<std::size_t> SplitIntoFrames(const TCheckValue& check,
                 pieces[end] = count;
                 from[end] = start;
             }
+            reached = std::max(reached, end);
         }
     }
-    if (pieces[n] == kNone)
-        return {};
     std::vector<std::size_t> lengths;
-    for (std::size_t end = n; end > 0; end = from[end]) lengths.push_back(end - from[end]);
+    for (std::size_t end = reached; end > 0; end = from[end]) lengths.push_back(end - from[end]);
     std::reverse(lengths.begin(), lengths.end());
+    return lengths;
+}
+
+std::vector<std::size_t> SplitIntoFrames(const TCheckValue& check,
+                                         std::span<const std::uint8_t> bytes) {
+    std::vector<std::size_t> lengths = LeadingFrames(check, bytes);
+    std::size_t total = 0;
+    for (const std::size_t length : lengths) total += length;
+    if (total != bytes.size())
+        lengths.clear();
     return lengths;
 }
 

@@ -27,6 +27,10 @@ bool IsFrame(const TCheckValue& check, std::span<const std::uint8_t> bytes);
 // the bytes are no run of frames. Bytes longer than kMaxSplitBytes are not
 // tried (empty).
 inline constexpr std::size_t kMaxSplitBytes = 1024;
+// The same for the longest beginning of the bytes that is a run of frames
+// (a frame cut short may follow it); empty when none is.
+std::vector<std::size_t> LeadingFrames(const TCheckValue& check,
+                                       std::span<const std::uint8_t> bytes);
 std::vector<std::size_t> SplitIntoFrames(const TCheckValue& check,
                                          std::span<const std::uint8_t> bytes);
 

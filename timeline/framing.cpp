@@ -125,7 +125,9 @@ void Framer::Finish(Message message, std::vector<Message>& out) {
 bool Framer::EmitFrames(std::size_t first, std::vector<Message>& out) {
     std::string joined;
     for (std::size_t i = first; i < held_.size(); ++i) joined += held_[i].bytes;
-    const std::vector<std::size_t> frames = fun::SplitIntoFrames(
+    // Frames from the start of the pieces on; what follows the last of them
+    // may be a frame cut short, which waits for the rest.
+    const std::vector<std::size_t> frames = fun::LeadingFrames(
         *rule_.check,
         std::span(reinterpret_cast<const std::uint8_t*>(joined.data()), joined.size()));
     if (frames.empty())
@@ -152,7 +154,15 @@ bool Framer::EmitFrames(std::size_t first, std::vector<Message>& out) {
         out.push_back(std::move(frame));
         at += length;
     }
+    Message rest;
+    if (at < joined.size()) {
+        rest.bytes = joined.substr(at);
+        rest.firstUs = timeOf(at);
+        rest.lastUs = held_.back().lastUs;
+    }
     held_.clear();
+    if (!rest.bytes.empty())
+        held_.push_back(std::move(rest));
     return true;
 }
 
