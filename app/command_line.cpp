@@ -4,7 +4,8 @@
 #include <QFile>
 #include <string>
 
-#include "app/received_check.h"
+#include "codec/received_check.h"
+#include "timeline/message_rule.h"
 #include "base/int_conversion.h"
 #include "serial/port/com_conversions.h"
 
@@ -184,25 +185,14 @@ TLineOptions LineOptionsArgument(const QStringList& arguments) {
     options.reconnect = parser.isSet(QStringLiteral("reconnect"));
     if (parser.isSet(QStringLiteral("messages"))) {
         const QString rule = parser.value(QStringLiteral("messages"));
-        if (rule == QLatin1String("arrival")) {
-            options.messages = TMessageRule::PerArrival;
-        } else if (rule == QLatin1String("gap")) {
-            options.messages = TMessageRule::GapAuto;
-        } else if (rule.startsWith(QLatin1String("gap:"))) {
-            bool ok = false;
-            options.gapMs = rule.mid(4).toInt(&ok);
-            if (!ok || options.gapMs <= 0)
-                Refuse("messages", rule);
-            options.messages = TMessageRule::GapMs;
-        } else if (rule.startsWith(QLatin1String("end:"))) {
-            const auto byte = ParseEndByte(rule.mid(4).toStdString());
-            if (!byte)
-                Refuse("messages", rule);
-            options.endByte = *byte;
-            options.messages = TMessageRule::EndByte;
-        } else {
+        const auto choice = timeline::ParseMessageRule(rule.toStdString());
+        if (!choice)
             Refuse("messages", rule);
-        }
+        options.messages = static_cast<TMessageRule>(choice->kind);
+        if (choice->kind == timeline::MessageRuleKind::GapMs)
+            options.gapMs = choice->gapMs;
+        if (choice->kind == timeline::MessageRuleKind::EndByte)
+            options.endByte = choice->endByte;
     }
     if (parser.isSet(QStringLiteral("check"))) {
         const QString name = parser.value(QStringLiteral("check"));

@@ -398,6 +398,7 @@ class Tfrmmain : public QWidget {
     // The message being gathered goes into the log (quiet line, Stop, a new rule).
     void CloseMessage();
     void GapTimeout();
+    void ArmFramingTimer();
     // A marked line for a sent block or a line event, with its time.
     void LogSent(const std::string& bytes, const timeline::Moment& at);
     void LogEvent(const std::string& what, const timeline::Moment& at);

@@ -5,7 +5,7 @@
 #include <QLabel>
 
 #include "app/frmmain.h"
-#include "app/received_check.h"
+#include "codec/received_check.h"
 #include "codec/check_value.h"
 
 namespace tarvik {
@@ -27,8 +27,12 @@ void Tfrmmain::BuildCheckOption() {
 void Tfrmmain::ConnectCheckOption() {
     connect(ComboBox5, &QComboBox::activated, this, [this](int index) {
         const auto checks = fun::CheckValues();
+        // The message being gathered closes under the old check; the next
+        // is framed with the new one.
+        CloseMessage();
         options_.check =
             index > 0 && index <= int(checks.size()) ? &checks[std::size_t(index - 1)] : nullptr;
+        framer_ = timeline::Framer(CurrentRule());
     });
 }
 

@@ -123,7 +123,8 @@ int RunMain(int argc, char** argv) {
 
     Transcript transcript(stdout, options.ascii, options.timestamps);
     Results results;
-    LineSession session(options.settings, options.reconnect, transcript);
+    LineSession session(options.settings, options.reconnect, transcript,
+                        {options.messages, options.check});
     for (const auto& capture : captures) session.AddCapture(capture.get());
     RunSteps steps(session, results);
     Answering answering(session, std::move(set));

@@ -3,6 +3,7 @@
 #include <QCommandLineParser>
 #include <QFile>
 
+#include "codec/check_value.h"
 #include "serial/port/com_conversions.h"
 
 namespace tarvik::runner {
@@ -79,6 +80,19 @@ void DescribeRunOptions(QCommandLineParser& parser) {
                             "hh:mm:ss.mmm, the default), previous (seconds since the previous "
                             "line) or start (seconds since the run began).",
                             "mode"));
+    parser.addOption(Valued("messages",
+                            "One transcript line per message, as the window's switch: arrival "
+                            "(each read, the default), gap (until the line is quiet for 3.5 "
+                            "character times), gap:MS (quiet for MS milliseconds) or end:BYTE "
+                            "(up to and including BYTE: CR, LF, or a number such as 0x03).",
+                            "rule"));
+    parser.addOption(Valued("check",
+                            "Each received line ends with \"ok\" when its last bytes are this "
+                            "check value over the bytes before them, else \"bad\" and the value "
+                            "expected (SUM, BCC, LRC, \"NMEA 0183\", CRC-16/MODBUS, ...); with "
+                            "--messages, the check value also mends the cuts where timing cannot "
+                            "tell.",
+                            "name"));
     parser.addOption(Valued("junit", "Write a JUnit XML report to FILE.", "file"));
     parser.addOption(Valued("capture",
                             "Capture the whole session into FILE: every byte received and sent "
@@ -174,6 +188,17 @@ RunOptions ParseRunOptions(const QStringList& arguments) {
             options.timestamps = timeline::TimestampMode::SinceStart;
         else
             Refuse("timestamps", mode);
+    }
+    if (isSet("messages")) {
+        const auto rule = timeline::ParseMessageRule(value("messages").toStdString());
+        if (!rule)
+            Refuse("messages", value("messages"));
+        options.messages = *rule;
+    }
+    if (isSet("check")) {
+        options.check = fun::FindCheckValue(value("check").toStdString());
+        if (options.check == nullptr)
+            Refuse("check", value("check"));
     }
     options.junitFile = QFile::encodeName(value("junit")).toStdString();
     const auto captureFile = [&parser](const char* option) -> std::string {

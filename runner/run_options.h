@@ -12,7 +12,12 @@
 #include "base/text.h"
 #include "runner/history_file.h"
 #include "serial/port/com_types.h"
+#include "timeline/message_rule.h"
 #include "timeline/timestamp.h"
+
+namespace fun {
+struct TCheckValue;
+}
 
 class QCommandLineParser;
 
@@ -60,6 +65,18 @@ struct RunOptions {
     // window's --capture and --capture-raw; "" for none.
     std::string captureFile;     // every byte both ways with its time, and the line events
     std::string captureRawFile;  // the received bytes alone
+    // One transcript line per message, as the window's --messages; by
+    // default one per block read.
+    timeline::MessageRuleChoice messages;
+    // Each received line ends with the mark of this check value, as the
+    // window's --check, which also repairs the message cuts; null for none.
+    const fun::TCheckValue* check = nullptr;
+};
+
+// How received blocks become transcript lines.
+struct Framing {
+    timeline::MessageRuleChoice messages;
+    const fun::TCheckValue* check = nullptr;
 };
 
 // Gives the parser the runner's description, options and arguments.

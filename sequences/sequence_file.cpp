@@ -267,9 +267,13 @@ std::string FormatSequenceSet(const SequenceSet& set) {
 }
 
 SequenceSet LoadSequenceSet(const std::string& fileName) {
-    return ParseSequenceSet(
-        tarvik::ReadBoundedFile(fileName, {.maxBytes = kMaxSetBytes, .what = "a sequence set may hold"}),
-        fileName);
+    std::string text;
+    try {
+        text = ReadBoundedFile(fileName, {.maxBytes = kMaxSetBytes, .what = "a sequence set may hold"});
+    } catch (const EFileRead& error) {
+        throw ESequenceFile(error.what());
+    }
+    return ParseSequenceSet(text, fileName);
 }
 
 void SaveSequenceSet(const std::string& fileName, const SequenceSet& set) {

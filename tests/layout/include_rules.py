@@ -11,7 +11,7 @@ import sys
 MAY_USE = {
     "base": [],
     "codec": ["base"],
-    "timeline": ["base"],
+    "timeline": ["base", "codec"],
     "sequences": ["base", "codec"],
     "serial/device": ["base"],
     "capture": ["base", "serial/device"],

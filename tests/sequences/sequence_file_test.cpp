@@ -111,7 +111,9 @@ INSTANTIATE_TEST_SUITE_P(
                 "set.seq:3: ", "already there"}));
 
 TEST(SequenceFileTest, AFileThatCannotBeReadSaysSo) {
-    EXPECT_THROW(LoadSequenceSet("/nonexistent/set.seq"), ESequenceFile);
+    // Missing, a folder, and a stream without end: each refused, none read without bound.
+    for (const char* name : {"/nonexistent/set.seq", "/tmp", "/dev/zero"})
+        EXPECT_THROW(LoadSequenceSet(name), ESequenceFile) << name;
     EXPECT_THROW(SaveSequenceSet("/nonexistent/set.seq", {}), ESequenceFile);
 }
 
