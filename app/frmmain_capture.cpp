@@ -117,6 +117,7 @@ void Tfrmmain::ShowCapture(const std::string& path) {
     std::int64_t previousUs = startUs;
     std::int64_t wallOffsetUs = 0;  // wall minus monotonic, of the latest record
     std::vector<Text> lines;        // oldest first
+    std::vector<TLineKind> kinds;   // one per line
     const auto stamp = [&](std::int64_t monoUs) -> Text {
         if (options_.timestamps == timeline::TimestampMode::Off)
             return {};
@@ -127,9 +128,12 @@ void Tfrmmain::ShowCapture(const std::string& path) {
     };
     const auto add = [&](const std::vector<timeline::Message>& messages) {
         for (const timeline::Message& message : messages) {
-            lines.push_back(stamp(message.firstUs) +
-                            fun::BytesToDisplay(message.bytes, CheckBox2->isChecked()) + " (" +
-                            std::to_string(message.bytes.size()) + ")");
+            Text line = stamp(message.firstUs) +
+                        DisplayBytes(message.bytes) + " (" +
+                        std::to_string(message.bytes.size()) + ")";
+            // A capture shown is checked as the live line would be.
+            kinds.push_back(AppendCheckMark(line, message.bytes));
+            lines.push_back(std::move(line));
         }
     };
     std::vector<timeline::Message> messages;
@@ -151,8 +155,9 @@ void Tfrmmain::ShowCapture(const std::string& path) {
                 add(messages);
                 messages.clear();
                 lines.push_back(stamp(at) + Text(kSentMark) +
-                                fun::BytesToDisplay(record.bytes, CheckBox2->isChecked()) + " (" +
+                                DisplayBytes(record.bytes) + " (" +
                                 std::to_string(record.bytes.size()) + ")");
+                kinds.push_back(TLineKind::Sent);
                 continue;
             case capture::RecordKind::kEvent: {
                 if (!options_.logEvents)
@@ -165,6 +170,7 @@ void Tfrmmain::ShowCapture(const std::string& path) {
                 add(messages);
                 messages.clear();
                 lines.push_back(stamp(at) + Text(kEventMark) + what);
+                kinds.push_back(TLineKind::Event);
                 continue;
             }
         }
@@ -175,7 +181,7 @@ void Tfrmmain::ShowCapture(const std::string& path) {
     add(messages);
     std::vector<std::string_view> newestFirst(lines.rbegin(), lines.rend());
     FlushRxLines();
-    ActiveLog->Lines()->Insert(0, newestFirst);
+    ActiveLog->Lines()->Insert(0, newestFirst, {kinds.rbegin(), kinds.rend()});
 }
 
 capture::CaptureWriter* Tfrmmain::Capture(capture::CaptureForm form) const {

@@ -164,8 +164,10 @@ void Tfrmmain::BitBtn2Click() {
     SetPortButtons();
     ShowOutputLines();
     ShowPortIdentity();
-    if (C1->Connected())
+    if (C1->Connected()) {
         StartTimeline();
+        okLines_ = badLines_ = shortLines_ = 0;
+    }
     ShowLineState();
 }
 
@@ -200,6 +202,7 @@ void Tfrmmain::BitBtn3Click() {
 void Tfrmmain::CheckBox1Click() {
     // A negative interval counts as 0: the timer is on and never ticks.
     tickLostDevice_ = false;  // the user's choice stands
+    timerSends_ = 0;
     T1->SetInterval(std::max(StrToInt(ToText(Edit1->text())), 0));
     T1->SetEnabled(C1->Connected() && CheckBox1->isChecked());
 }

@@ -73,10 +73,10 @@ void Tfrmmain::ReceiveFramed(const Text& received, std::int32_t count,
     if (options_.messages == TMessageRule::PerArrival) {
         // The line's count stays the event's, as without options.
         Text line = Timestamp(at.monotonicUs);
-        line += fun::BytesToDisplay(received, CheckBox2->isChecked());
+        line += DisplayBytes(received);
         line += " (" + std::to_string(count) + ")";
-        line += CheckMark(received);
-        AddRxLine(line);
+        const TLineKind verdict = AppendCheckMark(line, received);
+        AddRxLine(line, verdict);
         return;
     }
     framer_.Add({received, at.monotonicUs, lastUs}, messages);
@@ -109,10 +109,10 @@ void Tfrmmain::AddMessages(const std::vector<timeline::Message>& messages) {
     for (const timeline::Message& message : messages) {
         // The count is the message's own.
         Text line = Timestamp(message.firstUs);
-        line += fun::BytesToDisplay(message.bytes, CheckBox2->isChecked());
+        line += DisplayBytes(message.bytes);
         line += " (" + std::to_string(message.bytes.size()) + ")";
-        line += CheckMark(message.bytes);
-        AddRxLine(line);
+        const TLineKind verdict = AppendCheckMark(line, message.bytes);
+        AddRxLine(line, verdict);
     }
 }
 
@@ -129,9 +129,9 @@ void Tfrmmain::LogSent(const std::string& bytes, const timeline::Moment& at) {
     CloseMessage();
     Text line = Timestamp(at.monotonicUs);
     line += kSentMark;
-    line += fun::BytesToDisplay(bytes, CheckBox2->isChecked());
+    line += DisplayBytes(bytes);
     line += " (" + std::to_string(bytes.size()) + ")";
-    AddRxLine(line);
+    AddRxLine(line, TLineKind::Sent);
 }
 
 void Tfrmmain::LogEvent(const std::string& what, const timeline::Moment& at) {
@@ -140,7 +140,7 @@ void Tfrmmain::LogEvent(const std::string& what, const timeline::Moment& at) {
     Text line = Timestamp(at.monotonicUs);
     line += kEventMark;
     line += what;
-    AddRxLine(line);
+    AddRxLine(line, TLineKind::Event);
 }
 
 void Tfrmmain::StartTimeline() {

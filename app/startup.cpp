@@ -71,6 +71,7 @@ int RunTarvik(int argc, char** argv, MessageBoxFunction showBox) {
     if (AsksForInformation(argc, argv))
         AnswerInformation(argc, argv);
 
+    KeepDisplayFormFromQt(argc, argv);
     TApplication app(argc, argv);
     GettextTranslator translator;
     QCoreApplication::installTranslator(&translator);
