@@ -14,6 +14,7 @@
 
 #include "app/application.h"
 #include "app/command_line.h"
+#include "app/display_check.h"
 #include "app/executable_dir.h"
 #include "app/frmmain.h"
 #include "app/qt_file_dialog.h"
@@ -72,7 +73,9 @@ int RunTarvik(int argc, char** argv, MessageBoxFunction showBox) {
         AnswerInformation(argc, argv);
 
     KeepDisplayFormFromQt(argc, argv);
+    auto displayCheck = std::make_unique<DisplayCheck>();
     TApplication app(argc, argv);
+    displayCheck.reset();
     GettextTranslator translator;
     QCoreApplication::installTranslator(&translator);
     if (showBox) {

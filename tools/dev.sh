@@ -8,19 +8,31 @@ set -euo pipefail
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 jobs=$(nproc 2>/dev/null || echo 2)
 
-packages=(
+# What building and running the program need: `run` installs these.
+run_packages=(
   g++ cmake make pkg-config
   qt6-base-dev libxkbcommon-dev libgl-dev
   libjpeg62-turbo-dev gettext libsqlite3-dev libudev-dev
-  libgtest-dev libgmock-dev
-  clang libclang-rt-14-dev
-  liblua5.4-dev python3
-  xvfb xauth fonts-dejavu-core
+  liblua5.4-dev
+  fonts-dejavu-core
 )
 
+# What the tests, sanitizers, fuzzers, peers and the package check add: `test`
+# installs these as well.
+test_packages=(
+  libgtest-dev libgmock-dev
+  clang libclang-rt-14-dev
+  python3
+  xvfb xauth
+  lrzsz ser2net socat
+  qt6-serialport-dev
+  dpkg-dev file lintian
+)
+
+# install_missing <package...>
 install_missing() {
   local missing=()
-  for p in "${packages[@]}"; do
+  for p in "$@"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
   done
   [ ${#missing[@]} -eq 0 ] && return 0
@@ -103,6 +115,30 @@ run_terminal() {
   "$bin/tarvik2" "$port"
 }
 
+# The Debian package of a Release build (the one `run` uses): made, unpacked
+# into a scratch root, its programs started from there, and lintian's verdict
+# (errors fail; warnings are printed).
+check_package() {
+  configure_and_build build/release -DCMAKE_BUILD_TYPE=Release -DTARVIK_TESTS=OFF
+  local dir="$here/build/release" root deb
+  rm -f "$dir"/tarvik2_*.deb
+  (cd "$dir" && cpack -G DEB >/dev/null)
+  deb=$(ls "$dir"/tarvik2_*_amd64.deb)
+  root=$(mktemp -d)
+  dpkg -x "$deb" "$root"
+  "$root/usr/bin/tarvik2" --version
+  "$root/usr/bin/tarvik2-run" --version
+  "$root/usr/bin/tarvik2-run" --help >/dev/null
+  "$root/usr/bin/tarvik-sim" --help >/dev/null
+  # The catalogs came along: Qt's own texts in German.
+  local help
+  help=$(LANG=de_DE.UTF-8 "$root/usr/bin/tarvik2" --help)
+  [[ $help == *"Optionen:"* ]] || { echo "The package's catalogs are not found." >&2; return 1; }
+  rm -rf "$root"
+  lintian --fail-on error "$deb"
+  echo "Package: $deb"
+}
+
 run_tests() {
   # The main run: every test, built with AddressSanitizer and UBSan.
   configure_and_build build/asan -DCMAKE_BUILD_TYPE=Debug -DTARVIK_SANITIZE=ON
@@ -114,6 +150,7 @@ run_tests() {
   cmake --build "$here/build/tsan" -j "$jobs" --target serial_events_stress
   (cd "$here/build/tsan" && TARVIK_STRESS_CYCLES=${TARVIK_STRESS_CYCLES:-300} \
      ctest -L stress --output-on-failure --no-tests=error)
+  check_package
   # Last, so its summary closes the output.
   (cd "$here/build/asan" && LSAN_OPTIONS="suppressions=$here/tools/lsan.supp" \
      ctest --output-on-failure --no-tests=error -j "$jobs")
@@ -125,7 +162,7 @@ run_tests() {
 cmd=${1:-}
 [ $# -gt 0 ] && shift
 case "$cmd" in
-  run)  install_missing; run_terminal "$@" ;;
-  test) install_missing; run_tests ;;
+  run)  install_missing "${run_packages[@]}"; run_terminal "$@" ;;
+  test) install_missing "${run_packages[@]}" "${test_packages[@]}"; run_tests ;;
   *) echo "usage: $0 run [PORT] | test" >&2; exit 2 ;;
 esac

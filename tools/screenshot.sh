@@ -3,8 +3,9 @@
 # of its window as PNG.
 #   tools/screenshot.sh [OUTPUT.png [PAGE [ARGUMENT...]]]
 # PAGE is the page of the page control to show, 0 ("Rx 1", the default) to 8
-# ("Line"); the ARGUMENTs go to the program (e.g. --open-capture FILE). The program is $TARVIK2, else build/release/bin/tarvik2, else
-# build/dev/bin/tarvik2. Needs xvfb-run (package xvfb) and xauth.
+# ("Line"); the ARGUMENTs go to the program (e.g. --open-capture FILE). The
+# program is $TARVIK2, else build/release/bin/tarvik2 (what tools/dev.sh run
+# builds). Needs xvfb-run (package xvfb) and xauth.
 set -euo pipefail
 
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
@@ -12,12 +13,12 @@ out=$(realpath -m "${1:-tarvik2.png}")
 page=${2:-0}
 
 exe=${TARVIK2:-}
-for candidate in "$here/build/release/bin/tarvik2" "$here/build/dev/bin/tarvik2"; do
+for candidate in "$here/build/release/bin/tarvik2"; do
   [ -n "$exe" ] && break
   [ -x "$candidate" ] && exe=$candidate
 done
 if [ -z "$exe" ] || [ ! -x "$exe" ]; then
-  echo "screenshot: no tarvik2 built; run tools/dev.sh run or build build/dev first" >&2
+  echo "screenshot: no tarvik2 built; run bash tools/dev.sh run first" >&2
   exit 1
 fi
 

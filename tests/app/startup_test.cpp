@@ -1,9 +1,10 @@
 // The start-up as a process of its own: a window that cannot be built (the
 // port list unreadable) ends in the "Application Error" box and exit code 1
 // without the window being shown; a command line it cannot follow ends with
-// exit code 2 before any window.
+// exit code 2 before any window; no display ends in one line and exit code 1.
 
 #include <QProcess>
+#include <QMap>
 #include <QProcessEnvironment>
 #include <QTemporaryDir>
 #include <QTest>
@@ -22,10 +23,18 @@ class StartupTest : public QObject {
         QString err;
     };
 
-    static Run Start(const QStringList& arguments, const QString& ttyClassDir) {
+    // `display`: the environment of the window system, an empty value unset.
+    static Run Start(const QStringList& arguments, const QString& ttyClassDir,
+                     const QMap<QString, QString>& display = {
+                         {QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen")}}) {
         QProcess program;
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+        for (const QString name : {"QT_QPA_PLATFORM", "DISPLAY", "WAYLAND_DISPLAY"})
+            env.remove(name);
+        for (auto setting = display.begin(); setting != display.end(); ++setting) {
+            if (!setting.value().isEmpty())
+                env.insert(setting.key(), setting.value());
+        }
         env.insert(QStringLiteral("TARVIK_TTY_CLASS_DIR"), ttyClassDir);
         env.insert(QStringLiteral("TARVIK_SHOWN_STAMP"), QStringLiteral("1"));
         env.insert(QStringLiteral("LANG"), QStringLiteral("C"));
@@ -83,6 +92,30 @@ class StartupTest : public QObject {
         const Run run = Start(arguments, dir.path());
         QCOMPARE(run.exitCode, 2);
         QVERIFY2(run.err.contains("tarvik2: " + message), qPrintable(run.err));
+        QVERIFY(run.out.isEmpty());
+    }
+
+    // Qt alone would abort with status 134 and advice to reinstall.
+    void withoutDisplayOneLineAndStatusOne_data() {
+        QTest::addColumn<QString>("platform");
+        QTest::addColumn<QString>("x11");
+        QTest::addColumn<QString>("line");
+        QTest::newRow("nothing set") << "" << "" << "no display (DISPLAY is not set)";
+        QTest::newRow("a display nobody serves")
+            << "" << ":977" << "the display \":977\" cannot be reached";
+        QTest::newRow("X asked for, none there")
+            << "xcb" << "" << "the window system \"xcb\" could not be started";
+    }
+    void withoutDisplayOneLineAndStatusOne() {
+        QFETCH(QString, platform);
+        QFETCH(QString, x11);
+        QFETCH(QString, line);
+        QTemporaryDir dir;
+        const Run run = Start({}, dir.path(),
+                              {{QStringLiteral("QT_QPA_PLATFORM"), platform},
+                               {QStringLiteral("DISPLAY"), x11}});
+        QCOMPARE(run.exitCode, 1);
+        QCOMPARE(run.err, "tarvik2: cannot show the window: " + line + "\n");
         QVERIFY(run.out.isEmpty());
     }
 
