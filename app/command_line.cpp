@@ -123,8 +123,9 @@ void DescribeCommandLine(QCommandLineParser& parser) {
                             "rate"));
     parser.addPositionalArgument(
         QStringLiteral("port"),
-        QStringLiteral("The port to choose at start: a name such as ttyUSB0, or a path such as "
-                       "/dev/pts/3 (pseudo-terminals are not listed otherwise)."),
+        QStringLiteral("The port to choose at start: a name such as ttyUSB0, a path such as "
+                       "/dev/pts/3 (pseudo-terminals are not listed otherwise), or a port on the "
+                       "network, rfc2217://HOST:PORT or socket://HOST:PORT."),
         QStringLiteral("[port]"));
 }
 

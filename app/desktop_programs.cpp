@@ -4,6 +4,8 @@
 #include <QStandardPaths>
 #include <array>
 
+#include "base/stop_signals.h"
+
 namespace tarvik {
 
 namespace {
@@ -25,7 +27,12 @@ bool StartFirstFound(std::span<const char* const> programs) {
         const QString path = QStandardPaths::findExecutable(QString::fromLatin1(name));
         if (path.isEmpty())
             continue;
-        return QProcess::startDetached(path, {});
+        QProcess program;
+        program.setProgram(path);
+        // The window blocks its stop signals for its signalfd; the program
+        // it starts must get them as usual.
+        program.setChildProcessModifier([] { StopSignals::Unblock(); });
+        return program.startDetached();
     }
     return false;
 }

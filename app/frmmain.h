@@ -266,10 +266,14 @@ class Tfrmmain : public QWidget {
     // (newest on top), beside what the log holds, with the line page's log
     // options as they are (one line per block or per message, timestamps
     // from the capture's own times, sent blocks and line events when those
-    // options are on). Throws std::system_error
-    // or std::runtime_error naming the file (and the line where it breaks);
-    // the log is then unchanged. Main thread.
+    // options are on). Of a long capture only the newest kLogCap lines
+    // are shown, with a line above them saying how many records were left
+    // out; a last line cut short (a full disk) is left out with a line that
+    // says so. Throws std::runtime_error naming the file (and the line where
+    // it breaks); the log is then unchanged. Main thread.
     void ShowCapture(const std::string& path);
+    // Arrivals alone never make a receive log longer than this.
+    static constexpr int kLogCap = 2000;
     // The line page's options (frmmain_line.cpp). SetLineOptions shows them
     // in the page's controls and applies them as the user's choices would
     // (the port settings among them go into C1).
@@ -343,6 +347,11 @@ class Tfrmmain : public QWidget {
 
     // The captures by form (kTimed, kRaw); each fed what C1 reads and writes.
     std::unique_ptr<capture::CaptureWriter> captures_[2];
+    // Stops told but not yet shown: the captures that stop together (one
+    // full disk) are told in one box.
+    std::vector<std::string> captureStops_;
+    bool captureBoxDue_ = false;
+    void TellCaptureStops();
     void BuildCaptureControls();
     void CheckBox8Click();  // the user ticked or unticked the capture
     void BitBtn10Click();

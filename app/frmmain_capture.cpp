@@ -7,21 +7,22 @@
 #include <QMetaObject>
 #include <QPointer>
 #include <QPushButton>
+#include <QTimer>
 #include <string_view>
 #include <vector>
 
+#include "app/capture_view.h"
 #include "app/file_dialog.h"
 #include "app/frmmain.h"
 #include "base/message_box.h"
-#include "capture/capture_load.h"
-#include "codec/fun.h"
 #include "serial/port/com_port.h"
-#include "timeline/framing.h"
-#include "timeline/timestamp.h"
 
 namespace tarvik {
 
 namespace {
+
+// How long a stopped capture waits for the other to stop too before its box.
+constexpr int kCaptureStopsSettleMs = 250;
 
 int Slot(capture::CaptureForm form) {
     return form == capture::CaptureForm::kTimed ? 0 : 1;
@@ -85,10 +86,14 @@ void Tfrmmain::StartCapture(const std::string& path, capture::CaptureForm form) 
                     window->CheckBox8->setChecked(false);
                     window->Label28->setText(QStringLiteral("Stopped: see the message"));
                 }
-                ShowMessageBox({.text = text,
-                                .caption = "Capture",
-                                .icon = MessageIcon::Error,
-                                .hasOwner = false});
+                window->captureStops_.push_back(text);
+                if (window->captureBoxDue_)
+                    return;
+                // A full disk stops both captures within moments of each
+                // other: what stops meanwhile joins the same box.
+                window->captureBoxDue_ = true;
+                QTimer::singleShot(kCaptureStopsSettleMs, window.data(),
+                                   [window] { window->TellCaptureStops(); });
             },
             Qt::QueuedConnection);
     };
@@ -97,6 +102,18 @@ void Tfrmmain::StartCapture(const std::string& path, capture::CaptureForm form) 
         CheckBox8->setChecked(true);
         Label28->setText(QStringLiteral("Capturing to ") + QFile::decodeName(path.c_str()));
     }
+}
+
+void Tfrmmain::TellCaptureStops() {
+    // Stops told while the box is open are shown once it is closed, together.
+    while (!captureStops_.empty()) {
+        std::string text;
+        for (const std::string& stop : captureStops_) text += (text.empty() ? "" : "\n\n") + stop;
+        captureStops_.clear();
+        ShowMessageBox(
+            {.text = text, .caption = "Capture", .icon = MessageIcon::Error, .hasOwner = false});
+    }
+    captureBoxDue_ = false;
 }
 
 void Tfrmmain::StopCapture(capture::CaptureForm form) {
@@ -108,80 +125,31 @@ void Tfrmmain::StopCapture(capture::CaptureForm form) {
 }
 
 void Tfrmmain::ShowCapture(const std::string& path) {
-    const std::vector<capture::CaptureRecord> records = capture::LoadCapture(path);
     // The log options of the line page, with the capture's own times: a
     // recorded time belongs to the session it was taken in, not to now.
-    timeline::Framer framer(CurrentRule());
-    const bool perArrival = options_.messages == TMessageRule::PerArrival;
-    std::int64_t startUs = records.empty() ? 0 : records.front().time.monoUs;
-    std::int64_t previousUs = startUs;
-    std::int64_t wallOffsetUs = 0;  // wall minus monotonic, of the latest record
-    std::vector<Text> lines;        // oldest first
-    std::vector<TLineKind> kinds;   // one per line
-    const auto stamp = [&](std::int64_t monoUs) -> Text {
-        if (options_.timestamps == timeline::TimestampMode::Off)
-            return {};
-        Text text = timeline::FormatTimestamp(options_.timestamps, {monoUs, monoUs + wallOffsetUs},
-                                              previousUs, startUs);
-        previousUs = monoUs;
-        return text;
-    };
-    const auto add = [&](const std::vector<timeline::Message>& messages) {
-        for (const timeline::Message& message : messages) {
-            Text line = stamp(message.firstUs) +
-                        DisplayBytes(message.bytes) + " (" +
-                        std::to_string(message.bytes.size()) + ")";
-            // A capture shown is checked as the live line would be.
-            kinds.push_back(AppendCheckMark(line, message.bytes));
-            lines.push_back(std::move(line));
-        }
-    };
-    std::vector<timeline::Message> messages;
-    for (const capture::CaptureRecord& record : records) {
-        wallOffsetUs = record.time.wallUs - record.time.monoUs;
-        const std::int64_t at = record.time.monoUs;
-        switch (record.kind) {
-            case capture::RecordKind::kReceived:
-                if (perArrival) {
-                    messages.push_back({record.bytes, at, at});
-                } else {
-                    framer.Add({record.bytes, at, at}, messages);
-                }
-                break;
-            case capture::RecordKind::kSent:
-                if (!options_.logSent)
-                    continue;
-                framer.Close(messages);  // a send ends the answer gathered so far
-                add(messages);
-                messages.clear();
-                lines.push_back(stamp(at) + Text(kSentMark) +
-                                DisplayBytes(record.bytes) + " (" +
-                                std::to_string(record.bytes.size()) + ")");
-                kinds.push_back(TLineKind::Sent);
-                continue;
-            case capture::RecordKind::kEvent: {
-                if (!options_.logEvents)
-                    continue;
-                Text what = cport::LineEventName(record.event.kind);
-                if (record.event.kind <= cport::LineEventKind::kRing)  // the modem lines
-                    what += record.event.state ? " on" : " off";
-                else if (record.event.count != 0)
-                    what.append(" ").append(std::to_string(record.event.count));
-                add(messages);
-                messages.clear();
-                lines.push_back(stamp(at) + Text(kEventMark) + what);
-                kinds.push_back(TLineKind::Event);
-                continue;
-            }
-        }
-        add(messages);
-        messages.clear();
-    }
-    framer.Close(messages);
-    add(messages);
-    std::vector<std::string_view> newestFirst(lines.rbegin(), lines.rend());
+    CaptureViewOptions view;
+    view.timestamps = options_.timestamps;
+    view.rule = CurrentRule();
+    view.logSent = options_.logSent;
+    view.logEvents = options_.logEvents;
+    view.ascii = CheckBox2->isChecked();
+    view.textForm = options_.display == TDisplayForm::TextForm;
+    view.check = options_.check;
+    const CaptureView shown = ViewCapture(path, view, kLogCap);
+    std::vector<Text> notes;  // above the capture's lines, newest first
+    if (!shown.warning.empty())
+        notes.push_back(Text(kEventMark) + shown.warning);
+    if (shown.recordsLeftOut != 0)
+        notes.push_back(Text(kEventMark) + path + ": the first " +
+                        std::to_string(shown.recordsLeftOut) +
+                        " records are left out: a log shows the newest " +
+                        std::to_string(kLogCap) + " lines");
+    std::vector<std::string_view> newestFirst(notes.begin(), notes.end());
+    newestFirst.insert(newestFirst.end(), shown.lines.rbegin(), shown.lines.rend());
+    std::vector<TLineKind> kinds(notes.size(), TLineKind::Event);
+    kinds.insert(kinds.end(), shown.kinds.rbegin(), shown.kinds.rend());
     FlushRxLines();
-    ActiveLog->Lines()->Insert(0, newestFirst, {kinds.rbegin(), kinds.rend()});
+    ActiveLog->Lines()->Insert(0, newestFirst, kinds);
 }
 
 capture::CaptureWriter* Tfrmmain::Capture(capture::CaptureForm form) const {

@@ -39,6 +39,8 @@ std::string Summary(const cport::PortInfo& info) {
         if (!part.empty())
             text += (text.empty() ? "" : ", ") + part;
     };
+    if (!info.network.empty())
+        return info.network;
     if (info.isConsole)
         add("kernel console");
     add(info.product);
@@ -177,7 +179,10 @@ void Tfrmmain::PortsChanged(const std::string& news) {
 void Tfrmmain::ShowPortIdentity() {
     if (C1 == nullptr)
         return;
-    const std::string text = Summary(cport::DescribePort(C1->Port()));
+    std::string text = Summary(cport::DescribePort(C1->Port()));
+    // A network port's server says who it is once connected.
+    if (const std::string server = C1->ServerSignature(); !server.empty())
+        text += ", server: " + server;
     Label27->setText(QStringLiteral("Port %1: %2")
                          .arg(QString::fromStdString(C1->Port()),
                               QString::fromStdString(text.empty() ? "nothing known" : text)));
@@ -263,6 +268,8 @@ void Tfrmmain::C1LineEvent(const cport::LineEvent& event) {
                 T1->SetEnabled(false);
                 CloseMessage();
                 LogEvent("line lost", at);
+                if (C1->ReopenOnReturn())
+                    LogEvent(C1->AwaitedReturn(), at);
                 ShowLineState();
                 break;
             case cport::LineEventKind::kBack:
@@ -274,6 +281,11 @@ void Tfrmmain::C1LineEvent(const cport::LineEvent& event) {
                 break;
             case cport::LineEventKind::kNoLineEvents:
                 LogEvent("this device reports no modem lines, breaks or line errors", at);
+                break;
+            case cport::LineEventKind::kUnconfirmed:
+                LogEvent("the server did not confirm: " +
+                             cport::UnconfirmedSettingsText(event.count),
+                         at);
                 break;
             case cport::LineEventKind::kCts:
             case cport::LineEventKind::kDsr:

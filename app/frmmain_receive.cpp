@@ -21,9 +21,6 @@ namespace tarvik {
 
 namespace {
 
-// Arrivals alone never make a log longer than this.
-constexpr int kLogCap = 2000;
-
 // A line that arrives within this time after another waits for the end of
 // the frame and joins the lines inserted there together.
 constexpr int kFrameMs = 25;

@@ -22,6 +22,8 @@
 #include "app/startup_probe.h"
 #include "base/message_box.h"
 #include "base/qt_translator.h"
+#include "base/stop_signals.h"
+#include "base/terminal_text.h"
 #include "base/translation.h"
 #include "serial/error/com_error.h"
 
@@ -62,7 +64,11 @@ std::string ClassName(const std::exception& error) {
 
 }  // namespace
 
-int RunTarvik(int argc, char** argv, MessageBoxFunction showBox) {
+int RunTarvik(int argc, char** argv, MessageBoxFunction showBox,
+              std::function<void(Tfrmmain&)> onShown) {
+    // Before any thread exists (Qt's own included), so that every thread
+    // inherits the mask and the stop signals reach only the signalfd.
+    StopSignals::Block();
     InitTranslation(ExecutableDir() + "/locale");
 
     // The port component's messages: "cport" joins the resource domains and
@@ -121,12 +127,24 @@ int RunTarvik(int argc, char** argv, MessageBoxFunction showBox) {
         if (!captures.raw.empty())
             window->StartCapture(captures.raw, capture::CaptureForm::kRaw);
     } catch (const std::exception& error) {
-        std::fprintf(stderr, "tarvik2: %s\n", error.what());
+        // The file's own text may be quoted: escaped for the terminal.
+        std::fprintf(stderr, "tarvik2: %s\n", ForTerminal(ErrorMessage(error)).c_str());
         return 2;
     }
+    // Told to end: the window closes (which ends a Send that waits on the
+    // line) and every event loop ends; the window's destruction below then
+    // closes the port, which removes its lock file, and finishes the captures.
+    StopSignals stops([&window](int) {
+        window->close();
+        QCoreApplication::exit();
+    });
     window->show();
     WatchFirstShow(window.get());
-    return app.exec();
+    if (onShown)
+        onShown(*window);
+    const int status = app.exec();
+    window.reset();
+    return stops.Received() != 0 ? 128 + stops.Received() : status;
 }
 
 }  // namespace tarvik

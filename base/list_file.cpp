@@ -1,11 +1,14 @@
 #include "base/list_file.h"
 
+#include "base/bounded_file.h"
+
 #include <fcntl.h>
 #include <pthread.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cerrno>
 #include <csignal>
 #include <cstdint>
@@ -25,11 +28,6 @@ std::string Reason(int error) {
 
 [[noreturn]] void ThrowOpen(const std::string& fileName, int error) {
     throw EFOpenError("Cannot open file \"" + fileName + "\". " + Reason(error));
-}
-
-[[noreturn]] void ThrowTooLarge(const std::string& fileName, std::size_t maxBytes) {
-    throw EFOpenError("Cannot open file \"" + fileName + "\". It is larger than the " +
-                      std::to_string(maxBytes >> 20) + " MiB a list may load.");
 }
 
 [[noreturn]] void ThrowCreate(const std::string& fileName, int error) {
@@ -100,60 +98,33 @@ std::vector<Text> LoadListFile(const std::string& fileName, std::size_t maxBytes
     return SplitListText(ReadListFile(fileName, maxBytes));
 }
 
-std::string ReadListFile(const std::string& fileName, std::size_t maxBytes) {
-    // O_NONBLOCK: a FIFO without a writer, or a terminal, must not hold the
-    // window in open() or read(); what they hold at this moment is what loads.
-    const int fd = ::open(fileName.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
-    if (fd < 0)
-        ThrowOpen(fileName, errno);
-    const auto fail = [&](int error) {
-        ::close(fd);
-        ThrowOpen(fileName, error);
-    };
-    struct stat st {};
-    if (::fstat(fd, &st) != 0)
-        fail(errno);
-    if (S_ISDIR(st.st_mode))
-        fail(EISDIR);
-    // A regular file shows its size at once; a stream is bounded as it is read.
-    if (S_ISREG(st.st_mode) && static_cast<std::uint64_t>(st.st_size) > maxBytes) {
-        ::close(fd);
-        ThrowTooLarge(fileName, maxBytes);
-    }
-    std::string content;
+std::string ReadListFile(const std::string& fileName, std::size_t maxBytes,
+                         std::chrono::milliseconds streamIdle, const char* what) {
+    // By default a list loads what a stream holds at this moment: the window
+    // never waits on it.
+    const FileBound bound{.maxBytes = maxBytes, .what = what, .streamIdle = streamIdle};
     try {
-        if (S_ISREG(st.st_mode))
-            content.reserve(static_cast<std::size_t>(st.st_size));
-        char chunk[65536];
-        for (;;) {
-            const ssize_t n = ::read(fd, chunk, sizeof chunk);
-            if (n == 0)
-                break;
-            if (n < 0) {
-                if (errno == EINTR)
-                    continue;
-                if (errno == EAGAIN)
-                    break;  // a stream with nothing more to give now
-                fail(errno);
-            }
-            const std::string_view got(chunk, static_cast<std::size_t>(n));
+        BoundedFile file(fileName, bound);
+        std::string content;
+        bool reserved = false;
+        for (std::string_view piece = file.Read(); !piece.empty(); piece = file.Read()) {
             // Nothing after the first NUL counts, so nothing after it is read:
-            // /dev/zero and /dev/urandom end here at once.
-            const auto nul = got.find('\0');
-            if (content.size() + std::min(nul, got.size()) > maxBytes) {
-                ::close(fd);
-                ThrowTooLarge(fileName, maxBytes);
-            }
+            // /dev/zero, /dev/urandom and a sparse file end here at once.
+            const auto nul = piece.find('\0');
             if (nul != std::string_view::npos) {
-                content.append(got.substr(0, nul));
+                content.append(piece.substr(0, nul));
                 break;
             }
-            content.append(got);
+            // Room for the whole file once its first piece shows it is text.
+            if (!reserved && file.Regular())
+                content.reserve(static_cast<std::size_t>(file.Size()));
+            reserved = true;
+            content.append(piece);
         }
-        ::close(fd);
         return content;
+    } catch (const EFileRead& error) {
+        throw EFOpenError(error.what());
     } catch (const std::bad_alloc&) {
-        ::close(fd);
         ThrowOpen(fileName, ENOMEM);
     }
 }

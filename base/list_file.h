@@ -3,6 +3,7 @@
 // line, 8-bit text. Saving ends every line with CR LF; loading accepts CR LF,
 // a lone CR or a lone LF and stops at the first NUL byte.
 
+#include <chrono>
 #include <cstddef>
 #include <ctime>
 #include <functional>
@@ -39,7 +40,12 @@ std::vector<Text> LoadListFile(const std::string& fileName,
 
 // As LoadListFile, but gives the file's text up to its first NUL as it
 // stands, for ForEachListLine: a large list is then held once, not twice.
-std::string ReadListFile(const std::string& fileName, std::size_t maxBytes = kListFileMaxBytes);
+// With `streamIdle` above 0 a stream is read until it ends, each pause up
+// to that long (base/bounded_file.h), for a reader that may wait.
+// `what` completes the refusal "It is larger than the N MiB ...".
+std::string ReadListFile(const std::string& fileName, std::size_t maxBytes = kListFileMaxBytes,
+                         std::chrono::milliseconds streamIdle = std::chrono::milliseconds(0),
+                         const char* what = "a list may load");
 
 // Writes the lines to a file, replacing it. A regular file gets them through
 // a temporary file beside it that is renamed over the old one only when

@@ -220,15 +220,17 @@ CaptureCheck CheckCapture(const std::string& path) {
     CaptureCheck check;
     try {
         std::uint64_t n = 0;
-        for (const auto& record : tarvik::capture::LoadCapture(path)) {
+        // Read as it streams: a flood's capture may be larger than a load takes.
+        tarvik::capture::CaptureFile file(path);
+        file.ForEach([&](tarvik::capture::CaptureRecord&& record) {
             if (record.kind != tarvik::capture::RecordKind::kReceived)
-                continue;
+                return;
             for (const char c : record.bytes) {
                 if (static_cast<std::uint8_t>(c) != tarvik::sim::StreamByte(n++))
                     ++check.wrong;
             }
             check.bytes += record.bytes.size();
-        }
+        });
     } catch (const std::exception& error) {
         check.error = error.what();
     }

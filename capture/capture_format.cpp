@@ -4,13 +4,15 @@
 #include <charconv>
 #include <utility>
 
+#include "base/bounded_file.h"
+
 namespace tarvik::capture {
 
 using cport::LineEventKind;
 
 namespace {
 
-constexpr std::array<std::pair<LineEventKind, const char*>, 14> kEventWords{{
+constexpr std::array<std::pair<LineEventKind, const char*>, 15> kEventWords{{
     {LineEventKind::kCts, "CTS"},
     {LineEventKind::kDsr, "DSR"},
     {LineEventKind::kRlsd, "DCD"},
@@ -25,6 +27,7 @@ constexpr std::array<std::pair<LineEventKind, const char*>, 14> kEventWords{{
     {LineEventKind::kLost, "lost"},
     {LineEventKind::kBack, "back"},
     {LineEventKind::kNoLineEvents, "no-line-events"},
+    {LineEventKind::kUnconfirmed, "unconfirmed"},
 }};
 
 bool IsModemLine(LineEventKind kind) {
@@ -35,7 +38,7 @@ bool IsModemLine(LineEventKind kind) {
 bool IsCounted(LineEventKind kind) {
     return kind == LineEventKind::kBreak || kind == LineEventKind::kFrame ||
            kind == LineEventKind::kParity || kind == LineEventKind::kOverrun ||
-           kind == LineEventKind::kBufferOverrun;
+           kind == LineEventKind::kBufferOverrun || kind == LineEventKind::kUnconfirmed;
 }
 
 void AppendNumber(std::int64_t value, std::string& out) {
@@ -216,25 +219,71 @@ void AppendRecordLine(const CaptureRecord& record, std::string& out) {
     out += '\n';
 }
 
-std::vector<CaptureRecord> ParseCapture(std::string_view text) {
-    if (!text.starts_with(kTimedHeader)) {
-        throw ECaptureFormat(1,
-                             std::string("not a timed capture: the first line must be ")
-                                 .append(Quoted(kTimedHeader.substr(0, kTimedHeader.size() - 1))));
+CaptureParser::CaptureParser(std::size_t maxLineBytes) : maxLineBytes_(maxLineBytes) {}
+
+void CaptureParser::CheckHeaderStart(std::string_view start) const {
+    const std::string_view header = kTimedHeader.substr(0, kTimedHeader.size() - 1);
+    if (!header.starts_with(start.substr(0, header.size())) ||
+        (start.size() > header.size() && start[header.size()] != '\n'))
+        throw ECaptureFormat(1, std::string("not a timed capture: the first line must be ")
+                                    .append(Quoted(header)));
+}
+
+bool CaptureParser::TakeLine(std::string_view& piece, std::string_view& line) {
+    // Until the header is whole, every byte is checked as it comes: an
+    // endless stream of anything else is refused at its first bytes.
+    if (line_ == 0)
+        CheckHeaderStart(held_ + std::string(piece.substr(0, kTimedHeader.size())));
+    const std::size_t end = piece.find('\n');
+    const std::size_t length = end == std::string_view::npos ? piece.size() : end;
+    if (held_.size() + length > maxLineBytes_)
+        throw ECaptureFormat(line_ + 1, "the line is longer than the " +
+                                            DescribeBytes(maxLineBytes_) +
+                                            " a capture's line may hold");
+    if (end == std::string_view::npos) {
+        held_.append(piece);
+        piece = {};
+        return false;
     }
+    if (held_.empty()) {
+        line = piece.substr(0, end);
+    } else {
+        held_.append(piece.substr(0, end));
+        line = held_;
+    }
+    piece.remove_prefix(end + 1);
+    return true;
+}
+
+bool CaptureParser::ParseLine(std::string_view line, CaptureRecord& record) {
+    ++line_;
+    const bool skip = line_ == 1 || line.starts_with('#');
+    if (!skip)
+        record = LineParser(line_, line).Parse();
+    held_.clear();  // `line` may point into it: cleared only once parsed
+    return !skip;
+}
+
+std::string CaptureParser::Finish() {
+    if (line_ == 0 && held_.empty())
+        throw ECaptureFormat(1, std::string("not a timed capture: the file is empty"));
+    if (held_.empty())
+        return {};
+    // Where a full disk stopped the writer: the record is incomplete, so it
+    // is left out, and everything before it stands.
+    std::string warning = "line " + std::to_string(line_ + 1) +
+                          ": cut short (the last line has no end); left out";
+    held_.clear();
+    return warning;
+}
+
+std::vector<CaptureRecord> ParseCapture(std::string_view text, std::string* warning) {
     std::vector<CaptureRecord> records;
-    std::size_t number = 1;
-    for (std::size_t at = kTimedHeader.size(); at < text.size();) {
-        ++number;
-        const std::size_t end = text.find('\n', at);
-        if (end == std::string_view::npos)
-            throw ECaptureFormat(number, "cut short: the last line has no end");
-        const std::string_view line = text.substr(at, end - at);
-        at = end + 1;
-        if (line.starts_with('#'))
-            continue;
-        records.push_back(LineParser(number, line).Parse());
-    }
+    CaptureParser parser;
+    parser.Feed(text, [&](CaptureRecord&& record) { records.push_back(std::move(record)); });
+    std::string cut = parser.Finish();
+    if (warning != nullptr)
+        *warning = std::move(cut);
     return records;
 }
 

@@ -1,28 +1,31 @@
 #include "capture/capture_load.h"
 
-#include <cerrno>
-#include <fstream>
-#include <iterator>
 #include <stdexcept>
-#include <system_error>
-
-#include "capture/capture_format.h"
 
 namespace tarvik::capture {
 
-std::vector<CaptureRecord> LoadCapture(const std::string& path) {
-    std::ifstream file(path, std::ios::binary);
-    if (!file)
-        throw std::system_error(errno, std::generic_category(), "Cannot open " + path);
-    const std::string text((std::istreambuf_iterator<char>(file)),
-                           std::istreambuf_iterator<char>());
-    if (file.bad())
-        throw std::system_error(EIO, std::generic_category(), "Cannot read " + path);
-    try {
-        return ParseCapture(text);
-    } catch (const ECaptureFormat& error) {
-        throw std::runtime_error(path + ": " + error.what());
-    }
+namespace {
+
+FileBound CaptureBound(std::uint64_t maxBytes) {
+    return {.maxBytes = static_cast<std::size_t>(maxBytes), .what = "a capture may hold here"};
+}
+
+}  // namespace
+
+CaptureFile::CaptureFile(const std::string& path, std::uint64_t maxBytes,
+                         std::size_t maxLineBytes)
+    : file_(path, CaptureBound(maxBytes)), parser_(maxLineBytes) {}
+
+void CaptureFile::Refuse(const ECaptureFormat& error) const {
+    throw std::runtime_error(file_.FileName() + ": " + error.what());
+}
+
+LoadedCapture LoadCapture(const std::string& path, std::uint64_t maxBytes) {
+    LoadedCapture loaded;
+    CaptureFile file(path, maxBytes);
+    file.ForEach([&](CaptureRecord&& record) { loaded.records.push_back(std::move(record)); });
+    loaded.warning = file.Warning();
+    return loaded;
 }
 
 }  // namespace tarvik::capture

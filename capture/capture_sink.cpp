@@ -57,6 +57,18 @@ CaptureSink::~CaptureSink() {
     ::close(fd_);
 }
 
+int CaptureSink::CutBack(std::uint64_t size) {
+    if (!regular_ || size >= written_)
+        return 0;
+    // Shrinking needs no room, so it works on a full disk and past the limit.
+    while (::ftruncate(fd_, static_cast<off_t>(size)) != 0) {
+        if (errno != EINTR)
+            return errno;
+    }
+    written_ = size;
+    return 0;
+}
+
 int CaptureSink::Write(std::string_view data) {
     while (!data.empty()) {
         const ssize_t n = ::write(fd_, data.data(), data.size());

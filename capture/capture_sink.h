@@ -30,7 +30,12 @@ class CaptureSink {
     void Cancel();
     static constexpr int kGiveUpMs = 2000;
 
-    // Bytes the file has taken so far.
+    // Ends a regular file at `size` (no more than it took), so that a write
+    // the disk stopped part way leaves no torn record behind; nothing for a
+    // stream, whose reader already has the bytes. 0 or the errno.
+    int CutBack(std::uint64_t size);
+
+    // Bytes the file has taken so far (after CutBack: what it keeps).
     std::uint64_t Written() const { return written_; }
 
   private:

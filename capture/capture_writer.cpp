@@ -129,6 +129,7 @@ void CaptureWriter::Run() {
 
     if (form_ == CaptureForm::kTimed) {
         if (const int error = sink_.Write(kTimedHeader); error != 0) {
+            sink_.CutBack(0);  // not even the header: an empty file, not a torn one
             StopWith(std::strerror(error));
             return;
         }
@@ -152,8 +153,11 @@ void CaptureWriter::Run() {
             break;
         batch.clear();
         if (!overflow.empty()) {
-            if (form_ == CaptureForm::kTimed)
-                sink_.Write("# stopped: " + overflow + "\n");
+            if (form_ == CaptureForm::kTimed) {
+                const std::uint64_t before = sink_.Written();
+                if (sink_.Write("# stopped: " + overflow + "\n") != 0)
+                    sink_.CutBack(before);  // no torn note either
+            }
             StopWith(overflow);
             break;
         }
@@ -178,9 +182,11 @@ bool CaptureWriter::WriteBatch(const std::vector<CaptureRecord>& batch) {
         const std::uint64_t before = sink_.Written();
         const int error = sink_.Write(buffer_);
         const std::uint64_t written = sink_.Written() - before;
+        std::size_t whole = 0;  // bytes of the piece that end a record
         for (const Mark& mark : marks) {
             if (mark.end > written)
                 break;
+            whole = mark.end;
             done_.lastTime = mark.time;
             done_.receivedBytes = mark.received;
             done_.sentBytes = mark.sent;
@@ -188,6 +194,10 @@ bool CaptureWriter::WriteBatch(const std::vector<CaptureRecord>& batch) {
         buffer_.clear();
         marks.clear();
         if (error != 0) {
+            // The file ends at its last whole record, so every reader takes
+            // it as it stands (a raw capture's bytes are each whole).
+            if (form_ == CaptureForm::kTimed)
+                sink_.CutBack(before + whole);
             StopWith(error == ENOENT      ? "the file was removed"
                      : error == ETIMEDOUT ? "its reader took nothing more when the capture ended"
                                           : std::strerror(error));

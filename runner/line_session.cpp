@@ -70,6 +70,8 @@ std::string EventText(const cport::LineEvent& event) {
         case cport::LineEventKind::kOverrun:
         case cport::LineEventKind::kBufferOverrun:
             return text + " (" + std::to_string(event.count) + ")";
+        case cport::LineEventKind::kUnconfirmed:
+            return text + ": " + cport::UnconfirmedSettingsText(event.count);
         default:
             return text;
     }
@@ -203,6 +205,8 @@ void LineSession::OnLineEvent(const cport::LineEvent& event) {
     if (event.kind == LineEventKind::kOpened || event.kind == LineEventKind::kClosed)
         return;
     transcript_.Event(EventText(event), StampOf(event.time));
+    if (event.kind == LineEventKind::kLost && reconnect_)
+        transcript_.Event(port_->AwaitedReturn(), StampOf(event.time));
     events_.push_back(event);
     if (event.kind == LineEventKind::kLost && !reconnect_ && readError_.empty())
         readError_ = "The port went away (line lost)";

@@ -1,91 +1,20 @@
 #include "runner/lua_script.h"
 
-#include <signal.h>
-
 #include <QCoreApplication>
-#include <fstream>
 #include <lua.hpp>
-#include <regex>
-#include <sstream>
 
+#include "base/stop_signals.h"
+#include "base/bounded_file.h"
 #include "codec/check_value.h"
 #include "runner/line_session.h"
 #include "runner/pattern.h"
 #include "runner/run_steps.h"
+#include "runner/script_literals.h"
 #include "serial/port/com_port.h"
 
 namespace tarvik::runner {
 
 namespace {
-
-// The body of a short literal with the escapes a notation needs; false for
-// an escape this check does not read (the call is then checked when it runs).
-bool Unescape(const std::string& body, std::string& out) {
-    for (std::size_t i = 0; i < body.size(); ++i) {
-        if (body[i] != '\\') {
-            out += body[i];
-            continue;
-        }
-        if (++i == body.size())
-            return false;
-        switch (body[i]) {
-            case '\\':
-                out += '\\';
-                break;
-            case '"':
-                out += '"';
-                break;
-            case '\'':
-                out += '\'';
-                break;
-            case 'n':
-                out += '\n';
-                break;
-            case 'r':
-                out += '\r';
-                break;
-            case 't':
-                out += '\t';
-                break;
-            default:
-                return false;
-        }
-    }
-    return true;
-}
-
-// Every send("...") and expect('...') written with a literal first argument
-// (outside comments) is checked before the run: a typing error in a pattern
-// must not surface after half a test rig's sequence has been sent.
-void CheckLiterals(const std::string& fileName, const std::string& source) {
-    static const std::regex call(
-        R"re(\b(send|expect)\s*\(\s*("((?:[^"\\\n]|\\.)*)"|'((?:[^'\\\n]|\\.)*)'|\[\[([^\n]*?)\]\]))re"
-        R"re((\s*,\s*["']([^"'\\\n]*)["']\s*\))?)re");
-    for (auto it = std::sregex_iterator(source.begin(), source.end(), call);
-         it != std::sregex_iterator(); ++it) {
-        const std::smatch& m = *it;
-        const auto at = static_cast<std::size_t>(m.position(0));
-        const std::size_t lineStart = source.rfind('\n', at) + 1;  // npos + 1 == 0
-        if (source.substr(lineStart, at - lineStart).find("--") != std::string::npos)
-            continue;
-        std::string text;
-        if (m[5].matched)
-            text = m[5].str();
-        else if (!Unescape(m[3].matched ? m[3].str() : m[4].str(), text))
-            continue;
-        const auto line = 1 + std::count(source.begin(), source.begin() + long(at), '\n');
-        try {
-            if (m[1] == "send") {
-                fun::EncodeLine(text);
-                if (m[7].matched)  // a check value named by a literal
-                    CheckValueNamed(m[7].str());
-            } else
-                ParsePattern(text);
-        } catch (const std::exception& error) {
-            throw EScript(fileName + ":" + std::to_string(line) + ": " + error.what());
-        }
-    }
-}
 
 // Arguments are read without luaL_check*: a Lua error raised while C++
 // objects are alive would skip their destructors.
@@ -117,10 +46,7 @@ constexpr int kStopCheckInstructions = 1'000'000;
 
 void LuaScript::StopHook(lua_State* L, lua_Debug*) {
     LuaScript& self = **static_cast<LuaScript**>(lua_getextraspace(L));
-    sigset_t pending;
-    sigemptyset(&pending);
-    if (sigpending(&pending) == 0 &&
-        (sigismember(&pending, SIGINT) == 1 || sigismember(&pending, SIGTERM) == 1)) {
+    if (StopSignals::Pending()) {
         // The signal's own event (StopSignals) marks the session stopped.
         QCoreApplication::processEvents();
     }
@@ -133,12 +59,16 @@ void LuaScript::StopHook(lua_State* L, lua_Debug*) {
 }
 
 LuaScript::LuaScript(const std::string& fileName) : fileName_(fileName) {
-    std::ifstream file(fileName, std::ios::binary);
-    if (!file)
-        throw EScript("Cannot open file \"" + fileName + "\"");
-    std::ostringstream content;
-    content << file.rdbuf();
-    const std::string source = content.str();
+    std::string source;
+    try {
+        source = ReadBoundedFile(fileName, {.maxBytes = kMaxScriptBytes, .what = "a script may hold"});
+    } catch (const EFileRead& error) {
+        throw EScript(error.what());
+    }
+    // Nothing to run is a mistake (a wrong file, a stream that gave nothing),
+    // not a test that passes.
+    if (source.find_first_not_of(" \t\r\n") == std::string::npos)
+        throw EScript(fileName + ": the script is empty");
 
     L_ = luaL_newstate();
     if (L_ == nullptr)
@@ -151,7 +81,11 @@ LuaScript::LuaScript(const std::string& fileName) : fileName_(fileName) {
         const std::string message = lua_tostring(L_, -1);
         throw EScript(message);
     }
-    CheckLiterals(fileName, source);
+    try {
+        CheckScriptLiterals(fileName, source);
+    } catch (const std::runtime_error& error) {
+        throw EScript(error.what());
+    }
     const struct {
         const char* name;
         lua_CFunction function;

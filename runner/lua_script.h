@@ -18,6 +18,7 @@
 //                           count, or false when none came in time
 // Main thread.
 
+#include <cstddef>
 #include <exception>
 #include <stdexcept>
 #include <string>
@@ -39,10 +40,14 @@ class EScript : public std::runtime_error {
 
 class LuaScript {
   public:
+    // A script is read whole before it runs; a larger file is refused.
+    static constexpr std::size_t kMaxScriptBytes = 8u << 20;
+
     // Reads and compiles the script, and checks every line and pattern
     // written as a literal in a call of send or expect, before anything is
-    // sent. Throws EScript for a file it cannot read, a syntax error or a
-    // literal in bad notation.
+    // sent. Throws EScript for a file it cannot read (a folder, one past
+    // kMaxScriptBytes, a stream that stalls: base/bounded_file.h), a syntax
+    // error or a literal in bad notation.
     explicit LuaScript(const std::string& fileName);
     ~LuaScript();
     LuaScript(const LuaScript&) = delete;

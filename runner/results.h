@@ -11,7 +11,7 @@
 namespace tarvik::runner {
 
 // Exit statuses: all passed, some failed, could not run. A run stopped by
-// SIGINT or SIGTERM ends as the shell reports such a stop, 128 + the signal.
+// SIGINT, SIGTERM or SIGHUP ends as the shell reports such a stop, 128 + the signal.
 inline constexpr int kAllPassed = 0;
 inline constexpr int kSomeFailed = 1;
 inline constexpr int kCouldNotRun = 2;

@@ -10,18 +10,20 @@
 #include <string>
 #include <vector>
 
-#include "base/list_file.h"
 #include "base/qt_translator.h"
+#include "base/stop_signals.h"
+#include "base/terminal_text.h"
+#include "base/text.h"
 #include "base/translation.h"
 #include "capture/capture_writer.h"
 #include "codec/check_value.h"
+#include "runner/history_file.h"
 #include "runner/line_session.h"
 #include "runner/lua_script.h"
 #include "runner/results.h"
 #include "runner/run_application.h"
 #include "runner/run_options.h"
 #include "runner/run_steps.h"
-#include "runner/stop_signals.h"
 #include "runner/transcript.h"
 #include "serial/error/com_error.h"
 
@@ -38,37 +40,15 @@ std::string LocaleDir() {
     return error ? std::string("locale") : (exe.parent_path() / "locale").string();
 }
 
-int CouldNotRun(const std::string& reason) {
-    std::fprintf(stderr, "%s: %s\n", kName, reason.c_str());
-    return kCouldNotRun;
+// A line on standard error. What it quotes may come from a file or the line,
+// so it reaches the terminal escaped.
+void Tell(const std::string& text) {
+    std::fprintf(stderr, "%s: %s\n", kName, ForTerminal(text).c_str());
 }
 
-struct HistoryLine {
-    std::string text;
-    std::string bytes;
-};
-
-// Every line encoded before the port is opened: a line in bad notation
-// stops the run before anything is sent. Blank lines send nothing and are
-// left out.
-std::vector<HistoryLine> ReadHistory(const RunOptions& options) {
-    std::vector<Text> lines = LoadListFile(options.historyFile);
-    std::vector<HistoryLine> history;
-    for (std::size_t i = 0; i < lines.size(); ++i) {
-        try {
-            std::string bytes = fun::EncodeLine(lines[i]);
-            if (!bytes.empty())
-                history.push_back({lines[i], std::move(bytes)});
-        } catch (const std::exception& error) {
-            throw EScript(options.historyFile + ":" + std::to_string(i + 1) + ": " + error.what());
-        }
-    }
-    // The window inserts each line it sends at the top: the file holds the newest first.
-    if (options.order == HistoryOrder::NewestLast)
-        std::reverse(history.begin(), history.end());
-    if (history.empty())
-        throw EScript(options.historyFile + ": no line to send");
-    return history;
+int CouldNotRun(const std::string& reason) {
+    Tell(reason);
+    return kCouldNotRun;
 }
 
 }  // namespace
@@ -102,16 +82,17 @@ int RunMain(int argc, char** argv) {
     try {
         options = ParseRunOptions(QCoreApplication::arguments());
     } catch (const ERunOptions& error) {
-        std::fprintf(stderr, "%s: %s\nTry '%s --help'.\n", kName, error.what(), kName);
+        Tell(error.what());
+        std::fprintf(stderr, "Try '%s --help'.\n", kName);
         return kCouldNotRun;
     }
     try {
         if (!options.historyFile.empty())
-            history = ReadHistory(options);
+            history = ReadHistory(options.historyFile, options.order);
         else
             script = std::make_unique<LuaScript>(options.scriptFile);
     } catch (const std::exception& error) {
-        return CouldNotRun(error.what());
+        return CouldNotRun(ErrorMessage(error));
     }
 
     // Opened before the port, so that a file that cannot be written stops
@@ -122,7 +103,7 @@ int RunMain(int argc, char** argv) {
     try {
         // A capture that stops (a full disk, ...) says so once; the run goes on.
         const auto onStopped = [](const capture::CaptureStop& stop) {
-            std::fprintf(stderr, "%s: %s\n", kName, stop.Message().c_str());
+            Tell(stop.Message());
         };
         if (!options.captureFile.empty())
             captures.push_back(std::make_unique<capture::CaptureWriter>(
@@ -131,7 +112,7 @@ int RunMain(int argc, char** argv) {
             captures.push_back(std::make_unique<capture::CaptureWriter>(
                 options.captureRawFile, capture::CaptureForm::kRaw, onStopped));
     } catch (const std::exception& error) {
-        return CouldNotRun(error.what());
+        return CouldNotRun(ErrorMessage(error));
     }
 
     Transcript transcript(stdout, options.ascii, options.timestamps);
@@ -158,8 +139,8 @@ int RunMain(int argc, char** argv) {
     } catch (const ERunStopped&) {
         results.Stopped(session.StoppedBy());
     } catch (const std::exception& error) {
-        results.Aborted(error.what());
-        failure = error.what();
+        results.Aborted(ErrorMessage(error));
+        failure = ErrorMessage(error);
     }
     app.SetOnError({});
     session.Close();
@@ -171,8 +152,7 @@ int RunMain(int argc, char** argv) {
             results.WriteJUnit(options.junitFile, std::string(kName) + " " + source,
                                double(NowStamp().monoUs - start.monoUs) / 1e6);
         } catch (const std::exception& error) {
-            std::fprintf(stderr, "%s: %s\n", kName, error.what());
-            return kCouldNotRun;
+            return CouldNotRun(ErrorMessage(error));
         }
     }
     if (!failure.empty())

@@ -3,6 +3,9 @@
 #include <cstdio>
 #include <exception>
 
+#include "base/terminal_text.h"
+#include "base/text.h"
+
 namespace tarvik::runner {
 
 bool RunApplication::notify(QObject* receiver, QEvent* event) {
@@ -10,9 +13,9 @@ bool RunApplication::notify(QObject* receiver, QEvent* event) {
         return QCoreApplication::notify(receiver, event);
     } catch (const std::exception& error) {
         if (onError_)
-            onError_(error.what());
+            onError_(ErrorMessage(error));
         else
-            std::fprintf(stderr, "tarvik2-run: %s\n", error.what());
+            std::fprintf(stderr, "tarvik2-run: %s\n", ForTerminal(ErrorMessage(error)).c_str());
         return true;
     }
 }

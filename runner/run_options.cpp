@@ -47,8 +47,9 @@ void DescribeRunOptions(QCommandLineParser& parser) {
     parser.addHelpOption();
     parser.addVersionOption();
     parser.addOption(
-        Valued("history", "Send the lines of FILE, saved by \"Save text...\".", "file"));
-    parser.addOption(Valued("script", "Run the Lua 5.4 script FILE.", "file"));
+        Valued("history", "Send the lines of FILE, saved by \"Save text...\" (at most 64 MiB).",
+               "file"));
+    parser.addOption(Valued("script", "Run the Lua 5.4 script FILE (at most 8 MiB).", "file"));
     parser.addOption(Valued("order",
                             "The order of the history's lines: newest-last (the order they were "
                             "sent in, the default) or file.",
@@ -88,7 +89,8 @@ void DescribeRunOptions(QCommandLineParser& parser) {
         "flow-control", "Flow control: Hardware, Software, None (the default) or Custom.", "kind"));
     parser.addPositionalArgument(
         QStringLiteral("port"),
-        QStringLiteral("The port: a name such as ttyUSB0, or a path such as /dev/pts/3. A "
+        QStringLiteral("The port: a name such as ttyUSB0, a path such as /dev/pts/3, or a "
+                       "port on the network, rfc2217://HOST:PORT or socket://HOST:PORT. A "
                        "script may open its own instead."),
         QStringLiteral("[port]"));
 }

@@ -10,6 +10,7 @@
 #include <string>
 
 #include "base/text.h"
+#include "runner/history_file.h"
 #include "serial/port/com_types.h"
 #include "timeline/timestamp.h"
 
@@ -34,8 +35,6 @@ struct PortSettings {
 };
 
 // The order of a saved history's lines: the file holds the newest first.
-enum class HistoryOrder { NewestLast, FileOrder };
-
 struct RunOptions {
     Text port;  // name or path as the file system's bytes; "" when none given
     PortSettings settings;

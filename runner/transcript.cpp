@@ -1,5 +1,6 @@
 #include "runner/transcript.h"
 
+#include "base/terminal_text.h"
 #include "codec/fun.h"
 #include "timeline/log_marks.h"
 
@@ -43,7 +44,10 @@ void Transcript::Event(std::string_view what, const Stamp& at) {
 }
 
 void Transcript::Write(const std::string& line) {
-    std::fwrite(line.data(), 1, line.size(), out_);
+    // Names of exchanges, patterns and errors come from files and the line:
+    // no byte of theirs may act on the terminal.
+    const std::string shown = ForTerminal(line);
+    std::fwrite(shown.data(), 1, shown.size(), out_);
     std::fputc('\n', out_);
     std::fflush(out_);
 }

@@ -106,6 +106,15 @@ class ComDevice {
     virtual bool TakeLineEvents(ComHandle device, std::vector<LineEvent>* events) = 0;
     // Bytes received and sent since open, and the kernel's line counts.
     virtual bool GetLineCounters(ComHandle device, LineCounters* counters) = 0;
+
+    // Who serves a network port: the signature an RFC 2217 server sent
+    // (printable ASCII). False with ENOENT when there is none, as for every
+    // local device.
+    virtual bool GetServerSignature(ComHandle device, std::string* signature) {
+        (void)device;
+        signature->clear();
+        return false;
+    }
 };
 
 }  // namespace cport::device

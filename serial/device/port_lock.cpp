@@ -69,25 +69,53 @@ bool ProcessLives(pid_t pid) {
     return pid > 0 && (kill(pid, 0) == 0 || errno == EPERM);
 }
 
-// EBUSY when the lock file at `path` names a live process; a stale one is
-// removed.
-int CheckLock(const std::string& path) {
+// What a lock file means for us: none there (or a stale one removed), one
+// of a live process (or one we may not read, which is someone's), or a stale
+// one we may not remove.
+enum class LockState { kFree, kLive, kStaleKept };
+
+LockState InspectLock(const std::string& path) {
     int error = 0;
     const std::string contents = ReadSmallFile(path, &error);
     if (error == ENOENT) {
-        return 0;
+        return LockState::kFree;
     }
-    if (error != 0) {
-        return EBUSY;  // a lock we may not read is someone's
-    }
-    const pid_t pid = LockFilePid(contents);
-    if (ProcessLives(pid)) {
-        return EBUSY;
+    if (error != 0 || ProcessLives(LockFilePid(contents))) {
+        return LockState::kLive;
     }
     // A lock whose owner is gone guards nothing; removing it is what the
     // other terminals do too.
-    ::unlink(path.c_str());
-    return 0;
+    if (::unlink(path.c_str()) == 0 || errno == ENOENT) {
+        return LockState::kFree;
+    }
+    return LockState::kStaleKept;
+}
+
+// A stale lock that we may not remove (another user's, in the sticky lock
+// folder) but may write is taken over by writing our process id into it.
+bool TakeOver(const std::string& path, const std::string& text) {
+    const int fd = ::open(path.c_str(), O_WRONLY | O_TRUNC | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0) {
+        return false;
+    }
+    const bool written = ::write(fd, text.data(), text.size()) == ssize_t(text.size());
+    ::close(fd);
+    return written;
+}
+
+// Whether this process may remove the file at `path`: it may write to the
+// folder and, where the folder is sticky (as /run/lock is), owns the file
+// or the folder, or is root.
+bool MayRemove(const std::string& path, const struct stat& file) {
+    const std::string dir = path.substr(0, path.rfind('/'));
+    struct stat folder;
+    if (stat(dir.c_str(), &folder) != 0 ||
+        faccessat(AT_FDCWD, dir.c_str(), W_OK | X_OK, AT_EACCESS) != 0) {
+        return false;
+    }
+    const uid_t self = geteuid();
+    return (folder.st_mode & S_ISVTX) == 0 || self == 0 || file.st_uid == self ||
+           folder.st_uid == self;
 }
 
 bool IsPtyMaster(const std::string& link) {
@@ -176,22 +204,38 @@ int PortLockFile::Acquire(const std::string& devicePath) {
     const std::string name = LockFileName(device, false);
     const std::string bare = LockFileName(device, true);
     const auto dirs = LockDirs();
+    char number[16];
+    const int length = std::snprintf(number, sizeof number, "%10d\n", static_cast<int>(getpid()));
+    const std::string text(number, static_cast<std::size_t>(length));
+    std::string takenOver;
     for (const auto& dir : dirs) {
         for (const auto& n : {name, bare}) {
-            if (const int e = CheckLock(dir + "/" + n); e != 0) {
-                return e;
+            const std::string path = dir + "/" + n;
+            switch (InspectLock(path)) {
+                case LockState::kFree:
+                    break;
+                case LockState::kLive:
+                    return EBUSY;
+                case LockState::kStaleKept:
+                    if (!takenOver.empty() || !TakeOver(path, text)) {
+                        return EBUSY;
+                    }
+                    takenOver = path;
+                    break;
             }
         }
     }
-    char text[16];
-    const int length = std::snprintf(text, sizeof text, "%10d\n", static_cast<int>(getpid()));
+    if (!takenOver.empty()) {
+        path_ = takenOver;
+        return 0;
+    }
     for (const auto& dir : dirs) {
         const std::string path = dir + "/" + name;
         // Exclusive creation: of two programs starting at once, one wins.
         int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
         if (fd < 0 && errno == EEXIST) {
-            if (const int e = CheckLock(path); e != 0) {
-                return e;
+            if (InspectLock(path) != LockState::kFree) {
+                return EBUSY;
             }
             fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
             if (fd < 0 && errno == EEXIST) {
@@ -203,7 +247,7 @@ int PortLockFile::Acquire(const std::string& devicePath) {
         }
         // Readable by every user, whatever our umask, so others see who holds it.
         fchmod(fd, 0644);
-        const bool written = ::write(fd, text, static_cast<std::size_t>(length)) == length;
+        const bool written = ::write(fd, text.data(), text.size()) == ssize_t(text.size());
         ::close(fd);
         if (!written) {
             ::unlink(path.c_str());
@@ -220,8 +264,9 @@ void PortLockFile::Release() {
         return;
     }
     int error = 0;
-    if (LockFilePid(ReadSmallFile(path_, &error)) == getpid()) {
-        ::unlink(path_.c_str());
+    if (LockFilePid(ReadSmallFile(path_, &error)) == getpid() && ::unlink(path_.c_str()) != 0) {
+        // A lock taken over that we may not remove: emptied, it names nobody.
+        TakeOver(path_, "");
     }
     path_.clear();
 }
@@ -277,6 +322,34 @@ Holding LookAtProcess(const std::string& base, dev_t rdev, long ptyIndex) {
 
 }  // namespace
 
+namespace {
+
+// The parent of a process, 0 when it cannot be read (gone, or none).
+pid_t ParentOf(pid_t pid) {
+    int error = 0;
+    const std::string stat = ReadSmallFile("/proc/" + std::to_string(pid) + "/stat", &error);
+    // "pid (comm) state ppid ...": the command name may hold spaces and parentheses.
+    const auto end = stat.rfind(')');
+    if (end == std::string::npos || end + 4 > stat.size()) {
+        return 0;
+    }
+    return static_cast<pid_t>(std::strtol(stat.c_str() + end + 4, nullptr, 10));
+}
+
+// Whether `pid` descends from one of `ancestors` (sorted).
+bool DescendsFrom(pid_t pid, const std::vector<pid_t>& ancestors) {
+    // Bounded: a parent read while processes come and go may lead anywhere.
+    for (int depth = 0; depth < 64 && pid > 1; ++depth) {
+        pid = ParentOf(pid);
+        if (std::binary_search(ancestors.begin(), ancestors.end(), pid)) {
+            return true;
+        }
+    }
+    return false;
+}
+
+}  // namespace
+
 std::vector<pid_t> DeviceHolders(dev_t rdev) {
     std::vector<pid_t> holders;
     DirPtr proc(opendir("/proc"));
@@ -285,19 +358,30 @@ std::vector<pid_t> DeviceHolders(dev_t rdev) {
     }
     const long ptyIndex = PtyIndex(rdev);
     const pid_t self = getpid();
+    std::vector<pid_t> masters;
     while (const dirent* entry = readdir(proc.get())) {
         if (!IsNumber(entry->d_name)) {
             continue;
         }
         const pid_t pid = static_cast<pid_t>(std::strtol(entry->d_name, nullptr, 10));
+        // This program is never the far end of a line it opens; a program it
+        // started holds the line as any other would.
         if (pid == self) {
             continue;
         }
         const Holding holding =
             LookAtProcess(std::string("/proc/") + entry->d_name, rdev, ptyIndex);
-        if (holding.device && !holding.master) {
+        if (holding.master) {
+            masters.push_back(pid);
+        } else if (holding.device) {
             holders.push_back(pid);
         }
+    }
+    std::sort(masters.begin(), masters.end());
+    // The far end of a pty is the process tree at its master: a program that
+    // `socat pty,link=P SYSTEM:prog,pty` starts inherits socat's slave of P.
+    if (!masters.empty()) {
+        std::erase_if(holders, [&masters](pid_t pid) { return DescendsFrom(pid, masters); });
     }
     std::sort(holders.begin(), holders.end());
     return holders;
@@ -325,14 +409,22 @@ LockHolder FindLockHolder(const std::string& devicePath) {
             const std::string path = dir + "/" + LockFileName(device, bare);
             int error = 0;
             const std::string contents = ReadSmallFile(path, &error);
-            if (error == ENOENT) {
+            struct stat file;
+            if (error == ENOENT || lstat(path.c_str(), &file) != 0) {
                 continue;
             }
-            const pid_t pid = error == 0 ? LockFilePid(contents) : 0;
-            // A lock we may not read is someone's; one whose owner is gone is not.
-            if (error != 0 || ProcessLives(pid)) {
-                return {path, pid};
+            LockHolder holder{path, error == 0 ? LockFilePid(contents) : 0, false, file.st_uid};
+            // A lock we may not read is someone's; one whose owner is gone
+            // keeps the port only where it may not be removed.
+            if (error == 0 && !ProcessLives(holder.pid)) {
+                holder.ended = true;
+                // Acquire removes it, or takes it over where it may write it.
+                if (MayRemove(path, file) ||
+                    faccessat(AT_FDCWD, path.c_str(), W_OK, AT_EACCESS) == 0) {
+                    continue;
+                }
             }
+            return holder;
         }
     }
     return {};

@@ -27,8 +27,9 @@ class PortLockFile {
     PortLockFile& operator=(const PortLockFile&) = delete;
 
     // EBUSY when a live process holds the lock of the device at `devicePath`
-    // (symbolic links resolved); a lock whose process is gone is removed.
-    // Then takes the lock. Where no lock directory exists or we may not write
+    // (symbolic links resolved); a lock whose process is gone is removed, or
+    // taken over where we may write it but not remove it (EBUSY where we may
+    // do neither). Then takes the lock. Where no lock directory exists or we may not write
     // there, no lock file is made and 0 is returned: the other checks still
     // keep the port ours.
     int Acquire(const std::string& devicePath);
@@ -51,26 +52,31 @@ std::string LockFileName(const std::string& devicePath, bool bareName);
 pid_t LockFilePid(const std::string& contents);
 
 // EBUSY when a process other than this one holds the device of the open
-// descriptor `fd` open. A process that holds the master of a
-// pseudo-terminal is the far end of that line (a simulator or a test), not
-// another user of the port. Processes whose descriptors we may not see
+// descriptor `fd` open. The far end of a pseudo-terminal (a simulator, a
+// test, socat) is not another user of the port: the processes that hold its
+// master, and those that descend from them (the program socat starts
+// inherits socat's slave). Processes whose descriptors we may not see
 // (another user's, for a non-root caller) are not counted.
 int CheckNoOtherHolder(int fd);
 
 // The processes other than this one that hold the character device `rdev`
-// open, in increasing order; a process that holds the master of that
-// pseudo-terminal is its far end and is not counted. Processes whose
+// open, in increasing order; the far end of a pseudo-terminal (the
+// processes other than this one that hold its master, and their
+// descendants) is not counted. Processes whose
 // descriptors we may not see are not counted either.
 std::vector<pid_t> DeviceHolders(dev_t rdev);
 // Whether this process itself holds the device open.
 bool SelfHolds(dev_t rdev);
 
-// The lock file that keeps the device at `devicePath` from us: its path and
-// the live process named in it (0 when the file cannot be read). Empty when
-// none does. Reads only: a stale lock is left for Acquire to remove.
+// The lock file that keeps the device at `devicePath` from us: its path, the
+// process named in it (0 when the file cannot be read) and its owner; a
+// stale lock (its process ended) only where this process may neither remove
+// nor write it. Empty when none does. Reads only: Acquire removes what it may.
 struct LockHolder {
     std::string path;
     pid_t pid = 0;
+    bool ended = false;  // the process named has ended
+    uid_t owner = 0;     // the file's owner
 };
 LockHolder FindLockHolder(const std::string& devicePath);
 

@@ -8,6 +8,7 @@
 #include <optional>
 #include <vector>
 
+#include "serial/device/net/net_address.h"
 #include "serial/device/port_name.h"
 #include "serial/device/posix_event.h"
 #include "serial/device/posix_port.h"
@@ -82,7 +83,16 @@ std::shared_ptr<PosixEvent> PosixComDevice::Event(ComHandle handle) {
 
 ComHandle PosixComDevice::CreateFileA(const std::string& portName) {
     int error = 0;
-    auto port = PosixPort::Open(DevicePath(portName), &error);
+    std::shared_ptr<PosixPort> port;
+    if (net::IsNetworkPortName(portName)) {
+        const auto address = net::ParseNetAddress(portName);
+        error = net::kBadNetworkName;
+        if (address) {
+            port = PosixPort::OpenNetwork(*address, &error);
+        }
+    } else {
+        port = PosixPort::Open(DevicePath(portName), &error);
+    }
     if (!port) {
         lastError = error;
         return INVALID_HANDLE_VALUE;
@@ -378,6 +388,12 @@ std::uint32_t PosixComDevice::WaitForMultipleObjects(std::uint32_t count, const 
             return *set;
         }
     }
+}
+
+bool PosixComDevice::GetServerSignature(ComHandle device, std::string* signature) {
+    signature->clear();
+    auto port = Port(device);
+    return port ? Result(port->ServerSignature(signature)) : Fail(EBADF);
 }
 
 int PosixComDevice::GetLastError() {

@@ -63,6 +63,7 @@ class PosixComDevice final : public ComDevice {
     bool GetTransferTimes(ComHandle device, bool write, TransferTimes* times) override;
     bool TakeLineEvents(ComHandle device, std::vector<LineEvent>* events) override;
     bool GetLineCounters(ComHandle device, LineCounters* counters) override;
+    bool GetServerSignature(ComHandle device, std::string* signature) override;
 
   private:
     using Object = std::variant<std::shared_ptr<PosixPort>, std::shared_ptr<PosixEvent>>;

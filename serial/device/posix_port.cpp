@@ -15,6 +15,7 @@
 #include <cstring>
 
 #include "serial/device/line_plan.h"
+#include "serial/device/net/net_line.h"
 #include "serial/device/port_lock.h"
 #include "serial/device/posix_event.h"
 
@@ -56,6 +57,13 @@ PosixPort::~PosixPort() {
 }
 
 std::shared_ptr<PosixPort> PosixPort::Open(const std::string& path, int* error) {
+    // A user who may not open the device hears that first, not who else
+    // may have it.
+    if (faccessat(AT_FDCWD, path.c_str(), R_OK | W_OK, AT_EACCESS) != 0 &&
+        (errno == EACCES || errno == EPERM)) {
+        *error = errno;
+        return nullptr;
+    }
     // The lock file before the device: opening a UART already raises DTR.
     PortLockFile lockFile;
     if (const int e = lockFile.Acquire(path); e != 0) {
@@ -182,6 +190,14 @@ void PosixPort::Close() {
     }
     watcher_.Stop();
     std::lock_guard lock(mutex_);
+    if (net_) {
+        if (breakHeld_ && !hungUp_) {
+            NetEscape(CLRBREAK);  // best effort, as for a local line
+        }
+        net_.reset();  // closes the socket, which leaves the epoll set with it
+        fd_ = -1;
+        return;
+    }
     if (!hungUp_) {
         if (breakHeld_) {
             ioctl(fd_, TIOCCBRK);  // a line left in break would stay dead for the next user
@@ -215,6 +231,9 @@ int PosixPort::SetCommState(const DCB& dcb) {
     }
     if (hungUp_) {
         return EIO;
+    }
+    if (net_) {
+        return NetSetCommState(dcb);
     }
     KernelLine current;
     if (const int e = ReadKernelLine(fd_, &current); e != 0) {
@@ -276,11 +295,13 @@ int PosixPort::SetCommMask(std::uint32_t mask) {
     events_ &= mask_;
     // A device without modem lines or counters says so, once, rather than
     // staying silent or making events up.
-    if (WantsLineEvents() && !askedBefore && !hasModemLines_ && !hasCounters_ &&
+    const bool netLines = net_ && net_->Telnet();
+    if (WantsLineEvents() && !askedBefore && !hasModemLines_ && !hasCounters_ && !netLines &&
         !saidNoLineEvents_) {
         saidNoLineEvents_ = true;
         AddLineEvent(LineEventKind::kNoLineEvents, clock_.Now(), false, 0);
     }
+    SayUnconfirmed();
     // Bytes queued before anyone asked for arrivals (SetupComm takes what the
     // driver already holds) are announced now: with a full queue no later
     // byte would be taken, and so none would raise the arrival.
@@ -423,6 +444,9 @@ int PosixPort::PurgeComm(std::uint32_t flags) {
         Complete(read_->ov, read_->event, ECANCELED, read_->got);
         read_.reset();
     }
+    if (net_) {
+        return NetPurge(flags);
+    }
     int result = 0;
     if ((flags & PURGE_TXCLEAR) != 0 && tcflush(fd_, TCOFLUSH) != 0) {
         result = errno;
@@ -473,6 +497,10 @@ int PosixPort::GetCommModemStatus(std::uint32_t* status) {
     }
     if (hungUp_) {
         return EIO;
+    }
+    if (net_) {
+        *status = NetModemStatus();
+        return 0;
     }
     if (!hasModemLines_) {
         return 0;
@@ -543,6 +571,9 @@ void PosixPort::ServiceLocked(SteadyClock::time_point now, bool askDriver) {
     PullInput(now, askDriver);
     FeedRead(now);
     PushWrite(now);
+    if (net_ && net_->HasPending() && writable_ && !hungUp_) {
+        FlushNet();
+    }
     if (hasCounters_ && !hungUp_) {
         CheckModemLines();
     }
@@ -564,7 +595,10 @@ void PosixPort::TakeEpollNews() {
         if ((e & EPOLLOUT) != 0) {
             writable_ = true;
         }
-        if ((e & (EPOLLHUP | EPOLLERR)) != 0) {
+        // A socket's far end closing raises no HUP while we may still send:
+        // its end of data comes with the last bytes, and a short read would
+        // leave it unseen.
+        if ((e & (EPOLLHUP | EPOLLERR | EPOLLRDHUP)) != 0) {
             // Read what is still there first; the read that returns 0 or EIO
             // then marks the hang-up.
             mayHaveInput_ = true;
@@ -584,7 +618,18 @@ int PosixPort::ReadKernel(std::uint8_t* into, std::size_t room) {
             if (EmptiedDriver(static_cast<std::size_t>(n), room)) {
                 mayHaveInput_ = false;
             }
-            return static_cast<int>(filter_.Active() ? filter_.Apply(into, n) : n);
+            std::size_t kept = static_cast<std::size_t>(n);
+            if (net_) {
+                const auto data = net_->Decode(into, kept);
+                if (!data) {
+                    // A server that breaks the protocol is not listened to further.
+                    HangUp();
+                    return -1;
+                }
+                kept = *data;
+                TakeNetNews();
+            }
+            return static_cast<int>(filter_.Active() ? filter_.Apply(into, kept) : kept);
         }
         if (n < 0 && errno == EINTR) {
             continue;
@@ -652,11 +697,11 @@ void PosixPort::PullInput(SteadyClock::time_point now, bool fromDriver) {
 
 void PosixPort::QueueOneRead() {
     const std::size_t before = queue_.Size();
-    if (filter_.Active()) {
+    if (filter_.Active() || (net_ && net_->Telnet())) {
         std::uint8_t chunk[4096];
         const int n = ReadKernel(chunk, std::min(sizeof chunk, queue_.Free()));
-        if (n < 0) {
-            return;
+        if (n <= 0) {
+            return;  // nothing, or only Telnet commands
         }
         queue_.Push(chunk, n);
         marks_.Pushed(n, clock_.Now());
@@ -733,7 +778,9 @@ void PosixPort::PushWrite(SteadyClock::time_point now) {
     }
     int failure = hungUp_ ? EIO : 0;
     while (failure == 0 && write_->done < write_->count && writable_) {
-        const ssize_t n = ::write(fd_, write_->buffer + write_->done, write_->count - write_->done);
+        const std::uint8_t* from = write_->buffer + write_->done;
+        const std::size_t left = write_->count - write_->done;
+        const ssize_t n = net_ ? net_->Send(from, left) : ::write(fd_, from, left);
         if (n > 0) {
             write_->done += static_cast<std::uint32_t>(n);
             sent_ += static_cast<std::uint64_t>(n);
@@ -743,7 +790,9 @@ void PosixPort::PushWrite(SteadyClock::time_point now) {
             writable_ = false;
         } else if (!(n < 0 && errno == EINTR)) {
             failure = n < 0 ? errno : EIO;
-            if (failure == EIO) {
+            // A connection reset or closed by the far end is a line gone.
+            if (failure == EIO || (net_ && failure != EAGAIN)) {
+                failure = EIO;
                 HangUp();
             }
         }
@@ -763,12 +812,12 @@ void PosixPort::PushWrite(SteadyClock::time_point now) {
 }
 
 void PosixPort::UpdateInterest() {
-    const bool want = write_.has_value();
+    const bool want = write_.has_value() || (net_ && net_->HasPending());
     if (want == wantOut_ || hungUp_ || closed_) {
         return;
     }
     epoll_event ev = {};
-    ev.events = EPOLLIN | EPOLLET | (want ? EPOLLOUT : 0u);
+    ev.events = EPOLLIN | EPOLLET | (want ? EPOLLOUT : 0u) | (net_ ? EPOLLRDHUP : 0u);
     if (epoll_ctl(epollFd_, EPOLL_CTL_MOD, fd_, &ev) == 0) {
         wantOut_ = want;
     }

@@ -28,6 +28,10 @@
 namespace cport::device {
 
 class PosixEvent;
+namespace net {
+class NetLine;
+struct NetAddress;
+}  // namespace net
 
 class PosixPort : public std::enable_shared_from_this<PosixPort> {
   public:
@@ -35,6 +39,9 @@ class PosixPort : public std::enable_shared_from_this<PosixPort> {
 
     // nullptr and *error on failure.
     static std::shared_ptr<PosixPort> Open(const std::string& path, int* error);
+    // A port on the network (posix_port_net.cpp): connects and, for RFC 2217,
+    // negotiates the COM-PORT-OPTION within their time limits.
+    static std::shared_ptr<PosixPort> OpenNetwork(const net::NetAddress& address, int* error);
     ~PosixPort();
     PosixPort(const PosixPort&) = delete;
     PosixPort& operator=(const PosixPort&) = delete;
@@ -67,6 +74,8 @@ class PosixPort : public std::enable_shared_from_this<PosixPort> {
     int GetTransferTimes(bool write, TransferTimes* times);
     int TakeLineEvents(std::vector<LineEvent>* events);
     int GetLineCounters(LineCounters* counters);
+    // ENOENT unless an RFC 2217 server sent one (posix_port_net.cpp).
+    int ServerSignature(std::string* signature);
 
     // For waiters: the descriptor that becomes readable when the device has
     // news (edge-triggered: it stays quiet while bytes it announced are
@@ -104,6 +113,23 @@ class PosixPort : public std::enable_shared_from_this<PosixPort> {
     };
 
     PosixPort(int fd, int epollFd);
+
+    // The network port's side (posix_port_net.cpp).
+    int NetSetCommState(const DCB& dcb);
+    int NetEscape(std::uint32_t function);
+    int NetPurge(std::uint32_t flags);
+    std::uint32_t NetModemStatus() const;
+    // Reads the connection (queueing its data) until done() or the time
+    // limit; false when it ran out or the line went.
+    template <typename Done>
+    bool AwaitNet(Done done, std::chrono::milliseconds limit);
+    // Sends what the option has queued; a broken connection hangs up.
+    void FlushNet();
+    // Line events and errors from the server's notifications.
+    void TakeNetNews();
+    // Reports settings the server left unconfirmed (once line events are
+    // asked for).
+    void SayUnconfirmed();
 
     // askDriver false: acts on what is known and queued, without asking or
     // reading the driver.
@@ -189,6 +215,13 @@ class PosixPort : public std::enable_shared_from_this<PosixPort> {
 
     ModemWatcher watcher_;
     PortLockFile lockFile_;
+
+    // Set for a network port, whose socket is fd_.
+    std::unique_ptr<net::NetLine> net_;
+    std::uint8_t netModem_ = 0;         // the modem state last told
+    std::uint32_t netSilent_ = 0;       // settings the server left unanswered once
+    std::uint32_t netReported_ = 0;     // unconfirmed settings already reported
+    std::uint32_t unconfirmedToSay_ = 0;
 };
 
 }  // namespace cport::device

@@ -4,6 +4,7 @@
 
 #include <cerrno>
 
+#include "serial/device/net/net_line.h"
 #include "serial/device/posix_port.h"
 
 namespace cport::device {
@@ -15,6 +16,9 @@ int PosixPort::EscapeCommFunction(std::uint32_t function) {
     }
     if (hungUp_) {
         return EIO;
+    }
+    if (net_) {
+        return NetEscape(function);
     }
     int request = 0;
     int bit = 0;
@@ -64,6 +68,16 @@ int PosixPort::GetCommOutputLines(std::uint32_t* lines) {
     }
     if (hungUp_) {
         return EIO;
+    }
+    if (net_) {
+        if (!net_->Telnet()) {
+            return ENOTTY;
+        }
+        // What was asked last: a server need not confirm it (ser2net serving a
+        // pty never does), and the event log says so when it did not.
+        *lines = (net_->Option().Dtr() ? SERIAL_DTR_STATE : 0) |
+                 (net_->Option().Rts() ? SERIAL_RTS_STATE : 0);
+        return 0;
     }
     if (!hasModemLines_) {
         return ENOTTY;

@@ -4,6 +4,8 @@
 
 #include <algorithm>
 
+#include "serial/device/net/com_port_option.h"
+
 namespace cport {
 
 namespace {
@@ -60,8 +62,14 @@ const char* LineEventName(LineEventKind kind) {
             return "back";
         case LineEventKind::kNoLineEvents:
             return "no line events";
+        case LineEventKind::kUnconfirmed:
+            return "unconfirmed";
     }
     return "?";
+}
+
+std::string UnconfirmedSettingsText(std::uint32_t settings) {
+    return device::net::ComPortSettingNames(settings);
 }
 
 }  // namespace cport

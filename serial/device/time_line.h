@@ -12,6 +12,7 @@
 
 #include <cstdint>
 #include <optional>
+#include <string>
 
 namespace cport {
 
@@ -65,6 +66,10 @@ enum class LineEventKind : std::uint8_t {
     // The device cannot report modem lines, breaks or line errors (a
     // pseudo-terminal): said once per open, instead of inventing events.
     kNoLineEvents,
+    // A network port's server did not confirm settings asked of it (or
+    // answered other values); `count`: the settings, ComPortSetting bits
+    // (see UnconfirmedSettingsText).
+    kUnconfirmed,
 };
 
 struct LineEvent {
@@ -91,5 +96,8 @@ struct LineCounters {
 
 // The name of a kind, as a capture or a transcript writes it ("CTS", "lost").
 const char* LineEventName(LineEventKind kind);
+
+// "baud rate, DTR": the settings of a kUnconfirmed event's count.
+std::string UnconfirmedSettingsText(std::uint32_t settings);
 
 }  // namespace cport

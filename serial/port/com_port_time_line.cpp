@@ -6,8 +6,8 @@
 
 #include "base/main_thread.h"
 #include "serial/port/custom_com_port.h"
-#include "serial/device/by_id_link.h"
 #include "serial/device/com_device.h"
+#include "serial/device/net/net_address.h"
 #include "serial/device/port_name.h"
 #include "serial/ports/line_return_watcher.h"
 
@@ -27,6 +27,13 @@ TransferTimes TCustomComPort::LastWriteTimes() const {
     if (Handle() == INVALID_HANDLE_VALUE || !Device().GetTransferTimes(Handle(), true, &times))
         return {};
     return times;
+}
+
+std::string TCustomComPort::ServerSignature() const {
+    std::string signature;
+    if (Handle() == INVALID_HANDLE_VALUE || !Device().GetServerSignature(Handle(), &signature))
+        return {};
+    return signature;
 }
 
 LineCounters TCustomComPort::Counters() const {
@@ -56,17 +63,19 @@ void TCustomComPort::ReportLineEvents() {
 
 void TCustomComPort::NoteOpened() {
     lineLost_ = false;
-    if (reopenOnReturn_) {
-        // Taken now: once the device is gone, its links are gone too.
-        const std::string path = DevicePath(Port());
-        const std::string byId = ByIdLinkOf(path);
-        returnPath_ = byId.empty() ? path : byId;
-    }
+    if (reopenOnReturn_)
+        awaited_ = AwaitDevice(Port());
     NotifyLineEvent({LineEventKind::kOpened, clock_.Now(), false, 0});
+}
+
+std::string TCustomComPort::AwaitedReturn() const {
+    return awaited_.path.empty() ? std::string() : DescribeAwaited(awaited_);
 }
 
 void TCustomComPort::NoteClosed() {
     returnWatcher_.reset();
+    returnTimer_.reset();
+    returnPause_ = std::chrono::milliseconds(0);
     lineLost_ = false;
     NotifyLineEvent({LineEventKind::kClosed, clock_.Now(), false, 0});
 }
@@ -78,7 +87,11 @@ void TCustomComPort::TryReopen() {
     // same name) would keep the returning one out.
     DestroyEventThread();
     CloseDevice();
-    const ComHandle handle = Device().CreateFileA(returnPath_);
+    // A pseudo-terminal by its own name never returns: nothing to watch.
+    if (awaited_.kind == AwaitedDevice::Kind::kNever)
+        return;
+    const ComHandle handle =
+        HasReturned(awaited_) ? Device().CreateFileA(awaited_.path) : INVALID_HANDLE_VALUE;
     if (handle != INVALID_HANDLE_VALUE) {
         SetHandle(handle);
         try {
@@ -86,6 +99,9 @@ void TCustomComPort::TryReopen() {
             CreateEventThread();
             lineLost_ = false;
             returnWatcher_.reset();
+            NoteReopened(awaited_);
+            // The timer stays: this may run in its own time-out.
+            returnPause_ = std::chrono::milliseconds(0);
             NotifyLineEvent({LineEventKind::kBack, clock_.Now(), false, 0});
             return;
         } catch (...) {
@@ -96,10 +112,14 @@ void TCustomComPort::TryReopen() {
             tarvik::PassToEventLoop(std::current_exception());
         }
     }
+    if (device::net::IsNetworkPortName(awaited_.path)) {
+        RetryConnectLater();
+        return;
+    }
     if (!returnWatcher_) {
         // Queued from the watcher too: a reopen releases the watcher, which
         // must not go while it is calling out.
-        returnWatcher_ = std::make_unique<TLineReturnWatcher>(returnPath_, [this] {
+        returnWatcher_ = std::make_unique<TLineReturnWatcher>(awaited_.path, [this] {
             QMetaObject::invokeMethod(
                 this, [this] { TryReopen(); }, Qt::QueuedConnection);
         });
@@ -107,6 +127,20 @@ void TCustomComPort::TryReopen() {
         QMetaObject::invokeMethod(
             this, [this] { TryReopen(); }, Qt::QueuedConnection);
     }
+}
+
+void TCustomComPort::RetryConnectLater() {
+    // No folder to watch for a server's return: tried again after a pause
+    // that grows while it stays away, so a dead server costs little.
+    using std::chrono::milliseconds;
+    returnPause_ = returnPause_.count() == 0 ? milliseconds(250)
+                                             : std::min(returnPause_ * 2, milliseconds(8000));
+    if (!returnTimer_) {
+        returnTimer_ = std::make_unique<QTimer>();
+        returnTimer_->setSingleShot(true);
+        QObject::connect(returnTimer_.get(), &QTimer::timeout, this, [this] { TryReopen(); });
+    }
+    returnTimer_->start(returnPause_);
 }
 
 }  // namespace cport

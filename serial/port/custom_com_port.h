@@ -13,6 +13,7 @@
 // stays stored and the port stays open. Setters that depart from the rule say so.
 
 #include <QObject>
+#include <QTimer>
 #include <atomic>
 #include <chrono>
 #include <cstdint>
@@ -24,6 +25,7 @@
 #include "serial/port/com_types.h"
 #include "serial/device/comm_records.h"
 #include "serial/device/time_line.h"
+#include "serial/ports/awaited_device.h"
 
 namespace tarvik {
 class MessageWindow;
@@ -292,14 +294,26 @@ class TCustomComPort : public QObject {
     // device's return (without polling: inotify on the folder of its
     // /dev/serial/by-id name where it has one, else of its path, taken at
     // Open) and opens it again with the same settings, then sends "back".
+    // Only the same device (AwaitedDevice): the same USB vendor, product and
+    // serial number; through a link, the link made again; never another
+    // device that took the old name (a pseudo-terminal by its own name is
+    // never opened again).
+    // A network port (rfc2217://, socket://) connects again instead, after
+    // a pause that doubles from 250 ms to 8 s while the server stays away.
     // Until then the port stays Connected, transfers fail, and Close works
     // at once. Main thread; set it before Open.
     bool ReopenOnReturn() const { return reopenOnReturn_; }
     void SetReopenOnReturn(bool value) { reopenOnReturn_ = value; }
     // The line was lost and has not come back. Main thread.
     bool LineLost() const { return lineLost_; }
+    // The signature of the RFC 2217 server an open network port reaches;
+    // empty for every other port.
+    std::string ServerSignature() const;
     // The path the port watches for the device's return (empty before Open).
-    const std::string& ReturnPath() const { return returnPath_; }
+    const std::string& ReturnPath() const { return awaited_.path; }
+    // What the port waits for once the line is lost, in words for a log
+    // ("waiting for the link /tmp/dev to be made again"); "" before Open.
+    std::string AwaitedReturn() const;
 
   protected:
     // --- Opening and closing steps.
@@ -406,6 +420,8 @@ class TCustomComPort : public QObject {
     // Main thread, queued after a "line lost": tries the device's return path
     // once, and watches for it while it is not back.
     void TryReopen();
+    // A network port's next attempt to connect again (com_port_time_line.cpp).
+    void RetryConnectLater();
 
     // The setter rule's third step for each group.
     void ReapplyDCB();
@@ -453,8 +469,10 @@ class TCustomComPort : public QObject {
     bool reopenOnReturn_ = false;
     // Written where the report steps run (the event thread under smNone).
     std::atomic<bool> lineLost_{false};
-    std::string returnPath_;
+    AwaitedDevice awaited_;
     std::unique_ptr<TLineReturnWatcher> returnWatcher_;
+    std::unique_ptr<QTimer> returnTimer_;
+    std::chrono::milliseconds returnPause_{0};
     LineClock clock_;
 };
 

@@ -7,6 +7,8 @@
 #include <cstring>
 #include <fstream>
 
+#include "serial/device/net/net_address.h"
+#include "serial/device/net/net_line.h"
 #include "serial/device/port_lock.h"
 
 namespace cport {
@@ -81,6 +83,17 @@ std::string Busy(const OpenFailureFacts& f) {
         }
         return text + (f.holders.size() == 1 ? " has" : " have") + " it open.";
     }
+    if (!f.lockFile.empty() && f.lockOwnerEnded) {
+        // Stale, but not ours to remove or take over.
+        const std::string whose =
+            f.lockOwner.pid > 0
+                ? "names process " + std::to_string(f.lockOwner.pid) + ", which has ended"
+                : "names no process";
+        return text + "the lock file " + f.lockFile + " " + whose + ", but user " +
+               Quoted(f.userName.empty() ? std::string("you") : f.userName) +
+               " may not remove it: it belongs to user " + Quoted(f.lockFileUser) +
+               ". Have it removed (sudo rm " + f.lockFile + ") and try again.";
+    }
     if (!f.lockFile.empty()) {
         text += "the lock file " + f.lockFile;
         return text + (f.lockOwner.pid > 0 ? " belongs to " + Process(f.lockOwner) + "."
@@ -126,8 +139,15 @@ OpenFailureFacts GatherOpenFailureFacts(const std::string& portName, int error,
             facts.heldBySelf = device::SelfHolds(node.st_rdev);
         }
         const device::LockHolder lock = device::FindLockHolder(facts.devicePath);
-        if (lock.pid == getpid()) {
+        if (lock.pid == getpid() && !lock.ended) {
             facts.heldBySelf = true;  // our own lock: another port object has the line
+        } else if (lock.ended) {
+            facts.lockFile = lock.path;
+            facts.lockOwner = {lock.pid, {}};
+            facts.lockOwnerEnded = true;
+            facts.lockFileUser = UserName(lock.owner);
+            if (facts.lockFileUser.empty())
+                facts.lockFileUser = std::to_string(lock.owner);
         } else {
             facts.lockFile = lock.path;
             facts.lockOwner = {lock.pid, lock.pid > 0 ? CommandName(lock.pid) : std::string()};
@@ -145,7 +165,10 @@ std::string ExplainOpenFailure(const OpenFailureFacts& facts) {
             break;
         case EBUSY:
         case EWOULDBLOCK:
-            text = Busy(facts);
+            // Permission first: once allowed, the port may still be busy.
+            text = facts.access.exists && !facts.access.mayOpen
+                       ? Permission(facts) + " " + Busy(facts)
+                       : Busy(facts);
             break;
         case ENOENT:
         case ENODEV:
@@ -176,7 +199,51 @@ std::string ExplainOpenFailure(const OpenFailureFacts& facts) {
     return text;
 }
 
+std::string ExplainNetworkFailure(const std::string& portName, int error) {
+    namespace net = device::net;
+    const auto address = net::ParseNetAddress(portName);
+    if (!address) {
+        return portName + " is no network port name: write rfc2217://HOST:PORT or "
+                          "socket://HOST:PORT (an IPv6 address in brackets).";
+    }
+    const std::string where = net::HostAndPort(*address);
+    const std::string raw = "socket://" + where;
+    switch (error) {
+        case net::kNameNotResolved:
+            return "The host name " + address->host + " could not be resolved to an address.";
+        case ECONNREFUSED:
+            return where + " refused the connection: no server listens on port " +
+                   std::to_string(address->port) + " there (is ser2net running, on that port?).";
+        case ETIMEDOUT:
+            return where + " did not answer within " +
+                   std::to_string(net::NetLine::kConnectLimit.count() / 1000) +
+                   " s: connecting timed out.";
+        case net::kOptionRefused:
+            return "The server at " + where +
+                   " refused RFC 2217 (the Telnet COM-PORT option): it may serve raw TCP, "
+                   "reached as " + raw + ".";
+        case net::kServerSilent:
+            return "The server at " + where + " did not answer the Telnet negotiation within " +
+                   std::to_string(net::NetLine::kNegotiationLimit.count() / 1000) +
+                   " s: it may not speak Telnet; raw TCP is reached as " + raw + ".";
+        case net::kProtocolFault:
+            return "The server at " + where + " sent malformed Telnet; the connection was closed.";
+        case ECONNRESET:
+            return "The server at " + where +
+                   " closed the connection while it was being set up (another client may hold "
+                   "the port there).";
+        default: {
+            const char* what = strerrordesc_np(error);
+            return "Connecting to " + where + " failed: " +
+                   (what != nullptr ? std::string(what) : "error " + std::to_string(error)) + ".";
+        }
+    }
+}
+
 std::string ExplainOpenFailure(const std::string& portName, int error) {
+    if (device::net::IsNetworkPortName(portName)) {
+        return ExplainNetworkFailure(portName, error);
+    }
     return ExplainOpenFailure(GatherOpenFailureFacts(portName, error));
 }
 

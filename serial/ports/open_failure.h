@@ -30,7 +30,9 @@ struct OpenFailureFacts {
     std::vector<ProcessName> holders;  // other processes that hold the device
     bool heldBySelf = false;           // this program holds it already
     std::string lockFile;              // a lock file that keeps it from us
-    ProcessName lockOwner;
+    ProcessName lockOwner;             // the process it names
+    bool lockOwnerEnded = false;       // that process has ended, but the file stays:
+    std::string lockFileUser;          // it is this user's, and not ours to remove
     bool isConsole = false;
 };
 
@@ -40,7 +42,12 @@ OpenFailureFacts GatherOpenFailureFacts(const std::string& portName, int error,
 // One or more sentences, UTF-8, no line breaks.
 std::string ExplainOpenFailure(const OpenFailureFacts& facts);
 
-// Gathers and explains: for the port name and the number that an EComPort of
+// For a network port (rfc2217://, socket://): the host and port and what
+// failed on the way to the server (no address for the name, refused, timed
+// out, the server refused the option or stayed silent).
+std::string ExplainNetworkFailure(const std::string& portName, int error);
+
+// Gathers and explains (a network port's failure as above): for the port name and the number that an EComPort of
 // a failed Open carries (WinErrorCode).
 std::string ExplainOpenFailure(const std::string& portName, int error);
 

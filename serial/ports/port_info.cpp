@@ -14,6 +14,7 @@
 #include <memory>
 #include <sstream>
 
+#include "serial/device/net/net_address.h"
 #include "serial/device/port_name.h"
 
 namespace cport {
@@ -316,6 +317,15 @@ PortInfo DescribePort(const std::string& portName, const PortInfoSources& source
     info.name = portName;
     if (portName.empty()) {
         return info;  // names nothing (it would lead to /dev itself)
+    }
+    if (device::net::IsNetworkPortName(portName)) {
+        const auto address = device::net::ParseNetAddress(portName);
+        info.network = !address ? "not a network port name (HOST:PORT)"
+                       : address->protocol == device::net::NetProtocol::kRfc2217
+                           ? "RFC 2217 server at " + device::net::HostAndPort(*address)
+                           : "raw TCP to " + device::net::HostAndPort(*address) +
+                                 ": no line settings, those chosen here have no effect";
+        return info;
     }
     const std::string node = PortNodePath(portName, sources);
     info.devicePath = Resolved(node);

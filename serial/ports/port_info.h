@@ -57,6 +57,9 @@ struct PortInfo {
     std::string byIdPath;    // e.g. "/dev/serial/by-id/usb-FTDI_...-port0"; "" when none
     bool isConsole = false;  // the kernel writes its console to this port
     NodeAccess access;
+    // A port on the network: "RFC 2217 server at HOST:PORT" or "raw TCP to
+    // HOST:PORT"; nothing else is read for it. Empty for a device.
+    std::string network;
 };
 
 PortInfo DescribePort(const std::string& portName, const PortInfoSources& sources = {});

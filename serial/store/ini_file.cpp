@@ -4,6 +4,7 @@
 #include <optional>
 #include <system_error>
 
+#include "base/bounded_file.h"
 #include "base/int_conversion.h"
 #include "serial/store/utf8_text.h"
 #include "serial/store/whole_file.h"
@@ -69,7 +70,7 @@ TIniFile::TIniFile(std::filesystem::path fileName) : fileName_(std::move(fileNam
     std::optional<std::string> bytes;
     try {
         bytes = ReadWholeFile(fileName_, kMaxFileBytes);
-    } catch (const std::system_error& error) {
+    } catch (const tarvik::EFileRead& error) {
         throw EIniFileError(std::string("Settings file: ") + error.what());
     }
     if (bytes)
@@ -287,7 +288,7 @@ void TIniFile::UpdateFile() {
     }
     try {
         ReplaceFileContents(fileName_, bytes);
-    } catch (const std::system_error& error) {
+    } catch (const tarvik::EFileRead& error) {
         throw EIniFileError(std::string("Settings file: ") + error.what());
     }
     modified_ = false;

@@ -8,6 +8,8 @@
 #include <cerrno>
 #include <system_error>
 
+#include "base/bounded_file.h"
+
 namespace cport {
 
 namespace {
@@ -63,33 +65,18 @@ std::filesystem::path ResolveTarget(const std::filesystem::path& file) {
 }  // namespace
 
 std::optional<std::string> ReadWholeFile(const std::filesystem::path& file, std::size_t maxBytes) {
-    Descriptor fd(::open(file.c_str(), O_RDONLY | O_CLOEXEC));
-    if (fd.Get() < 0) {
-        if (errno == ENOENT)
+    std::error_code exists;
+    if (!std::filesystem::exists(file, exists) && !exists)
+        return std::nullopt;
+    try {
+        return tarvik::ReadBoundedFile(file.string(),
+                                       {.maxBytes = maxBytes, .what = "a settings file may hold"});
+    } catch (const tarvik::EFileRead&) {
+        // Gone between the look and the open: as if it never was.
+        if (!std::filesystem::exists(file, exists) && !exists)
             return std::nullopt;
-        Fail(errno, "Cannot open", file);
+        throw;
     }
-    struct stat info {};
-    if (::fstat(fd.Get(), &info) != 0)
-        Fail(errno, "Cannot read", file);
-    if (S_ISDIR(info.st_mode))
-        Fail(EISDIR, "Cannot read", file);
-    std::string bytes;
-    char chunk[16384];
-    for (;;) {
-        ssize_t got = ::read(fd.Get(), chunk, sizeof chunk);
-        if (got < 0) {
-            if (errno == EINTR)
-                continue;
-            Fail(errno, "Cannot read", file);
-        }
-        if (got == 0)
-            break;
-        if (bytes.size() + static_cast<std::size_t>(got) > maxBytes)
-            Fail(EFBIG, "Too large to be a settings file:", file);
-        bytes.append(chunk, static_cast<std::size_t>(got));
-    }
-    return bytes;
 }
 
 void ReplaceFileContents(const std::filesystem::path& file, std::string_view bytes) {

@@ -12,8 +12,8 @@
 namespace cport {
 
 // The file's bytes, or nothing when it does not exist. Refuses files larger
-// than maxBytes. Throws std::system_error (unreadable, a folder, too large:
-// EFBIG) with the path in its message.
+// than maxBytes, and streams as base/bounded_file.h bounds them. Throws
+// tarvik::EFileRead (unreadable, a folder, too large) naming the path.
 std::optional<std::string> ReadWholeFile(const std::filesystem::path& file, std::size_t maxBytes);
 
 // Writes bytes to a new file beside the target, flushes it to the disk and

@@ -108,18 +108,19 @@ class CaptureWindowTest : public QObject {
 
     void aCaptureIsShownInTheReceiveLogAndADamagedOneIsRefused() {
         QTemporaryDir dir;
-        const std::string good = dir.filePath("good.cap").toStdString();
-        const std::string bad = dir.filePath("bad.cap").toStdString();
+        const auto write = [&](const char* name, const std::string& text) {
+            const std::string path = dir.filePath(QString::fromLatin1(name)).toStdString();
+            QFile file(QString::fromStdString(path));
+            if (file.open(QIODevice::WriteOnly))
+                file.write(text.data(), qint64(text.size()));
+            return path;
+        };
         std::string text(capture::kTimedHeader);
         text += "10 20 ev opened\n30 40 tx 3f\n50 60 rx 414200\n70 80 rx 0d\n";
-        {
-            QFile file(QString::fromStdString(good));
-            QVERIFY(file.open(QIODevice::WriteOnly));
-            file.write(text.data(), qint64(text.size()));
-            QFile cut(QString::fromStdString(bad));
-            QVERIFY(cut.open(QIODevice::WriteOnly));
-            cut.write(text.data(), qint64(text.size() - 1));
-        }
+        const std::string good = write("good.cap", text);
+        // Where a full disk stopped the writer: shown up to its last whole line.
+        const std::string torn = write("torn.cap", text.substr(0, text.size() - 1));
+        const std::string bad = write("bad.cap", text + "90 100 zz 41\n");
         w = std::make_unique<Tfrmmain>(nullptr, Text());
         const int before = w->RX1->count();
         w->ShowCapture(good);
@@ -127,14 +128,56 @@ class CaptureWindowTest : public QObject {
         QCOMPARE(w->RX1->text(0).toStdString(), fun::BytesToDisplay("\r", true) + " (1)");
         QCOMPARE(w->RX1->text(1).toStdString(),
                  fun::BytesToDisplay(std::string("AB\0", 3), true) + " (3)");
+        w->ShowCapture(torn);
+        QCOMPARE(w->RX1->count(), before + 4);
+        QCOMPARE(w->RX1->text(0).toStdString(),
+                 "== " + torn + ": line 5: cut short (the last line has no end); left out");
+        QCOMPARE(w->RX1->text(1).toStdString(),
+                 fun::BytesToDisplay(std::string("AB\0", 3), true) + " (3)");
         try {
             w->ShowCapture(bad);
-            QFAIL("a capture cut short was shown");
+            QFAIL("a damaged capture was shown");
         } catch (const std::runtime_error& error) {
-            QCOMPARE(std::string(error.what()),
-                     bad + ": line 5: cut short: the last line has no end");
+            QCOMPARE(std::string(error.what()), bad + ": line 6: \"zz\" is not rx, tx or ev");
         }
-        QCOMPARE(w->RX1->count(), before + 2);
+        QCOMPARE(w->RX1->count(), before + 4);
+    }
+
+    // A capture longer than a log keeps shows its newest lines and says how
+    // many records were left out.
+    void aLongCaptureKeepsToTheLogsCap() {
+        QTemporaryDir dir;
+        const std::string path = dir.filePath(QStringLiteral("long.cap")).toStdString();
+        std::string text(capture::kTimedHeader);
+        const int records = Tfrmmain::kLogCap + 5;
+        for (int i = 1; i <= records; ++i)
+            text += std::to_string(i) + " " + std::to_string(i) + " rx 41\n";
+        {
+            QFile file(QString::fromStdString(path));
+            QVERIFY(file.open(QIODevice::WriteOnly));
+            file.write(text.data(), qint64(text.size()));
+        }
+        w = std::make_unique<Tfrmmain>(nullptr, Text());
+        const int before = w->RX1->count();
+        w->ShowCapture(path);
+        QCOMPARE(w->RX1->count(), before + Tfrmmain::kLogCap + 1);
+        QCOMPARE(w->RX1->text(0).toStdString(),
+                 "== " + path + ": the first 5 records are left out: a log shows the newest " +
+                     std::to_string(Tfrmmain::kLogCap) + " lines");
+    }
+
+    // One full disk stops both captures: the user gets one box telling both.
+    void twoCapturesStoppingTogetherGiveOneBox() {
+        w = std::make_unique<Tfrmmain>(nullptr, Text());
+        w->StartCapture("/dev/full", CaptureForm::kTimed);
+        w->StartCapture("/dev/full", CaptureForm::kRaw);
+        w->Capture(CaptureForm::kRaw)->Received("x", cport::LineTime{1, 1});
+        QTRY_COMPARE_WITH_TIMEOUT(recorder->boxes.size(), std::size_t(1), 5000);
+        const std::string& box = recorder->boxes[0].text;
+        const std::string stop = "The capture to /dev/full stopped: No space left on device.";
+        QVERIFY2(box.find(stop) == 0 && box.find(stop, 1) != std::string::npos, box.c_str());
+        QTest::qWait(500);  // nothing more comes
+        QCOMPARE(recorder->boxes.size(), std::size_t(1));
     }
 
     void theLinePageStartsAndStopsACaptureAndShowsOne() {

@@ -15,6 +15,7 @@
 #include <QRegularExpression>
 #include <QTabWidget>
 #include <QTemporaryDir>
+#include <algorithm>
 #include <cerrno>
 #include <memory>
 #include <string>
@@ -32,6 +33,7 @@
 #include "serial/device/time_line.h"
 #include "serial/ports/port_watcher.h"
 #include "serial_controls/com_combo_box.h"
+#include "tests/serial_device/rfc2217_server.h"
 
 Q_DECLARE_METATYPE(tarvik::TLineOptions)
 
@@ -79,6 +81,11 @@ class LinePageTest : public QObject {
     }
 
     QString Line(int row) const { return w->RX1->text(row); }
+    QStringList Lines() const {
+        QStringList lines;
+        for (int row = 0; row < w->RX1->count(); ++row) lines << Line(row);
+        return lines;
+    }
 
     // The state at the top row shows this many bytes received.
     bool Received(int bytes) const {
@@ -298,6 +305,31 @@ class LinePageTest : public QObject {
                                      "== line error: parity", "== port closed"}));
     }
 
+    // A port on the network, given as the window's port: the page says what
+    // it is and, once Start has connected, who serves it; DTR goes to the
+    // server as its request.
+    void networkPortOnTheLinePage() {
+        cport::device::testing::Rfc2217Server server({});
+        Build(server.Url());
+        ShowLinePage();
+        QVERIFY2(w->Label27->text().contains(QStringLiteral("RFC 2217 server at 127.0.0.1:")),
+                 qPrintable(w->Label27->text()));
+        QTest::mouseClick(w->BitBtn2, Qt::LeftButton);
+        QVERIFY(w->C1->Connected());
+        QVERIFY2(w->Label27->text().endsWith(QStringLiteral(", server: test server 1.0")),
+                 qPrintable(w->Label27->text()));
+        QVERIFY(w->CheckBox5->isEnabled());
+        const std::vector<std::uint8_t> dtr{5, std::uint8_t(w->CheckBox5->isChecked() ? 9 : 8)};
+        QTest::mouseClick(w->CheckBox5, Qt::LeftButton);
+        const auto asked = [&server, &dtr] {
+            const auto requests = server.Requests();
+            return std::find(requests.begin(), requests.end(), dtr) != requests.end();
+        };
+        QTRY_VERIFY(asked());
+        Press(Qt::Key_Escape);
+        QVERIFY(!w->C1->Connected());
+    }
+
     // DTR, RTS and a break pulse on a device with modem lines (the fake);
     // on a pty the switches stay off, and the page says who the port is.
     void lineControlAndWhoThePortIs() {
@@ -426,6 +458,10 @@ class LinePageTest : public QObject {
         QVERIFY(recorder->boxes.size() <= 1);
         recorder->boxes.clear();
         if (reconnect) {
+            // The log says what the window waits for.
+            const QString awaited =
+                QString::fromStdString("== waiting for the link " + link + " to be made again");
+            QTRY_VERIFY(Lines().contains(awaited));
             simulator.Replug();
             QTRY_VERIFY(w->Label21->text().startsWith(QStringLiteral("open")));
             QVERIFY(w->T1->Enabled());

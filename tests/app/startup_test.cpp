@@ -1,15 +1,24 @@
 // The start-up as a process of its own: a window that cannot be built (the
 // port list unreadable) ends in the "Application Error" box and exit code 1
 // without the window being shown; a command line it cannot follow ends with
-// exit code 2 before any window; no display ends in one line and exit code 1.
+// exit code 2 before any window; no display ends in one line and exit code 1;
+// a window told to end by a signal closes its port, removes its lock file and
+// finishes its capture first.
 
-#include <QProcess>
+#include <signal.h>
+#include <unistd.h>
+
+#include <QFile>
 #include <QMap>
+#include <QProcess>
 #include <QProcessEnvironment>
 #include <QTemporaryDir>
 #include <QTest>
+#include <filesystem>
 
 #include "app/command_line.h"
+#include "serial/device/port_lock.h"
+#include "tests/app/line_fixtures.h"
 
 namespace tarvik {
 
@@ -80,7 +89,7 @@ class StartupTest : public QObject {
             << "--capture and --capture-raw name the same file";
         QTest::newRow("capture to show missing")
             << QStringList{"--open-capture", "/nonexistent/a.cap"}
-            << "Cannot open /nonexistent/a.cap: No such file or directory";
+            << "Cannot open file \"/nonexistent/a.cap\". No such file or directory";
         QTest::newRow("capture into no folder")
             << QStringList{"--capture", "/nonexistent/folder/a.cap"}
             << "Cannot create file /nonexistent/folder/a.cap: No such file or directory";
@@ -117,6 +126,49 @@ class StartupTest : public QObject {
         QCOMPARE(run.exitCode, 1);
         QCOMPARE(run.err, "tarvik2: cannot show the window: " + line + "\n");
         QVERIFY(run.out.isEmpty());
+    }
+
+    // SIGTERM (kill PID), SIGINT (Ctrl+C) and SIGHUP (the terminal closed) to
+    // a window whose port is open and captured.
+    void stopSignalsEndCleanly_data() {
+        QTest::addColumn<int>("signal");
+        QTest::newRow("SIGTERM") << SIGTERM;
+        QTest::newRow("SIGINT") << SIGINT;
+        QTest::newRow("SIGHUP") << SIGHUP;
+    }
+    void stopSignalsEndCleanly() {
+        QFETCH(int, signal);
+        QTemporaryDir dir;
+        test::SimulatorThread simulator({});
+        const QString capture = dir.filePath(QStringLiteral("session.cap"));
+        QProcess program;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+        env.insert(QStringLiteral("TARVIK_DRIVER_START"), QStringLiteral("1"));
+        env.insert(QStringLiteral("LANG"), QStringLiteral("C"));
+        program.setProcessEnvironment(env);
+        const QString port = QString::fromStdString(simulator.Path());
+        program.start(QStringLiteral(STARTUP_DRIVER), {QStringLiteral("--capture"), capture, port});
+        QString out;
+        QTRY_VERIFY_WITH_TIMEOUT((out += program.readAllStandardOutput()).contains("started"),
+                                 30000);
+        QCOMPARE(out, QStringLiteral("started\n"));
+        const std::string device = std::filesystem::canonical(simulator.Path()).string();
+        const QString lock =
+            QString::fromStdString("/run/lock/" + cport::device::LockFileName(device, false));
+        // Where the lock folder is ours to write (it is on Debian).
+        const bool locked = ::access("/run/lock", W_OK) == 0;
+        QCOMPARE(QFile::exists(lock), locked);
+
+        QCOMPARE(::kill(pid_t(program.processId()), signal), 0);
+        QVERIFY(program.waitForFinished(30000));
+        QCOMPARE(program.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(program.exitCode(), 128 + signal);
+        QVERIFY2(!QFile::exists(lock), qPrintable(lock));
+        QFile file(capture);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        const QByteArray records = file.readAll();
+        QVERIFY2(records.endsWith(" ev closed\n"), records.constData());
     }
 
     void portArgument_data() {

@@ -65,7 +65,8 @@ TEST(CaptureFormatTest, DamagedCapturesAreRefusedWhereTheyBreak) {
     } rows[] = {
         {"", 1, "not a timed capture"},
         {"# tarvik2 capture 2\n", 1, "not a timed capture"},
-        {head + "5 6 rx 41\n7 8 rx 4", 3, "cut short"},
+        {"# tarvik2 capture 1x\n", 1, "not a timed capture"},
+        {std::string(70000, '\0'), 1, "not a timed capture"},
         {head + "5 6 rx 4\n", 2, "pairs of hex digits"},
         {head + "5 6 rx 4G\n", 2, "\"4G\" is not a pair"},
         {head + "5 6 rx\n", 2, "one field of hex bytes"},
@@ -95,6 +96,52 @@ TEST(CaptureFormatTest, DamagedCapturesAreRefusedWhereTheyBreak) {
             EXPECT_TRUE(
                 std::string(error.what()).starts_with("line " + std::to_string(row.line) + ": "));
         }
+    }
+}
+
+}  // namespace
+}  // namespace tarvik::capture
+
+namespace tarvik::capture {
+namespace {
+
+// A capture the disk stopped mid-record reads up to its last whole line,
+// with a warning naming the torn one; the same whether it comes whole or a
+// byte at a time. A line past the bound is refused, not gathered.
+TEST(CaptureFormatTest, ATornLastLineIsLeftOutWithAWarning) {
+    const std::string head(kTimedHeader);
+    struct Row {
+        std::string text;
+        std::size_t records;
+        const char* warning;  // "" for none
+    } rows[] = {
+        {head + "5 6 rx 41\n7 8 rx 4", 1, "line 3: cut short (the last line has no end); left out"},
+        {head + "5 6 rx 41\n7 8 rx 42", 1, "line 3: cut short"},
+        {head + "5 6 rx 41\n# stopp", 1, "line 3: cut short"},
+        {"# tarvik2 cap", 0, "line 1: cut short"},
+        {head, 0, ""},
+        {head + "5 6 rx 41\n", 1, ""},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.text);
+        std::string warning = "?";
+        EXPECT_EQ(ParseCapture(row.text, &warning).size(), row.records);
+        EXPECT_TRUE(warning.starts_with(row.warning)) << warning;
+        EXPECT_EQ(warning.empty(), *row.warning == 0);
+        CaptureParser parser;
+        std::size_t records = 0;
+        for (const char c : row.text)
+            parser.Feed(std::string_view(&c, 1), [&](CaptureRecord&&) { ++records; });
+        EXPECT_EQ(records, row.records);
+        EXPECT_EQ(parser.Finish(), warning);
+    }
+    CaptureParser bounded(24);
+    try {
+        bounded.Feed(head + "5 6 rx 41424344454647484950\n", [](CaptureRecord&&) {});
+        ADD_FAILURE() << "a line past the bound was taken";
+    } catch (const ECaptureFormat& error) {
+        EXPECT_EQ(std::string(error.what()),
+                  "line 2: the line is longer than the 24 bytes a capture's line may hold");
     }
 }
 

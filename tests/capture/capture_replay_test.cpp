@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <csignal>
 #include <cstdio>
 #include <mutex>
 #include <thread>
@@ -14,6 +15,7 @@
 #include "tests/base/qt_test_support.h"
 #include "tests/capture/capture_test_support.h"
 #include "tests/tools/simulator_process.h"
+#include "tools/simulator/replay_script.h"
 
 namespace tarvik::capture {
 namespace {
@@ -206,7 +208,6 @@ TEST(CaptureReplayTest, DamagedCapturesAreRefusedWithWhereTheyBreak) {
         std::string text;
         std::string says;
     } rows[] = {
-        {"cut.cap", head + "10 20 rx 41\n30 40 rx 4", "cut.cap: line 3: cut short"},
         {"hex.cap", head + "10 20 rx 41\n30 40 rx zz\n", "hex.cap: line 3: \"zz\" is not a pair"},
         {"text.txt", "hello\n", "text.txt: line 1: not a timed capture"},
         {"quiet.cap", head + "10 20 tx 41\n", "quiet.cap: the capture holds no received block"},
@@ -223,7 +224,31 @@ TEST(CaptureReplayTest, DamagedCapturesAreRefusedWithWhereTheyBreak) {
     }
     SimulatorProcess missing({"--replay", dir / "none.cap"});
     EXPECT_EQ(missing.Wait(), 2);
-    EXPECT_NE(missing.Errors().find("Cannot open " + (dir / "none.cap")), std::string::npos);
+    EXPECT_NE(missing.Errors().find("Cannot open file \"" + (dir / "none.cap") + "\""),
+              std::string::npos);
+}
+
+// Where a full disk stopped the writer mid-record, the capture plays up to
+// its last whole line, and the simulator says what it left out.
+TEST(CaptureReplayTest, ACaptureCutShortPlaysUpToItsLastWholeLine) {
+    TempDir dir;
+    const std::string path = dir / "cut.cap";
+    std::FILE* file = std::fopen(path.c_str(), "wb");
+    const std::string text = std::string(kTimedHeader) + "10 20 rx 41\n30 40 rx 4";
+    std::fwrite(text.data(), 1, text.size(), file);
+    std::fclose(file);
+    std::string warning;
+    const auto blocks = sim::LoadReplay(path, &warning);
+    ASSERT_EQ(blocks.size(), 1u);
+    EXPECT_EQ(blocks[0].bytes, "A");
+    SimulatorProcess device({"--replay", path});
+    ASSERT_TRUE(device.NextLine().has_value());
+    device.Signal(SIGTERM);
+    EXPECT_EQ(device.Wait(), 0);
+    EXPECT_NE(device.Errors().find("tarvik-sim: warning: " + path +
+                                   ": line 3: cut short (the last line has no end); left out"),
+              std::string::npos)
+        << device.Errors();
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <poll.h>
+#include <sys/mount.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -170,14 +171,81 @@ TEST(CaptureWriterTest, AFileThatTakesNoMoreStopsTheCaptureOnceSayingWhere) {
         EXPECT_NE(stops[0].Message().find("The capture to " + path + " stopped: " + row.reason),
                   std::string::npos);
         if (std::string(row.name) == "file-size limit") {
-            // Whole records only count as in: the first and one more of 2 KiB lines.
-            EXPECT_EQ(stops[0].fileBytes, 4096u);
+            // Whole records only count as in: the first and one more of 2 KiB
+            // lines; the file ends where the second ends, not at the limit.
+            std::string whole(kTimedHeader);
+            AppendRecordLine({.kind = RecordKind::kReceived, .time = at, .bytes = "first"}, whole);
+            AppendRecordLine(
+                {.kind = RecordKind::kReceived, .time = at, .bytes = std::string(1000, 'x')},
+                whole);
+            EXPECT_EQ(stops[0].fileBytes, whole.size());
+            EXPECT_EQ(FileText(path), whole);
             EXPECT_EQ(stops[0].receivedBytes, 5u + 1000u);
             EXPECT_EQ(stops[0].lastTime, at);
             EXPECT_NE(stops[0].Message().find("1005 bytes received, 0 sent"), std::string::npos)
                 << stops[0].Message();
         }
     }
+}
+
+// A small tmpfs of its own, unmounted on the way out; empty where the test
+// may not mount one (not root, no permission in a container).
+class SmallDisk {
+  public:
+    explicit SmallDisk(const std::string& path) : path_(path) {
+        std::filesystem::create_directories(path);
+        mounted_ = ::geteuid() == 0 &&
+                   ::mount("tarvik-test", path.c_str(), "tmpfs", 0, "size=64k") == 0;
+    }
+    ~SmallDisk() {
+        if (mounted_)
+            ::umount2(path_.c_str(), MNT_DETACH);
+    }
+    bool Mounted() const { return mounted_; }
+
+  private:
+    std::string path_;
+    bool mounted_ = false;
+};
+
+// A real disk filling up under both captures at once: each stops once; the
+// timed one ends at its last whole record, so it reads back without a
+// warning and every record in it is one handed over; the raw one holds a
+// prefix of the bytes received.
+TEST(CaptureWriterTest, AFullDiskLeavesATimedCaptureEndingAtItsLastWholeRecord) {
+    TempDir dir;
+    const SmallDisk disk(dir / "disk");
+    if (!disk.Mounted())
+        GTEST_SKIP() << "needs root to mount a small tmpfs";
+    StopLog timedLog, rawLog;
+    CaptureWriter timed(dir / "disk/session.cap", CaptureForm::kTimed, timedLog.Handler());
+    CaptureWriter raw(dir / "disk/session.raw", CaptureForm::kRaw, rawLog.Handler());
+    std::string received;
+    for (int i = 0; i < 200 && !(timed.Stopped() && raw.Stopped()); ++i) {
+        const std::string block(700 + i, static_cast<char>('a' + i % 26));
+        const LineTime at{1'000'000 + i, 1'765'000'000'000'000 + i};
+        timed.Received(block, at);
+        raw.Received(block, at);
+        received += block;
+        timed.Flush();
+        raw.Flush();
+    }
+    ASSERT_EQ(timedLog.Stops().size(), 1u);
+    ASSERT_EQ(rawLog.Stops().size(), 1u);
+    EXPECT_EQ(timedLog.Stops()[0].reason, "No space left on device");
+
+    const std::string text = FileText(dir / "disk/session.cap");
+    EXPECT_EQ(timedLog.Stops()[0].fileBytes, text.size());
+    ASSERT_FALSE(text.empty());
+    EXPECT_EQ(text.back(), '\n');
+    std::string warning;
+    const auto records = ParseCapture(text, &warning);
+    EXPECT_EQ(warning, "");
+    std::string inFile;
+    for (const auto& record : records) inFile += record.bytes;
+    EXPECT_EQ(inFile.size(), timedLog.Stops()[0].receivedBytes);
+    EXPECT_TRUE(received.starts_with(inFile));
+    EXPECT_TRUE(received.starts_with(FileText(dir / "disk/session.raw")));
 }
 
 TEST(CaptureWriterTest, ADiskThatDoesNotKeepUpStopsTheCaptureWithoutAHoleAndAFifoStaysAFifo) {

@@ -4,6 +4,8 @@
 
 #include "runner/pattern.h"
 
+#include "runner/script_literals.h"
+
 #include <gtest/gtest.h>
 
 namespace tarvik::runner {
@@ -52,6 +54,41 @@ TEST(PatternTest, JudgesByteByByteAndVerifiesTheCheckValue) {
             << testing::PrintToString(row.received);
     EXPECT_THROW(CheckValueNamed("CRC-99"), EPattern);
     EXPECT_EQ(&CheckValueNamed("CRC-32"), &CheckValueNamed("CRC-32/ISO-HDLC"));  // the alias
+}
+
+// A script's literals are checked where Lua would read them as the whole
+// first argument of send or expect (with a literal check value), and
+// nowhere else; a huge literal costs no stack.
+TEST(ScriptLiteralsTest, ChecksTheLiteralsOfSendAndExpectOnly) {
+    const struct {
+        std::string source;
+        const char* refusal;  // "" when accepted
+    } rows[] = {
+        {"send('0x01 0x02')", ""},
+        {"\n\nsend(\"12ab\")", "t.lua:3: "},
+        {"send([[12ab]])", "t.lua:1: "},
+        {"send([==[\n12ab]==])", "t.lua:1: "},
+        {"send('0x01', 'CRC-99')", "t.lua:1: No check value is named 'CRC-99'"},
+        {"expect('0x01', {timeout = 5,\n check = \"CRC-99\"})", "t.lua:1: No check value"},
+        {"expect('0x01', {name = 'a', check = 'BCC'})", ""},
+        {"expect('0x01 OK')", "t.lua:1: Pattern '0x01 OK'"},
+        {"-- send('0x1G')", ""},
+        {"--[[\nsend('0x1G')\n]] send('1')", ""},
+        {"x = \"send('0x1G')\" resend('0x1G') s.send2('0x1G')", ""},
+        {"send('0x01' .. x)", ""},
+        {"send('\\x1G')", ""},  // an escape left to the run
+        {"send('" + std::string(300000, ' ') + "')", ""},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.source.substr(0, 60));
+        try {
+            CheckScriptLiterals("t.lua", row.source);
+            EXPECT_EQ(std::string(row.refusal), "");
+        } catch (const std::runtime_error& error) {
+            EXPECT_NE(*row.refusal, 0) << error.what();
+            EXPECT_TRUE(std::string(error.what()).starts_with(row.refusal)) << error.what();
+        }
+    }
 }
 
 }  // namespace

@@ -6,6 +6,7 @@ session captured and played back."""
 import os
 import select
 import signal
+import socket
 import subprocess
 import sys
 import tempfile
@@ -29,6 +30,44 @@ class Simulator:
         self.process.terminate()
         self.process.wait(10)
         self.process.stdout.close()
+
+
+def free_port():
+    with socket.socket() as s:
+        s.bind(("127.0.0.1", 0))
+        return s.getsockname()[1]
+
+
+def listening(port):
+    """From the kernel's table: a connection would make ser2net open the device."""
+    with open("/proc/net/tcp") as table:
+        return any(f[1].endswith(":%04X" % port) and f[3] == "0A"
+                   for f in (line.split() for line in table) if len(f) > 3)
+
+
+class Ser2net:
+    """ser2net on 127.0.0.1 serving a device over RFC 2217 and raw TCP."""
+
+    def __init__(self, folder, device):
+        self.rfc, self.raw = free_port(), free_port()
+        config = os.path.join(folder, "ser2net.yaml")
+        with open(config, "w") as f:
+            for name, accepter in (("rfc", "telnet(rfc2217),tcp"), ("raw", "tcp")):
+                port = self.rfc if name == "rfc" else self.raw
+                f.write(f"connection: &{name}\n  accepter: {accepter},127.0.0.1,{port}\n"
+                        f"  connector: serialdev,{device},9600n81,local\n")
+        self.process = subprocess.Popen(["ser2net", "-n", "-c", config, "-P",
+                                         os.path.join(folder, "ser2net.pid")],
+                                        stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        deadline = time.monotonic() + 10
+        while not (listening(self.rfc) and listening(self.raw)):
+            assert time.monotonic() < deadline, "ser2net did not come up"
+            time.sleep(0.01)
+
+    def close(self):
+        if self.process.poll() is None:
+            self.process.terminate()
+            self.process.wait(10)
 
 
 class RunnerTest(unittest.TestCase):
@@ -100,6 +139,8 @@ class RunnerTest(unittest.TestCase):
         ("send('\"Q\"')\nexpect('0x06 \"OK\"'\n", None, "test.lua:3:"),
         ("send('\"Q\"')\nexpect('0x06 OK')\n", None, "test.lua:2: Pattern '0x06 OK'"),
         ("sleep(1)\nsend('0x01', 'CRC-99')\n", None, "test.lua:2: No check value is named 'CRC-99'"),
+        ("sleep(1)\nexpect('0x06 ??', {timeout = 50, check = 'CRC-99'})\n", None,
+         "test.lua:2: No check value is named 'CRC-99'"),
         ("set_dtr(true)", None, "test.lua:1: EscapeCommFunction"),  # a pty has no DTR
         ("send('\"Q\"')", "/dev/pts/no-such-port", "Cannot open port /dev/pts/no-such-port"),
     ]
@@ -112,6 +153,28 @@ class RunnerTest(unittest.TestCase):
                 self.assertIn(reason, done.stderr)
                 if "dtr" not in source:  # refused before the run
                     self.assertNotIn(">> ", done.stdout)
+
+    def test_texts_from_files_reach_the_terminal_escaped(self):
+        # A history line that would retitle the terminal, sent and summed up.
+        history = self.file("tx.txt", '"\x1b]0;owned\x07"\r\n')
+        done = subprocess.run([RUN, "--history", history, self.sim.port],
+                              capture_output=True, timeout=60)
+        self.assertEqual(done.returncode, 0, done.stderr)
+        self.assertIn(b'# "\\x1B]0;owned\\x07" | 1 | 1 |', done.stdout)
+        # A bad line's error quotes it on standard error; a script's message as well.
+        bad = self.file("bad.txt", "1\x1b[2Jx\u009b\r\n")
+        refused = subprocess.run([RUN, "--history", bad, self.sim.port],
+                                 capture_output=True, timeout=60)
+        self.assertEqual(refused.returncode, 2)
+        self.assertIn(b"\\x1B[2J", refused.stderr)
+        script = self.file("t.lua", "error('\x1b[31mred\x1b[0m')")
+        failed = subprocess.run([RUN, "--script", script, self.sim.port],
+                                capture_output=True, timeout=60)
+        self.assertEqual(failed.returncode, 2)
+        self.assertIn(b"\\x1B[31mred", failed.stderr)
+        for output in (done.stdout, done.stderr, refused.stderr, failed.stdout, failed.stderr):
+            for raw in (b"\x1b", b"\x07", b"\xc2\x9b"):
+                self.assertNotIn(raw, output)
 
     def test_busy_port(self):
         holder = os.open(self.sim.port, os.O_RDWR | os.O_NOCTTY)
@@ -144,11 +207,13 @@ class RunnerTest(unittest.TestCase):
         self.assertEqual(suite.find("testcase").get("name"), '0x06 "OK"')
         self.assertEqual(int(suite.get("errors")), 1)
         # A script that never waits on the line stops as well.
-        runner = self.start_loop(self.sim.port, "local n = 0 while true do n = n + 1 end",
-                                 "port opened")
-        runner.send_signal(signal.SIGINT)
-        self.assertIn("== port closed", runner.communicate(timeout=10)[0])
-        self.assertEqual(runner.returncode, 128 + signal.SIGINT)
+        # ... also on SIGTERM and SIGHUP (the terminal closed).
+        for stop in (signal.SIGINT, signal.SIGTERM, signal.SIGHUP):
+            runner = self.start_loop(self.sim.port, "local n = 0 while true do n = n + 1 end",
+                                     "port opened")
+            runner.send_signal(stop)
+            self.assertIn("== port closed", runner.communicate(timeout=10)[0])
+            self.assertEqual(runner.returncode, 128 + stop)
 
     def test_port_gone_mid_run(self):
         runner = self.start_loop(self.path("dev"))
@@ -167,8 +232,11 @@ class RunnerTest(unittest.TestCase):
                                  "--reconnect")
         self.sim.process.send_signal(signal.SIGUSR1)  # unplugged
         deadline = time.monotonic() + 10
-        while time.monotonic() < deadline and "line lost" not in runner.stdout.readline():
-            pass
+        seen = ""
+        while time.monotonic() < deadline and "waiting for" not in seen:
+            seen = runner.stdout.readline()
+        # What it waits for, said after the loss.
+        self.assertIn("== waiting for the link %s to be made again" % self.path("dev"), seen)
         self.sim.process.send_signal(signal.SIGUSR2)  # back, behind the same link
         out, err = runner.communicate(timeout=10)
         self.assertEqual(runner.returncode, 0, out + err)
@@ -235,6 +303,27 @@ class RunnerTest(unittest.TestCase):
         runner.communicate(timeout=10)
         self.assertEqual(runner.returncode, 2)
         self.assertIn(("ev", "lost"), [r[1:] for r in self.read_capture("l.cap")])
+
+    def test_network_port_through_ser2net(self):
+        server = Ser2net(self.dir.name, self.path("dev"))
+        self.addCleanup(server.close)
+        rfc = "rfc2217://127.0.0.1:%d" % server.rfc
+        done = self.run_script(self.EXCHANGE, "--capture", self.path("n.cap"), port=rfc)
+        self.assertEqual(done.returncode, 0, done.stdout + done.stderr)
+        # A pty behind ser2net has no DTR: said, and the run goes on.
+        self.assertRegex(done.stdout, "== unconfirmed: .*DTR")
+        done = self.run_script(self.EXCHANGE, port="socket://127.0.0.1:%d" % server.raw)
+        self.assertEqual(done.returncode, 0, done.stdout + done.stderr)
+        # The network session's capture, played back by the simulator.
+        player = Simulator("--replay", self.path("n.cap"), "--answer")
+        self.addCleanup(player.close)
+        done = self.run_script(self.EXCHANGE, port=player.port)
+        self.assertEqual(done.returncode, 0, done.stdout + done.stderr)
+        # Nobody there: the host and port, and what failed.
+        server.close()
+        done = self.run_script(self.EXCHANGE, port=rfc)
+        self.assertEqual(done.returncode, 2, done.stdout)
+        self.assertIn("127.0.0.1:%d refused the connection" % server.rfc, done.stderr)
 
 
 if __name__ == "__main__":

@@ -6,7 +6,8 @@
 // plugged in again).
 
 #include <fcntl.h>
-#include <gtest/gtest.h>
+#include <gmock/gmock.h>
+#include <pty.h>
 #include <sys/syscall.h>
 #include <unistd.h>
 
@@ -18,6 +19,7 @@
 
 #include "serial/port/com_thread.h"
 #include "serial/device/fake_com_device.h"
+#include "serial/ports/awaited_device.h"
 #include "serial/ports/line_return_watcher.h"
 #include "tests/base/qt_test_support.h"
 #include "tests/serial/event_port.h"
@@ -301,6 +303,79 @@ TEST_F(LostLineTest, UnpluggedAndRepluggedThroughTheSimulatorsLinkThePortComesBa
             main.push_back(name);
     }
     EXPECT_EQ(main, (Names{"opened", "line lost", "back", "closed"}));
+}
+
+// The link's maker was killed: the link is left leading to the lost pty's
+// name, and an unrelated new pty takes that number. The port waits for the
+// link to be made again and comes back only on the pty it then leads to.
+TEST_F(LostLineTest, ADanglingLinkIsWaitedForNotTheDeviceThatTookItsName) {
+    int master = -1;
+    int slave = -1;
+    char name[256] = {};
+    ASSERT_EQ(openpty(&master, &slave, name, nullptr, nullptr), 0);
+    ::close(slave);
+    std::filesystem::create_symlink(name, link_);
+    OpenOnLink(true);
+    EXPECT_EQ(port_.AwaitedReturn(),
+              "waiting for the link " + link_.string() + " to be made again");
+    ::close(master);
+    ASSERT_TRUE(RunEventLoopUntil([&] { return log_.Count(LineEventKind::kLost) == 1; }));
+    // Once the port has let go of the old pty, a new one gets its number
+    // (unless another program's took it first).
+    int foreign = -1;
+    ASSERT_TRUE(RunEventLoopUntil([&] {
+        int m = -1;
+        int s = -1;
+        char other[256] = {};
+        if (openpty(&m, &s, other, nullptr, nullptr) != 0)
+            return false;
+        ::close(s);
+        if (std::string(other) == name) {
+            foreign = m;
+            return true;
+        }
+        ::close(m);
+        return access(name, F_OK) == 0;
+    }));
+    // A change in the link's folder makes the port look again.
+    std::ofstream(folder_ / "nudge") << "";
+    RunEventLoopFor(std::chrono::milliseconds(200));
+    EXPECT_TRUE(port_.LineLost());
+    EXPECT_EQ(log_.Count(LineEventKind::kBack), 0u);
+
+    // Its maker makes the link again, to a new pty.
+    int fresh = -1;
+    char freshName[256] = {};
+    ASSERT_EQ(openpty(&fresh, &slave, freshName, nullptr, nullptr), 0);
+    ::close(slave);
+    std::filesystem::create_symlink(freshName, folder_ / "line.new");
+    std::filesystem::rename(folder_ / "line.new", link_);
+    ASSERT_TRUE(RunEventLoopUntil([&] { return log_.Count(LineEventKind::kBack) == 1; }));
+    port_.WriteBytes("x");
+    char got = 0;
+    ASSERT_TRUE(WaitUntil([&] { return ::read(fresh, &got, 1) == 1; }));
+    EXPECT_EQ(got, 'x');
+    port_.Close();
+    if (foreign >= 0) {
+        fcntl(foreign, F_SETFL, O_NONBLOCK);
+        EXPECT_EQ(::read(foreign, &got, 1), -1);  // nothing reached it
+        ::close(foreign);
+    }
+    ::close(fresh);
+}
+
+TEST(AwaitedDeviceTest, APseudoTerminalByItsOwnNameIsNeverOpenedAgain) {
+    int master = -1;
+    int slave = -1;
+    char name[256] = {};
+    ASSERT_EQ(openpty(&master, &slave, name, nullptr, nullptr), 0);
+    ::close(slave);
+    const AwaitedDevice awaited = AwaitDevice(name);
+    EXPECT_EQ(awaited.kind, AwaitedDevice::Kind::kNever);
+    EXPECT_FALSE(HasReturned(awaited));  // though the name is there
+    EXPECT_THAT(DescribeAwaited(awaited),
+                testing::StartsWith(std::string("not waiting: the pseudo-terminal ") + name));
+    ::close(master);
 }
 
 TEST_F(LostLineTest, TheReturnWatcherFollowsFoldersThatAppearOnTheWay) {

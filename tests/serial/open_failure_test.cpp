@@ -7,6 +7,7 @@
 #include <fcntl.h>
 #include <gmock/gmock.h>
 #include <grp.h>
+#include <pty.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/stat.h>
@@ -22,6 +23,7 @@
 #include <string>
 
 #include "serial/port/com_port.h"
+#include "serial/device/port_lock.h"
 #include "serial/device/posix_com_device.h"
 #include "tests/serial/port_fixtures.h"
 #include "tests/serial_device/pty_fixture.h"
@@ -127,6 +129,91 @@ TEST(WhyOpenFailed, PermissionAsAnotherUser) {
                                 " --gtest_filter=WhyOpenFailed.PermissionAsAnotherUser"
                                 " > /dev/null 2>&1";
     EXPECT_EQ(std::system(command.c_str()), 0) << command;
+}
+
+// Lock files as a user who may not remove them: the test runs itself again
+// under setpriv as nobody on a pty of its own. A stale lock of root's is
+// named with the way out, not "busy: another program"; a stale one nobody
+// may write is taken over; without access to the node the permission is
+// told first, whatever lock there is.
+TEST(WhyOpenFailed, LockFilesAsAnotherUser) {
+    const char* inner = std::getenv("TARVIK_PTY_UNDER_TEST");
+    const char* lockCase = std::getenv("TARVIK_LOCK_CASE");
+    if (inner != nullptr && lockCase != nullptr) {
+        ASSERT_NE(geteuid(), 0u);
+        const std::string lock =
+            "/run/lock/" + device::LockFileName(fs::canonical(inner).string(), false);
+        TComPort port;
+        port.SetDevice(device::PosixComDevice::Instance());
+        port.SetPort(inner);
+        port.SetEvents({});
+        const auto error = testutil::Raised([&] { port.Open(); });
+        const std::string which = lockCase;
+        if (which == "writable") {
+            ASSERT_FALSE(error) << error->what();
+            std::ifstream held(lock);
+            EXPECT_EQ(device::LockFilePid(std::string(std::istreambuf_iterator<char>(held), {})),
+                      getpid());
+            port.Close();
+            std::ifstream after(lock);
+            EXPECT_EQ(std::string(std::istreambuf_iterator<char>(after), {}), "");
+            return;
+        }
+        ASSERT_TRUE(error);
+        const std::string text = ExplainOpenFailure(inner, error->WinErrorCode());
+        if (which == "stale") {
+            EXPECT_EQ(error->WinErrorCode(), EBUSY);
+            EXPECT_THAT(text, HasSubstr("the lock file " + lock + " names process ")) << text;
+            EXPECT_THAT(text, HasSubstr(", which has ended, but user \"nobody\" may not remove "
+                                        "it: it belongs to user \"root\". Have it removed"))
+                << text;
+            EXPECT_THAT(text, HasSubstr("(sudo rm " + lock + ") and try again.")) << text;
+        } else {
+            EXPECT_EQ(error->WinErrorCode(), EACCES);
+            EXPECT_THAT(text, testing::StartsWith("Permission denied")) << text;
+        }
+        return;
+    }
+    if (geteuid() != 0 || access("/usr/bin/setpriv", X_OK) != 0 || access("/run/lock", W_OK) != 0)
+        GTEST_SKIP() << "needs root, setpriv and /run/lock";
+    char self[PATH_MAX] = {};
+    ASSERT_GT(readlink("/proc/self/exe", self, sizeof self - 1), 0);
+    const std::string asNobody = "setpriv --reuid=65534 --regid=65534 --clear-groups ";
+    if (std::system((asNobody + "test -x " + self).c_str()) != 0)
+        GTEST_SKIP() << "nobody cannot run " << self;
+    const pid_t gone = fork();
+    if (gone == 0)
+        _exit(0);
+    waitpid(gone, nullptr, 0);
+    struct Row {
+        const char* lockCase;
+        mode_t nodeMode;
+        std::string contents;
+        mode_t lockMode;
+    };
+    const Row rows[] = {
+        {"stale", 0666, std::to_string(gone) + "\n", 0644},
+        {"writable", 0666, std::to_string(gone) + "\n", 0666},
+        {"no access", 0600, std::to_string(getpid()) + "\n", 0644},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.lockCase);
+        int master = -1;
+        int slave = -1;
+        char name[256] = {};
+        ASSERT_EQ(openpty(&master, &slave, name, nullptr, nullptr), 0);
+        ::close(slave);
+        chmod(name, row.nodeMode);
+        const std::string lock = "/run/lock/" + device::LockFileName(name, false);
+        std::ofstream(lock) << row.contents;
+        chmod(lock.c_str(), row.lockMode);
+        const std::string command = std::string("TARVIK_PTY_UNDER_TEST=") + name +
+                                    " TARVIK_LOCK_CASE='" + row.lockCase + "' " + asNobody + self +
+                                    " --gtest_filter=WhyOpenFailed.LockFilesAsAnotherUser";
+        EXPECT_EQ(std::system((command + " > /dev/null 2>&1").c_str()), 0) << command;
+        ::unlink(lock.c_str());
+        ::close(master);
+    }
 }
 
 class WhyOpenFailedBusy : public device::PtyTest {

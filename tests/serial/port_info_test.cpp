@@ -1,6 +1,7 @@
 // Who a port is: a USB adapter in a sysfs tree built in a temporary folder
-// (whole and half there), the machine's own ttyS0 and a real pty, and the
-// access verdict from a node's stat data.
+// (whole and half there, and what a lost one is waited for by), the
+// machine's own ttyS0 and a real pty, and the access verdict from a node's
+// stat data.
 
 #include "serial/ports/port_info.h"
 
@@ -12,6 +13,8 @@
 #include <filesystem>
 #include <fstream>
 #include <string>
+
+#include "serial/ports/awaited_device.h"
 
 namespace cport {
 namespace {
@@ -55,6 +58,40 @@ class FakeSystem {
   private:
     fs::path root_;
 };
+
+// What a port that lost its line waits for: a USB adapter by its by-id name
+// while udev gives one, else by its vendor, product and serial number at its
+// path, so that another adapter that gets ttyUSB0 is not taken for it.
+TEST(AwaitedDeviceTest, AUsbAdapterIsKnownByItsIdentityNotItsName) {
+    FakeSystem sys;
+    const fs::path usb = sys.Root() / "sys/devices/pci0/usb1/1-1";
+    fs::create_directories(usb / "1-1:1.0/ttyUSB0");
+    sys.Write("sys/devices/pci0/usb1/1-1/idVendor", "0403\n");
+    sys.Write("sys/devices/pci0/usb1/1-1/idProduct", "6001\n");
+    sys.Write("sys/devices/pci0/usb1/1-1/serial", "A50285BI\n");
+    sys.LinkClassEntry("ttyUSB0", usb / "1-1:1.0/ttyUSB0");
+    sys.Write("dev/ttyUSB0", "");
+    const fs::path byId = sys.Root() / "dev/serial/by-id/usb-FTDI_FT232R_A50285BI-if00-port0";
+    fs::create_symlink("../../ttyUSB0", byId);
+    const std::string node = (sys.Root() / "dev/ttyUSB0").string();
+
+    AwaitedDevice awaited = AwaitDevice("ttyUSB0", sys.Sources());
+    EXPECT_EQ(awaited.kind, AwaitedDevice::Kind::kById);
+    EXPECT_EQ(DescribeAwaited(awaited), "waiting for " + byId.string() + " to return");
+
+    fs::remove(byId);  // no udev
+    awaited = AwaitDevice("ttyUSB0", sys.Sources());
+    EXPECT_EQ(awaited.kind, AwaitedDevice::Kind::kUsb);
+    EXPECT_EQ(awaited.path, node);
+    EXPECT_EQ(DescribeAwaited(awaited),
+              "waiting for USB device 0403:6001 serial A50285BI at " + node);
+    EXPECT_TRUE(HasReturned(awaited, sys.Sources()));
+    sys.Write("sys/devices/pci0/usb1/1-1/serial", "B7731C\n");  // another adapter took the name
+    EXPECT_FALSE(HasReturned(awaited, sys.Sources()));
+    sys.Write("sys/devices/pci0/usb1/1-1/serial", "A50285BI\n");
+    fs::remove(node);
+    EXPECT_FALSE(HasReturned(awaited, sys.Sources()));
+}
 
 TEST(PortInfo, UsbAdapterFromSysfsWholeAndHalf) {
     FakeSystem sys;

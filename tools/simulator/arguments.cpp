@@ -44,7 +44,8 @@ What the device does, on every pty it serves:
   --replay CAPTURE   play the received blocks of a timed capture (tarvik2
                      --capture) with their recorded gaps; playing starts with
                      the first byte the port sends (opening a port empties its
-                     input, so nothing can be played before)
+                     input, so nothing can be played before); at most 256 MiB,
+                     a last line cut short is left out with a warning
   --speed X          divide the recorded gaps by X (default 1; 2: twice as fast)
   --answer           before each block, wait for as many bytes as the capture
                      sent before it, then keep its recorded gap after them

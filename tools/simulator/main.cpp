@@ -10,6 +10,7 @@
 #include <exception>
 #include <string>
 
+#include "base/terminal_text.h"
 #include "tools/simulator/arguments.h"
 #include "tools/simulator/replay_script.h"
 #include "tools/simulator/simulator.h"
@@ -62,10 +63,16 @@ int main(int argc, char** argv) {
     }
     arguments->plugging.onReplug = PrintPath;
     if (!arguments->replayPath.empty()) {
+        // Texts from the capture are escaped: it may hold anything.
         try {
-            arguments->behaviour.replay.blocks = tarvik::sim::LoadReplay(arguments->replayPath);
+            std::string warning;
+            arguments->behaviour.replay.blocks =
+                tarvik::sim::LoadReplay(arguments->replayPath, &warning);
+            if (!warning.empty())
+                std::fprintf(stderr, "tarvik-sim: warning: %s\n",
+                             tarvik::ForTerminal(warning).c_str());
         } catch (const std::exception& e) {
-            std::fprintf(stderr, "tarvik-sim: %s\n", e.what());
+            std::fprintf(stderr, "tarvik-sim: %s\n", tarvik::ForTerminal(e.what()).c_str());
             return 2;
         }
     }

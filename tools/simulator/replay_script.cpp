@@ -18,8 +18,11 @@ std::int64_t Gap(std::int64_t fromUs, std::int64_t toUs) {
 
 }  // namespace
 
-std::vector<ReplayBlock> LoadReplay(const std::string& path) {
-    const std::vector<capture::CaptureRecord> records = capture::LoadCapture(path);
+std::vector<ReplayBlock> LoadReplay(const std::string& path, std::string* warning) {
+    capture::LoadedCapture loaded = capture::LoadCapture(path);
+    if (warning != nullptr)
+        *warning = loaded.warning;
+    const std::vector<capture::CaptureRecord>& records = loaded.records;
     std::vector<ReplayBlock> blocks;
     std::string request;
     std::int64_t requestUs = 0;

@@ -18,9 +18,10 @@ struct ReplayBlock {
     std::int64_t sinceRequestUs = 0;
 };
 
-// The blocks of the timed capture at `path`. Throws std::runtime_error
-// naming the file and the line where it breaks, or saying it holds no
-// received block.
-std::vector<ReplayBlock> LoadReplay(const std::string& path);
+// The blocks of the timed capture at `path` (at most
+// capture::kMaxLoadedCaptureBytes). Throws std::runtime_error naming the file
+// and the line where it breaks, or saying it holds no received block. A last
+// line cut short (a full disk) is left out and told in `warning`.
+std::vector<ReplayBlock> LoadReplay(const std::string& path, std::string* warning = nullptr);
 
 }  // namespace tarvik::sim

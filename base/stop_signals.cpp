@@ -1,4 +1,4 @@
-#include "runner/stop_signals.h"
+#include "base/stop_signals.h"
 
 #include <pthread.h>
 #include <signal.h>
@@ -8,7 +8,7 @@
 #include <cerrno>
 #include <system_error>
 
-namespace tarvik::runner {
+namespace tarvik {
 
 namespace {
 
@@ -17,6 +17,8 @@ sigset_t StopSet() {
     sigemptyset(&set);
     sigaddset(&set, SIGINT);
     sigaddset(&set, SIGTERM);
+    // The terminal that started the program closed: end as on SIGTERM.
+    sigaddset(&set, SIGHUP);
     return set;
 }
 
@@ -25,6 +27,24 @@ sigset_t StopSet() {
 void StopSignals::Block() {
     const sigset_t set = StopSet();
     pthread_sigmask(SIG_BLOCK, &set, nullptr);
+}
+
+void StopSignals::Unblock() {
+    const sigset_t set = StopSet();
+    pthread_sigmask(SIG_UNBLOCK, &set, nullptr);
+}
+
+bool StopSignals::Pending() {
+    sigset_t pending;
+    sigemptyset(&pending);
+    if (sigpending(&pending) != 0)
+        return false;
+    const sigset_t set = StopSet();
+    for (int signal = 1; signal < NSIG; ++signal) {
+        if (sigismember(&set, signal) == 1 && sigismember(&pending, signal) == 1)
+            return true;
+    }
+    return false;
 }
 
 StopSignals::StopSignals(std::function<void(int)> onStop) : onStop_(std::move(onStop)) {
@@ -50,4 +70,4 @@ StopSignals::~StopSignals() {
         ::close(fd_);
 }
 
-}  // namespace tarvik::runner
+}  // namespace tarvik
