@@ -6,6 +6,7 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDir>
+#include <QFile>
 #include <QFontInfo>
 #include <QTemporaryDir>
 #include <QLabel>
@@ -197,6 +198,27 @@ class LogReadingTest : public QObject {
         QVERIFY(!w->FindBar1->isVisible());
         QCOMPARE(Shown().size(), 6);
         QVERIFY(w->C1->Connected());
+    }
+
+    // A capture shown (--open-capture) is checked as the live line would be.
+    void openedCaptureIsChecked() {
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("s.cap"));
+        QFile fixed(path);
+        QVERIFY(fixed.open(QIODevice::WriteOnly));
+        fixed.write("# tarvik2 capture 1\n"
+                    "1000 1765258210000000 rx 010300000000ac5cd0\n"
+                    "2000 1765258210001000 rx 01030000000ac5cd\n");
+        fixed.close();
+        TLineOptions options;
+        options.check = fun::FindCheckValue("CRC-16/MODBUS");
+        test::PtyPair line;
+        Build(line.Path(), options);
+        w->ShowCapture(path.toStdString());
+        QVERIFY(w->RX1->text(0).endsWith(QStringLiteral(" ok")));
+        QCOMPARE(KindOf(w->RX1, 0), TLineKind::Ok);
+        QVERIFY(w->RX1->text(1).contains(QStringLiteral(" bad, expected")));
+        QCOMPARE(KindOf(w->RX1, 1), TLineKind::Bad);
     }
 
     // --display text: text protocols as they read, in a fixed-pitch font;
