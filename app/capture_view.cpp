@@ -2,7 +2,7 @@
 
 #include <vector>
 
-#include "app/received_check.h"
+#include "codec/received_check.h"
 #include "capture/capture_load.h"
 #include "codec/fun.h"
 #include "serial/device/time_line.h"

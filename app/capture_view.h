@@ -8,7 +8,7 @@
 #include <deque>
 #include <string>
 
-#include "app/line_kind.h"
+#include "codec/line_kind.h"
 #include "base/text.h"
 #include "codec/check_value.h"
 #include "timeline/framing.h"

@@ -5,7 +5,8 @@
 #include <string>
 #include <string_view>
 
-#include "app/received_check.h"
+#include "codec/received_check.h"
+#include "timeline/message_rule.h"
 #include "base/int_conversion.h"
 #include "serial/port/com_conversions.h"
 
@@ -60,6 +61,11 @@ void DescribeCommandLine(QCommandLineParser& parser) {
         QStringLiteral("capture"),
         QStringLiteral("Capture the whole session into <file>: every byte received and sent with "
                        "its time, and the line events (docs/capture-format.md)."),
+        QStringLiteral("file")));
+    parser.addOption(QCommandLineOption(
+        QStringLiteral("sequences"),
+        QStringLiteral("Load the sequence set <file> (docs/sequences.md) onto the Sequences page: "
+                       "send sequences on buttons and keys, receive rules that answer."),
         QStringLiteral("file")));
     parser.addOption(QCommandLineOption(
         QStringLiteral("capture-raw"),
@@ -166,6 +172,19 @@ CaptureFiles CaptureArguments(const QStringList& arguments) {
     return files;
 }
 
+Text SequencesArgument(const QStringList& arguments) {
+    QCommandLineParser parser;
+    Parse(parser, arguments);
+    const QStringList values = parser.values(QStringLiteral("sequences"));
+    if (values.isEmpty())
+        return {};
+    if (values.size() > 1)
+        throw ECommandLine("--sequences can be given once");
+    if (values.front().isEmpty())
+        throw ECommandLine("The file name of --sequences is empty");
+    return QFile::encodeName(values.front()).toStdString();
+}
+
 TLineOptions LineOptionsArgument(const QStringList& arguments) {
     QCommandLineParser parser;
     Parse(parser, arguments);
@@ -190,25 +209,14 @@ TLineOptions LineOptionsArgument(const QStringList& arguments) {
     options.reconnect = parser.isSet(QStringLiteral("reconnect"));
     if (parser.isSet(QStringLiteral("messages"))) {
         const QString rule = parser.value(QStringLiteral("messages"));
-        if (rule == QLatin1String("arrival")) {
-            options.messages = TMessageRule::PerArrival;
-        } else if (rule == QLatin1String("gap")) {
-            options.messages = TMessageRule::GapAuto;
-        } else if (rule.startsWith(QLatin1String("gap:"))) {
-            bool ok = false;
-            options.gapMs = rule.mid(4).toInt(&ok);
-            if (!ok || options.gapMs <= 0)
-                Refuse("messages", rule);
-            options.messages = TMessageRule::GapMs;
-        } else if (rule.startsWith(QLatin1String("end:"))) {
-            const auto byte = ParseEndByte(rule.mid(4).toStdString());
-            if (!byte)
-                Refuse("messages", rule);
-            options.endByte = *byte;
-            options.messages = TMessageRule::EndByte;
-        } else {
+        const auto choice = timeline::ParseMessageRule(rule.toStdString());
+        if (!choice)
             Refuse("messages", rule);
-        }
+        options.messages = static_cast<TMessageRule>(choice->kind);
+        if (choice->kind == timeline::MessageRuleKind::GapMs)
+            options.gapMs = choice->gapMs;
+        if (choice->kind == timeline::MessageRuleKind::EndByte)
+            options.endByte = choice->endByte;
     }
     if (parser.isSet(QStringLiteral("check"))) {
         const QString name = parser.value(QStringLiteral("check"));

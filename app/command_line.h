@@ -45,6 +45,11 @@ struct CaptureFiles {
 };
 CaptureFiles CaptureArguments(const QStringList& arguments);
 
+// The sequence set to load at start (--sequences FILE) as the file
+// system's bytes; "" for none. Raises ECommandLine as PortArgument does,
+// and for a file name given empty or twice.
+Text SequencesArgument(const QStringList& arguments);
+
 // The line page's options the arguments ask for; the defaults for every
 // switch not given. Raises ECommandLine for an unknown option or a value a
 // switch cannot take.

@@ -29,6 +29,7 @@ Tfrmmain::Tfrmmain(QWidget* parent, const Text& portArgument, const TLineOptions
     BuildCaptureControls();
     BuildCheckOption();
     BuildFindBar();
+    BuildSequencesPage();
     PrepareReceiveLogs();
     PrepareTimeline();
     LinkSelectors();
@@ -40,6 +41,7 @@ Tfrmmain::Tfrmmain(QWidget* parent, const Text& portArgument, const TLineOptions
     ConnectSignalHandlers();
     ConnectPortLinesHandlers();
     ConnectCheckOption();
+    ConnectSequenceHandlers();
     FormCreate();
     SetLineOptions(options);
     ShowLineState();

@@ -16,6 +16,8 @@
 //                         port's state and counters (also at the top row's right end)
 //   frmmain_timeline.cpp  what the log options add to the logs: times, framed
 //                         messages, sent blocks, line events
+//   frmmain_sequences.cpp the sequences page: named sends on buttons and
+//                         keys, receive rules that answer what arrives
 // Handlers are connected through Guarded (app/guarded.h), so that an error
 // they raise goes straight to the default error handler; the user's commands
 // through Command, which first shows every line that has arrived.
@@ -38,6 +40,8 @@
 #include "app/timer.h"
 #include "base/text.h"
 #include "capture/capture_writer.h"
+#include "sequences/rule_matcher.h"
+#include "sequences/sequence_set.h"
 #include "serial/port/com_types.h"
 #include "serial/device/time_line.h"
 #include "timeline/framing.h"
@@ -54,7 +58,9 @@ class QPlainTextEdit;
 class QPushButton;
 class QRadioButton;
 class QScrollArea;
+class QShortcut;
 class QTabWidget;
+class QTableWidget;
 
 namespace cport {
 class TComComboBox;
@@ -170,12 +176,23 @@ class Tfrmmain : public QWidget {
     QLabel* Label28 = nullptr;        // the capture's file, or why it stopped
     QPushButton* BitBtn10 = nullptr;  // "Show a capture...": a capture into the active log
     QComboBox* ComboBox5 = nullptr;  // check received messages with: none, or a check value
-    QLabel* Label29 = nullptr;       // the verdicts since Start: ok, bad, too short
+    QLabel* Label30 = nullptr;       // the verdicts since Start: ok, bad, too short
     QLineEdit* Edit5 = nullptr;      // the timer stops after this many sends; empty: never
     QCheckBox* CheckBox9 = nullptr;  // "Text view": received bytes in the text form; unticked
     // The port's state and byte counts at the top row's right end, right of
     // "ASC&II", so that they are in sight while a log is shown.
     QLabel* Label21 = nullptr;
+
+    // --- the sequences page, after "Line" (frmmain_sequences.cpp) ---
+    QWidget* TabSheet10 = nullptr;        // "Se&quences"
+    QLabel* Label29 = nullptr;            // the set's file, or that none is loaded
+    QWidget* Panel2 = nullptr;            // a button per send sequence, enabled while open
+    QTableWidget* StringGrid1 = nullptr;  // the receive rules: a tick each, pattern, actions, count
+    QPushButton* BitBtn11 = nullptr;      // "E&dit...": the set in a small editor
+    QPushButton* BitBtn12 = nullptr;      // "L&oad...": a set file
+    QPushButton* BitBtn13 = nullptr;      // "Sa&ve...": the set into a file
+    FileDialogRequest OpenDialog2;        // filter "Sequence sets|*.seq|All files|*"
+    FileDialogRequest SaveDialog2;        // likewise
 
     TTimer* T1 = nullptr;  // the repeat timer: disabled, 100 ms
 
@@ -284,6 +301,22 @@ class Tfrmmain : public QWidget {
     void CheckBox5Click();    // DTR switched by the user
     void CheckBox6Click();    // RTS switched by the user
     void BitBtn9Click();      // Break
+    // The sequence set (frmmain_sequences.cpp). LoadSequences reads and
+    // checks the file first: a bad one raises sequences::ESequenceFile
+    // ("file:line: reason") and the set in use stays. SetSequences puts a set
+    // in use (its rules' figures start at 0); an empty set changes nothing
+    // the window does.
+    void LoadSequences(const std::string& fileName);
+    void SetSequences(const sequences::SequenceSet& set);
+    const sequences::SequenceSet& Sequences() const { return sequenceSet_; }
+    // The rules at work: enabled, matched, answered, response times.
+    const sequences::RuleMatcher& SequenceRules() const { return ruleMatcher_; }
+    // Sends the send sequence at `index` as its button does: nothing while
+    // the port is closed; its repeats follow by a timer.
+    void SendSequence(std::size_t index);
+    void BitBtn11Click();  // Edit...
+    void BitBtn12Click();  // Load...
+    void BitBtn13Click();  // Save...
     // The port list read again (a port came or went); the choice is kept
     // when it is still there.
     void PortsChanged(const std::string& news);
@@ -382,6 +415,7 @@ class Tfrmmain : public QWidget {
     // The message being gathered goes into the log (quiet line, Stop, a new rule).
     void CloseMessage();
     void GapTimeout();
+    void ArmFramingTimer();
     // A marked line for a sent block or a line event, with its time.
     void LogSent(const std::string& bytes, const timeline::Moment& at);
     void LogEvent(const std::string& what, const timeline::Moment& at);
@@ -403,7 +437,7 @@ class Tfrmmain : public QWidget {
     std::string CheckMark(std::string_view bytes) const;
     // Appends the mark to `line` and gives the verdict (Plain with no check).
     TLineKind AppendCheckMark(Text& line, std::string_view bytes) const;
-    // The verdicts since Start, on the line page (Label29).
+    // The verdicts since Start, on the line page (Label30).
     std::uint64_t okLines_ = 0, badLines_ = 0, shortLines_ = 0;
     void ShowVerdictCounts();
     // The receive logs' font: fixed pitch in the text view, the window's otherwise.
@@ -439,6 +473,34 @@ class Tfrmmain : public QWidget {
     bool errorsCounted_ = false;  // a break or line error came as a line event since Start
     bool portClosing_ = false;    // the window closes the port: the lines' last report is no change
     std::uint64_t frameErrors_ = 0, parityErrors_ = 0, overruns_ = 0, breaks_ = 0, rings_ = 0;
+    // The sequences page at work (frmmain_sequences.cpp).
+    void BuildSequencesPage();
+    void ConnectSequenceHandlers();
+    void ShowSequences();   // buttons, keys and rules for the set in use
+    void ShowRuleCounts();  // the count column
+    void ShowSequenceButtons();  // enabled while the port is open
+    // The receive rules over bytes that arrived (`message`: one framed
+    // message; else one arrival, matched as a stream), the last byte at
+    // `lastByteUs`. Answers without delay are written at once; returns
+    // the marks the log line ends with ("" with no rule matched, no set).
+    std::string AnswerReceived(std::string_view bytes, bool message, std::int64_t lastByteUs);
+    // The answers written since, as sent lines after the received line.
+    void LogAnswers();
+    // Writes one send sequence; the time it was handed to the driver.
+    std::int64_t WriteSequence(const sequences::SendSequence& send);
+    void AnswerRule(std::size_t rule, std::int64_t lastByteUs, int repeatsLeft);
+    void RepeatSequence(std::size_t index, int repeatsLeft);
+    sequences::SequenceSet sequenceSet_;
+    sequences::RuleMatcher ruleMatcher_;
+    std::vector<QPushButton*> sequenceButtons_;
+    std::vector<QShortcut*> sequenceKeys_;
+    std::vector<sequences::RuleMatch> ruleMatches_;
+    struct AnswerToLog {
+        std::string bytes;
+        timeline::Moment at;
+    };
+    std::vector<AnswerToLog> answersToLog_;
+    QObject* sequenceTimers_ = nullptr;  // parent of pending repeats and delayed answers
     timeline::Framer framer_;
     QTimer* gapTimer_ = nullptr;
     std::int64_t startUs_ = 0;         // Start, monotonic µs

@@ -5,7 +5,7 @@
 #include <QLabel>
 
 #include "app/frmmain.h"
-#include "app/received_check.h"
+#include "codec/received_check.h"
 #include "codec/check_value.h"
 
 namespace tarvik {
@@ -22,29 +22,33 @@ void Tfrmmain::BuildCheckOption() {
         ComboBox5->addItem(QString::fromStdString(fun::CheckValueCaption(check)));
     ComboBox5->setToolTip(
         QStringLiteral("Each received line ends with \"ok\", or \"bad\" and the value expected"));
-    Label29 = new QLabel(TabSheet9);
-    Label29->setObjectName(QStringLiteral("Label29"));
-    Label29->setGeometry(475, 258, 190, 17);
-    Label29->setToolTip(QStringLiteral("Received lines checked since Start"));
+    Label30 = new QLabel(TabSheet9);
+    Label30->setObjectName(QStringLiteral("Label30"));
+    Label30->setGeometry(475, 258, 190, 17);
+    Label30->setToolTip(QStringLiteral("Received lines checked since Start"));
     ShowVerdictCounts();
 }
 
 void Tfrmmain::ShowVerdictCounts() {
-    if (Label29 == nullptr)
+    if (Label30 == nullptr)
         return;
     const QString counts = QStringLiteral("ok %1, bad %2, too short %3")
                                .arg(okLines_)
                                .arg(badLines_)
                                .arg(shortLines_);
-    if (Label29->text() != counts)
-        Label29->setText(counts);
+    if (Label30->text() != counts)
+        Label30->setText(counts);
 }
 
 void Tfrmmain::ConnectCheckOption() {
     connect(ComboBox5, &QComboBox::activated, this, [this](int index) {
         const auto checks = fun::CheckValues();
+        // The message being gathered closes under the old check; the next
+        // is framed with the new one.
+        CloseMessage();
         options_.check =
             index > 0 && index <= int(checks.size()) ? &checks[std::size_t(index - 1)] : nullptr;
+        framer_ = timeline::Framer(CurrentRule());
     });
 }
 

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "app/explained_error.h"
 #include "app/frmmain.h"
 #include "app/guarded.h"
 #include "app/latin1_text.h"
@@ -27,18 +28,6 @@
 namespace tarvik {
 
 namespace {
-
-// The port error with the reason an open failed beside it: codes and the
-// Part's text stay as they are, the explanation follows on a line of its own.
-class EExplainedOpen : public cport::EComPort {
-  public:
-    EExplainedOpen(const cport::EComPort& error, const std::string& explanation)
-        : cport::EComPort(error), text_(std::string(error.what()) + "\n" + explanation) {}
-    const char* what() const noexcept override { return text_.c_str(); }
-
-  private:
-    std::string text_;
-};
 
 // The port list comes from the tty class in sysfs, or from the directory
 // named by TARVIK_TTY_CLASS_DIR, laid out like it (a list of one's own, or an
@@ -142,6 +131,7 @@ void Tfrmmain::SetPortButtons() {
     BitBtn2->setEnabled(!connected);
     BitBtn3->setEnabled(connected);
     BitBtn1->setEnabled(connected);
+    ShowSequenceButtons();
 }
 
 void Tfrmmain::BitBtn2Click() {
@@ -157,7 +147,7 @@ void Tfrmmain::BitBtn2Click() {
     } catch (const cport::EComPort& error) {
         // Beside the port's own text: why, in words a user can act on.
         if (error.ErrorCode() == cport::ecOpen && error.WinErrorCode() > 0)
-            throw EExplainedOpen(error,
+            throw EExplained(error,
                                  cport::ExplainOpenFailure(C1->Port(), error.WinErrorCode()));
         throw;
     }
@@ -204,7 +194,10 @@ void Tfrmmain::CheckBox1Click() {
     tickLostDevice_ = false;  // the user's choice stands
     timerSends_ = 0;
     T1->SetInterval(std::max(StrToInt(ToText(Edit1->text())), 0));
-    T1->SetEnabled(C1->Connected() && CheckBox1->isChecked());
+    // A lost line sends nothing; with reconnect on, the choice holds for its return.
+    const bool lost = C1->Connected() && C1->LineLost();
+    timerBeforeLoss_ = lost && CheckBox1->isChecked();
+    T1->SetEnabled(C1->Connected() && !lost && CheckBox1->isChecked());
 }
 
 }  // namespace tarvik

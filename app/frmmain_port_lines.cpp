@@ -190,7 +190,6 @@ void Tfrmmain::ShowPortIdentity() {
 
 void Tfrmmain::ShowOutputLines() {
     const bool open = C1 != nullptr && C1->Connected();
-    BitBtn9->setEnabled(open && !breakTimer_->isActive());
     bool lines = open;
     bool dtr = false;
     bool rts = false;
@@ -207,12 +206,17 @@ void Tfrmmain::ShowOutputLines() {
     }
     const QSignalBlocker quiet5(CheckBox5);
     const QSignalBlocker quiet6(CheckBox6);
+    const QString noLines =
+        open && !lines ? QStringLiteral("This device has no modem lines") : QString();
     for (auto [box, on] : {std::pair{CheckBox5, dtr}, std::pair{CheckBox6, rts}}) {
         box->setEnabled(lines);
         box->setChecked(on);
-        box->setToolTip(open && !lines ? QStringLiteral("This device has no modem lines")
-                                       : QString());
+        box->setToolTip(noLines);
     }
+    // A device without modem lines (a pseudo-terminal) takes no break either:
+    // its driver accepts one and sends nothing.
+    BitBtn9->setEnabled(lines && !breakTimer_->isActive());
+    BitBtn9->setToolTip(noLines);
 }
 
 void Tfrmmain::CheckBox5Click() {
@@ -266,6 +270,13 @@ void Tfrmmain::C1LineEvent(const cport::LineEvent& event) {
                 timerBeforeLoss_ = T1->Enabled() || tickRunning_ || tickLostDevice_;
                 tickLostDevice_ = false;
                 T1->SetEnabled(false);
+                // The box says whether the timer will send: with reconnect
+                // off it never will again on this line; with reconnect on it
+                // stays ticked while the port waits, since sending resumes.
+                if (!C1->ReopenOnReturn()) {
+                    const QSignalBlocker quiet(CheckBox1);
+                    CheckBox1->setChecked(false);
+                }
                 CloseMessage();
                 LogEvent("line lost", at);
                 if (C1->ReopenOnReturn())
@@ -274,7 +285,7 @@ void Tfrmmain::C1LineEvent(const cport::LineEvent& event) {
                 break;
             case cport::LineEventKind::kBack:
                 LogEvent("line back", at);
-                if (timerBeforeLoss_)
+                if (timerBeforeLoss_ && CheckBox1->isChecked())
                     T1->SetEnabled(true);
                 ShowOutputLines();
                 ShowLineState();
@@ -310,9 +321,9 @@ void Tfrmmain::C1LineEvent(const cport::LineEvent& event) {
 }
 
 void Tfrmmain::EndBreak() {
-    BitBtn9->setEnabled(C1->Connected());
     if (C1->Connected())
         C1->SetBreak(false);
+    ShowOutputLines();
 }
 
 }  // namespace tarvik

@@ -135,7 +135,9 @@ void Tfrmmain::C1RxChar(QObject*, std::int32_t Count) {
         Text line = DisplayBytes(received);
         // The event's count, not the number of bytes read.
         line += " (" + std::to_string(Count) + ")";
+        line += AnswerReceived(received, false, C1->LastReadTimes().last.monoUs);
         AddRxLine(line);
+        LogAnswers();
     } catch (const std::exception& error) {
         ShowDefaultError(error);
     }

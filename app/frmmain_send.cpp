@@ -12,6 +12,7 @@
 #include <stdexcept>
 #include <string>
 
+#include "app/explained_error.h"
 #include "app/frmmain.h"
 #include "app/guarded.h"
 #include "app/latin1_text.h"
@@ -19,6 +20,7 @@
 #include "codec/fun.h"
 #include "serial/error/com_error.h"
 #include "serial/port/com_port.h"
+#include "serial/ports/write_failure.h"
 
 namespace tarvik {
 
@@ -136,7 +138,16 @@ void Tfrmmain::SendNow() {
     if (options_.logSent || Capture(capture::CaptureForm::kTimed))
         sent.assign(reinterpret_cast<const char*>(fun::ByteBuf.data()), std::size_t(count));
     const timeline::Moment handedOver = timeline::Now();
-    const std::int32_t written = C1->Write(fun::ByteBuf.data(), count);
+    std::int32_t written = 0;
+    try {
+        written = C1->Write(fun::ByteBuf.data(), count);
+    } catch (const cport::EComPort& error) {
+        // Beside the port's own text: why, in words a user can act on.
+        if (error.ErrorCode() != cport::ecWrite || error.WinErrorCode() <= 0)
+            throw;
+        throw EExplained(error, cport::ExplainWriteFailure(
+                                    {error.WinErrorCode(), C1->LineLost(), C1->ReopenOnReturn()}));
+    }
     CaptureSent(sent, written);
     sentBytes_ += static_cast<std::uint64_t>(std::max(written, 0));
     if (options_.logSent && written > 0) {

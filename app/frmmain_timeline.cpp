@@ -5,8 +5,10 @@
 #include <QCheckBox>
 #include <QTimer>
 #include <algorithm>
+#include <optional>
 #include <string>
 
+#include "app/default_error.h"
 #include "app/frmmain.h"
 #include "codec/fun.h"
 #include "serial/port/com_os_values.h"
@@ -14,6 +16,13 @@
 #include "serial/port/com_port.h"
 
 namespace tarvik {
+
+namespace {
+
+// The most a gap timer takes from the device at once: a driver read's worth.
+constexpr std::int32_t kTakeAtMost = 4096;
+
+}  // namespace
 
 void Tfrmmain::PrepareTimeline() {
     // Closes a gap rule's message once the line has been quiet long enough.
@@ -47,6 +56,8 @@ timeline::FramingRule Tfrmmain::CurrentRule() const {
             rule.endByte = options_.endByte;
             break;
     }
+    // Where timing cannot tell, the check value chosen for the marks repairs the cuts.
+    rule.check = options_.check;
     return rule;
 }
 
@@ -76,7 +87,9 @@ void Tfrmmain::ReceiveFramed(const Text& received, std::int32_t count,
         line += DisplayBytes(received);
         line += " (" + std::to_string(count) + ")";
         const TLineKind verdict = AppendCheckMark(line, received);
+        line += AnswerReceived(received, false, lastUs);
         AddRxLine(line, verdict);
+        LogAnswers();
         return;
     }
     framer_.Add({received, at.monotonicUs, lastUs}, messages);
@@ -86,23 +99,48 @@ void Tfrmmain::ReceiveFramed(const Text& received, std::int32_t count,
         ShowLineState();
         rxFrame_->start();
     }
-    if (framer_.Pending() && framer_.Rule().kind == timeline::FramingKind::Gap &&
-        !gapTimer_->isActive()) {
-        // Armed once per message, not per read: a flood restarts no timer.
-        gapTimer_->start(static_cast<int>((framer_.Rule().gapUs + 999) / 1000));
+    ArmFramingTimer();
+}
+
+void Tfrmmain::ArmFramingTimer() {
+    const std::optional<std::int64_t> due = framer_.DueUs();
+    if (!due) {
+        gapTimer_->stop();
+        return;
     }
+    const std::int64_t leftUs = std::max<std::int64_t>(*due - timeline::Now().monotonicUs, 0);
+    const int ms = static_cast<int>(std::min<std::int64_t>((leftUs + 999) / 1000, 1 << 30));
+    // Armed once per message, not per read: a flood restarts no timer. Only
+    // a due time earlier than the timer's (a message after a held piece)
+    // starts it again.
+    if (!gapTimer_->isActive() || gapTimer_->remainingTime() > ms)
+        gapTimer_->start(ms);
 }
 
 void Tfrmmain::GapTimeout() {
-    if (!framer_.Pending())
-        return;
-    const std::int64_t quietUs = timeline::Now().monotonicUs - framer_.PendingLastUs();
-    const std::int64_t gapUs = framer_.Rule().gapUs;
-    if (quietUs >= gapUs) {
-        CloseMessage();
-    } else {
-        gapTimer_->start(static_cast<int>((gapUs - quietUs + 999) / 1000));
+    // Bytes the device already holds arrived before this timer ran, though
+    // their hand-over has not come yet (a busy machine delays the port's
+    // event thread): they are taken first, with the device's own times, so
+    // that a message is cut only at a real gap between arrivals and never by
+    // this timer's clock.
+    try {
+        if (framer_.Pending() && C1->Connected() && !C1->LineLost()) {
+            Text received;
+            if (C1->ReadWaiting(received, kTakeAtMost) > 0) {
+                CaptureReceived(received);
+                receivedBytes_ += received.size();
+                ReceiveFramed(received, static_cast<std::int32_t>(received.size()),
+                              C1->LastReadTimes());
+            }
+        }
+    } catch (const std::exception& error) {
+        // Shown as a read error of an arrival is; what was gathered still closes.
+        ShowDefaultError(error);
     }
+    std::vector<timeline::Message> messages;
+    framer_.Poll(timeline::Now().monotonicUs, messages);
+    AddMessages(messages);
+    ArmFramingTimer();
 }
 
 void Tfrmmain::AddMessages(const std::vector<timeline::Message>& messages) {
@@ -112,7 +150,9 @@ void Tfrmmain::AddMessages(const std::vector<timeline::Message>& messages) {
         line += DisplayBytes(message.bytes);
         line += " (" + std::to_string(message.bytes.size()) + ")";
         const TLineKind verdict = AppendCheckMark(line, message.bytes);
+        line += AnswerReceived(message.bytes, true, message.lastUs);
         AddRxLine(line, verdict);
+        LogAnswers();
     }
 }
 

@@ -25,7 +25,7 @@
 #include <utility>
 #include <vector>
 
-#include "app/line_kind.h"
+#include "codec/line_kind.h"
 #include "base/text.h"
 
 namespace tarvik {

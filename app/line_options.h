@@ -15,6 +15,7 @@
 
 namespace tarvik {
 
+// In the order of timeline::MessageRuleKind, which the switch gives.
 enum class TMessageRule {
     PerArrival,  // one line per block read, as always
     GapAuto,     // until the line is quiet for 3.5 character times

@@ -28,7 +28,7 @@
 #include <utility>
 #include <vector>
 
-#include "app/line_kind.h"
+#include "codec/line_kind.h"
 
 namespace tarvik {
 

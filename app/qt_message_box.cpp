@@ -4,6 +4,7 @@
 #include <QEventLoop>
 #include <QMessageBox>
 
+#include "base/box_text.h"
 #include "base/message_box.h"
 
 namespace tarvik {
@@ -25,10 +26,15 @@ void ShowQtMessageBox(const MessageBoxRequest& request) {
     const auto icon =
         request.icon == MessageIcon::Error ? QMessageBox::Critical : QMessageBox::Information;
     QWidget* owner = request.hasOwner ? QApplication::activeWindow() : nullptr;
-    QMessageBox box(icon, QString::fromStdString(request.caption), Displayed(request.text),
+    // A screenful at most: laying out megabytes of text kept the window busy
+    // for half a minute and made a box taller than any screen.
+    const BoxText fitted = FitToScreen(request.text);
+    QMessageBox box(icon, QString::fromStdString(request.caption), Displayed(fitted.shown),
                     QMessageBox::Ok, owner);
     // The text may quote the user's own input; never read it as markup.
     box.setTextFormat(Qt::PlainText);
+    if (!fitted.details.empty())
+        box.setDetailedText(Displayed(fitted.details));
     if (request.hasOwner) {
         box.exec();
         return;

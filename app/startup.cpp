@@ -94,10 +94,12 @@ int RunTarvik(int argc, char** argv, MessageBoxFunction showBox,
     Text port;
     TLineOptions options;
     CaptureFiles captures;
+    Text sequencesFile;
     try {
         port = PortArgument(QCoreApplication::arguments());
         options = LineOptionsArgument(QCoreApplication::arguments());
         captures = CaptureArguments(QCoreApplication::arguments());
+        sequencesFile = SequencesArgument(QCoreApplication::arguments());
     } catch (const ECommandLine& error) {
         std::fprintf(stderr, "tarvik2: %s\nTry 'tarvik2 --help'.\n", error.what());
         return 2;
@@ -120,6 +122,9 @@ int RunTarvik(int argc, char** argv, MessageBoxFunction showBox,
     }
     try {
         // Shown first: a capture into the same file empties it.
+        // A bad set ends the start as a bad switch does: file, line, reason.
+        if (!sequencesFile.empty())
+            window->LoadSequences(sequencesFile);
         if (!captures.shown.empty())
             window->ShowCapture(captures.shown);
         if (!captures.timed.empty())

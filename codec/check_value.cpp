@@ -79,31 +79,41 @@ bool IsBlank(char c) {
 
 }  // namespace
 
-std::uint32_t Crc(const TCrcModel& model, std::span<const std::uint8_t> bytes) {
+TCrcRun::TCrcRun(const TCrcModel& model) : model_(model), mask_(Mask(model.width)) {
     // Bitwise: a line holds at most 256 bytes, so a table buys nothing.
-    const std::uint32_t mask = Mask(model.width);
-    std::uint32_t crc;
     if (model.refin) {
-        const std::uint32_t poly = Reflect(model.poly, model.width);
-        crc = Reflect(model.init & mask, model.width);
-        for (std::uint8_t byte : bytes) {
-            crc ^= byte;
-            for (int bit = 0; bit < 8; ++bit) crc = (crc & 1) ? (crc >> 1) ^ poly : crc >> 1;
-        }
-        if (!model.refout)
-            crc = Reflect(crc, model.width);
+        poly_ = Reflect(model.poly, model.width);
+        register_ = Reflect(model.init & mask_, model.width);
     } else {
-        const std::uint32_t top = std::uint32_t{1} << (model.width - 1);
-        crc = model.init & mask;
-        for (std::uint8_t byte : bytes) {
-            crc ^= std::uint32_t{byte} << (model.width - 8);
-            for (int bit = 0; bit < 8; ++bit)
-                crc = ((crc & top) ? (crc << 1) ^ model.poly : crc << 1) & mask;
-        }
-        if (model.refout)
-            crc = Reflect(crc, model.width);
+        poly_ = model.poly;
+        register_ = model.init & mask_;
     }
-    return (crc ^ model.xorout) & mask;
+}
+
+void TCrcRun::Add(std::uint8_t byte) {
+    if (model_.refin) {
+        register_ ^= byte;
+        for (int bit = 0; bit < 8; ++bit)
+            register_ = (register_ & 1) ? (register_ >> 1) ^ poly_ : register_ >> 1;
+    } else {
+        const std::uint32_t top = std::uint32_t{1} << (model_.width - 1);
+        register_ ^= std::uint32_t{byte} << (model_.width - 8);
+        for (int bit = 0; bit < 8; ++bit)
+            register_ = ((register_ & top) ? (register_ << 1) ^ poly_ : register_ << 1) & mask_;
+    }
+}
+
+std::uint32_t TCrcRun::Value() const {
+    std::uint32_t crc = register_;
+    if (model_.refin != model_.refout)
+        crc = Reflect(crc, model_.width);
+    return (crc ^ model_.xorout) & mask_;
+}
+
+std::uint32_t Crc(const TCrcModel& model, std::span<const std::uint8_t> bytes) {
+    TCrcRun run(model);
+    for (std::uint8_t byte : bytes) run.Add(byte);
+    return run.Value();
 }
 
 std::span<const TCheckValue> CheckValues() {

@@ -34,6 +34,21 @@ struct TCrcModel {
 
 std::uint32_t Crc(const TCrcModel& model, std::span<const std::uint8_t> bytes);
 
+// The same CRC a byte at a time: Value() after each Add is the CRC of the
+// bytes added so far.
+class TCrcRun {
+  public:
+    explicit TCrcRun(const TCrcModel& model);
+    void Add(std::uint8_t byte);
+    std::uint32_t Value() const;
+
+  private:
+    TCrcModel model_;
+    std::uint32_t mask_;
+    std::uint32_t poly_;
+    std::uint32_t register_;
+};
+
 enum class TCheckKind {
     Sum,      // 8-bit sum, one byte (SUM)
     Bcc,      // 8-bit XOR as two upper-case hex digit characters (BCC)

@@ -61,27 +61,32 @@ int StrToTokens(Text line) {
         TokenCount = 0;
         return 0;
     }
-    const std::size_t trimmedLength = line.size();
     line += ' ';  // ends the last decimal token
 
+    // The line is walked by position, never shortened from the front: a
+    // megabyte of skipped characters would otherwise move the rest each time.
     int count = 0;
-    while (!line.empty()) {
-        if (line.starts_with("0x")) {
-            const int length = line.size() >= 4 && IsHexDigit(line[3]) ? 4 : 3;
-            StoreToken(CutLeft(line, length), count);
-        } else if (line[0] == '"') {
-            const std::size_t close = line.find('"', 1);
-            if (close == Text::npos) {
+    std::size_t at = 0;
+    const auto take = [&](std::size_t length) {
+        StoreToken(line.substr(at, length), count);
+        at += length;
+    };
+    while (at < line.size()) {
+        const std::string_view rest = std::string_view(line).substr(at);
+        if (rest.starts_with("0x")) {
+            take(rest.size() >= 4 && IsHexDigit(rest[3]) ? 4 : 3);
+        } else if (rest[0] == '"') {
+            const std::size_t close = rest.find('"', 1);
+            if (close == std::string_view::npos) {
                 TokenCount = 0;
-                const std::size_t position = lead + trimmedLength + 1 - line.size() + 1;
-                throw ELineError("The double quote at position " + std::to_string(position) +
+                throw ELineError("The double quote at position " + std::to_string(lead + at + 1) +
                                  " of the command line is not closed");
             }
-            StoreToken(CutLeft(line, static_cast<int>(close + 1)), count);
-        } else if (IsDigit(line[0])) {
-            StoreToken(CutLeft(line, static_cast<int>(line.find(' '))), count);
+            take(close + 1);
+        } else if (IsDigit(rest[0])) {
+            take(rest.find(' '));
         } else {
-            line.erase(0, 1);
+            ++at;
         }
     }
     TokenCount = count;

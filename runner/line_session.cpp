@@ -4,12 +4,15 @@
 #include <algorithm>
 
 #include "capture/capture_writer.h"
+#include "codec/received_check.h"
+#include "serial/port/com_os_values.h"
 #include "serial/error/com_error.h"
 #include "serial/port/com_flow_control.h"
 #include "serial/port/com_parity.h"
 #include "serial/port/com_port.h"
 #include "serial/port/com_timeouts.h"
 #include "serial/ports/open_failure.h"
+#include "serial/ports/write_failure.h"
 
 namespace tarvik::runner {
 
@@ -77,10 +80,56 @@ std::string EventText(const cport::LineEvent& event) {
     }
 }
 
+// The switch's rule with the port's line settings (the automatic gap is
+// 3.5 of its character times) and the check value that mends the cuts.
+timeline::FramingRule RuleFor(const Framing& framing, cport::TComPort& port) {
+    timeline::FramingRule rule;
+    switch (framing.messages.kind) {
+        case timeline::MessageRuleKind::PerArrival:
+            break;
+        case timeline::MessageRuleKind::GapAuto:
+            rule.kind = timeline::FramingKind::Gap;
+            rule.gapUs = timeline::AutoGapUs(
+                cport::BaudRateToBps(port.BaudRate(), port.CustomBaudRate()),
+                cport::DataBitsToOs(port.DataBits()), port.Parity().Bits() != cport::prNone,
+                2 + cport::StopBitsToOs(port.StopBits()));
+            break;
+        case timeline::MessageRuleKind::GapMs:
+            rule.kind = timeline::FramingKind::Gap;
+            rule.gapUs = std::int64_t{framing.messages.gapMs} * 1000;
+            break;
+        case timeline::MessageRuleKind::EndByte:
+            rule.kind = timeline::FramingKind::EndByte;
+            rule.endByte = framing.messages.endByte;
+            break;
+    }
+    rule.check = framing.check;
+    return rule;
+}
+
+std::string Mark(const Framing& framing, std::string_view bytes) {
+    return framing.check == nullptr ? std::string() : ReceivedCheckMark(*framing.check, bytes);
+}
+
+// A monotonic time of the port's with the wall-clock time it corresponds to.
+Stamp StampAt(std::int64_t monoUs) {
+    const Stamp now = NowStamp();
+    return {monoUs, now.wallUs - (now.monoUs - monoUs)};
+}
+
 }  // namespace
 
-LineSession::LineSession(const PortSettings& settings, bool reconnect, Transcript& transcript)
-    : settings_(settings), reconnect_(reconnect), transcript_(transcript) {}
+LineSession::LineSession(const PortSettings& settings, bool reconnect, Transcript& transcript,
+                         const Framing& framing)
+    : settings_(settings),
+      reconnect_(reconnect),
+      framing_(framing),
+      framingTimer_(std::make_unique<QTimer>()),
+      transcript_(transcript) {
+    framingTimer_->setSingleShot(true);
+    framingTimer_->setTimerType(Qt::PreciseTimer);
+    QObject::connect(framingTimer_.get(), &QTimer::timeout, [this] { FramingTimeout(); });
+}
 
 LineSession::~LineSession() {
     Close();
@@ -121,11 +170,13 @@ void LineSession::Open(const Text& port) {
         throw ERunAborted("Cannot open port " + port + ": " + error.what());
     }
     transcript_.Event("port opened: " + port, NowStamp());
+    framer_ = timeline::Framer(RuleFor(framing_, *port_));
 }
 
 void LineSession::Close() {
     if (!port_)
         return;
+    CloseMessages();
     const bool wasOpen = port_->Connected();
     try {
         port_->Close();
@@ -149,6 +200,13 @@ Stamp LineSession::Send(std::string_view bytes) {
     std::int32_t written = 0;
     try {
         written = port_->Write(bytes.data(), static_cast<std::int32_t>(bytes.size()));
+    } catch (const cport::EComPort& error) {
+        transcript_.Event(std::string("write failed: ") + error.what(), NowStamp());
+        std::string reason = std::string("The port went away: ") + error.what();
+        if (error.ErrorCode() == cport::ecWrite && error.WinErrorCode() > 0)
+            reason += ". " + cport::ExplainWriteFailure({error.WinErrorCode(), port_->LineLost(),
+                                                         port_->ReopenOnReturn()});
+        throw ERunAborted(reason);
     } catch (const std::exception& error) {
         transcript_.Event(std::string("write failed: ") + error.what(), NowStamp());
         throw ERunAborted(std::string("The port went away: ") + error.what());
@@ -159,6 +217,7 @@ Stamp LineSession::Send(std::string_view bytes) {
             capture->Sent(taken, port_->LastWriteTimes().first);
     }
     const Stamp done = StampOf(port_->LastWriteTimes().last);
+    CloseMessages();  // the answer gathered so far goes in first, in order
     transcript_.Sent(bytes.substr(0, static_cast<std::size_t>(std::max(written, 0))), done);
     // A line held up by flow control ends the write at its time-out with
     // part of the bytes sent: what follows would be judged on a cut request.
@@ -181,21 +240,83 @@ void LineSession::OnRxChar(std::int32_t count) {
     try {
         Text received;
         port_->ReadText(received, count);
-        if (received.empty())
-            return;
-        for (capture::CaptureWriter* capture : captures_)
-            capture->Received(received, port_->LastReadTimes().first);
-        // The arrival of the last byte read: the answer is complete then.
-        const Stamp at = StampOf(port_->LastReadTimes().last);
-        pending_ += received;
-        blocks_.push_back({pending_.size(), at});
-        ++arrivals_;
-        lastArrival_ = at;
-        transcript_.Received(received, at);
+        Received(received);
     } catch (const std::exception& error) {
         readError_ = std::string("Reading from the port failed: ") + error.what();
     }
     Wake();
+}
+
+void LineSession::Received(const Text& received) {
+    if (received.empty())
+        return;
+    const cport::TransferTimes times = port_->LastReadTimes();
+    for (capture::CaptureWriter* capture : captures_) capture->Received(received, times.first);
+    // The arrival of the last byte read: the answer is complete then.
+    const Stamp at = StampOf(times.last);
+    pending_ += received;
+    blocks_.push_back({pending_.size(), at});
+    ++arrivals_;
+    lastArrival_ = at;
+    Transcribe(received, times);
+    if (onReceived_)
+        onReceived_(received, at);
+}
+
+void LineSession::Transcribe(const Text& received, const cport::TransferTimes& times) {
+    if (framing_.messages.kind == timeline::MessageRuleKind::PerArrival) {
+        transcript_.Received(received, StampOf(times.last), Mark(framing_, received));
+        return;
+    }
+    const std::int64_t firstUs = times.first.Valid() ? times.first.monoUs : NowStamp().monoUs;
+    const std::int64_t lastUs = times.last.Valid() ? times.last.monoUs : firstUs;
+    std::vector<timeline::Message> messages;
+    framer_.Add({received, firstUs, lastUs}, messages);
+    WriteMessages(messages);
+    ArmFramingTimer();
+}
+
+void LineSession::WriteMessages(const std::vector<timeline::Message>& messages) {
+    for (const timeline::Message& message : messages)
+        transcript_.Received(message.bytes, StampAt(message.lastUs), Mark(framing_, message.bytes));
+}
+
+void LineSession::ArmFramingTimer() {
+    const std::optional<std::int64_t> due = framer_.DueUs();
+    if (!due) {
+        framingTimer_->stop();
+        return;
+    }
+    const std::int64_t leftUs = std::max<std::int64_t>(*due - NowStamp().monoUs, 0);
+    const int ms = static_cast<int>(std::min<std::int64_t>((leftUs + 999) / 1000, 1 << 30));
+    if (!framingTimer_->isActive() || framingTimer_->remainingTime() > ms)
+        framingTimer_->start(ms);
+}
+
+void LineSession::FramingTimeout() {
+    // As in the window: what the device already holds arrived before this
+    // timer ran and is taken first, so that only a real gap cuts.
+    try {
+        if (framer_.Pending() && IsOpen() && !port_->LineLost()) {
+            Text received;
+            port_->ReadWaiting(received, 4096);
+            Received(received);
+        }
+    } catch (const std::exception& error) {
+        readError_ = std::string("Reading from the port failed: ") + error.what();
+    }
+    std::vector<timeline::Message> messages;
+    framer_.Poll(NowStamp().monoUs, messages);
+    WriteMessages(messages);
+    ArmFramingTimer();
+    Wake();
+}
+
+void LineSession::CloseMessages() {
+    std::vector<timeline::Message> messages;
+    framer_.Close(messages);
+    WriteMessages(messages);
+    framingTimer_->stop();
 }
 
 void LineSession::OnLineEvent(const cport::LineEvent& event) {
@@ -243,6 +364,8 @@ bool LineSession::WaitUntil(const std::function<bool()>& done, std::int64_t dead
         ~Restore() { slot = value; }
     } restore{waiting_, outer};
     for (;;) {
+        if (betweenWaits_)
+            betweenWaits_();
         // What arrived before the line went away (or a stop came) is judged first.
         if (done())
             return true;

@@ -7,6 +7,7 @@
 // read there, as in the window.
 
 #include <QEventLoop>
+#include <QTimer>
 #include <cstdint>
 #include <deque>
 #include <functional>
@@ -20,6 +21,7 @@
 #include "runner/run_options.h"
 #include "runner/transcript.h"
 #include "serial/device/time_line.h"
+#include "timeline/framing.h"
 
 namespace cport {
 class TComPort;
@@ -49,7 +51,10 @@ class LineSession {
     // `reconnect`: a line that is lost is opened again when it comes back
     // (the port's ReopenOnReturn), and a send waits for that; otherwise a
     // lost line ends the run.
-    LineSession(const PortSettings& settings, bool reconnect, Transcript& transcript);
+    // `framing`: how received blocks become transcript lines (the expects
+    // see the bytes as they came, whatever it says).
+    LineSession(const PortSettings& settings, bool reconnect, Transcript& transcript,
+                const Framing& framing = {});
     ~LineSession();
     LineSession(const LineSession&) = delete;
     LineSession& operator=(const LineSession&) = delete;
@@ -89,6 +94,18 @@ class LineSession {
     // must outlive the session (the port's last "closed" goes to it).
     void AddCapture(capture::CaptureWriter* writer);
 
+    // Called with each block read and its last byte's arrival, after the
+    // transcript has it, in the port's hand-over (the receive rules answer
+    // there). Empty: none.
+    void SetOnReceived(std::function<void(std::string_view, const Stamp&)> onReceived) {
+        onReceived_ = std::move(onReceived);
+    }
+    // Called each time a wait wakes, before its condition is judged, on the
+    // waiter's stack (a script's functions run there). Empty: none.
+    void SetBetweenWaits(std::function<void()> betweenWaits) {
+        betweenWaits_ = std::move(betweenWaits);
+    }
+
     // The run's transcript, for the steps' own lines.
     Transcript& Log() { return transcript_; }
 
@@ -105,11 +122,25 @@ class LineSession {
 
   private:
     void OnRxChar(std::int32_t count);
+    // A block read from the port, with the times of its last read.
+    void Received(const Text& received);
+    // Received blocks into transcript lines, per the framing.
+    void Transcribe(const Text& received, const cport::TransferTimes& times);
+    void WriteMessages(const std::vector<timeline::Message>& messages);
+    void FramingTimeout();
+    void ArmFramingTimer();
+    // The message gathered so far, and any piece held back, into the transcript.
+    void CloseMessages();
     void OnLineEvent(const cport::LineEvent& event);
     void Wake();
 
     PortSettings settings_;
     bool reconnect_;
+    Framing framing_;
+    timeline::Framer framer_;
+    // Closes a gap rule's message once the line has been quiet long enough;
+    // runs only while a message is gathered or a piece is held.
+    std::unique_ptr<QTimer> framingTimer_;
     std::deque<cport::LineEvent> events_;
     Transcript& transcript_;
     std::vector<capture::CaptureWriter*> captures_;
@@ -126,6 +157,8 @@ class LineSession {
     std::string readError_;
     int stoppedBy_ = 0;
     QEventLoop* waiting_ = nullptr;
+    std::function<void(std::string_view, const Stamp&)> onReceived_;
+    std::function<void()> betweenWaits_;
 };
 
 }  // namespace tarvik::runner

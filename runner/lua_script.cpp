@@ -6,6 +6,7 @@
 #include "base/stop_signals.h"
 #include "base/bounded_file.h"
 #include "codec/check_value.h"
+#include "runner/answering.h"
 #include "runner/line_session.h"
 #include "runner/pattern.h"
 #include "runner/run_steps.h"
@@ -93,7 +94,9 @@ LuaScript::LuaScript(const std::string& fileName) : fileName_(fileName) {
                      {"send", &LuaScript::Send},           {"expect", &LuaScript::Expect},
                      {"sleep", &LuaScript::Sleep},         {"set_dtr", &LuaScript::SetDtr},
                      {"set_rts", &LuaScript::SetRts},      {"send_break", &LuaScript::SendBreak},
-                     {"wait_event", &LuaScript::WaitEvent}};
+                     {"wait_event", &LuaScript::WaitEvent},
+                     {"send_sequence", &LuaScript::SendSequence},
+                     {"on_receive", &LuaScript::OnReceive}};
     for (const auto& f : functions) {
         lua_pushlightuserdata(L_, this);
         lua_pushcclosure(L_, f.function, 1);
@@ -259,8 +262,56 @@ int LuaScript::WaitEvent(lua_State* L) {
     });
 }
 
-void LuaScript::Run(RunSteps& steps, const Text& port, std::int64_t defaultTimeoutMs) {
+int LuaScript::SendSequence(lua_State* L) {
+    return Guarded(L, [L](LuaScript& self) {
+        const sequences::SendSequence& send =
+            self.answering_->Send(StringArgument(L, 1, "send_sequence"));
+        const std::string bytes = sequences::EncodeSend(send);
+        for (int i = 0; i < send.repeat; ++i) {
+            if (i > 0)
+                self.steps_->Sleep(send.intervalMs);
+            self.steps_->Send(bytes);
+        }
+        return 0;
+    });
+}
+
+int LuaScript::OnReceive(lua_State* L) {
+    return Guarded(L, [L](LuaScript& self) {
+        const std::string pattern = StringArgument(L, 1, "on_receive");
+        if (lua_isfunction(L, 2)) {
+            lua_pushvalue(L, 2);
+            const int function = luaL_ref(L, LUA_REGISTRYINDEX);
+            self.answering_->AddRule(pattern, {}, function);
+        } else if (lua_type(L, 2) == LUA_TSTRING) {
+            self.answering_->AddRule(pattern, StringArgument(L, 2, "on_receive"), -1);
+        } else {
+            throw std::invalid_argument(
+                "bad argument #2 to 'on_receive' (a send sequence's name or a function expected)");
+        }
+        return 0;
+    });
+}
+
+void LuaScript::CallAction(int function, const std::string& bytes) {
+    lua_rawgeti(L_, LUA_REGISTRYINDEX, function);
+    lua_pushlstring(L_, bytes.data(), bytes.size());
+    if (lua_pcall(L_, 1, 0, 0) == LUA_OK)
+        return;
+    const char* text = lua_tostring(L_, -1);
+    std::string message = text != nullptr ? text : "an error object that is no text";
+    lua_pop(L_, 1);
+    if (ending_)
+        std::rethrow_exception(ending_);
+    throw ERunAborted("on_receive: " + message);
+}
+
+void LuaScript::Run(RunSteps& steps, Answering& answering, const Text& port,
+                    std::int64_t defaultTimeoutMs) {
     steps_ = &steps;
+    answering_ = &answering;
+    answering.SetOnFunction(
+        [this](int function, const std::string& bytes) { CallAction(function, bytes); });
     port_ = port;
     defaultTimeoutMs_ = defaultTimeoutMs;
     const int status = lua_pcall(L_, 0, 0, 0);

@@ -16,6 +16,13 @@
 //                           "overrun", "buffer overrun", "line lost", "back");
 //                           returns true and the state (modem lines) or the
 //                           count, or false when none came in time
+//   send_sequence(name)     sends the sequence set's send sequence (--sequences),
+//                           its repeats with their interval
+//   on_receive(pattern, action)  from now on, whenever what arrives matches
+//                           the pattern (as expect reads it), answers with the
+//                           send sequence named `action`, or calls the function
+//                           `action` with the matched bytes; both happen while
+//                           the script waits (expect, sleep, wait_event)
 // Main thread.
 
 #include <cstddef>
@@ -30,6 +37,7 @@ struct lua_Debug;
 
 namespace tarvik::runner {
 
+class Answering;
 class RunSteps;
 
 // A script that cannot run: "file:line: reason".
@@ -56,7 +64,8 @@ class LuaScript {
     // Runs the compiled chunk over the steps. ERunStopped after a stop
     // signal; ERunAborted for an error of the script ("file:line: reason")
     // or of the line. An expect that fails is counted, not an error.
-    void Run(RunSteps& steps, const Text& port, std::int64_t defaultTimeoutMs);
+    void Run(RunSteps& steps, Answering& answering, const Text& port,
+             std::int64_t defaultTimeoutMs);
 
   private:
     static LuaScript& Self(lua_State* L);
@@ -74,10 +83,15 @@ class LuaScript {
     static int SetRts(lua_State* L);
     static int SendBreak(lua_State* L);
     static int WaitEvent(lua_State* L);
+    static int SendSequence(lua_State* L);
+    static int OnReceive(lua_State* L);
+    // Calls the function an on_receive registered with the matched bytes.
+    void CallAction(int function, const std::string& bytes);
 
     std::string fileName_;
     lua_State* L_ = nullptr;
     RunSteps* steps_ = nullptr;
+    Answering* answering_ = nullptr;
     Text port_;
     std::int64_t defaultTimeoutMs_ = 1000;
     // What ended the run inside a call; raised again however the script

@@ -31,6 +31,18 @@ std::int64_t Percentile(std::vector<std::int64_t> values, double p) {
     return values[std::clamp<std::size_t>(rank, 1, values.size()) - 1];
 }
 
+namespace {
+
+// "min / median / p99 / max" in ms, "-" for none.
+std::string Times(const std::vector<std::int64_t>& us, const char* between) {
+    if (us.empty())
+        return "-";
+    return Ms(*std::min_element(us.begin(), us.end())) + between + Ms(Percentile(us, 50)) +
+           between + Ms(Percentile(us, 99)) + between + Ms(*std::max_element(us.begin(), us.end()));
+}
+
+}  // namespace
+
 ExchangeResults& Results::Of(const std::string& exchange) {
     auto found = std::find_if(exchanges_.begin(), exchanges_.end(),
                               [&](const ExchangeResults& e) { return e.name == exchange; });
@@ -101,6 +113,12 @@ std::vector<std::string> Results::Summary() const {
         lines.push_back("stopped by signal " + std::to_string(stoppedBy_) + " before the end");
     if (!aborted_.empty())
         lines.push_back("could not run to the end: " + aborted_);
+    if (!rules_.empty()) {
+        lines.push_back("rule | matched | answered | response ms min / median / p99 / max");
+        for (const RuleResults& rule : rules_)
+            lines.push_back(rule.name + " | " + std::to_string(rule.matched) + " | " +
+                            std::to_string(rule.answered) + " | " + Times(rule.responseUs, " / "));
+    }
     return lines;
 }
 
@@ -122,7 +140,8 @@ void Results::WriteJUnit(const std::string& fileName, const std::string& suiteNa
     xml.writeStartElement(QStringLiteral("testsuites"));
     xml.writeStartElement(QStringLiteral("testsuite"));
     xml.writeAttribute(QStringLiteral("name"), text(suiteName));
-    xml.writeAttribute(QStringLiteral("tests"), number(double(exchanges_.size()) + errors));
+    xml.writeAttribute(QStringLiteral("tests"),
+                       number(double(exchanges_.size() + rules_.size()) + errors));
     xml.writeAttribute(QStringLiteral("failures"), number(failures));
     xml.writeAttribute(QStringLiteral("errors"), number(errors));
     xml.writeAttribute(QStringLiteral("time"), number(seconds));
@@ -154,6 +173,18 @@ void Results::WriteJUnit(const std::string& fileName, const std::string& suiteNa
                             Ms(Percentile(e.responseUs, 50)) + "/" +
                             Ms(Percentile(e.responseUs, 99)) + "/" +
                             Ms(*std::max_element(e.responseUs.begin(), e.responseUs.end())))));
+        xml.writeEndElement();
+    }
+    // The receive rules, as cases of their own class: what they matched and answered.
+    for (const RuleResults& rule : rules_) {
+        xml.writeStartElement(QStringLiteral("testcase"));
+        xml.writeAttribute(QStringLiteral("classname"), text(suiteName + ".rules"));
+        xml.writeAttribute(QStringLiteral("name"), text(rule.name));
+        xml.writeTextElement(QStringLiteral("system-out"),
+                             text(std::to_string(rule.matched) + " matched, " +
+                                  std::to_string(rule.answered) +
+                                  " answered; response ms min/median/p99/max " +
+                                  Times(rule.responseUs, "/")));
         xml.writeEndElement();
     }
     if (errors != 0) {

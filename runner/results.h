@@ -27,6 +27,14 @@ struct ExchangeResults {
     int Count() const { return passed + failed + timedOut; }
 };
 
+// A receive rule's figures over the run.
+struct RuleResults {
+    std::string name;
+    std::uint64_t matched = 0;
+    std::uint64_t answered = 0;
+    std::vector<std::int64_t> responseUs;  // last byte's arrival to the answer handed over
+};
+
 // Nearest-rank percentile (0 < p <= 100) of the values; 0 for none.
 std::int64_t Percentile(std::vector<std::int64_t> values, double p);
 
@@ -40,10 +48,14 @@ class Results {
     void Aborted(const std::string& reason) { aborted_ = reason; }
     void Stopped(int signal) { stoppedBy_ = signal; }
 
+    // The receive rules' figures, listed after the exchanges.
+    void SetRules(std::vector<RuleResults> rules) { rules_ = std::move(rules); }
+
     const std::vector<ExchangeResults>& Exchanges() const { return exchanges_; }
     int ExitStatus() const;
 
-    // The lines of the summary: a header, one per exchange, a total.
+    // The lines of the summary: a header, one per exchange, a total; then
+    // the receive rules, a header and one line each, when there are any.
     std::vector<std::string> Summary() const;
     // Writes the JUnit XML report: one test suite, one test case per
     // exchange (failed when any of its runs failed or timed out), and an
@@ -56,6 +68,7 @@ class Results {
     ExchangeResults& Of(const std::string& exchange);
 
     std::vector<ExchangeResults> exchanges_;  // in the order first seen
+    std::vector<RuleResults> rules_;
     std::string aborted_;
     int stoppedBy_ = 0;
 };

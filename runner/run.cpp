@@ -18,6 +18,7 @@
 #include "capture/capture_writer.h"
 #include "codec/check_value.h"
 #include "runner/history_file.h"
+#include "runner/answering.h"
 #include "runner/line_session.h"
 #include "runner/lua_script.h"
 #include "runner/results.h"
@@ -25,6 +26,7 @@
 #include "runner/run_options.h"
 #include "runner/run_steps.h"
 #include "runner/transcript.h"
+#include "sequences/sequence_file.h"
 #include "serial/error/com_error.h"
 
 namespace tarvik::runner {
@@ -79,6 +81,7 @@ int RunMain(int argc, char** argv) {
     RunOptions options;
     std::vector<HistoryLine> history;
     std::unique_ptr<LuaScript> script;
+    sequences::SequenceSet set;
     try {
         options = ParseRunOptions(QCoreApplication::arguments());
     } catch (const ERunOptions& error) {
@@ -87,9 +90,12 @@ int RunMain(int argc, char** argv) {
         return kCouldNotRun;
     }
     try {
+        // A bad set stops the run before anything is sent, as a bad script does.
+        if (!options.sequencesFile.empty())
+            set = sequences::LoadSequenceSet(options.sequencesFile);
         if (!options.historyFile.empty())
             history = ReadHistory(options.historyFile, options.order);
-        else
+        else if (!options.scriptFile.empty())
             script = std::make_unique<LuaScript>(options.scriptFile);
     } catch (const std::exception& error) {
         return CouldNotRun(ErrorMessage(error));
@@ -117,9 +123,11 @@ int RunMain(int argc, char** argv) {
 
     Transcript transcript(stdout, options.ascii, options.timestamps);
     Results results;
-    LineSession session(options.settings, options.reconnect, transcript);
+    LineSession session(options.settings, options.reconnect, transcript,
+                        {options.messages, options.check});
     for (const auto& capture : captures) session.AddCapture(capture.get());
     RunSteps steps(session, results);
+    Answering answering(session, std::move(set));
     StopSignals stops([&session](int signal) { session.Stop(signal); });
     app.SetOnError([&session](const std::string& reason) { session.Abort(reason); });
     const Stamp start = NowStamp();
@@ -128,7 +136,14 @@ int RunMain(int argc, char** argv) {
         if (script) {
             if (!options.port.empty())
                 session.Open(options.port);
-            script->Run(steps, options.port, options.timeoutMs);
+            script->Run(steps, answering, options.port, options.timeoutMs);
+        } else if (options.answer) {
+            session.Open(options.port);
+            const std::int64_t deadline =
+                options.forSeconds > 0
+                    ? NowStamp().monoUs + static_cast<std::int64_t>(options.forSeconds * 1e6)
+                    : INT64_MAX;
+            session.WaitUntil([] { return false; }, deadline);
         } else {
             session.Open(options.port);
             for (int round = 0; round < options.repeat; ++round) {
@@ -137,18 +152,22 @@ int RunMain(int argc, char** argv) {
             }
         }
     } catch (const ERunStopped&) {
-        results.Stopped(session.StoppedBy());
+        // Answering ends with Ctrl+C as its normal way out.
+        if (!options.answer)
+            results.Stopped(session.StoppedBy());
     } catch (const std::exception& error) {
         results.Aborted(ErrorMessage(error));
         failure = ErrorMessage(error);
     }
     app.SetOnError({});
     session.Close();
+    results.SetRules(answering.Figures());
     for (const std::string& line : results.Summary()) transcript.Write("# " + line);
     if (!options.junitFile.empty()) {
         try {
-            const std::string source =
-                !options.scriptFile.empty() ? options.scriptFile : options.historyFile;
+            const std::string source = !options.scriptFile.empty()    ? options.scriptFile
+                                       : !options.historyFile.empty() ? options.historyFile
+                                                                      : options.sequencesFile;
             results.WriteJUnit(options.junitFile, std::string(kName) + " " + source,
                                double(NowStamp().monoUs - start.monoUs) / 1e6);
         } catch (const std::exception& error) {

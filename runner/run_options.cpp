@@ -3,6 +3,7 @@
 #include <QCommandLineParser>
 #include <QFile>
 
+#include "codec/check_value.h"
 #include "serial/port/com_conversions.h"
 
 namespace tarvik::runner {
@@ -50,6 +51,15 @@ void DescribeRunOptions(QCommandLineParser& parser) {
         Valued("history", "Send the lines of FILE, saved by \"Save text...\" (at most 64 MiB).",
                "file"));
     parser.addOption(Valued("script", "Run the Lua 5.4 script FILE (at most 8 MiB).", "file"));
+    parser.addOption(Valued("sequences",
+                            "The sequence set FILE (docs/sequences.md): its send sequences for "
+                            "send_sequence(), its receive rules answering during the run.",
+                            "file"));
+    parser.addOption(QCommandLineOption(
+        QStringLiteral("answer"),
+        QStringLiteral("Answer the line by the rules of --sequences alone, until Ctrl+C or "
+                       "--for, and print each rule's figures.")));
+    parser.addOption(Valued("for", "With --answer: stop after SECONDS.", "seconds"));
     parser.addOption(Valued("order",
                             "The order of the history's lines: newest-last (the order they were "
                             "sent in, the default) or file.",
@@ -70,6 +80,19 @@ void DescribeRunOptions(QCommandLineParser& parser) {
                             "hh:mm:ss.mmm, the default), previous (seconds since the previous "
                             "line) or start (seconds since the run began).",
                             "mode"));
+    parser.addOption(Valued("messages",
+                            "One transcript line per message, as the window's switch: arrival "
+                            "(each read, the default), gap (until the line is quiet for 3.5 "
+                            "character times), gap:MS (quiet for MS milliseconds) or end:BYTE "
+                            "(up to and including BYTE: CR, LF, or a number such as 0x03).",
+                            "rule"));
+    parser.addOption(Valued("check",
+                            "Each received line ends with \"ok\" when its last bytes are this "
+                            "check value over the bytes before them, else \"bad\" and the value "
+                            "expected (SUM, BCC, LRC, \"NMEA 0183\", CRC-16/MODBUS, ...); with "
+                            "--messages, the check value also mends the cuts where timing cannot "
+                            "tell.",
+                            "name"));
     parser.addOption(Valued("junit", "Write a JUnit XML report to FILE.", "file"));
     parser.addOption(Valued("capture",
                             "Capture the whole session into FILE: every byte received and sent "
@@ -117,8 +140,26 @@ RunOptions ParseRunOptions(const QStringList& arguments) {
     };
     options.historyFile = QFile::encodeName(value("history")).toStdString();
     options.scriptFile = QFile::encodeName(value("script")).toStdString();
-    if (options.historyFile.empty() == options.scriptFile.empty())
+    options.sequencesFile = QFile::encodeName(value("sequences")).toStdString();
+    if (isSet("sequences") && options.sequencesFile.empty())
+        throw ERunOptions("The file name of --sequences is empty");
+    options.answer = isSet("answer");
+    if (options.answer) {
+        if (!options.historyFile.empty() || !options.scriptFile.empty())
+            throw ERunOptions("--answer runs neither a history nor a script");
+        if (options.sequencesFile.empty() || options.port.empty())
+            throw ERunOptions("--answer needs --sequences FILE and a port");
+    } else if (options.historyFile.empty() == options.scriptFile.empty()) {
         throw ERunOptions("Give either --history FILE or --script FILE");
+    }
+    if (isSet("for")) {
+        bool ok = false;
+        options.forSeconds = value("for").toDouble(&ok);
+        if (!options.answer)
+            throw ERunOptions("--for goes with --answer");
+        if (!ok || !(options.forSeconds > 0) || options.forSeconds > 1e7)
+            Refuse("for", value("for"));
+    }
     if (options.historyFile.size() > 0 && options.port.empty())
         throw ERunOptions("A history needs a port");
     if (isSet("order")) {
@@ -147,6 +188,17 @@ RunOptions ParseRunOptions(const QStringList& arguments) {
             options.timestamps = timeline::TimestampMode::SinceStart;
         else
             Refuse("timestamps", mode);
+    }
+    if (isSet("messages")) {
+        const auto rule = timeline::ParseMessageRule(value("messages").toStdString());
+        if (!rule)
+            Refuse("messages", value("messages"));
+        options.messages = *rule;
+    }
+    if (isSet("check")) {
+        options.check = fun::FindCheckValue(value("check").toStdString());
+        if (options.check == nullptr)
+            Refuse("check", value("check"));
     }
     options.junitFile = QFile::encodeName(value("junit")).toStdString();
     const auto captureFile = [&parser](const char* option) -> std::string {

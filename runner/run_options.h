@@ -12,7 +12,12 @@
 #include "base/text.h"
 #include "runner/history_file.h"
 #include "serial/port/com_types.h"
+#include "timeline/message_rule.h"
 #include "timeline/timestamp.h"
+
+namespace fun {
+struct TCheckValue;
+}
 
 class QCommandLineParser;
 
@@ -40,6 +45,13 @@ struct RunOptions {
     PortSettings settings;
     std::string historyFile;  // one of these two
     std::string scriptFile;
+    // The sequence set (docs/sequences.md): its sends for send_sequence(),
+    // its rules answering during the run; "" for none.
+    std::string sequencesFile;
+    // --answer: no history and no script; the set's rules answer the line
+    // until a stop signal, or for `forSeconds` when that is above 0.
+    bool answer = false;
+    double forSeconds = 0;
     HistoryOrder order = HistoryOrder::NewestLast;
     int repeat = 1;                 // how often the history runs
     std::int32_t delayMs = 300;     // between history lines, the window's timer default
@@ -53,6 +65,18 @@ struct RunOptions {
     // window's --capture and --capture-raw; "" for none.
     std::string captureFile;     // every byte both ways with its time, and the line events
     std::string captureRawFile;  // the received bytes alone
+    // One transcript line per message, as the window's --messages; by
+    // default one per block read.
+    timeline::MessageRuleChoice messages;
+    // Each received line ends with the mark of this check value, as the
+    // window's --check, which also repairs the message cuts; null for none.
+    const fun::TCheckValue* check = nullptr;
+};
+
+// How received blocks become transcript lines.
+struct Framing {
+    timeline::MessageRuleChoice messages;
+    const fun::TCheckValue* check = nullptr;
 };
 
 // Gives the parser the runner's description, options and arguments.
@@ -60,7 +84,8 @@ void DescribeRunOptions(QCommandLineParser& parser);
 
 // The options of QCoreApplication::arguments() (the program name first).
 // Raises ERunOptions for an unknown option, a value a switch cannot take, or
-// neither or both of --history and --script, a capture file given twice,
+// neither or both of --history and --script (or --answer without
+// --sequences and a port, or beside one of them), a capture file given twice,
 // empty, or named by both --capture and --capture-raw.
 RunOptions ParseRunOptions(const QStringList& arguments);
 

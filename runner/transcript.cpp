@@ -31,8 +31,8 @@ std::string Transcript::Timestamp(const Stamp& at) {
     return text;
 }
 
-void Transcript::Received(std::string_view bytes, const Stamp& at) {
-    Write(Timestamp(at) + Block(bytes, ascii_));
+void Transcript::Received(std::string_view bytes, const Stamp& at, std::string_view mark) {
+    Write(Timestamp(at) + Block(bytes, ascii_) + std::string(mark));
 }
 
 void Transcript::Sent(std::string_view bytes, const Stamp& at) {

@@ -34,7 +34,8 @@ class Transcript {
                timeline::TimestampMode timestamps = timeline::TimestampMode::TimeOfDay);
 
     // The lines as the window writes them into its log (without the newline).
-    void Received(std::string_view bytes, const Stamp& at);
+    // `mark`: what a received line ends with (a check value's " ok"), or "".
+    void Received(std::string_view bytes, const Stamp& at, std::string_view mark = {});
     void Sent(std::string_view bytes, const Stamp& at);
     void Event(std::string_view what, const Stamp& at);
     // A line of the report that follows the transcript.

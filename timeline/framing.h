@@ -5,14 +5,27 @@
 // alike. Any thread; one Framer belongs to one thread at a time.
 //
 // A gap rule closes a message only when the next block arrives late enough.
-// Whoever waits for the line to go quiet (the window's timer) calls Close()
-// once PendingLastUs() + the gap has passed.
+// Whoever waits for the line to go quiet (the window's timer) first takes
+// what the device already holds, then calls Poll() at DueUs(): a message is
+// closed at a real gap between arrivals, never by the waiter's own clock.
+//
+// Where timing cannot tell (bytes of two frames taken in one read, a far end
+// that stalls mid-frame) a chosen check value repairs the cuts: a message
+// that fails its check but splits into frames that each hold it is cut
+// there; a piece that fails is held back until the pieces after it complete
+// it into a frame that holds it, or until the line has been quiet for the
+// rule's hold time (then it goes out as it came).
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
+
+namespace fun {
+struct TCheckValue;
+}
 
 namespace tarvik::timeline {
 
@@ -30,7 +43,15 @@ struct FramingRule {
     std::int64_t gapUs = 0;                   // Gap: the quiet time that ends a message, µs (> 0)
     unsigned char endByte = 0;                // EndByte: the byte that ends a message
     std::size_t maxBytes = kMaxMessageBytes;  // Gap, EndByte: longest message (> 0)
+    // Gap, EndByte: the check value that repairs cuts where timing cannot
+    // tell; null for none. Static storage (fun::CheckValues()).
+    const fun::TCheckValue* check = nullptr;
+    // How long a piece that fails the check waits for the rest, µs after its
+    // last byte; 0: twice the gap, at least kMinHoldUs.
+    std::int64_t holdUs = 0;
 };
+
+inline constexpr std::int64_t kMinHoldUs = 100'000;
 
 // One read: the bytes and the monotonic times (µs) of its first and last byte.
 struct ReceivedBlock {
@@ -61,19 +82,37 @@ class Framer {
     // every later byte its last time (a read cannot tell more).
     void Add(const ReceivedBlock& block, std::vector<Message>& out);
 
-    // Appends the message being gathered, if any (the line went quiet, the
-    // port closed, the rule changes).
+    // Appends the message being gathered and every piece held back, as they
+    // are (the port closed, a send, the rule changes).
     void Close(std::vector<Message>& out);
+
+    // Appends what is due at `nowUs` (monotonic µs): the message being
+    // gathered once the line has been quiet for the gap, held pieces once
+    // quiet for the hold time.
+    void Poll(std::int64_t nowUs, std::vector<Message>& out);
+    // When Poll() has something to do; nothing while nothing waits.
+    std::optional<std::int64_t> DueUs() const;
 
     bool Pending() const { return !pending_.bytes.empty(); }
     // The time of the last byte gathered so far; meaningful while Pending().
     std::int64_t PendingLastUs() const { return pending_.lastUs; }
+    // Pieces that fail the check and wait for the rest.
+    bool Holding() const { return !held_.empty(); }
 
   private:
     void Take(std::string_view bytes, std::int64_t firstUs, std::int64_t lastUs);
+    void ClosePending(std::vector<Message>& out);
+    // A finished message: out as it is, or through the check's repair.
+    void Finish(Message message, std::vector<Message>& out);
+    // Whether the held pieces from `first` on are a run of frames; if so they
+    // go out as those frames, after the pieces before `first` as they came.
+    bool EmitFrames(std::size_t first, std::vector<Message>& out);
+    void ReleaseHeld(std::vector<Message>& out);
+    std::int64_t HoldUs() const;
 
     FramingRule rule_;
     Message pending_;
+    std::vector<Message> held_;
 };
 
 // The whole stream at once: every block through one Framer; the last message

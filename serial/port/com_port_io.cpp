@@ -9,6 +9,7 @@
 #include "serial/error/com_error.h"
 #include "serial/port/com_parity.h"
 #include "serial/port/custom_com_port.h"
+#include "serial/port/dcb_builder.h"
 #include "serial/device/com_device.h"
 #include "serial/port/pending_io.h"
 #include "serial/port/write_wait.h"
@@ -100,6 +101,22 @@ std::int32_t TCustomComPort::ReadText(tarvik::Text& Text, std::int32_t Count) {
         Text.clear();
         throw;
     }
+}
+
+std::int32_t TCustomComPort::ReadWaiting(tarvik::Text& Text, std::int32_t MaxCount) {
+    const device::COMMTIMEOUTS own = BuildCommTimeouts(Timeouts());
+    device::COMMTIMEOUTS atOnce = own;
+    atOnce.ReadIntervalTimeout = device::MAXDWORD;  // with both totals 0: take what is there
+    atOnce.ReadTotalTimeoutMultiplier = 0;
+    atOnce.ReadTotalTimeoutConstant = 0;
+    if (!Device().SetCommTimeouts(Handle(), atOnce))
+        throw EComPort(ecSetTimeouts, Device().GetLastError());
+    struct Restore {
+        TCustomComPort& port;
+        const device::COMMTIMEOUTS& timeouts;
+        ~Restore() { port.Device().SetCommTimeouts(port.Handle(), timeouts); }
+    } restore{*this, own};
+    return ReadText(Text, MaxCount);
 }
 
 std::int32_t TCustomComPort::BeginWrite(const void* Buffer, std::int32_t Count, TPendingIo* Io) {

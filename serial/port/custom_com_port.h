@@ -211,6 +211,10 @@ class TCustomComPort : public QObject {
     // As Read, into Text, which afterwards holds exactly the bytes read (and
     // is empty after a failure). Count 0 or less reads nothing and returns 0.
     std::int32_t ReadText(tarvik::Text& Text, std::int32_t Count);
+    // As ReadText, but takes only what the device holds now, its queue and
+    // what the driver has, without waiting: the read time-outs are set aside
+    // for this one read. For whoever must know what has arrived by now.
+    std::int32_t ReadWaiting(tarvik::Text& Text, std::int32_t MaxCount);
 
     // The overlapped form: NewPendingIo, one Begin..., WaitForIo,
     // FreePendingIo. Buffer must stay valid and untouched until WaitForIo has

@@ -22,7 +22,7 @@
 
 #include "app/command_line.h"
 #include "app/frmmain.h"
-#include "app/received_check.h"
+#include "codec/received_check.h"
 #include "app_test.h"
 #include "codec/check_value.h"
 #include "codec/fun.h"
@@ -115,7 +115,7 @@ class LinePageTest : public QObject {
     void linePageAndStateInSight() {
         test::SimulatorThread simulator({});
         Build(simulator.Path());
-        QCOMPARE(w->PageControl1->count(), 9);
+        QCOMPARE(w->PageControl1->count(), 10);
         QCOMPARE(w->PageControl1->tabText(8), QStringLiteral("&Line"));
         QCOMPARE(w->ComboBox2->currentText(), QStringLiteral("Off"));
         QCOMPARE(w->ComboBox3->currentText(), QStringLiteral("Per arrival"));
@@ -361,7 +361,7 @@ class LinePageTest : public QObject {
         QVERIFY(w->Label27->text().startsWith(QStringLiteral("Port ") +
                                               QString::fromStdString(line.Path())));
         QTest::mouseClick(w->BitBtn2, Qt::LeftButton);
-        QVERIFY(!w->CheckBox5->isEnabled() && w->BitBtn9->isEnabled());
+        QVERIFY(!w->CheckBox5->isEnabled() && !w->BitBtn9->isEnabled());
     }
 
     // The port list follows plug and unplug while the window is open and
@@ -457,6 +457,17 @@ class LinePageTest : public QObject {
         // the loss is known; never more.
         QVERIFY(recorder->boxes.size() <= 1);
         recorder->boxes.clear();
+        // The box says whether the timer will send: never again without
+        // reconnect, once the device is back with it.
+        QCOMPARE(w->CheckBox1->isChecked(), reconnect);
+        // A Send meanwhile fails with the port's text and code, and why.
+        QTest::mouseClick(w->BitBtn1, Qt::LeftButton);
+        QCOMPARE(recorder->boxes.size(), std::size_t(1));
+        const std::string failed = recorder->boxes[0].text;
+        QVERIFY2(failed.starts_with(cport::ErrorMessages(cport::ecWrite) + " (win error code: ") &&
+                     failed.find("\nThe device went away") != std::string::npos,
+                 failed.c_str());
+        recorder->boxes.clear();
         if (reconnect) {
             // The log says what the window waits for.
             const QString awaited =
@@ -506,6 +517,47 @@ class LinePageTest : public QObject {
         const std::size_t written = fake->Written().size();
         QTRY_VERIFY(fake->Written().size() > written + 2);  // sending goes on
         QVERIFY(w->CheckBox1->isChecked());
+    }
+
+    // The far end writes each frame a byte at a time while the port's event
+    // thread is held up: only the first byte is announced, the others wait
+    // in the device with their arrival times. Before its timer closes a
+    // message the window takes what is already there, so each frame comes
+    // out whole; the late announcement then finds nothing left.
+    void framesWholeWhileTheEventThreadIsLate() {
+        TLineOptions options;
+        options.messages = TMessageRule::GapMs;
+        options.gapMs = 500;  // beyond what a loaded machine takes to read the first byte
+        Build("ttyFAKE0", options);
+        w->C1->SetDevice(*fake);
+        QTest::mouseClick(w->BitBtn2, Qt::LeftButton);
+        const std::string frames[] = {std::string("\x01\x03\x00\x00\x00\x0A\xC5\xCD", 8),
+                                      std::string("\x01\x03\x04\x00\x2A\x00\x07\x1B\xF6", 9)};
+        for (const std::string& frame : frames) {
+            const int reads = fake->CallCount("ReadFile");
+            const cport::LineTime start = cport::LineClock::Raw();
+            fake->PushInputAt(frame.substr(0, 1), start);
+            fake->RaiseEvents(cport::device::EV_RXCHAR);
+            QTRY_VERIFY(fake->CallCount("ReadFile") > reads);
+            for (std::size_t i = 1; i < frame.size(); ++i) {
+                const std::int64_t at = std::int64_t(i) * 520;  // 19200 baud's pace
+                fake->PushInputAt(frame.substr(i, 1), {start.monoUs + at, start.wallUs + at});
+            }
+            const int lines = w->RX1->count();
+            QTRY_VERIFY(w->RX1->count() > lines);
+        }
+        fake->RaiseEvents(cport::device::EV_RXCHAR);
+        QTest::mouseClick(w->BitBtn3, Qt::LeftButton);
+        QStringList got;
+        for (int row = w->RX1->count() - 1; row >= 0; --row) {
+            if (Line(row).endsWith(QStringLiteral(")")))
+                got << Line(row);
+        }
+        QStringList want;
+        for (const std::string& frame : frames)
+            want << QString::fromStdString(fun::BytesToDisplay(frame, true) + " (" +
+                                           std::to_string(frame.size()) + ")");
+        QCOMPARE(got, want);
     }
 
     void openFailureSaysWhy() {

@@ -124,7 +124,7 @@ class LogReadingTest : public QObject {
         option.initFrom(w->RX1);
         const int withMarks = delegate->sizeHint(option, w->RX1->model()->index(0, 0)).width();
         Press(Qt::Key_L, Qt::AltModifier);
-        QCOMPARE(w->Label29->text(), QStringLiteral("ok 1, bad 1, too short 1"));
+        QCOMPARE(w->Label30->text(), QStringLiteral("ok 1, bad 1, too short 1"));
         // Clear all: no verdict left, no room taken.
         QTest::mouseClick(w->BitBtn8, Qt::LeftButton);
         QCOMPARE(w->RX1->Lines()->VerdictLines(), 0);
@@ -132,7 +132,7 @@ class LogReadingTest : public QObject {
         // A new Start counts anew.
         QTest::mouseClick(w->BitBtn3, Qt::LeftButton);
         QTest::mouseClick(w->BitBtn2, Qt::LeftButton);
-        QTRY_COMPARE(w->Label29->text(), QStringLiteral("ok 0, bad 0, too short 0"));
+        QTRY_COMPARE(w->Label30->text(), QStringLiteral("ok 0, bad 0, too short 0"));
     }
 
     // Ctrl+F opens the bar below the log shown; typing searches, F3 and

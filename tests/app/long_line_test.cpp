@@ -8,12 +8,17 @@
 #include <QContextMenuEvent>
 #include <QLineEdit>
 #include <QMenu>
+#include <QMessageBox>
+#include <QScreen>
+#include <QTimer>
 #include <QPushButton>
 #include <QRadioButton>
 #include <memory>
 
 #include "app/command_line_edit.h"
 #include "app/frmmain.h"
+#include "app/qt_message_box.h"
+#include "base/message_box.h"
 #include "app_test.h"
 #include "line_fixtures.h"
 #include "serial/port/com_port.h"
@@ -210,6 +215,49 @@ class CommandLineTest : public QObject {
         QTest::mouseClick(menu, Qt::LeftButton, {}, menu->actionGeometry(copy).center());
         QTRY_VERIFY(QApplication::activePopupWidget() == nullptr);
         QCOMPARE(QApplication::clipboard()->text(), QStringLiteral("e"));
+    }
+
+    // Send on a line of 4 Mi characters that is one bad token: the real box
+    // shows a screenful, the start of the error and its length, with the
+    // rest under its details; the window answers again and the line stays.
+    // A line of characters the notation skips is walked once.
+    void hugeBadLineGivesAScreenfulBox() {
+        const QString bad = QStringLiteral("1") + QString(TCommandLineEdit::kMaxLength - 1, 'g');
+        Paste(bad);
+        QVERIFY(w->ComboBox1->currentText() == bad);
+        const MessageBoxFunction recorder = SetMessageBoxFunction({});
+        InstallQtMessageBox();
+        QString shown;
+        QString details;
+        QSize size;
+        QTimer watch;
+        connect(&watch, &QTimer::timeout, [&] {
+            if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+                shown = box->text();
+                details = box->detailedText();
+                size = box->frameGeometry().size();
+                box->accept();
+            }
+        });
+        watch.start(5);
+        QTest::mouseClick(w->BitBtn1, Qt::LeftButton);
+        watch.stop();
+        SetMessageBoxFunction(recorder);
+        const QSize screen = w->screen()->availableSize();
+        QVERIFY2(size.isValid() && size.height() <= screen.height() &&
+                     size.width() <= screen.width(),
+                 qPrintable(QStringLiteral("%1x%2").arg(size.width()).arg(size.height())));
+        QVERIFY(shown.startsWith("'1ggg"));
+        const QString whole = QStringLiteral("(%1 characters)").arg(bad.size() + 32);
+        QVERIFY2(shown.endsWith(QChar(0x2026) + QStringLiteral(" ") + whole), qPrintable(shown));
+        QVERIFY(details.startsWith("'1ggg") && details.endsWith(whole));
+        QVERIFY(w->ComboBox1->currentText() == bad);
+
+        QTest::keyClick(Line(), Qt::Key_A, Qt::ControlModifier);
+        Paste(QString(TCommandLineEdit::kMaxLength, 'z'));
+        QTest::mouseClick(w->BitBtn1, Qt::LeftButton);
+        QVERIFY(boxes->boxes.empty());
+        QCOMPARE(w->TX1->count(), 1);
     }
 
     // Past the bound a paste is refused with a message; the line stays.

@@ -90,6 +90,12 @@ class StartupTest : public QObject {
         QTest::newRow("capture to show missing")
             << QStringList{"--open-capture", "/nonexistent/a.cap"}
             << "Cannot open file \"/nonexistent/a.cap\". No such file or directory";
+        QTest::newRow("two sequence sets")
+            << QStringList{"--sequences", "a.seq", "--sequences", "b.seq"}
+            << "--sequences can be given once";
+        QTest::newRow("sequence set missing")
+            << QStringList{"--sequences", "/nonexistent/a.seq"}
+            << "Cannot open file \"/nonexistent/a.seq\". No such file or directory";
         QTest::newRow("capture into no folder")
             << QStringList{"--capture", "/nonexistent/folder/a.cap"}
             << "Cannot create file /nonexistent/folder/a.cap: No such file or directory";

@@ -110,7 +110,7 @@ class WindowTest : public QObject {
         // The line page comes after the eight pages, in their order.
         const char* pages[] = {"Rx &1",        "Rx &2", "Rx &3", "Rx &4", "ASCII",
                                "ASCII Extend", "Help",  "About", "&Line"};
-        QCOMPARE(w->PageControl1->count(), 9);
+        QCOMPARE(w->PageControl1->count(), 10);
         for (int i = 0; i < 9; ++i) {
             QCOMPARE(w->PageControl1->tabText(i), QString::fromLatin1(pages[i]));
         }

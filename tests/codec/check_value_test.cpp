@@ -2,10 +2,14 @@
 
 #include <gtest/gtest.h>
 
+#include <span>
 #include <string>
+#include <vector>
 
 #include "base/int_conversion.h"
+#include "codec/check_frames.h"
 #include "codec/notation.h"
+#include "codec/received_check.h"
 
 namespace fun {
 namespace {
@@ -139,6 +143,29 @@ TEST(Notation, Conversions) {
         } catch (const ENotationError& error) {
             EXPECT_EQ(error.what(), row.notation);
         }
+    }
+}
+
+// Framing by check value and the mark of a received line agree: a frame
+// (bytes, then the value over them) is what the mark calls " ok", for every
+// check value; a wrong last byte is neither; a frame and a piece cut short
+// lead with the frame.
+TEST(CheckFrames, AFrameIsWhatTheMarkCallsOk) {
+    for (const TCheckValue& check : CheckValues()) {
+        SCOPED_TRACE(std::string(check.name));
+        const std::string body = "$GPTXT,01,01,02,ANTSTATUS=OK";
+        const auto bytesOf = [](const std::string& text) {
+            return std::span(reinterpret_cast<const std::uint8_t*>(text.data()), text.size());
+        };
+        const std::string frame = body + CheckValueBytes(check, bytesOf(body));
+        EXPECT_TRUE(IsFrame(check, bytesOf(frame)));
+        EXPECT_EQ(tarvik::ReceivedCheckMark(check, frame), " ok");
+        std::string wrong = frame;
+        wrong.back() = static_cast<char>(wrong.back() ^ 0x01);
+        EXPECT_FALSE(IsFrame(check, bytesOf(wrong)));
+        EXPECT_NE(tarvik::ReceivedCheckMark(check, wrong), " ok");
+        EXPECT_EQ(LeadingFrames(check, bytesOf(frame + "$GP")),
+                  std::vector<std::size_t>{frame.size()});
     }
 }
 

@@ -178,6 +178,16 @@ TEST(LineLimits, UnclosedQuoteIsRefusedNamingItsPosition) {
     }
 }
 
+// Megabytes of characters the notation skips, then a token: walked once
+// (shortening the line from its front for each moved the rest each time).
+TEST(LineLimits, MegabytesOfSkippedCharactersThenAToken) {
+    const std::string line = std::string(4 * 1024 * 1024, 'z') + " 0x41";
+    ASSERT_EQ(StrToTokens(line), 1);
+    ASSERT_TRUE(TokensToBytes());
+    EXPECT_EQ(ByteLen, 1);
+    EXPECT_EQ(ByteBuf[0], 0x41);
+}
+
 TEST(CutLeft, TakesAndRemovesTheHead) {
     std::string text = "abcdef";
     EXPECT_EQ(CutLeft(text, 2), "ab");

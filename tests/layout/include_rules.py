@@ -11,7 +11,8 @@ import sys
 MAY_USE = {
     "base": [],
     "codec": ["base"],
-    "timeline": ["base"],
+    "timeline": ["base", "codec"],
+    "sequences": ["base", "codec"],
     "serial/device": ["base"],
     "capture": ["base", "serial/device"],
     "serial/store": ["base"],
@@ -19,12 +20,12 @@ MAY_USE = {
     "serial/ports": ["base", "serial/error", "serial/device"],
     "serial/port": ["base", "serial/error", "serial/device", "serial/ports", "serial/store"],
     "serial_controls": ["base", "serial/port", "serial/ports", "serial/error", "serial/device"],
-    "runner": ["base", "codec", "timeline", "capture", "serial/device", "serial/store",
+    "runner": ["base", "codec", "timeline", "sequences", "capture", "serial/device", "serial/store",
                "serial/error", "serial/ports", "serial/port"],
-    "app": ["base", "codec", "timeline", "capture", "serial/device", "serial/store",
+    "app": ["base", "codec", "timeline", "sequences", "capture", "serial/device", "serial/store",
             "serial/error", "serial/ports", "serial/port", "serial_controls"],
 }
-QT_FREE = {"codec", "timeline", "serial/device", "capture", "serial/store", "serial/error"}
+QT_FREE = {"codec", "timeline", "sequences", "serial/device", "capture", "serial/store", "serial/error"}
 MAY_DRAW = {"serial_controls", "app"}
 WIDGET_HEADERS = re.compile(r"#include <(QtWidgets/|Q(Widget|Dialog|Abstract(Button|ItemView|ScrollArea)|"
                             r"Push|Label|Combo|MainWindow|Application|MessageBox|List(View|Widget)|"

@@ -134,6 +134,53 @@ class RunnerTest(unittest.TestCase):
         self.assertIn(">> 0x01 0x03 0x40 0x21 (4)", done.stdout)
         self.assertIn("# 0x01 ?? + CRC-16/MODBUS | 1 | 1 | 0 | 0 |", done.stdout)
 
+    def test_messages_framed_as_in_the_window(self):
+        """A far end that stalls mid-frame, then sends the rest with the next
+        frame in one write: by timing alone two pieces; with the check value
+        chosen, the two frames whole."""
+        def modbus(body):
+            crc = 0xFFFF
+            for byte in body:
+                crc ^= byte
+                for _ in range(8):
+                    crc = (crc >> 1) ^ 0xA001 if crc & 1 else crc >> 1
+            return body + bytes([crc & 0xFF, crc >> 8])
+        a = modbus(bytes([1, 3, 0, 0, 0, 10]))
+        b = modbus(bytes([1, 3, 4, 0, 42, 0, 7]))
+        pattern = " ".join("0x%02X" % byte for byte in a + b)
+        for extra, counts in ((["--messages", "gap:10"], ["(3)", "(14)"]),
+                              (["--messages", "gap:10", "--check", "CRC-16/MODBUS"],
+                               ["(8) ok", "(9) ok"])):
+            with self.subTest(extra=extra):
+                master, slave = os.openpty()
+                port = os.ttyname(slave)
+                os.close(slave)  # the runner's alone, or its port is busy
+                script = self.file("framed.lua", "send('0x07') assert(expect('%s'))" % pattern)
+                runner = subprocess.Popen([RUN, "--script", script, "--hex", *extra, port],
+                                          stdout=subprocess.PIPE, stderr=subprocess.PIPE,
+                                          text=True)
+                # Until the runner opens the port, the master reads as hung up.
+                deadline = time.monotonic() + 30
+                request = b""
+                while not request and time.monotonic() < deadline:
+                    select.select([master], [], [], 0.05)
+                    try:
+                        request = os.read(master, 16)
+                    except OSError:
+                        pass
+                self.assertEqual(request, b"\x07", "the runner sent nothing")
+                os.write(master, a[:3])
+                time.sleep(0.04)  # the far end stalls mid-frame (its own timing, not a wait)
+                os.write(master, a[3:] + b)
+                out, err = runner.communicate(timeout=60)
+                os.close(master)
+                self.assertEqual(runner.returncode, 0, out + err)
+                received = [line for line in out.splitlines()
+                            if ")" in line and ">> " not in line and "== " not in line
+                            and not line.startswith("#")]
+                self.assertEqual([line[line.rindex(" ("):].strip() for line in received],
+                                 counts, out)
+
     # (script, port (None: the simulator's), what the reason on standard error says)
     REFUSED = [
         ("send('\"Q\"')\nexpect('0x06 \"OK\"'\n", None, "test.lua:3:"),

@@ -8,8 +8,10 @@
 #include <cstdio>
 #include <ctime>
 #include <string>
+#include <utility>
 #include <vector>
 
+#include "codec/check_value.h"
 #include "timeline/timestamp.h"
 
 namespace tarvik::timeline {
@@ -132,6 +134,87 @@ TEST(Framer, ClosesAPendingMessageWhenAsked) {
     EXPECT_EQ(out[0].bytes, "AB");
     framer.Close(out);
     EXPECT_EQ(out.size(), 1u);
+}
+
+// Where timing cannot tell, the check value repairs the cuts: Modbus RTU
+// frames with CRC-16/MODBUS and NMEA sentences with their XOR. Blocks are
+// (bytes, time); the gap is 1 ms, so a block 5 ms after the one before is
+// cut off by timing.
+std::string Modbus(const std::string& body) {
+    return body + fun::CheckValueBytes(*fun::FindCheckValue("CRC-16/MODBUS"),
+                                       {reinterpret_cast<const std::uint8_t*>(body.data()),
+                                        body.size()});
+}
+std::string Nmea(const std::string& sentence) {
+    const std::string bytes = sentence.substr(1);
+    return sentence +
+           fun::CheckValueBytes(*fun::FindCheckValue("NMEA 0183"),
+                                {reinterpret_cast<const std::uint8_t*>(bytes.data()),
+                                 bytes.size()}) +
+           "\r\n";
+}
+
+struct RepairCase {
+    const char* name;
+    const char* check;  // nullptr: timing alone
+    std::vector<std::pair<std::string, std::int64_t>> blocks;
+    std::vector<std::string> messages;
+};
+
+TEST(Framer, CheckValueCutsAndJoinsWhereTimingCannotTell) {
+    const std::string a = Modbus(std::string("\x01\x03\x00\x00\x00\x0A", 6));
+    const std::string b = Modbus(std::string("\x01\x03\x04\x00\x2A\x00\x07", 7));
+    std::string badA = a;
+    badA.back() = static_cast<char>(badA.back() ^ 0x55);
+    const std::string gga = Nmea("$GPGGA,123519,4807.038,N,01131.000,E,1,08,0.9,545.4,M,46.9,M,,");
+    const std::string rmc = Nmea("$GPRMC,123519,A,4807.038,N,01131.000,E,022.4,084.4,230394,,");
+    const char* modbus = "CRC-16/MODBUS";
+    const char* nmea = "NMEA 0183";
+    const RepairCase rows[] = {
+        {"two frames in one read, cut", modbus, {{a + b, 0}}, {a, b}},
+        {"two frames in one read, timing alone", nullptr, {{a + b, 0}}, {a + b}},
+        {"a frame that stalled, joined", modbus, {{a.substr(0, 3), 0}, {a.substr(3), 5000}}, {a}},
+        {"a stall, timing alone", nullptr,
+         {{a.substr(0, 3), 0}, {a.substr(3), 5000}}, {a.substr(0, 3), a.substr(3)}},
+        {"stalled, then the next frame in the same read", modbus,
+         {{a.substr(0, 3), 0}, {a.substr(3) + b, 5000}}, {a, b}},
+        {"three pieces", modbus,
+         {{a.substr(0, 2), 0}, {a.substr(2, 3), 5000}, {a.substr(5), 10000}}, {a}},
+        {"a bad frame stands as it came", modbus, {{badA, 0}, {b, 5000}}, {badA, b}},
+        {"a piece left alone past its hold", modbus,
+         {{a.substr(0, 3), 0}, {b, 5000 + kMinHoldUs}}, {a.substr(0, 3), b}},
+        {"two sentences in one read", nmea, {{gga + rmc, 0}}, {gga, rmc}},
+        {"a sentence that stalled", nmea,
+         {{gga.substr(0, 20), 0}, {gga.substr(20), 5000}}, {gga}},
+    };
+    for (const RepairCase& row : rows) {
+        SCOPED_TRACE(row.name);
+        FramingRule rule = Gap(1000);
+        rule.check = row.check != nullptr ? fun::FindCheckValue(row.check) : nullptr;
+        std::vector<ReceivedBlock> blocks;
+        for (const auto& [bytes, us] : row.blocks) blocks.push_back({bytes, us, us});
+        std::vector<std::string> got;
+        for (const Message& message : FrameBlocks(blocks, rule, true)) got.push_back(message.bytes);
+        EXPECT_EQ(got, row.messages);
+    }
+}
+
+// A piece held back goes out as it came once the line stays quiet for the
+// hold time; Poll says when.
+TEST(Framer, HeldPieceIsReleasedAtItsDueTime) {
+    FramingRule rule = Gap(1000);
+    rule.check = fun::FindCheckValue("CRC-16/MODBUS");
+    Framer framer(rule);
+    std::vector<Message> out;
+    framer.Add({"\x01\x03", 0, 0}, out);
+    EXPECT_EQ(framer.DueUs(), 1000);
+    framer.Poll(1000, out);
+    EXPECT_TRUE(out.empty() && framer.Holding());
+    EXPECT_EQ(framer.DueUs(), kMinHoldUs);
+    framer.Poll(kMinHoldUs, out);
+    ASSERT_EQ(out.size(), 1u);
+    EXPECT_EQ(out[0].bytes, "\x01\x03");
+    EXPECT_FALSE(framer.DueUs().has_value());
 }
 
 // 3.5 characters: Modbus RTU's 19200 8E1 is 11 bits a character, 2005.2 µs.

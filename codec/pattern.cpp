@@ -1,4 +1,4 @@
-#include "runner/pattern.h"
+#include "codec/pattern.h"
 
 #include <algorithm>
 #include <cstdio>

@@ -1,4 +1,4 @@
-#include "app/received_check.h"
+#include "codec/received_check.h"
 
 #include <cctype>
 #include <cstdint>

@@ -5,7 +5,7 @@
 #include <string>
 #include <string_view>
 
-#include "app/line_kind.h"
+#include "codec/line_kind.h"
 #include "codec/check_value.h"
 
 namespace tarvik {
