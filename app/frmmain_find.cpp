@@ -1,5 +1,5 @@
 // Ctrl+F: the find bar below a receive log; F3 and Shift+F3 step through
-// its matches wherever the focus is.
+// its matches wherever the focus is, while the bar is shown.
 
 #include <QKeySequence>
 #include <QShortcut>
@@ -14,13 +14,17 @@ void Tfrmmain::BuildFindBar() {
     FindBar1 = new TFindBar(this);
     auto* find = new QShortcut(QKeySequence::Find, this);
     connect(find, &QShortcut::activated, this, Command(&Tfrmmain::FindInLog));
-    auto* next = new QShortcut(QKeySequence(Qt::Key_F3), this);
+    // The bar's own: while it is hidden, F3 is free for other uses (a
+    // sequence's key).
+    auto* next = new QShortcut(QKeySequence(Qt::Key_F3), FindBar1);
+    next->setContext(Qt::WindowShortcut);
     connect(next, &QShortcut::activated, this, [this] {
         FlushRxLines();
         if (FindBar1->isVisible())
             FindBar1->Next();
     });
-    auto* previous = new QShortcut(QKeySequence(Qt::SHIFT | Qt::Key_F3), this);
+    auto* previous = new QShortcut(QKeySequence(Qt::SHIFT | Qt::Key_F3), FindBar1);
+    previous->setContext(Qt::WindowShortcut);
     connect(previous, &QShortcut::activated, this, [this] {
         FlushRxLines();
         if (FindBar1->isVisible())
