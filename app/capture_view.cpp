@@ -2,6 +2,7 @@
 
 #include <vector>
 
+#include "codec/received_check.h"
 #include "capture/capture_load.h"
 #include "codec/fun.h"
 #include "serial/device/time_line.h"
@@ -19,6 +20,7 @@ struct PendingLine {
     Text head;
     std::string bytes;
     bool block = false;
+    TLineKind kind = TLineKind::Plain;  // Plain for a received block until checked
 };
 
 // Gathers the lines, each with the number of the first record in it, and
@@ -37,12 +39,21 @@ class LineKeeper {
         }
     }
 
-    void Finish(bool ascii) {
+    void Finish(const CaptureViewOptions& options) {
         for (PendingLine& line : lines_) {
-            if (line.block)
-                line.head += fun::BytesToDisplay(line.bytes, ascii) + " (" +
-                             std::to_string(line.bytes.size()) + ")";
+            if (line.block) {
+                line.head += (options.textForm ? fun::BytesToText(line.bytes)
+                                               : fun::BytesToDisplay(line.bytes, options.ascii)) +
+                             " (" + std::to_string(line.bytes.size()) + ")";
+                // A capture shown is checked as the live line would be.
+                if (line.kind == TLineKind::Plain && options.check != nullptr) {
+                    TReceivedCheck checked = CheckReceived(*options.check, line.bytes);
+                    line.head += checked.mark;
+                    line.kind = checked.verdict;
+                }
+            }
             view_.lines.push_back(std::move(line.head));
+            view_.kinds.push_back(line.kind);
         }
         lines_.clear();
     }
@@ -113,7 +124,8 @@ CaptureView ViewCapture(const std::string& path, const CaptureViewOptions& optio
                     return;
                 framer.Close(messages);  // a send ends the answer gathered so far
                 add(framedFrom);
-                keeper.Add({stamp(at) + Text(timeline::kSentMark), std::move(record.bytes), true},
+                keeper.Add({stamp(at) + Text(timeline::kSentMark), std::move(record.bytes), true,
+                            TLineKind::Sent},
                            number);
                 return;
             case capture::RecordKind::kEvent: {
@@ -124,14 +136,15 @@ CaptureView ViewCapture(const std::string& path, const CaptureViewOptions& optio
                     what += record.event.state ? " on" : " off";
                 else if (record.event.count != 0)
                     what.append(" ").append(std::to_string(record.event.count));
-                keeper.Add({stamp(at) + Text(timeline::kEventMark) + what, {}, false}, number);
+                keeper.Add({stamp(at) + Text(timeline::kEventMark) + what, {}, false, TLineKind::Event},
+                           number);
                 return;
             }
         }
     });
     framer.Close(messages);
     add(framedFrom);
-    keeper.Finish(options.ascii);
+    keeper.Finish(options);
     view.warning = file.Warning();
     return view;
 }

@@ -8,7 +8,9 @@
 #include <deque>
 #include <string>
 
+#include "codec/line_kind.h"
 #include "base/text.h"
+#include "codec/check_value.h"
 #include "timeline/framing.h"
 #include "timeline/timestamp.h"
 
@@ -20,10 +22,14 @@ struct CaptureViewOptions {
     bool logSent = false;
     bool logEvents = false;
     bool ascii = false;  // letters and digits as themselves
+    bool textForm = false;  // the text view's form (fun::BytesToText) instead
+    // Received lines end with this check's mark, as live ones do; null: none.
+    const fun::TCheckValue* check = nullptr;
 };
 
 struct CaptureView {
     std::deque<Text> lines;           // oldest first, at most the cap
+    std::deque<TLineKind> kinds;      // one per line
     std::size_t recordsLeftOut = 0;   // records before the oldest line kept
     std::string warning;              // a torn last line, or ""
 };

@@ -3,6 +3,7 @@
 #include <QCommandLineParser>
 #include <QFile>
 #include <string>
+#include <string_view>
 
 #include "codec/received_check.h"
 #include "timeline/message_rule.h"
@@ -41,6 +42,16 @@ T Setting(const char* option, const QString& value, T (*fromText)(std::string_vi
 }
 
 }  // namespace
+
+void KeepDisplayFormFromQt(int argc, char** argv) {
+    static char kDisplayForm[] = "--display-form";
+    for (int i = 1; i + 1 < argc; ++i) {
+        const std::string_view value = argv[i + 1];
+        if (std::string_view(argv[i]) == "--display" &&
+            (value == "ascii" || value == "hex" || value == "text"))
+            argv[i] = kDisplayForm;
+    }
+}
 
 void DescribeCommandLine(QCommandLineParser& parser) {
     parser.setApplicationDescription(QStringLiteral("Tarvik 2, a serial line test terminal"));
@@ -99,6 +110,19 @@ void DescribeCommandLine(QCommandLineParser& parser) {
     parser.addOption(Valued("stop-bits", "Stop bits at start: 1, 1.5 or 2.", "bits"));
     parser.addOption(Valued("flow-control",
                             "Flow control at start: Hardware, Software, None or Custom.", "kind"));
+    parser.addOption(Valued("parity", "Parity at start: None, Odd, Even (the default), Mark or Space.",
+                            "parity"));
+    parser.addOption(QCommandLineOption(
+        {QStringLiteral("display"), QStringLiteral("display-form")},
+        QStringLiteral("How received bytes are shown: ascii (letters and digits as "
+                            "characters, the rest as 0xHH; the default), hex (every byte as 0xHH) "
+                            "or text (printable ASCII as itself, \\r \\n \\t, other bytes as "
+                            "\\xHH, in a fixed-pitch font)."),
+        QStringLiteral("form")));
+    parser.addOption(Valued("count",
+                            "The timer stops after N sends (0, the default: it runs until it is "
+                            "switched off).",
+                            "N"));
     parser.addOption(Valued("baud",
                             "The baud rate at start; a rate the list does not have is used as a "
                             "custom rate.",
@@ -209,6 +233,25 @@ TLineOptions LineOptionsArgument(const QStringList& arguments) {
     if (parser.isSet(QStringLiteral("flow-control")))
         options.flowControl = Setting("flow-control", parser.value(QStringLiteral("flow-control")),
                                       &cport::TextToFlowControl, &cport::FlowControlToText);
+    if (parser.isSet(QStringLiteral("parity")))
+        options.parity = Setting("parity", parser.value(QStringLiteral("parity")),
+                                 &cport::TextToParity, &cport::ParityToText);
+    if (parser.isSet(QStringLiteral("display"))) {
+        const QString form = parser.value(QStringLiteral("display"));
+        if (form == QLatin1String("text"))
+            options.display = TDisplayForm::TextForm;
+        else if (form == QLatin1String("hex"))
+            options.asciiUnticked = true;
+        else if (form != QLatin1String("ascii"))
+            Refuse("display", form);
+    }
+    if (parser.isSet(QStringLiteral("count"))) {
+        const QString count = parser.value(QStringLiteral("count"));
+        bool ok = false;
+        options.sendCount = count.toInt(&ok);
+        if (!ok || options.sendCount < 0)
+            Refuse("count", count);
+    }
     if (parser.isSet(QStringLiteral("baud"))) {
         const QString rate = parser.value(QStringLiteral("baud"));
         bool ok = false;

@@ -21,6 +21,12 @@ class ECommandLine : public std::runtime_error {
     using std::runtime_error::runtime_error;
 };
 
+// Qt's X11 platform takes "--display NAME" as the X display before the
+// program sees it; "--display ascii|hex|text" is renamed "--display-form"
+// in `argv` first, which the program takes alike. Before the application
+// object is made.
+void KeepDisplayFormFromQt(int argc, char** argv);
+
 // Gives the parser the program's description, options and arguments.
 void DescribeCommandLine(QCommandLineParser& parser);
 

@@ -28,6 +28,7 @@ Tfrmmain::Tfrmmain(QWidget* parent, const Text& portArgument, const TLineOptions
     BuildPortLinesControls();
     BuildCaptureControls();
     BuildCheckOption();
+    BuildFindBar();
     BuildSequencesPage();
     PrepareReceiveLogs();
     PrepareTimeline();
@@ -74,7 +75,7 @@ void Tfrmmain::FormCreate() {
     tempList = new TLineList(this);
     tempList->setObjectName(QStringLiteral("tempList"));
     tempList->setVisible(false);
-    LastPath = QString::fromStdString(ExecutableDir()) + QLatin1Char('/');
+    LastPath = QString::fromStdString(DialogStartDir()) + QLatin1Char('/');
     PageControl1Change();
     BitBtn8Click();
 }

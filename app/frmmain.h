@@ -11,6 +11,7 @@
 //   frmmain_command_line.cpp  Enter, a double click on the history, the command line's menu
 //   frmmain_receive.cpp   the receive log
 //   frmmain_menu.cpp      the lists' context menu: load, save, copy, paste, clear
+//   frmmain_find.cpp      Ctrl+F, F3 and Shift+F3: the find bar of the receive logs
 //   frmmain_line.cpp      the line page: more port settings, the log options, the
 //                         port's state and counters (also at the top row's right end)
 //   frmmain_timeline.cpp  what the log options add to the logs: times, framed
@@ -70,6 +71,7 @@ enum class TPortWatchSource;
 
 namespace tarvik {
 
+class TFindBar;
 class TImage;
 class TPopupMenu;
 
@@ -174,6 +176,9 @@ class Tfrmmain : public QWidget {
     QLabel* Label28 = nullptr;        // the capture's file, or why it stopped
     QPushButton* BitBtn10 = nullptr;  // "Show a capture...": a capture into the active log
     QComboBox* ComboBox5 = nullptr;  // check received messages with: none, or a check value
+    QLabel* Label30 = nullptr;       // the verdicts since Start: ok, bad, too short
+    QLineEdit* Edit5 = nullptr;      // the timer stops after this many sends; empty: never
+    QCheckBox* CheckBox9 = nullptr;  // "Text view": received bytes in the text form; unticked
     // The port's state and byte counts at the top row's right end, right of
     // "ASC&II", so that they are in sight while a log is shown.
     QLabel* Label21 = nullptr;
@@ -191,6 +196,10 @@ class Tfrmmain : public QWidget {
 
     TTimer* T1 = nullptr;  // the repeat timer: disabled, 100 ms
 
+    // Ctrl+F: finds and filters in a receive log, below it; hidden at start.
+    TFindBar* FindBar1 = nullptr;
+    void FindInLog();  // opens FindBar1 over the log in use
+
     // --- the window's own state ---
     TLineList* ActiveLog = nullptr;  // the receive log arrivals go into: RX1..RX4
     QString LastPath;                // directory of the executable (ending in "/"), later
@@ -205,6 +214,7 @@ class Tfrmmain : public QWidget {
     QAction* N2 = nullptr;          // separator
     QAction* CopyALL = nullptr;     // "Copy all"
     QAction* CopyThis = nullptr;    // "Copy"
+    QAction* CopyText = nullptr;    // "Copy as text": the selected lines to the system clipboard
     QAction* PasteThis = nullptr;   // "Paste"
     QAction* N1 = nullptr;          // separator
     QAction* ClearThis = nullptr;   // "Clear"
@@ -224,6 +234,7 @@ class Tfrmmain : public QWidget {
     void SaveThisClick();
     void CopyALLClick();
     void CopyThisClick();
+    void CopyTextClick();
     void PasteThisClick();
     void ClearThisClick();
 
@@ -251,7 +262,11 @@ class Tfrmmain : public QWidget {
     // Receive log (frmmain_receive.cpp). C1RxChar shows its own errors with
     // the default error handler and returns, so that reception goes on.
     void C1RxChar(QObject* Sender, std::int32_t Count);
-    void AddRxLine(const Text& line);
+    // `kind`: a verdict, a sent block or an event; it colours the line and
+    // counts the verdicts on the line page.
+    void AddRxLine(const Text& line, TLineKind kind = TLineKind::Plain);
+    // Received bytes in the display form chosen (the text view or "ASC&II").
+    Text DisplayBytes(std::string_view bytes) const;
 
     // Capture of the whole session into `path` (frmmain_capture.cpp), beside
     // the logs and whatever they show; one capture of each form may run.
@@ -348,6 +363,7 @@ class Tfrmmain : public QWidget {
     bool closeAfterSend_ = false;  // the window was closed meanwhile
 
     void BuildLayout();
+    void BuildFindBar();
     void ConnectHandlers();
     void BuildPopupMenu();    // PopupMenu1 with its items and handlers, on TX1 and RX1..RX4
     void LoadPagePictures();  // the code tables, on first showing of their page
@@ -357,6 +373,7 @@ class Tfrmmain : public QWidget {
     struct PendingRxLine {
         TLineList* log;  // the active log when the line arrived
         Text text;
+        TLineKind kind;
     };
     QTimer* rxFrame_ = nullptr;
     std::vector<PendingRxLine> pendingRx_;
@@ -418,10 +435,18 @@ class Tfrmmain : public QWidget {
     void ShowCheckOption();  // the list shows options_.check
     // The mark a received line ends with; empty with no check chosen.
     std::string CheckMark(std::string_view bytes) const;
+    // Appends the mark to `line` and gives the verdict (Plain with no check).
+    TLineKind AppendCheckMark(Text& line, std::string_view bytes) const;
+    // The verdicts since Start, on the line page (Label30).
+    std::uint64_t okLines_ = 0, badLines_ = 0, shortLines_ = 0;
+    void ShowVerdictCounts();
+    // The receive logs' font: fixed pitch in the text view, the window's otherwise.
+    void ShowDisplayForm();
     // The port's time line: a lost line and its return (frmmain_port_lines.cpp).
     void C1LineEvent(const cport::LineEvent& event);
     bool timerBeforeLoss_ = false;  // T1 ran when the line was lost
     bool tickRunning_ = false;      // T1's tick is sending (the timer is off meanwhile)
+    std::int32_t timerSends_ = 0;   // T1's sends since the timer box was last ticked
     // T1's last tick failed to write with the device going (EIO, ENXIO,
     // ENODEV), before the loss was known; the loss then counts the timer as running.
     bool tickLostDevice_ = false;

@@ -133,6 +133,8 @@ void Tfrmmain::ShowCapture(const std::string& path) {
     view.logSent = options_.logSent;
     view.logEvents = options_.logEvents;
     view.ascii = CheckBox2->isChecked();
+    view.textForm = options_.display == TDisplayForm::TextForm;
+    view.check = options_.check;
     const CaptureView shown = ViewCapture(path, view, kLogCap);
     std::vector<Text> notes;  // above the capture's lines, newest first
     if (!shown.warning.empty())
@@ -144,8 +146,10 @@ void Tfrmmain::ShowCapture(const std::string& path) {
                         std::to_string(kLogCap) + " lines");
     std::vector<std::string_view> newestFirst(notes.begin(), notes.end());
     newestFirst.insert(newestFirst.end(), shown.lines.rbegin(), shown.lines.rend());
+    std::vector<TLineKind> kinds(notes.size(), TLineKind::Event);
+    kinds.insert(kinds.end(), shown.kinds.rbegin(), shown.kinds.rend());
     FlushRxLines();
-    ActiveLog->Lines()->Insert(0, newestFirst);
+    ActiveLog->Lines()->Insert(0, newestFirst, kinds);
 }
 
 capture::CaptureWriter* Tfrmmain::Capture(capture::CaptureForm form) const {

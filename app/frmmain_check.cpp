@@ -22,6 +22,22 @@ void Tfrmmain::BuildCheckOption() {
         ComboBox5->addItem(QString::fromStdString(fun::CheckValueCaption(check)));
     ComboBox5->setToolTip(
         QStringLiteral("Each received line ends with \"ok\", or \"bad\" and the value expected"));
+    Label30 = new QLabel(TabSheet9);
+    Label30->setObjectName(QStringLiteral("Label30"));
+    Label30->setGeometry(475, 258, 190, 17);
+    Label30->setToolTip(QStringLiteral("Received lines checked since Start"));
+    ShowVerdictCounts();
+}
+
+void Tfrmmain::ShowVerdictCounts() {
+    if (Label30 == nullptr)
+        return;
+    const QString counts = QStringLiteral("ok %1, bad %2, too short %3")
+                               .arg(okLines_)
+                               .arg(badLines_)
+                               .arg(shortLines_);
+    if (Label30->text() != counts)
+        Label30->setText(counts);
 }
 
 void Tfrmmain::ConnectCheckOption() {
@@ -48,6 +64,14 @@ void Tfrmmain::ShowCheckOption() {
 
 std::string Tfrmmain::CheckMark(std::string_view bytes) const {
     return options_.check == nullptr ? std::string() : ReceivedCheckMark(*options_.check, bytes);
+}
+
+TLineKind Tfrmmain::AppendCheckMark(Text& line, std::string_view bytes) const {
+    if (options_.check == nullptr)
+        return TLineKind::Plain;
+    TReceivedCheck checked = CheckReceived(*options_.check, bytes);
+    line += checked.mark;
+    return checked.verdict;
 }
 
 }  // namespace tarvik

@@ -20,6 +20,7 @@
 #include "base/int_conversion.h"
 #include "serial/port/com_conversions.h"
 #include "serial/port/com_flow_control.h"
+#include "serial/port/com_parity.h"
 #include "serial/port/com_port.h"
 #include "serial_controls/com_combo_box.h"
 
@@ -97,6 +98,10 @@ void Tfrmmain::BuildLinePage() {
     for (const char* item : kTimestampItems) ComboBox2->addItem(QString::fromLatin1(item));
     CheckBox3 = Put(new QCheckBox(QStringLiteral("Sent blocks in the log (\">> \")"), page),
                     "CheckBox3", 280, 47, 220, 17);
+    CheckBox9 = Put(new QCheckBox(QStringLiteral("Text view"), page), "CheckBox9", 510, 47, 140, 17);
+    CheckBox9->setToolTip(QStringLiteral(
+        "Received bytes as text: printable ASCII as itself, \\r \\n \\t, other bytes as \\xHH; "
+        "for the lines that arrive from now on"));
 
     Caption(page, "One line per message:", 10, 80);
     ComboBox3 = Put(new QComboBox(page), "ComboBox3", 130, 80, 180, 21);
@@ -124,6 +129,11 @@ void Tfrmmain::BuildLinePage() {
         left += 40;
     }
 
+    Caption(page, "Timer stops after:", 490, 115);
+    Edit5 = Put(new QLineEdit(page), "Edit5", 590, 115, 45, 21);
+    Edit5->setToolTip(QStringLiteral("Sends of the timer; empty or 0: it runs until switched off"));
+    Caption(page, "sends", 640, 115);
+
     Label22 = Put(new QLabel(page), "Label22", 10, 150, 640, 17);
 
     Label21 = Put(new QLabel(this), "Label21", 562, 5, 116, 17);
@@ -140,11 +150,13 @@ void Tfrmmain::ConnectLineHandlers() {
     connect(ComboBox3, &QComboBox::activated, this, Command(&Tfrmmain::LogOptionsChange));
     connect(CheckBox3, &QCheckBox::toggled, this, Command(&Tfrmmain::LogOptionsChange));
     connect(CheckBox4, &QCheckBox::toggled, this, Command(&Tfrmmain::LogOptionsChange));
+    connect(CheckBox9, &QCheckBox::toggled, this, Command(&Tfrmmain::LogOptionsChange));
     connect(Edit3, &QLineEdit::editingFinished, this, Command(&Tfrmmain::LogOptionsChange));
     connect(ComboBox4, &QComboBox::activated, this, Command(&Tfrmmain::LogOptionsChange));
     connect(ComboBox4->lineEdit(), &QLineEdit::editingFinished, this,
             Command(&Tfrmmain::LogOptionsChange));
     connect(Edit2, &QLineEdit::returnPressed, this, Command(&Tfrmmain::Edit2Apply));
+    connect(Edit5, &QLineEdit::editingFinished, this, Command(&Tfrmmain::LogOptionsChange));
     connect(PageControl1, &QTabWidget::currentChanged, this, [this] { ShowLineState(); });
     // The automatic gap follows the rate and framing the user chooses.
     for (cport::TComComboBox* box : {ComComboBox2, ComComboBox3, ComComboBox4, ComComboBox5}) {
@@ -163,6 +175,7 @@ void Tfrmmain::LogOptionsChange() {
     options.logSent = CheckBox3->isChecked();
     options.messages = static_cast<TMessageRule>(ComboBox3->currentIndex());
     options.logEvents = CheckBox4->isChecked();
+    options.display = CheckBox9->isChecked() ? TDisplayForm::TextForm : TDisplayForm::AsTicked;
     // A value the rule does not use may be anything; the rule in use must
     // have one it can take, else the options stay as they were.
     std::int32_t gapMs = 0;
@@ -183,6 +196,15 @@ void Tfrmmain::LogOptionsChange() {
         throw ELineOption("'" + ToText(ComboBox4->currentText()) +
                           "' is not an end byte: give CR, LF, or one byte such as 0x03");
     }
+    const QString count = Edit5->text().trimmed();
+    if (count.isEmpty()) {
+        options.sendCount = 0;
+    } else {
+        const std::int32_t sends = StrToInt(ToText(count));
+        if (sends < 0)
+            throw ELineOption("The timer's sends must be 0 or more, not " + std::to_string(sends));
+        options.sendCount = sends;
+    }
     // The message being gathered is shown under the rule it began with; a
     // change elsewhere (or the focus leaving a box) leaves it gathering.
     const bool ruleChanged = options.messages != options_.messages ||
@@ -192,6 +214,7 @@ void Tfrmmain::LogOptionsChange() {
     options_ = options;
     if (ruleChanged)
         framer_ = timeline::Framer(CurrentRule());
+    ShowDisplayForm();
 }
 
 void Tfrmmain::Edit2Apply() {
@@ -205,6 +228,8 @@ void Tfrmmain::Edit2Apply() {
 }
 
 void Tfrmmain::ApplyPortOptions(const TLineOptions& options) {
+    if (options.parity)
+        C1->Parity().SetBits(*options.parity);
     if (options.dataBits)
         C1->SetDataBits(*options.dataBits);
     if (options.stopBits)
@@ -231,12 +256,17 @@ void Tfrmmain::SetLineOptions(const TLineOptions& options) {
         if (C1->BaudRate() == cport::brCustom)
             Edit2->setText(QString::number(*options.baudRate));
     }
+    ComComboBox3->SetText(cport::ParityToText(C1->Parity().Bits()));
     ComComboBox4->SetText(cport::DataBitsToText(C1->DataBits()));
     ComComboBox5->SetText(cport::StopBitsToText(C1->StopBits()));
     ComComboBox6->SetText(cport::FlowControlToText(C1->FlowControl().FlowControl()));
     {
         const QSignalBlocker quiet3(CheckBox3);
         const QSignalBlocker quiet4(CheckBox4);
+        const QSignalBlocker quiet9(CheckBox9);
+        CheckBox9->setChecked(options.display == TDisplayForm::TextForm);
+        if (options.asciiUnticked)
+            CheckBox2->setChecked(false);
         ComboBox2->setCurrentIndex(static_cast<int>(options.timestamps));
         CheckBox3->setChecked(options.logSent);
         ComboBox3->setCurrentIndex(static_cast<int>(options.messages));
@@ -248,12 +278,14 @@ void Tfrmmain::SetLineOptions(const TLineOptions& options) {
                                                 : QStringLiteral("0x%1").arg(options.endByte, 2, 16,
                                                                              QLatin1Char('0')));
         CheckBox4->setChecked(options.logEvents);
+        Edit5->setText(options.sendCount > 0 ? QString::number(options.sendCount) : QString());
         CheckBox7->setChecked(options.reconnect);
     }
     CloseMessage();
     options_ = options;
     ShowCheckOption();
     framer_ = timeline::Framer(CurrentRule());
+    ShowDisplayForm();
 }
 
 void Tfrmmain::ShowLineState() {
@@ -316,6 +348,7 @@ void Tfrmmain::ShowLineState() {
                              .arg(errors);
     if (Label22->text() != page)
         Label22->setText(page);
+    ShowVerdictCounts();
 }
 
 }  // namespace tarvik

@@ -1,6 +1,6 @@
 // The context menu of the send history and the receive logs: load a list from
 // a text file, save it to one, copy lines into the hidden tempList, paste them
-// back, clear. Every command acts on the list the menu was opened over.
+// back, copy them to the desktop's clipboard as text, clear. Every command acts on the list the menu was opened over.
 
 #include <QAction>
 #include <QFile>
@@ -43,8 +43,8 @@ int CurrentIndex(const TLineList* list) {
         list->selectionMode() == QAbstractItemView::MultiSelection) {
         return list->currentRow();
     }
-    const QModelIndexList selected = list->selectionModel()->selectedIndexes();
-    return selected.isEmpty() ? -1 : selected.front().row();
+    const QList<int> selected = list->selectedRows();
+    return selected.isEmpty() ? -1 : selected.front();
 }
 
 std::tm LocalNow() {
@@ -77,6 +77,7 @@ void Tfrmmain::BuildPopupMenu() {
     N2 = separator("N2");
     CopyALL = item("CopyALL", "Copy all", "menu_copyall", &Tfrmmain::CopyALLClick);
     CopyThis = item("CopyThis", "Copy", "menu_copy", &Tfrmmain::CopyThisClick);
+    CopyText = item("CopyText", "Copy as text", "menu_copy", &Tfrmmain::CopyTextClick);
     PasteThis = item("PasteThis", "Paste", "menu_paste", &Tfrmmain::PasteThisClick);
     N1 = separator("N1");
     ClearThis = item("ClearThis", "Clear", "menu_clear", &Tfrmmain::ClearThisClick);
@@ -144,6 +145,12 @@ void Tfrmmain::CopyThisClick() {
     for (const int row : list->selectedRows()) selected.push_back(list->Lines()->Line(row));
     tempList->clear();
     tempList->Lines()->Insert(0, selected);
+}
+
+void Tfrmmain::CopyTextClick() {
+    // The system clipboard, for other programs; tempList stays as it is.
+    if (TLineList* list = Target(PopupMenu1))
+        list->CopyToClipboard();
 }
 
 void Tfrmmain::PasteThisClick() {

@@ -154,8 +154,10 @@ void Tfrmmain::BitBtn2Click() {
     SetPortButtons();
     ShowOutputLines();
     ShowPortIdentity();
-    if (C1->Connected())
+    if (C1->Connected()) {
         StartTimeline();
+        okLines_ = badLines_ = shortLines_ = 0;
+    }
     ShowLineState();
 }
 
@@ -190,6 +192,7 @@ void Tfrmmain::BitBtn3Click() {
 void Tfrmmain::CheckBox1Click() {
     // A negative interval counts as 0: the timer is on and never ticks.
     tickLostDevice_ = false;  // the user's choice stands
+    timerSends_ = 0;
     T1->SetInterval(std::max(StrToInt(ToText(Edit1->text())), 0));
     // A lost line sends nothing; with reconnect on, the choice holds for its return.
     const bool lost = C1->Connected() && C1->LineLost();

@@ -3,6 +3,8 @@
 #include <QCheckBox>
 #include <QCoreApplication>
 #include <QEvent>
+#include <QFont>
+#include <QFontDatabase>
 #include <QTimer>
 #include <algorithm>
 #include <functional>
@@ -96,13 +98,22 @@ void Tfrmmain::FlushRxLines() {
         const int kept = before >= kLogCap ? before : std::min(kLogCap, before + added);
         const int inserted = std::min(added, kept);
         std::vector<std::string_view> newestFirst;
+        std::vector<TLineKind> kinds;
         newestFirst.reserve(static_cast<std::size_t>(inserted));
-        for (auto line = end; int(newestFirst.size()) < inserted;)
-            newestFirst.push_back((--line)->text);
+        kinds.reserve(static_cast<std::size_t>(inserted));
+        bool plain = true;
+        for (auto line = end; int(newestFirst.size()) < inserted;) {
+            --line;
+            newestFirst.push_back(line->text);
+            kinds.push_back(line->kind);
+            plain = plain && line->kind == TLineKind::Plain;
+        }
+        if (plain)
+            kinds.clear();
         // The lines going make room first: the blocks their bytes held take
         // the new ones, and a log never holds more than it keeps.
         log->Lines()->Remove(kept - inserted, before - (kept - inserted));
-        log->Lines()->Insert(0, newestFirst);
+        log->Lines()->Insert(0, newestFirst, kinds);
         run = end;
     }
     ShowLineState();
@@ -121,7 +132,7 @@ void Tfrmmain::C1RxChar(QObject*, std::int32_t Count) {
             ReceiveFramed(received, Count, C1->LastReadTimes());
             return;
         }
-        Text line = fun::BytesToDisplay(received, CheckBox2->isChecked());
+        Text line = DisplayBytes(received);
         // The event's count, not the number of bytes read.
         line += " (" + std::to_string(Count) + ")";
         line += AnswerReceived(received, false, C1->LastReadTimes().last.monoUs);
@@ -132,8 +143,34 @@ void Tfrmmain::C1RxChar(QObject*, std::int32_t Count) {
     }
 }
 
-void Tfrmmain::AddRxLine(const Text& line) {
-    pendingRx_.push_back({ActiveLog, line});
+Text Tfrmmain::DisplayBytes(std::string_view bytes) const {
+    if (options_.display == TDisplayForm::TextForm)
+        return fun::BytesToText(bytes);
+    return fun::BytesToDisplay(bytes, CheckBox2->isChecked());
+}
+
+void Tfrmmain::ShowDisplayForm() {
+    const bool text = options_.display == TDisplayForm::TextForm;
+    QFont font = this->font();
+    if (text) {
+        font = QFontDatabase::systemFont(QFontDatabase::FixedFont);
+        font.setPointSizeF(std::max(this->font().pointSizeF(), 8.0));
+    }
+    for (TLineList* log : {RX1, RX2, RX3, RX4}) {
+        if (text)
+            log->setFont(font);
+        else
+            log->setFont(QFont());  // the window's again
+        log->setAttribute(Qt::WA_SetFont, text);
+    }
+}
+
+void Tfrmmain::AddRxLine(const Text& line, TLineKind kind) {
+    pendingRx_.push_back({ActiveLog, line, kind});
+    if (IsVerdict(kind)) {
+        // Shown with the other counts, once a frame.
+        ++(kind == TLineKind::Ok ? okLines_ : kind == TLineKind::Bad ? badLines_ : shortLines_);
+    }
     if (!rxFrame_->isActive()) {
         FlushRxLines();
         rxFrame_->start();

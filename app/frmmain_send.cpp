@@ -1,5 +1,6 @@
 // Send, the command source, the send history and the timer tick.
 
+#include <QCheckBox>
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QFocusEvent>
@@ -198,6 +199,11 @@ void Tfrmmain::T1Timer() {
         throw;
     }
     tickRunning_ = false;
+    // --count: the timer's box is unticked after the last send, as by the user.
+    if (options_.sendCount > 0 && ++timerSends_ >= options_.sendCount) {
+        CheckBox1->setChecked(false);
+        return;
+    }
     T1->SetEnabled(true);
 }
 

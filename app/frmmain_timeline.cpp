@@ -84,11 +84,11 @@ void Tfrmmain::ReceiveFramed(const Text& received, std::int32_t count,
     if (options_.messages == TMessageRule::PerArrival) {
         // The line's count stays the event's, as without options.
         Text line = Timestamp(at.monotonicUs);
-        line += fun::BytesToDisplay(received, CheckBox2->isChecked());
+        line += DisplayBytes(received);
         line += " (" + std::to_string(count) + ")";
-        line += CheckMark(received);
+        const TLineKind verdict = AppendCheckMark(line, received);
         line += AnswerReceived(received, false, lastUs);
-        AddRxLine(line);
+        AddRxLine(line, verdict);
         LogAnswers();
         return;
     }
@@ -147,11 +147,11 @@ void Tfrmmain::AddMessages(const std::vector<timeline::Message>& messages) {
     for (const timeline::Message& message : messages) {
         // The count is the message's own.
         Text line = Timestamp(message.firstUs);
-        line += fun::BytesToDisplay(message.bytes, CheckBox2->isChecked());
+        line += DisplayBytes(message.bytes);
         line += " (" + std::to_string(message.bytes.size()) + ")";
-        line += CheckMark(message.bytes);
+        const TLineKind verdict = AppendCheckMark(line, message.bytes);
         line += AnswerReceived(message.bytes, true, message.lastUs);
-        AddRxLine(line);
+        AddRxLine(line, verdict);
         LogAnswers();
     }
 }
@@ -169,9 +169,9 @@ void Tfrmmain::LogSent(const std::string& bytes, const timeline::Moment& at) {
     CloseMessage();
     Text line = Timestamp(at.monotonicUs);
     line += kSentMark;
-    line += fun::BytesToDisplay(bytes, CheckBox2->isChecked());
+    line += DisplayBytes(bytes);
     line += " (" + std::to_string(bytes.size()) + ")";
-    AddRxLine(line);
+    AddRxLine(line, TLineKind::Sent);
 }
 
 void Tfrmmain::LogEvent(const std::string& what, const timeline::Moment& at) {
@@ -180,7 +180,7 @@ void Tfrmmain::LogEvent(const std::string& what, const timeline::Moment& at) {
     Text line = Timestamp(at.monotonicUs);
     line += kEventMark;
     line += what;
-    AddRxLine(line);
+    AddRxLine(line, TLineKind::Event);
 }
 
 void Tfrmmain::StartTimeline() {

@@ -1,10 +1,14 @@
 #include "app/line_list.h"
 
+#include <QClipboard>
+#include <QGuiApplication>
+#include <QKeyEvent>
 #include <algorithm>
 #include <limits>
 #include <stdexcept>
 
 #include "app/latin1_text.h"
+#include "app/line_filter.h"
 #include "base/list_file.h"
 #include "app/log_item_delegate.h"
 
@@ -29,8 +33,11 @@ int TLineListModel::rowCount(const QModelIndex& parent) const {
 }
 
 QVariant TLineListModel::data(const QModelIndex& index, int role) const {
-    if (!index.isValid() || index.row() >= Count() ||
-        (role != Qt::DisplayRole && role != Qt::EditRole))
+    if (!index.isValid() || index.row() >= Count())
+        return {};
+    if (role == kKindRole)
+        return static_cast<int>(Kind(index.row()));
+    if (role != Qt::DisplayRole && role != Qt::EditRole)
         return {};
     return FromText(Line(index.row()));
 }
@@ -137,9 +144,12 @@ void TLineListModel::Renumber(std::vector<Span>& packed) {
     nextBase_ = base;
 }
 
-void TLineListModel::Insert(int row, const std::vector<std::string_view>& lines) {
+void TLineListModel::Insert(int row, const std::vector<std::string_view>& lines,
+                            const std::vector<TLineKind>& kinds) {
     if (lines.empty())
         return;
+    if (!kinds.empty() && kinds.size() != lines.size())
+        throw std::invalid_argument("TLineListModel::Insert: one kind per line");
     row = std::clamp(row, 0, Count());
     if (lines.size() > std::size_t(std::numeric_limits<int>::max() - Count()))
         throw std::length_error(kTooManyLines);
@@ -160,6 +170,12 @@ void TLineListModel::Insert(int row, const std::vector<std::string_view>& lines)
     }
     beginInsertRows({}, row, row + static_cast<int>(spans.size()) - 1);
     spans_.insert(spans_.begin() + row, spans.begin(), spans.end());
+    if (kinds.empty()) {
+        kinds_.insert(kinds_.begin() + row, spans.size(), TLineKind::Plain);
+    } else {
+        kinds_.insert(kinds_.begin() + row, kinds.begin(), kinds.end());
+        verdictLines_ += static_cast<int>(std::count_if(kinds.begin(), kinds.end(), IsVerdict));
+    }
     endInsertRows();
 }
 
@@ -179,6 +195,9 @@ void TLineListModel::Remove(int row, int count) {
         Release(*span);
     }
     spans_.erase(first, last);
+    const auto firstKind = kinds_.begin() + row;
+    verdictLines_ -= static_cast<int>(std::count_if(firstKind, firstKind + count, IsVerdict));
+    kinds_.erase(firstKind, firstKind + count);
     endRemoveRows();
     CompactIfWasteful();
 }
@@ -186,6 +205,8 @@ void TLineListModel::Remove(int row, int count) {
 void TLineListModel::Clear() {
     beginResetModel();
     spans_.clear();
+    kinds_.clear();
+    verdictLines_ = 0;
     DropAll();
     widths_.clear();
     widthsKnown_ = bool(measure_);
@@ -232,6 +253,7 @@ void TLineListModel::Replace(std::string content) {
     beginInsertRows({}, 0, static_cast<int>(spans.size()) - 1);
     // The text itself is the one block.
     Adopt(std::move(content), used);
+    kinds_.assign(spans.size(), TLineKind::Plain);
     spans_ = std::move(spans);
     widthsKnown_ = false;  // measured when the view first asks
     endInsertRows();
@@ -293,19 +315,102 @@ void TLineList::insertItem(int row, const QString& line) {
 }
 
 void TLineList::setCurrentRow(int row, QItemSelectionModel::SelectionFlags command) {
-    selectionModel()->setCurrentIndex(model_->index(row, 0), command);
+    selectionModel()->setCurrentIndex(ViewIndex(row), command);
 }
 
 bool TLineList::isRowSelected(int row) const {
-    return selectionModel()->isSelected(model_->index(row, 0));
+    return selectionModel()->isSelected(ViewIndex(row));
+}
+
+QModelIndex TLineList::ViewIndex(int row) const {
+    if (filter_ == nullptr)
+        return model_->index(row, 0);
+    const int shown = filter_->RowOf(row);
+    return shown < 0 ? QModelIndex() : filter_->index(shown, 0);
+}
+
+int TLineList::SourceRow(const QModelIndex& index) const {
+    if (!index.isValid())
+        return -1;
+    return filter_ == nullptr ? index.row() : filter_->SourceRow(index.row());
+}
+
+void TLineList::SetFilter(std::function<bool(int row)> test) {
+    const int current = currentRow();
+    QItemSelectionModel* old = selectionModel();
+    if (!test) {
+        if (filter_ == nullptr)
+            return;
+        setModel(model_);
+        delete filter_;
+        filter_ = nullptr;
+    } else if (filter_ == nullptr) {
+        filter_ = new TLineFilterModel(model_, this);
+        filter_->SetTest(std::move(test));
+        setModel(filter_);
+    } else {
+        filter_->SetTest(std::move(test));
+    }
+    if (selectionModel() != old)
+        delete old;
+    // The current line stays current where it is shown.
+    const QModelIndex index = ViewIndex(current);
+    if (index.isValid()) {
+        selectionModel()->setCurrentIndex(index, QItemSelectionModel::NoUpdate);
+        scrollTo(index);
+    }
+}
+
+std::pair<const TLineListModel*, int> LineOf(const QModelIndex& index) {
+    if (const auto* lines = qobject_cast<const TLineListModel*>(index.model()))
+        return {lines, index.row()};
+    if (const auto* filter = qobject_cast<const TLineFilterModel*>(index.model()))
+        return {filter->Lines(), filter->SourceRow(index.row())};
+    return {nullptr, -1};
 }
 
 QList<int> TLineList::selectedRows() const {
+    // By ranges: all of a million lines selected are one range, not a
+    // million indexes.
     QList<int> rows;
-    for (const QModelIndex& index : selectionModel()->selectedIndexes())
-        rows.push_back(index.row());
+    for (const QItemSelectionRange& range : selectionModel()->selection()) {
+        for (int row = range.top(); row <= range.bottom(); ++row)
+            rows.push_back(filter_ == nullptr ? row : filter_->SourceRow(row));
+    }
     std::sort(rows.begin(), rows.end());
+    rows.erase(std::unique(rows.begin(), rows.end()), rows.end());
     return rows;
+}
+
+QString TLineList::SelectedText() const {
+    const QList<int> rows = selectedRows();
+    std::string text;
+    for (const int row : rows) {
+        if (!text.empty() || row != rows.front())
+            text += '\n';
+        text.append(model_->Line(row));
+    }
+    return FromText(text);
+}
+
+void TLineList::CopyToClipboard() const {
+    if (selectionModel()->hasSelection())
+        QGuiApplication::clipboard()->setText(SelectedText());
+}
+
+void TLineList::keyPressEvent(QKeyEvent* event) {
+    if (event->matches(QKeySequence::Copy)) {
+        CopyToClipboard();
+        event->accept();
+        return;
+    }
+    if (event->matches(QKeySequence::SelectAll)) {
+        if (selectionMode() == ExtendedSelection || selectionMode() == MultiSelection)
+            selectAll();
+        event->accept();
+        return;
+    }
+    QListView::keyPressEvent(event);
 }
 
 }  // namespace tarvik

@@ -22,8 +22,10 @@
 #include <map>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
+#include "codec/line_kind.h"
 #include "base/text.h"
 
 namespace tarvik {
@@ -39,7 +41,9 @@ class TLineListModel : public QAbstractListModel {
         : QAbstractListModel(parent), addresses_(addresses) {}
 
     int rowCount(const QModelIndex& parent = {}) const override;
-    // The line as window text (Latin-1) for the display and edit roles.
+    // The line as window text (Latin-1) for the display and edit roles; its
+    // kind (TLineKind as an int) for kKindRole.
+    static constexpr int kKindRole = Qt::UserRole;
     QVariant data(const QModelIndex& index, int role) const override;
     Qt::ItemFlags flags(const QModelIndex& index) const override;
 
@@ -47,9 +51,15 @@ class TLineListModel : public QAbstractListModel {
     // The bytes of a line; valid until the next change of the model.
     std::string_view Line(int row) const { return Bytes(spans_[static_cast<std::size_t>(row)]); }
 
+    TLineKind Kind(int row) const { return kinds_[static_cast<std::size_t>(row)]; }
+    // Lines with a check's verdict: while there are any, the view marks them.
+    int VerdictLines() const { return verdictLines_; }
+
     // Inserts the lines before `row` (Count() appends), in their order, as
-    // one insertion. The lines may be this model's own.
-    void Insert(int row, const std::vector<std::string_view>& lines);
+    // one insertion. The lines may be this model's own. `kinds`: one per
+    // line, or empty for plain lines.
+    void Insert(int row, const std::vector<std::string_view>& lines,
+                const std::vector<TLineKind>& kinds = {});
     // Removes `count` lines from `row` on, as one removal.
     void Remove(int row, int count);
     void Clear();
@@ -124,12 +134,20 @@ class TLineListModel : public QAbstractListModel {
     std::size_t live_ = 0;           // bytes of the lines
     // A deque: the receive log inserts at the top for every arrival.
     std::deque<Span> spans_;
+    std::deque<TLineKind> kinds_;  // one per span
+    int verdictLines_ = 0;
     mutable Measure measure_;
     // How many lines have each width, once known: the widest is the last
     // key, and a line going costs no look at the others.
     mutable std::map<int, int> widths_;
     mutable bool widthsKnown_ = false;
 };
+
+class TLineFilterModel;
+
+// The lines' model and row behind an index of a TLineList's view, filtered
+// or not; null for another model.
+std::pair<const TLineListModel*, int> LineOf(const QModelIndex& index);
 
 class TLineList : public QListView {
     Q_OBJECT
@@ -147,17 +165,38 @@ class TLineList : public QListView {
     void insertItem(int row, const QString& line);
     void removeRow(int row) { model_->Remove(row, 1); }
 
+    // Rows below are the lines' rows, filtered or not.
     // The current (focused) line, -1 for none.
-    int currentRow() const { return currentIndex().row(); }
+    int currentRow() const { return SourceRow(currentIndex()); }
     void setCurrentRow(
         int row, QItemSelectionModel::SelectionFlags command = QItemSelectionModel::ClearAndSelect);
     bool isRowSelected(int row) const;
     // The selected rows, top to bottom.
     QList<int> selectedRows() const;
-    QRect visualRowRect(int row) const { return visualRect(model_->index(row, 0)); }
+    QRect visualRowRect(int row) const { return visualRect(ViewIndex(row)); }
+
+    // Shows only the lines that pass `test` (a row of Lines()); all of them
+    // again with none. The lines stay in the list either way.
+    void SetFilter(std::function<bool(int row)> test);
+    bool Filtered() const { return filter_ != nullptr; }
+    // The view's index of a line; invalid while the filter hides it.
+    QModelIndex ViewIndex(int row) const;
+    int SourceRow(const QModelIndex& index) const;
+
+    // The selected lines as the desktop takes text: in order, one a line,
+    // each as it is shown (timestamp and marks with it).
+    QString SelectedText() const;
+    // Puts SelectedText() on the system clipboard; nothing selected leaves it.
+    void CopyToClipboard() const;
+
+  protected:
+    // Ctrl+C copies every selected line, not just the current one; Ctrl+A
+    // selects all lines where several may be selected.
+    void keyPressEvent(QKeyEvent* event) override;
 
   private:
     TLineListModel* model_;
+    TLineFilterModel* filter_ = nullptr;
 };
 
 }  // namespace tarvik

@@ -23,6 +23,13 @@ enum class TMessageRule {
     EndByte,     // up to and including endByte
 };
 
+// How received bytes are shown: the top row's "ASC&II" decides between the
+// two forms of old; the text form shows text protocols as they read.
+enum class TDisplayForm {
+    AsTicked,  // "ASC&II" ticked: letters and digits as characters; unticked: 0xHH
+    TextForm,  // printable ASCII as itself, \r \n \t, \xHH (fun::BytesToText)
+};
+
 struct TLineOptions {
     timeline::TimestampMode timestamps = timeline::TimestampMode::Off;
     bool logSent = false;  // each Send also writes a marked line into the active log
@@ -39,6 +46,12 @@ struct TLineOptions {
     std::optional<cport::TStopBits> stopBits;
     std::optional<cport::TFlowControl> flowControl;
     std::optional<std::int32_t> baudRate;  // bits per second; a rate not listed is custom
+    std::optional<cport::TParityBits> parity;
+    // The timer stops after this many sends; 0: it runs until switched off.
+    std::int32_t sendCount = 0;
+    TDisplayForm display = TDisplayForm::AsTicked;
+    // --display hex: "ASC&II" unticked at start (ascii, the default, ticked).
+    bool asciiUnticked = false;
 
     // The receive path is today's, byte for byte and at the same cost.
     bool PlainReceive() const {

@@ -11,11 +11,24 @@
 // date as lines come and go. The sum can differ from shaped text by kerning,
 // by a pixel or two in the width of the scroll range; nothing drawn changes.
 // Painting likewise shapes only the visible part of a long line.
+//
+// Lines with a check's verdict are drawn in a colour of their own, and
+// while a log holds any, every line leaves room at its start for a mark of
+// the verdict, so that it is seen without scrolling to the line's end. The
+// text is not changed. Matches of a search (SetHighlight) are painted behind
+// their characters.
 // Main thread only; owned by its QObject parent.
 
 #include <QFont>
+#include <QHash>
+#include <QStaticText>
 #include <QStyledItemDelegate>
 #include <array>
+#include <functional>
+#include <utility>
+#include <vector>
+
+#include "codec/line_kind.h"
 
 namespace tarvik {
 
@@ -32,9 +45,31 @@ class TLogItemDelegate : public QStyledItemDelegate {
     void paint(QPainter* painter, const QStyleOptionViewItem& option,
                const QModelIndex& index) const override;
 
+    // The colour of a line of `kind` over `palette`'s base: a green for a
+    // right check, a red for a wrong or short one, light on a dark base and
+    // dark on a light one; invalid (the palette's text) for other lines.
+    static QColor KindColour(TLineKind kind, const QPalette& palette);
+    // The mark drawn at the start of a line of `kind`; empty for other lines.
+    static QString KindMark(TLineKind kind);
+    // The room the marks take at the start of each line of a log with verdicts.
+    int MarkWidth(const QStyleOptionViewItem& option) const;
+
+    // The matches in a line's text to paint behind it (start, length); none
+    // without a finder.
+    using Finder = std::function<std::vector<std::pair<qsizetype, qsizetype>>(const QString&)>;
+    void SetHighlight(Finder finder) { finder_ = std::move(finder); }
+
   private:
+    void PaintPlainItem(QPainter* painter, const QStyleOptionViewItem& option,
+                        const QStyle* style) const;
+    mutable QHash<QString, QStaticText> laidOut_;
+    mutable QFont cachedFont_;
+    Finder finder_;
     // Measures the standard delegate's extra width and height for `option`'s font.
     void LearnFont(const QStyleOptionViewItem& option) const;
+    // Paints the finder's matches behind the text, as the style will place it.
+    void PaintMatches(QPainter* painter, const QStyleOptionViewItem& option,
+                      const QStyle* style) const;
     qreal Advance(QChar c) const;
 
     // For the font last measured: the advance of each Latin-1

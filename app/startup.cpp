@@ -78,6 +78,7 @@ int RunTarvik(int argc, char** argv, MessageBoxFunction showBox,
     if (AsksForInformation(argc, argv))
         AnswerInformation(argc, argv);
 
+    KeepDisplayFormFromQt(argc, argv);
     auto displayCheck = std::make_unique<DisplayCheck>();
     TApplication app(argc, argv);
     displayCheck.reset();

@@ -146,6 +146,28 @@ Text BytesToDisplay(std::string_view received, bool ascii) {
     return TrimControls(line);
 }
 
+Text BytesToText(std::string_view received) {
+    Text line;
+    line.reserve(received.size());
+    for (char c : received) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (byte >= 0x20 && byte <= 0x7E) {
+            line += c;
+        } else if (c == '\r') {
+            line += "\\r";
+        } else if (c == '\n') {
+            line += "\\n";
+        } else if (c == '\t') {
+            line += "\\t";
+        } else {
+            line += "\\x";
+            line += HexDigit(byte >> 4);
+            line += HexDigit(byte & 0x0F);
+        }
+    }
+    return line;
+}
+
 void ShowMsg(const std::string& message) {
     tarvik::ShowMessageBox({.text = message,
                             .caption = "Syntax error",

@@ -60,6 +60,11 @@ char HexDigit(int value);  // 0..9 -> '0'..'9', otherwise code 55 + value
 // digit when ascii is set; leading and trailing codes 0..32 trimmed.
 Text BytesToDisplay(std::string_view received, bool ascii);
 
+// The text form of a received block, for text protocols (NMEA, AT commands,
+// a board's log): printable ASCII 0x20..0x7E as itself, CR, LF and TAB as
+// \r \n \t, every other byte as \xHH (upper-case digits). Nothing trimmed.
+Text BytesToText(std::string_view received);
+
 // The codec's own message box: the text, caption "Syntax error", information icon,
 // no owner. Returns when it has been closed.
 void ShowMsg(const std::string& message);

@@ -120,10 +120,11 @@ MatchResult Match(const Pattern& pattern, std::string_view received) {
         const std::string want = fun::CheckValueBytes(*pattern.check, {head, body});
         const std::string_view got = received.substr(body, pattern.checkBytes);
         if (got != want) {
+            // What arrived first, then what the bytes before it call for.
             std::string reason(pattern.check->name);
-            reason += " is ";
+            reason += ": received ";
             reason += HexBytes(got);
-            reason += ", not ";
+            reason += ", expected ";
             reason += HexBytes(want);
             return {MatchState::Mismatch, body, reason};
         }

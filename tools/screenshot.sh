@@ -1,10 +1,11 @@
 #!/usr/bin/env bash
 # Starts the real program on a virtual X display (Xvfb) and saves a picture
 # of its window as PNG.
-#   tools/screenshot.sh [OUTPUT.png [PAGE]]
+#   tools/screenshot.sh [OUTPUT.png [PAGE [ARGUMENT...]]]
 # PAGE is the page of the page control to show, 0 ("Rx 1", the default) to 8
-# ("Line"). The program is $TARVIK2, else build/release/bin/tarvik2 (what
-# tools/dev.sh run builds). Needs xvfb-run (package xvfb) and xauth.
+# ("Line"); the ARGUMENTs go to the program (e.g. --open-capture FILE). The
+# program is $TARVIK2, else build/release/bin/tarvik2 (what tools/dev.sh run
+# builds). Needs xvfb-run (package xvfb) and xauth.
 set -euo pipefail
 
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
@@ -24,7 +25,7 @@ fi
 rm -f "$out"
 # The program saves its window once it has been exposed and painted, then quits.
 TARVIK_SCREENSHOT="$out" TARVIK_SCREENSHOT_PAGE="$page" QT_QPA_PLATFORM=xcb \
-  timeout 60 xvfb-run -a -s "-screen 0 1024x768x24 -nolisten tcp" "$exe"
+  timeout 60 xvfb-run -a -s "-screen 0 1024x768x24 -nolisten tcp" "$exe" "${@:3}"
 if [ ! -s "$out" ]; then
   echo "screenshot: no picture was written" >&2
   exit 1

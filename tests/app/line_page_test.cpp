@@ -625,6 +625,12 @@ class LinePageTest : public QObject {
         QTest::newRow("NMEA, wrong")
             << "NMEA 0183" << QByteArray("$GPGLL,1*00\r\n") << " bad, expected \"*4D\"";
         QTest::newRow("NMEA, no sentence") << "NMEA 0183" << QByteArray("*27\r\n") << " too short";
+        QTest::newRow("NMEA, no checksum")
+            << "NMEA 0183" << QByteArray("$GPGLL,5057.970,N\r\n") << " bad, no checksum";
+        QTest::newRow("NMEA, one digit")
+            << "NMEA 0183" << QByteArray("$GPGLL,1*4\r\n") << " bad, malformed checksum";
+        QTest::newRow("NMEA, not hex")
+            << "NMEA 0183" << QByteArray("$GPGLL,1*4G\r\n") << " bad, malformed checksum";
         QTest::newRow("SUM") << "SUM" << QByteArray("\x01\x02\x03") << " ok";
         QTest::newRow("SUM, empty") << "SUM" << QByteArray() << " too short";
         QTest::newRow("CRC-32, short") << "CRC-32/ISO-HDLC" << QByteArray("abc") << " too short";

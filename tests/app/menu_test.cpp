@@ -4,6 +4,8 @@
 // through the replaceable function and the error boxes recorded.
 
 #include <QAction>
+#include <QClipboard>
+#include <QGuiApplication>
 #include <QContextMenuEvent>
 #include <QDateTime>
 #include <QDir>
@@ -152,13 +154,14 @@ class MenuTest : public QObject {
 
     void items() {
         const QList<QAction*> actions = w->PopupMenu1->actions();
-        const QList<QAction*> expected = {w->LoadThis, w->SaveThis,  w->N2, w->CopyALL,
-                                          w->CopyThis, w->PasteThis, w->N1, w->ClearThis};
+        const QList<QAction*> expected = {w->LoadThis, w->SaveThis,  w->N2,
+                                          w->CopyALL,  w->CopyThis,  w->CopyText,
+                                          w->PasteThis, w->N1,       w->ClearThis};
         QCOMPARE(actions, expected);
-        const QStringList captions = {"Load text...", "Save text...", "", "Copy all",
-                                      "Copy",         "Paste",        "", "Clear"};
-        const QStringList names = {"LoadThis", "SaveThis",  "N2", "CopyALL",
-                                   "CopyThis", "PasteThis", "N1", "ClearThis"};
+        const QStringList captions = {"Load text...", "Save text...", "", "Copy all", "Copy",
+                                      "Copy as text", "Paste",        "", "Clear"};
+        const QStringList names = {"LoadThis", "SaveThis", "N2", "CopyALL",  "CopyThis",
+                                   "CopyText", "PasteThis", "N1", "ClearThis"};
         for (int i = 0; i < actions.size(); ++i) {
             QCOMPARE(actions[i]->objectName(), names[i]);
             QCOMPARE(actions[i]->text(), captions[i]);
@@ -220,8 +223,9 @@ class MenuTest : public QObject {
         askForMenu();
         QTRY_VERIFY(w->PopupMenu1->isVisible());
         QCOMPARE(w->PopupMenu1->PopupComponent(), w->RX3);
-        // Down six times skips the separators: Load, Save, Copy all, Copy, Paste, Clear.
-        for (int i = 0; i < 6; ++i) QTest::keyClick(w->PopupMenu1, Qt::Key_Down);
+        // Down seven times skips the separators: Load, Save, Copy all, Copy,
+        // Copy as text, Paste, Clear.
+        for (int i = 0; i < 7; ++i) QTest::keyClick(w->PopupMenu1, Qt::Key_Down);
         QCOMPARE(w->PopupMenu1->activeAction(), w->ClearThis);
         QTest::keyClick(w->PopupMenu1, Qt::Key_Return);
         QTRY_VERIFY(!w->PopupMenu1->isVisible());
@@ -278,6 +282,38 @@ class MenuTest : public QObject {
         w->PopupMenu1->Popup(w->RX1, w->RX1->mapToGlobal(QPoint(5, 5)));
         QVERIFY(Choose(w->PasteThis));
         QCOMPARE(Lines(w->RX1), QStringList({"r1", "r2", "r3", "r4", "p", "q", "r5"}));
+    }
+
+    // The desktop's clipboard: Ctrl+C and "Copy as text" put every selected
+    // line on it, in order, as shown; Ctrl+A selects all of RX1 (only there
+    // may several be selected). The internal clipboard keeps its lines.
+    void desktopClipboard() {
+        SetLines(w->tempList, {"kept"});
+        SetLines(w->RX1, {"12:00:01.000 A (1) ok", "b", ">> c (1)", "d"});
+        ShowPageOf(w->RX1);
+        for (int row : {2, 0}) {
+            QTest::mouseClick(w->RX1->viewport(), Qt::LeftButton, Qt::ControlModifier,
+                              w->RX1->visualRowRect(row).center());
+        }
+        QGuiApplication::clipboard()->clear();
+        QTest::keyClick(w->RX1, Qt::Key_C, Qt::ControlModifier);
+        QCOMPARE(QGuiApplication::clipboard()->text(),
+                 QStringLiteral("12:00:01.000 A (1) ok\n>> c (1)"));
+        QTest::keyClick(w->RX1, Qt::Key_A, Qt::ControlModifier);
+        QCOMPARE(w->RX1->selectedRows(), QList<int>({0, 1, 2, 3}));
+        QGuiApplication::clipboard()->clear();
+        QVERIFY(Run(w->RX1, w->CopyText, 3));
+        QCOMPARE(QGuiApplication::clipboard()->text(),
+                 QStringLiteral("12:00:01.000 A (1) ok\nb\n>> c (1)\nd"));
+        QCOMPARE(Lines(w->tempList), QStringList{"kept"});
+        // A list of one selected line: Ctrl+A changes nothing, Ctrl+C copies it.
+        SetLines(w->RX2, {"x", "y"});
+        ShowPageOf(w->RX2);
+        QTest::mouseClick(w->RX2->viewport(), Qt::LeftButton, {}, w->RX2->visualRowRect(1).center());
+        QTest::keyClick(w->RX2, Qt::Key_A, Qt::ControlModifier);
+        QCOMPARE(w->RX2->selectedRows(), QList<int>{1});
+        QTest::keyClick(w->RX2, Qt::Key_C, Qt::ControlModifier);
+        QCOMPARE(QGuiApplication::clipboard()->text(), QStringLiteral("y"));
     }
 
     // A right click follows the desktop lists' convention: on a selected

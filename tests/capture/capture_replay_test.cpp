@@ -183,6 +183,23 @@ TEST(CaptureReplayTest, WithAnswerEachBlockWaitsForItsRequest) {
     EXPECT_EQ(rest, "A1A2.");
 }
 
+// --loop plays the capture again after its last block, for as long as it runs.
+TEST(CaptureReplayTest, LoopPlaysTheCaptureAgain) {
+    App();
+    TempDir dir;
+    const std::string path = WriteCapture(dir, {Block(RecordKind::kReceived, 1'000'000, "ab"),
+                                                Block(RecordKind::kReceived, 1'020'000, "c")});
+    SimulatorProcess device({"--replay", path, "--loop"});
+    const auto pty = device.NextLine();
+    ASSERT_TRUE(pty);
+    ReplayedPort port(*pty);
+    port.Send("go");
+    ASSERT_TRUE(port.WaitForBytes(9));
+    std::string got;
+    for (const auto& arrival : port.Arrivals()) got += arrival.bytes;
+    EXPECT_EQ(got.substr(0, 9), "abcabcabc");
+}
+
 TEST(CaptureReplayTest, DamagedCapturesAreRefusedWithWhereTheyBreak) {
     TempDir dir;
     const std::string head(kTimedHeader);

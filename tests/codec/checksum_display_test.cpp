@@ -72,3 +72,15 @@ TEST(BytesToDisplay, EveryByteHasAPrintableForm) {
 
 }  // namespace
 }  // namespace fun
+
+TEST(BytesToText, PrintableAsItselfControlsEscaped) {
+    const struct {
+        std::string bytes;
+        std::string text;
+    } rows[] = {
+        {"$GPRMC,1*7C\r\n", "$GPRMC,1*7C\\r\\n"},
+        {std::string("\0\t\x7F\xE9 ~", 6), "\\x00\\t\\x7F\\xE9 ~"},
+        {"", ""},
+    };
+    for (const auto& row : rows) EXPECT_EQ(fun::BytesToText(row.bytes), row.text) << row.text;
+}

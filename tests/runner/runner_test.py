@@ -108,7 +108,7 @@ class RunnerTest(unittest.TestCase):
         ("send('\"Q\"') expect('0x06 \"OK\" ??', 300)", 1,
          ["expect timed out", "3 of 4 bytes within 300 ms", '| 1 | 0 | 0 | 1 | -']),
         ("send('1') expect('??', {check = 'BCC', name = 'bcc'})", 1,
-         ["BCC is 0x4F 0x4B, not 0x30 0x36", "# bcc | 1 | 0 | 1 | 0 |"]),
+         ["BCC: received 0x4F 0x4B, expected 0x30 0x36", "# bcc | 1 | 0 | 1 | 0 |"]),
         ("for i = 1, 20 do send('\"Q\"') expect('0x06 \"OK\"', {name = 'poll'}) end", 0,
          ["# poll | 20 | 20 | 0 | 0 |"]),
     ]

@@ -28,7 +28,7 @@ constexpr std::uint64_t kLongestMs = 0x7fffffff;
 
 const char* HelpText() {
     return R"(usage: tarvik-sim [--echo | --reply TEXT | --stream N [--rate BPS] | --silent |
-                   --replay CAPTURE [--speed X] [--answer] [--start-after MS]]
+                   --replay CAPTURE [--speed X] [--answer] [--start-after MS] [--loop]]
                   [--link PATH] [--unplug-after MS] [--replug-after MS] [--cycles N]
 
 A serial device on a pseudo-terminal. The first line on standard output is
@@ -50,6 +50,7 @@ What the device does, on every pty it serves:
   --answer           before each block, wait for as many bytes as the capture
                      sent before it, then keep its recorded gap after them
   --start-after MS   start playing MS after the simulator starts instead
+  --loop             after the last block play the first again, for ever
 
 How it comes and goes:
   --link PATH        keep a symbolic link at PATH to the current pty; it is
@@ -129,6 +130,8 @@ std::optional<Arguments> ParseArguments(int argc, const char* const* argv, std::
             parsed.behaviour.replay.speed = speed;
         } else if (arg == "--answer") {
             parsed.behaviour.replay.answer = true;
+        } else if (arg == "--loop") {
+            parsed.behaviour.replay.loop = true;
         } else if (arg == "--start-after" && hasValue) {
             if (!milliseconds(&number)) {
                 return std::nullopt;
@@ -163,8 +166,8 @@ std::optional<Arguments> ParseArguments(int argc, const char* const* argv, std::
     }
     if (parsed.behaviour.mode != Behaviour::Mode::kReplay &&
         (parsed.behaviour.replay.answer || parsed.behaviour.replay.startAfter ||
-         parsed.behaviour.replay.speed != 1.0)) {
-        *error = "--speed, --answer and --start-after go with --replay";
+         parsed.behaviour.replay.loop || parsed.behaviour.replay.speed != 1.0)) {
+        *error = "--speed, --answer, --start-after and --loop go with --replay";
         return std::nullopt;
     }
     return parsed;

@@ -23,6 +23,8 @@ void ReplayPlayer::Start(Clock::time_point at) {
 
 void ReplayPlayer::Schedule(Clock::time_point previousDue) {
     due_.reset();
+    if (next_ >= options_.blocks.size() && options_.loop)
+        next_ = 0;
     if (next_ >= options_.blocks.size())
         return;
     const ReplayBlock& block = options_.blocks[next_];
@@ -57,7 +59,8 @@ void ReplayPlayer::OnInput(const std::string& bytes, Clock::time_point now) {
 
 std::vector<std::string> ReplayPlayer::TakeDue(Clock::time_point now) {
     std::vector<std::string> out;
-    while (due_ && *due_ <= now) {
+    // A loop of blocks without gaps would be due for ever: one round a call.
+    while (due_ && *due_ <= now && out.size() < options_.blocks.size()) {
         out.push_back(options_.blocks[next_].bytes);
         lastDue_ = *due_;
         ++next_;

@@ -4,7 +4,8 @@
 // can be played before) or at a set time. With `answer`, each block that
 // had a request in the capture waits until as many bytes have arrived and
 // then keeps its recorded gap after them; otherwise every block keeps its
-// gap after the one before. Gaps are divided by `speed`. The simulator's
+// gap after the one before. Gaps are divided by `speed`. With `loop` the
+// first block follows the last with its own gap. The simulator's
 // thread only.
 
 #include <chrono>
@@ -20,6 +21,7 @@ struct ReplayOptions {
     std::vector<ReplayBlock> blocks = {};
     double speed = 1.0;  // above 0
     bool answer = false;
+    bool loop = false;  // after the last block, the first again, for ever
     // Start this long after the simulator starts, without waiting for a
     // byte; none: at the first byte.
     std::optional<std::chrono::milliseconds> startAfter;
