@@ -40,7 +40,9 @@ class BlockSender {
                                   deadline - Clock::now()).count();
             const auto byte = left > 0 ? channel_.ReadByte(left) : std::nullopt;
             if (!byte)
-                throw ETransfer(TransferCode::kNoAnswer, "The receiver did not start");
+                throw ETransfer(TransferCode::kNoAnswer,
+                                "The receiver did not start (no C or NAK within " +
+                                    std::to_string(times_.startMs) + " ms)");
             if (*byte == kCrcStart || (*byte == NAK && !crcOnly)) {
                 crc_ = *byte == kCrcStart;
                 // A receiver repeats its start while it waits; older ones
@@ -56,18 +58,28 @@ class BlockSender {
 
     void SendBlock(std::uint8_t number, std::string_view payload, unsigned char pad = SUB) {
         const std::string block = FrameBlock(number, payload, crc_, pad);
+        int silent = 0;
         for (int attempt = 0;; ++attempt) {
+            if (attempt > times_.retries && silent == attempt)
+                throw ETransfer(TransferCode::kNoAnswer,
+                                "The receiver stopped answering (block " + std::to_string(number) +
+                                    " sent " + std::to_string(attempt) + " times, " +
+                                    std::to_string(times_.answerMs) + " ms each without an answer)");
             if (attempt > times_.retries)
                 throw ETransfer(TransferCode::kTooManyRetries,
                                 "Block " + std::to_string(number) + " was refused " +
-                                    std::to_string(attempt) + " times");
+                                    std::to_string(attempt - silent) + " times" +
+                                    (silent > 0 ? ", unanswered " + std::to_string(silent) + " times"
+                                                : std::string()));
             if (attempt > 0) {
                 ++channel_.Figures().retries;
                 channel_.DropPending();  // a late answer would stand for the next block
             }
             channel_.Write(block);
-            if (AwaitAnswer() == Answer::kAck)
+            const Answer answer = AwaitAnswer();
+            if (answer == Answer::kAck)
                 return;
+            silent += answer == Answer::kSilent ? 1 : 0;
         }
     }
 
@@ -195,7 +207,8 @@ class BlockReceiver {
                     PeerCancelled();
             }
         }
-        throw ETransfer(TransferCode::kNoAnswer, "The sender did not start");
+        throw ETransfer(TransferCode::kNoAnswer, "The sender did not start (no block within " +
+                                                     std::to_string(times_.startMs) + " ms)");
     }
 
     // Takes the next block in order (`header` already read, or 0 to read
@@ -207,7 +220,9 @@ class BlockReceiver {
             if (header == 0) {
                 const auto byte = channel_.ReadByte(times_.blockMs);
                 if (!byte) {
-                    Refuse(failures, TransferCode::kNoAnswer, "The sender stopped sending");
+                    Refuse(failures, TransferCode::kNoAnswer, "The sender stopped sending (no block within " +
+                                                                  std::to_string(times_.blockMs) + " ms, " +
+                                                                  std::to_string(failures + 1) + " times)");
                     continue;
                 }
                 header = *byte;
@@ -261,7 +276,7 @@ class BlockReceiver {
     void Acknowledge() { channel_.Write(std::string(1, static_cast<char>(ACK))); }
 
   private:
-    void Refuse(int& failures, TransferCode code, const char* why) {
+    void Refuse(int& failures, TransferCode code, const std::string& why) {
         if (++failures > times_.retries)
             throw ETransfer(code, why);
         ++channel_.Figures().retries;
