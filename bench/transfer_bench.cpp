@@ -117,6 +117,8 @@ void Rates(const TempDir& dir, const std::string& file, double mib, int rounds) 
             ours.push_back(mib / Ours(dir, p, false, file, n++));
             theirs.push_back(mib / Theirs(dir, p, file, n++));
             received.push_back(mib / Ours(dir, p, true, file, n++));
+            std::printf("  %s round %d: %.2f s ours, %.2f s lrzsz's, %.2f s our receive\n", p.name,
+                        round + 1, mib / ours.back(), mib / theirs.back(), mib / received.back());
         }
         const double o = Median(ours), t = Median(theirs), r = Median(received);
         std::printf("%-10s our send %6.2f MiB/s, lrzsz to lrzsz %6.2f MiB/s, ratio %.2f; "
@@ -176,6 +178,7 @@ int main(int argc, char** argv) {
     const double mib = argc > 1 ? std::atof(argv[1]) : 1;
     const int rounds = argc > 2 ? std::atoi(argv[2]) : 3;
     const int lines = argc > 3 ? std::atoi(argv[3]) : 300;
+    std::setvbuf(stdout, nullptr, _IOLBF, 0);
     TempDir dir;
     const std::string file = dir.File("random.bin");
     test::WriteFile(file, test::RandomBytes(static_cast<std::size_t>(mib * 1024 * 1024), 1));

@@ -2,6 +2,8 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
+
 #include "transfer/blocks.h"
 #include "transfer/files.h"
 #include "transfer/transfer_error.h"
@@ -74,6 +76,9 @@ class BlockSender {
             if (attempt > 0) {
                 ++channel_.Figures().retries;
                 channel_.DropPending();  // a late answer would stand for the next block
+                gapUs_ = std::clamp<std::int64_t>(gapUs_ * 2, kFirstGapUs, kLastGapUs);
+            } else if (gapUs_ > 0) {
+                Pause(std::chrono::microseconds(gapUs_));
             }
             channel_.Write(block);
             const Answer answer = AwaitAnswer();
@@ -85,35 +90,14 @@ class BlockSender {
 
     void SendEnd() {
         Turnaround();
-        for (int attempt = 0, silent = 0;; ++attempt) {
-            if (attempt > times_.retries)
-                throw ETransfer(TransferCode::kNoAnswer, "The receiver did not confirm the end");
-            channel_.Write(std::string(1, static_cast<char>(EOT)));
-            const Answer answer = AwaitAnswer();
-            if (answer == Answer::kAck)
-                return;
-            if (answer == Answer::kSilent && ++silent == kSilentEnds) {
-                UnconfirmedEnd();
-                return;
-            }
-        }
+        SendClosing(std::string(1, static_cast<char>(EOT)), TransferCode::kNoAnswer,
+                    "The receiver did not confirm the end");
     }
 
     // The batch's last block 0; a receiver that had all files may be gone.
     void SendBatchEnd() {
-        const std::string block = FrameBlock(0, {}, crc_, 0);
-        for (int attempt = 0, silent = 0;; ++attempt) {
-            if (attempt > times_.retries)
-                throw ETransfer(TransferCode::kTooManyRetries, "The receiver refused the batch's end");
-            channel_.Write(block);
-            const Answer answer = AwaitAnswer();
-            if (answer == Answer::kAck)
-                return;
-            if (answer == Answer::kSilent && ++silent == kSilentEnds) {
-                UnconfirmedEnd();
-                return;
-            }
-        }
+        SendClosing(FrameBlock(0, {}, crc_, 0), TransferCode::kTooManyRetries,
+                    "The receiver refused the batch's end");
     }
 
   private:
@@ -121,22 +105,43 @@ class BlockSender {
     // they wrote their start or answer: what comes back at once is lost
     // and waits out a whole time-out. A moment's pause at the two places
     // where that costs most (the first block, the end) keeps clear of it.
-    void Turnaround() {
-        channel_.IdleUntil(After(times_.turnaroundMs));
+    void Turnaround() { Pause(std::chrono::milliseconds(times_.turnaroundMs)); }
+    void Pause(Clock::duration pause) {
+        channel_.IdleUntil(Clock::now() + pause);
         channel_.Heard().clear();
     }
+    // The same receivers empty their input after each answer too, now and
+    // then after a next block came already (when they lose the processor
+    // between the two). A block lost so costs a whole time-out; once one
+    // was, each block waits a moment after its answer, longer with each loss.
+    static constexpr std::int64_t kFirstGapUs = 500;
+    static constexpr std::int64_t kLastGapUs = 8000;
+    std::int64_t gapUs_ = 0;
 
     enum class Answer { kAck, kNak, kSilent };
 
-    // Every data block was acknowledged, so the file is there; the end's
-    // answer is what some receivers (lrzsz's) throw away themselves as they
-    // exit, emptying the line both ways. Silence after the end is taken for
-    // that, and said.
-    static constexpr int kSilentEnds = 2;
-    void UnconfirmedEnd() { channel_.Figures().endUnconfirmed = true; }
+    // Sends the end until it is acknowledged. Every data block was, so the
+    // file is there; the end's answer is what some receivers (lrzsz's) throw
+    // away themselves as they exit, emptying the line both ways. Silence
+    // after the end was sent twice is taken for that, and said.
+    void SendClosing(const std::string& end, TransferCode code, const char* refused) {
+        for (int attempt = 0, silent = 0;; ++attempt) {
+            if (attempt > times_.retries)
+                throw ETransfer(code, refused);
+            channel_.Write(end);
+            const Answer answer = AwaitAnswer(silent == 0 ? times_.endMs : times_.endAgainMs);
+            if (answer == Answer::kAck)
+                return;
+            if (answer == Answer::kSilent && ++silent == 2) {
+                channel_.Figures().endUnconfirmed = true;
+                return;
+            }
+        }
+    }
 
-    Answer AwaitAnswer() {
-        const auto deadline = After(times_.answerMs);
+    Answer AwaitAnswer() { return AwaitAnswer(times_.answerMs); }
+    Answer AwaitAnswer(std::int64_t ms) {
+        const auto deadline = After(ms);
         bool heard = false;
         for (;;) {
             const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
