@@ -90,13 +90,14 @@ class BlockSender {
 
     void SendEnd() {
         Turnaround();
-        SendClosing(std::string(1, static_cast<char>(EOT)), TransferCode::kNoAnswer,
+        SendClosing(std::string(1, static_cast<char>(EOT)), times_.endMs, TransferCode::kNoAnswer,
                     "The receiver did not confirm the end");
     }
 
-    // The batch's last block 0; a receiver that had all files may be gone.
+    // The batch's last block 0; a receiver that had all files may be gone,
+    // and answers at once when it is not.
     void SendBatchEnd() {
-        SendClosing(FrameBlock(0, {}, crc_, 0), TransferCode::kTooManyRetries,
+        SendClosing(FrameBlock(0, {}, crc_, 0), times_.endAgainMs, TransferCode::kTooManyRetries,
                     "The receiver refused the batch's end");
     }
 
@@ -124,12 +125,13 @@ class BlockSender {
     // file is there; the end's answer is what some receivers (lrzsz's) throw
     // away themselves as they exit, emptying the line both ways. Silence
     // after the end was sent twice is taken for that, and said.
-    void SendClosing(const std::string& end, TransferCode code, const char* refused) {
+    void SendClosing(const std::string& end, std::int64_t firstMs, TransferCode code,
+                     const char* refused) {
         for (int attempt = 0, silent = 0;; ++attempt) {
             if (attempt > times_.retries)
                 throw ETransfer(code, refused);
             channel_.Write(end);
-            const Answer answer = AwaitAnswer(silent == 0 ? times_.endMs : times_.endAgainMs);
+            const Answer answer = AwaitAnswer(silent == 0 ? firstMs : times_.endAgainMs);
             if (answer == Answer::kAck)
                 return;
             if (answer == Answer::kSilent && ++silent == 2) {
