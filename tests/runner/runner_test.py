@@ -312,7 +312,10 @@ class RunnerTest(unittest.TestCase):
                         if "waiting for" in line:
                             break
                     self.sim.process.send_signal(signal.SIGUSR2)
-                out, err = runner.communicate(timeout=30)
+                # Through the same buffered reader: communicate() would pass
+                # over lines it already holds.
+                out, err = runner.stdout.read(), runner.stderr.read()
+                runner.wait(30)
                 self.assertEqual(runner.returncode, status, seen + out + err)
                 for text in said:
                     self.assertIn(text, seen + out + err)
