@@ -27,6 +27,7 @@ test_packages=(
   lrzsz ser2net socat
   qt6-serialport-dev
   dpkg-dev file lintian
+  locales
 )
 
 # install_missing <package...>
