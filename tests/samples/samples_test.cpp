@@ -70,13 +70,13 @@ const ParseCase kParseCases[] = {
      {"1", "2", "3", "4", "5", "6", "7", "8", "9", "10", "11", "12", "13", "14", "15", "16"}, 0,
      2},
     {"labels: channels in order of first appearance, any separator", kLabels,
-     {"temp:21.5,hum:40\r", "hum:41 setpoint:+22\ttemp:-1e-3", "a:b:7"},
+     {"temp:21.5,hum:40\r", "hum:41 setpoint: +22\ttemp:-1e-3", "a:b:7"},
      {{{0, 21.5}, {1, 40}}, {{1, 41}, {2, 22}, {0, -1e-3}}, {{3, 7}}},
      {"temp", "hum", "setpoint", "a:b"}, 0, 0},
     {"labels: junk fields and values refused, lines without a pair skipped", kLabels,
-     {"Sensor ready", "x:1 y:abc :3 7 z:nan w:", "", "1,2,3"},
-     {{}, {{0, 1}}, {}, {}},
-     {"x"}, 3, 5},
+     {"Sensor ready", "x:1 y:abc :3 7 z: nan w: q:1 v:", "", "1,2,3"},
+     {{}, {{0, 1}, {1, 1}}, {}, {}},
+     {"x", "q"}, 3, 6},
 };
 
 TEST(SampleParserTest, Table) {
