@@ -43,11 +43,13 @@ void AppendHeader(const std::vector<std::string>& names, std::string& out) {
 std::string CsvTime(std::int64_t wallUs) {
     // Whole seconds and µs apart, so the text is exact at any time.
     const bool negative = wallUs < 0;
-    const std::uint64_t magnitude =
-        negative ? std::uint64_t(0) - static_cast<std::uint64_t>(wallUs) : static_cast<std::uint64_t>(wallUs);
-    std::string micro = std::to_string(magnitude % 1'000'000);
-    return (negative ? "-" : "") + std::to_string(magnitude / 1'000'000) + "." +
-           std::string(6 - micro.size(), '0') + micro;
+    const std::uint64_t magnitude = negative ? std::uint64_t(0) - static_cast<std::uint64_t>(wallUs)
+                                             : static_cast<std::uint64_t>(wallUs);
+    char text[32];
+    const int length = std::snprintf(text, sizeof text, "%s%llu.%06llu", negative ? "-" : "",
+                                     static_cast<unsigned long long>(magnitude / 1'000'000),
+                                     static_cast<unsigned long long>(magnitude % 1'000'000));
+    return std::string(text, static_cast<std::size_t>(length));
 }
 
 SampleCsvWriter::SampleCsvWriter(const std::string& fileName) : fileName_(fileName) {

@@ -2,6 +2,7 @@
 
 #include <charconv>
 #include <cmath>
+#include <utility>
 
 namespace samples {
 namespace {
@@ -160,15 +161,7 @@ bool SampleParser::ParseCsv(std::string_view line, std::vector<ChannelValue>& ou
 
 bool SampleParser::ParseLabels(std::string_view line, std::vector<ChannelValue>& out) {
     std::uint64_t refused = 0;
-    ForEachField(line, [&](std::string_view field) {
-        const std::size_t colon = field.rfind(':');
-        double value = 0;
-        if (colon == std::string_view::npos || colon == 0 ||
-            ReadNumber(field.substr(colon + 1), value) != Field::kValue) {
-            ++refused;
-            return;
-        }
-        const std::string_view label = field.substr(0, colon);
+    const auto take = [&](std::string_view label, double value) {
         int channel = 0;
         while (channel < static_cast<int>(names_.size()) && names_[channel] != label) ++channel;
         if (channel == static_cast<int>(names_.size())) {
@@ -179,7 +172,35 @@ bool SampleParser::ParseLabels(std::string_view line, std::vector<ChannelValue>&
             names_.emplace_back(label);
         }
         out.push_back({channel, value});
+    };
+    // "label: value", a space after the colon, is one pair too.
+    std::string_view dangling;
+    ForEachField(line, [&](std::string_view field) {
+        double value = 0;
+        if (!dangling.empty()) {
+            const Field read = ReadNumber(field, value);
+            const std::string_view label = std::exchange(dangling, {});
+            if (read == Field::kValue) {
+                take(label, value);
+                return;
+            }
+            ++refused;
+            if (read == Field::kRefused) return;
+        }
+        if (field.empty()) return;
+        const std::size_t colon = field.rfind(':');
+        if (colon != std::string_view::npos && colon > 0 && colon + 1 == field.size()) {
+            dangling = field.substr(0, colon);
+            return;
+        }
+        if (colon == std::string_view::npos || colon == 0 ||
+            ReadNumber(field.substr(colon + 1), value) != Field::kValue) {
+            ++refused;
+            return;
+        }
+        take(field.substr(0, colon), value);
     });
+    if (!dangling.empty()) ++refused;
     if (out.empty()) return false;
     skippedValues_ += refused;
     return true;

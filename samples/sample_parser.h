@@ -13,10 +13,10 @@
 // such as "Sensor ready" does not); otherwise channels are named "1", "2", ….
 // After the first data line, a line that is not all numbers is skipped.
 //
-// Labels: "label:value" fields separated as above (split at the last ':');
-// channels by label, numbered in the order the labels first appear. A field
-// that is not label:number is a skipped value; a line without any value is
-// skipped.
+// Labels: "label:value" fields separated as above (split at the last ':';
+// "label: value" with spaces after the colon is a pair too); channels by
+// label, numbered in the order the labels first appear. A field that is not
+// label:number is a skipped value; a line without any value is skipped.
 //
 // Numbers: what std::from_chars reads in general form, with an optional '+'.
 // NaN, infinities and numbers beyond a double's range (1e999) are refused as

@@ -76,6 +76,7 @@ class SampleStore {
   private:
     struct Channel;
     const Channel* Find(int channel) const;
+    static void MinMax(const Channel& c, std::size_t from, std::size_t to, Bucket& b);
 
     std::size_t capacity_;
     std::vector<Channel> channels_;
