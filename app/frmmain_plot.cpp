@@ -14,7 +14,7 @@ namespace tarvik {
 void Tfrmmain::BuildPlotControls() {
     PlotButton = new QPushButton(QStringLiteral("Plot..."), TabSheet9);
     PlotButton->setObjectName(QStringLiteral("PlotButton"));
-    PlotButton->setGeometry(550, 318, 100, 22);
+    PlotButton->setGeometry(560, 181, 90, 25);
     PlotButton->setToolTip(QStringLiteral("Received lines of numbers as curves, in a window of its own"));
     connect(PlotButton, &QPushButton::clicked, this, [this] { OpenPlot(plotFormat_, false); });
 }

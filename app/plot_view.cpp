@@ -49,7 +49,7 @@ std::vector<double> Ticks(double low, double high, double step) {
 
 // Pixel places far outside the plot are drawn at its edge's distance, so a
 // curve zoomed far past stays a line QPainter can clip.
-double Clamped(double pixel) { return std::clamp(pixel, -1e6, 1e6); }
+double Clamped(double pixel) { return std::isnan(pixel) ? 0 : std::clamp(pixel, -1e6, 1e6); }
 
 QString Number(double value) { return QString::number(value, 'g', 6); }
 
@@ -109,9 +109,11 @@ void TPlotView::SamplesAdded() {
 
 void TPlotView::FollowStore() {
     const auto [first, last] = store_.TimeSpan();
-    from_ = first;
-    // At least a second in view, so the first few samples do not fill it edge to edge.
-    to_ = std::max(last, first + 1'000'000);
+    // At least a second in view, so the first few samples do not fill it
+    // edge to edge, and a little room at both ends, off the frame.
+    const std::int64_t span = std::max<std::int64_t>(last - first, 1'000'000);
+    from_ = first - span / 50;
+    to_ = first + span + span / 50;
 }
 
 void TPlotView::SetTimeRange(double from, double to) {
@@ -166,7 +168,7 @@ void TPlotView::paintEvent(QPaintEvent*) {
     if (fixedY_) {
         std::tie(yLow_, yHigh_) = *fixedY_;
     } else if (low <= high) {
-        const double margin = high > low ? (high - low) * 0.05 : std::max(std::abs(high), 1.0) * 0.5;
+        const double margin = high > low ? (high / 2 - low / 2) * 0.1 : std::max(std::abs(high), 1.0) * 0.5;
         constexpr double kMost = std::numeric_limits<double>::max();
         yLow_ = std::max(low - margin, -kMost);
         yHigh_ = std::min(high + margin, kMost);
@@ -181,7 +183,9 @@ void TPlotView::paintEvent(QPaintEvent*) {
     const QFontMetrics metrics(font());
     const double yStep = TickStep(yHigh_ - yLow_, std::max(area.height() / 40, 2));
     const auto yOf = [&](double value) {
-        return Clamped(area.top() + (yHigh_ - value) / (yHigh_ - yLow_) * (area.height() - 1));
+        // In halves, so that a range across a double's whole span does not overflow.
+        return Clamped(area.top() + (yHigh_ / 2 - value / 2) / (yHigh_ / 2 - yLow_ / 2) *
+                                        (area.height() - 1));
     };
     for (const double value : Ticks(yLow_, yHigh_, yStep)) {
         const int y = static_cast<int>(std::lround(yOf(value)));
@@ -223,6 +227,13 @@ void TPlotView::paintEvent(QPaintEvent*) {
         }
         painter.setPen(QPen(ChannelColour(c), 1));
         painter.drawPolyline(line);
+        if (curves[c].size() * 8 < std::size_t(area.width())) {
+            // Few samples in view: each marked, so a lone one shows at all.
+            painter.setBrush(ChannelColour(c));
+            for (const auto& bucket : curves[c])
+                painter.drawRect(QRectF(xOf(double(bucket.last_us)) - 1.5, yOf(bucket.last) - 1.5, 3, 3));
+            painter.setBrush(Qt::NoBrush);
+        }
     }
 }
 

@@ -31,6 +31,7 @@
 #include "app/plot_window.h"
 #include "bench/window_setup.h"
 #include "samples/sample_csv.h"
+#include "serial/port/com_port.h"
 
 namespace {
 
@@ -44,7 +45,7 @@ std::string Line(long line) {
     std::string text;
     char cell[32];
     for (int c = 0; c < kChannels; ++c) {
-        std::snprintf(cell, sizeof cell, c == 0 ? "%g" : ",%g", Value(line, c));
+        std::snprintf(cell, sizeof cell, c == 0 ? "%.10g" : ",%.10g", Value(line, c));
         text += cell;
     }
     return text + "\n";

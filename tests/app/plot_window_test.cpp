@@ -114,8 +114,7 @@ class PlotWindowTest : public QObject {
         Send("500,500\n", 201);
         QCOMPARE(view->TimeRange(), held);
         QTest::mouseClick(plot->PauseButton, Qt::LeftButton);
-        QCOMPARE(view->TimeRange().second, std::max(plot->Store().TimeSpan().second,
-                                                    view->TimeRange().first + 1'000'000));
+        QVERIFY(view->TimeRange().second > plot->Store().TimeSpan().second);
 
         const QPoint middle = view->rect().center();
 
@@ -156,7 +155,9 @@ class PlotWindowTest : public QObject {
         QVERIFY(view->Following());
         QTest::mouseClick(plot->ClearButton, Qt::LeftButton);
         QCOMPARE(plot->Store().Count(0), std::size_t{0});
-        Send("1,2\n", 1);
+        // Numbers at a double's ends are drawn, not a hang or a blank plot.
+        Send("1.7976931348623157e308,-1.7976931348623157e308\n", 1);
+        QVERIFY(Shows(view, TPlotView::ChannelColour(0)));
     }
 
     void exportsReadBackWhatWasSent_data() {
