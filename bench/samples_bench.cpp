@@ -38,14 +38,18 @@ double Seconds(Clock::time_point since) {
     return std::chrono::duration<double>(Clock::now() - since).count();
 }
 
-long RssKiB() {
-    std::ifstream status("/proc/self/status");
+// A figure of the process's memory, KiB: "VmRSS:" from status, or
+// "AnonHugePages:" from smaps_rollup.
+long MemoryKiB(const char* file, const std::string& key) {
+    std::ifstream status(file);
     std::string line;
     while (std::getline(status, line)) {
-        if (line.rfind("VmRSS:", 0) == 0) return std::stol(line.substr(6));
+        if (line.rfind(key, 0) == 0) return std::stol(line.substr(key.size()));
     }
     return 0;
 }
+
+long RssKiB() { return MemoryKiB("/proc/self/status", "VmRSS:"); }
 
 // The plain way: every sample of every bucket looked at.
 double ScanFrame(const SampleStore& store, std::int64_t from, std::int64_t to, int buckets) {
@@ -144,8 +148,10 @@ int main(int argc, char** argv) {
         store.Add(t0 + std::int64_t(i) * 1000, message);
     }
     const double fill = Seconds(start);
-    std::printf("store: %zu samples x 16 channels added in %.2f s (%.1f M samples/s), RSS +%.1f MiB\n",
-                total, fill, total * 16 / fill / 1e6, (RssKiB() - rssBefore) / 1024.0);
+    std::printf("store: %zu samples x 16 channels added in %.2f s (%.1f M samples/s), RSS +%.1f MiB "
+                "(%.1f MiB in huge pages)\n",
+                total, fill, total * 16 / fill / 1e6, (RssKiB() - rssBefore) / 1024.0,
+                MemoryKiB("/proc/self/smaps_rollup", "AnonHugePages:") / 1024.0);
 
     const auto [from, to] = store.TimeSpan();
     struct Range {

@@ -58,7 +58,8 @@ void DescribeRunOptions(QCommandLineParser& parser) {
     parser.addOption(QCommandLineOption(
         QStringLiteral("answer"),
         QStringLiteral("Answer the line by the rules of --sequences alone, until Ctrl+C or "
-                       "--for, and print each rule's figures.")));
+                       "--for, and print each rule's figures; with --samples and no "
+                       "--sequences, only listen.")));
     parser.addOption(Valued("for", "With --answer: stop after SECONDS.", "seconds"));
     parser.addOption(Valued("order",
                             "The order of the history's lines: newest-last (the order they were "

@@ -169,14 +169,16 @@ void SampleCsvWriter::CompleteHeader() {
     Fail("complete the header of");
 }
 
-void WriteStoreCsv(const SampleStore& store, const std::vector<std::string>& names,
-                   const std::string& fileName) {
+namespace {
+
+// The rows of the store, merged by time: one sample per channel per row.
+void WriteRows(const SampleStore& store, const std::vector<std::string>& names,
+               const std::string& fileName) {
     SampleCsvWriter writer(fileName);
     const int channels = store.ChannelCount();
     std::vector<std::size_t> next(channels, 0);
     std::vector<ChannelValue> row;
     for (;;) {
-        // The earliest time still to write; its row takes one sample per channel.
         std::optional<std::int64_t> time;
         for (int c = 0; c < channels; ++c) {
             if (next[c] < store.Count(c)) {
@@ -195,6 +197,48 @@ void WriteStoreCsv(const SampleStore& store, const std::vector<std::string>& nam
         writer.Row(*time, row, names);
     }
     writer.Finish();
+}
+
+}  // namespace
+
+void WriteStoreCsv(const SampleStore& store, const std::vector<std::string>& names,
+                   const std::string& fileName) {
+    std::vector<std::string> all = names;
+    while (static_cast<int>(all.size()) < store.ChannelCount()) all.push_back(std::to_string(all.size() + 1));
+    // A regular file is replaced only once the new one is whole, through a
+    // file beside it, so that a failed export leaves the old one as it was;
+    // anything else (a FIFO, a device, a folder we may not write) is written
+    // into as it stands.
+    struct stat old {};
+    const bool exists = ::stat(fileName.c_str(), &old) == 0;
+    if (exists && (!S_ISREG(old.st_mode) || ::access(fileName.c_str(), W_OK) != 0)) {
+        WriteRows(store, all, fileName);
+        return;
+    }
+    std::string temporary = fileName + ".XXXXXX";
+    const int fd = ::mkstemp(temporary.data());
+    if (fd < 0) {
+        WriteRows(store, all, fileName);
+        return;
+    }
+    const mode_t mask = ::umask(0);
+    ::umask(mask);
+    const bool moded = ::fchmod(fd, exists ? old.st_mode & 07777 : 0666 & ~mask) == 0;
+    ::close(fd);
+    try {
+        WriteRows(store, all, temporary);
+        if (!moded || ::rename(temporary.c_str(), fileName.c_str()) != 0) {
+            throw ESampleCsv("Cannot write the samples to \"" + fileName + "\": " + Reason(errno));
+        }
+    } catch (const ESampleCsv& error) {
+        ::unlink(temporary.c_str());
+        // Told with the name the user gave.
+        std::string what = error.what();
+        if (const std::size_t at = what.find(temporary); at != std::string::npos) {
+            what.replace(at, temporary.size(), fileName);
+        }
+        throw ESampleCsv(what);
+    }
 }
 
 namespace {

@@ -73,7 +73,9 @@ class SampleCsvWriter {
 };
 
 // Writes the whole store (the window's export): channels' samples at one time
-// share a row, one value per channel per row. Throws ESampleCsv.
+// share a row, one value per channel per row; channels without a name get
+// their number. A regular file is replaced only when the new one is
+// complete. Throws ESampleCsv (the old file kept).
 void WriteStoreCsv(const SampleStore& store, const std::vector<std::string>& names,
                    const std::string& fileName);
 

@@ -247,7 +247,10 @@ TEST(SampleCsvTest, RoundTrip) {
         sent.push_back(row);
     }
     writer.Finish();
+    std::ofstream(dir / "export.csv") << "an older export";
+    std::filesystem::permissions(dir / "export.csv", std::filesystem::perms(0640));
     WriteStoreCsv(store, parser.ChannelNames(), dir / "export.csv");
+    EXPECT_EQ(std::filesystem::status(dir / "export.csv").permissions(), std::filesystem::perms(0640));
     const std::string streamed = FileText(dir / "streamed.csv");
     EXPECT_EQ(streamed.substr(0, streamed.find('\n', 20) + 1),
               "time,a,b,\"q\"\"u\"\n1765298461.000007,0.1,-2e-300\n");
@@ -264,6 +267,7 @@ TEST(SampleCsvTest, RoundTrip) {
     }
     EXPECT_EQ(CsvTime(-1'500'000), "-1.500000");
     EXPECT_THROW(SampleCsvWriter(dir / "no-such-folder/x.csv"), ESampleCsv);
+    EXPECT_THROW(WriteStoreCsv(store, {}, dir / "no-such-folder/x.csv"), ESampleCsv);
     for (const char* bad : {"", "t,a\n", "time\nx\n", "time,a\n1.0000001,2\n", "time,a\n1,2,x\n",
                             "time,\"a\n"}) {
         EXPECT_THROW(ReadSampleCsv(bad), ESampleCsv) << bad;
