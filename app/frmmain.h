@@ -40,6 +40,7 @@
 #include "app/timer.h"
 #include "base/text.h"
 #include "capture/capture_writer.h"
+#include "samples/sample_format.h"
 #include "sequences/rule_matcher.h"
 #include "sequences/sequence_set.h"
 #include "serial/port/com_types.h"
@@ -72,6 +73,7 @@ enum class TPortWatchSource;
 namespace tarvik {
 
 class TFindBar;
+class TPlotWindow;
 class TImage;
 class TPopupMenu;
 
@@ -325,6 +327,20 @@ class Tfrmmain : public QWidget {
     // is on demand), the port list is read again whenever it drops down.
     void WatchPorts(cport::TPortWatchSource source);
 
+    // The plot (frmmain_plot.cpp): a window of its own, made when first
+    // opened; until then received bytes cost it nothing.
+    QPushButton* PlotButton = nullptr;  // "Plot..." on the line page
+    // Shows the plot window, reading lines in `format` if it is new. Opened
+    // from the command line (`always`) it reads all the session, even
+    // closed; opened by the button, while it is shown.
+    void OpenPlot(samples::SampleFormat format, bool always);
+    TPlotWindow* Plot() const { return plot_; }
+    // The received blocks of a timed capture into the open plot, at their
+    // recorded times (--plot with --open-capture). Raises as ShowCapture does.
+    void PlotCapture(const std::string& path);
+    // The format the button's plot reads lines in (--plot-format).
+    void SetPlotFormat(samples::SampleFormat format) { plotFormat_ = format; }
+
   private:
     // The window's description, in its order: C1 loading with its settings,
     // the selectors with their stored texts, the other controls, then the
@@ -505,6 +521,13 @@ class Tfrmmain : public QWidget {
     QTimer* gapTimer_ = nullptr;
     std::int64_t startUs_ = 0;         // Start, monotonic µs
     std::int64_t previousLineUs_ = 0;  // the previous line's time, monotonic µs
+
+    // The plot's share of received bytes (frmmain_plot.cpp).
+    void BuildPlotControls();
+    void PlotReceived(const Text& bytes, const cport::TransferTimes& times);
+    TPlotWindow* plot_ = nullptr;
+    bool plotAlways_ = false;
+    samples::SampleFormat plotFormat_ = samples::SampleFormat::kCsv;
 };
 
 }  // namespace tarvik

@@ -127,6 +127,7 @@ void Tfrmmain::C1RxChar(QObject*, std::int32_t Count) {
         Text received;
         C1->ReadText(received, Count);
         CaptureReceived(received);
+        PlotReceived(received, C1->LastReadTimes());
         receivedBytes_ += received.size();
         if (!options_.PlainReceive()) {
             ReceiveFramed(received, Count, C1->LastReadTimes());

@@ -128,6 +128,7 @@ void Tfrmmain::GapTimeout() {
             Text received;
             if (C1->ReadWaiting(received, kTakeAtMost) > 0) {
                 CaptureReceived(received);
+                PlotReceived(received, C1->LastReadTimes());
                 receivedBytes_ += received.size();
                 ReceiveFramed(received, static_cast<std::int32_t>(received.size()),
                               C1->LastReadTimes());
