@@ -52,6 +52,9 @@ SampleStore::SampleStore(SampleStore&&) noexcept = default;
 SampleStore& SampleStore::operator=(SampleStore&&) noexcept = default;
 
 void SampleStore::Add(std::int64_t timeUs, std::span<const ChannelValue> values) {
+    if (values.empty()) return;
+    if (lastMessageUs_ && timeUs <= *lastMessageUs_) timeUs = *lastMessageUs_ + 1;
+    lastMessageUs_ = timeUs;
     for (const ChannelValue& v : values) {
         if (v.channel < 0 || v.channel >= kMaxChannels) continue;
         if (static_cast<std::size_t>(v.channel) >= channels_.size()) channels_.resize(v.channel + 1);
@@ -258,6 +261,9 @@ std::optional<std::pair<std::int64_t, double>> SampleStore::Nearest(int channel,
     return std::pair{c->times[places.Of(n)], c->values[places.Of(n)]};
 }
 
-void SampleStore::Clear() { channels_.clear(); }
+void SampleStore::Clear() {
+    channels_.clear();
+    lastMessageUs_.reset();
+}
 
 }  // namespace samples

@@ -3,7 +3,9 @@
 // is full its oldest samples leave first (counted in Dropped()). Times are µs
 // (the wall-clock arrival time, which the device layer never lets go
 // backwards); a time earlier than the channel's last is taken as the last, so
-// every channel stays in time order and can be searched.
+// every channel stays in time order and can be searched. Two messages at the
+// same µs (one read that held both) are kept 1 µs apart, so that an export
+// gives each message a row of its own rather than merging their values.
 //
 // Decimate() gives a view its curve in one pass per bucket: a binary search
 // finds each bucket's samples, and blocks of kBlockSamples keep their minimum
@@ -80,6 +82,7 @@ class SampleStore {
 
     std::size_t capacity_;
     std::vector<Channel> channels_;
+    std::optional<std::int64_t> lastMessageUs_;
 };
 
 }  // namespace samples

@@ -265,6 +265,12 @@ TEST(SampleCsvTest, RoundTrip) {
             EXPECT_EQ(row, sent[i]);
         }
     }
+    // Two messages of one read share their time; the export keeps them apart.
+    SampleStore oneRead;
+    oneRead.Add(7, std::vector<ChannelValue>{{0, 1.0}});
+    oneRead.Add(7, std::vector<ChannelValue>{{1, 2.0}});
+    WriteStoreCsv(oneRead, {"a", "b"}, dir / "one-read.csv");
+    EXPECT_EQ(FileText(dir / "one-read.csv"), "time,a,b\n0.000007,1,\n0.000008,,2\n");
     EXPECT_EQ(CsvTime(-1'500'000), "-1.500000");
     EXPECT_THROW(SampleCsvWriter(dir / "no-such-folder/x.csv"), ESampleCsv);
     EXPECT_THROW(WriteStoreCsv(store, {}, dir / "no-such-folder/x.csv"), ESampleCsv);
