@@ -318,8 +318,11 @@ void Tfrmmain::ShowLineState() {
                  QString::fromStdString(Short(sentBytes_)));
     if (Label21->text() != top) {
         Label21->setText(top);
+        const bool lost = open && C1->LineLost() && !lossReason_.empty();
         Label21->setToolTip(QStringLiteral("Port %1; received %2 bytes, sent %3 bytes since Start")
-                                .arg(QLatin1String(state))
+                                .arg(lost ? QStringLiteral("%1 (%2)").arg(QLatin1String(state),
+                                                                          QString::fromStdString(lossReason_))
+                                          : QLatin1String(state))
                                 .arg(receivedBytes_)
                                 .arg(sentBytes_));
     }
