@@ -33,6 +33,8 @@ class CaptureWriter;
 
 namespace tarvik::runner {
 
+class SampleRecorder;
+
 // The run cannot go on (the port cannot be opened, went away, a write
 // failed, a bad pattern): exit status 2, the reason on standard error.
 class ERunAborted : public std::runtime_error {
@@ -94,6 +96,10 @@ class LineSession {
     // must outlive the session (the port's last "closed" goes to it).
     void AddCapture(capture::CaptureWriter* writer);
 
+    // Hands every block received with its read's times to `recorder` from
+    // now on (--samples). Not owned: it must outlive the session.
+    void SetSamples(SampleRecorder* recorder) { samples_ = recorder; }
+
     // Called with each block read and its last byte's arrival, after the
     // transcript has it, in the port's hand-over (the receive rules answer
     // there). Empty: none.
@@ -144,6 +150,7 @@ class LineSession {
     std::deque<cport::LineEvent> events_;
     Transcript& transcript_;
     std::vector<capture::CaptureWriter*> captures_;
+    SampleRecorder* samples_ = nullptr;
     std::unique_ptr<cport::TComPort> port_;
     std::string pending_;
     // Each pending block's end offset in pending_ and its arrival time.
