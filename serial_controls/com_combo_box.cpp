@@ -207,7 +207,8 @@ void TComComboBox::keyPressEvent(QKeyEvent* event) {
         if (event->matches(QKeySequence::Paste)) {
             start = QApplication::clipboard()->text().trimmed();
         } else if (!event->text().isEmpty() && event->text().at(0).isPrint() &&
-                   !(event->modifiers() & (Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier))) {
+                   !(event->modifiers() &
+                     (Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier))) {
             if (!sinceKey_.isValid() || sinceKey_.elapsed() > QApplication::keyboardInputInterval())
                 typed_.clear();
             sinceKey_.start();

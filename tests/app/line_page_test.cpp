@@ -396,6 +396,12 @@ class LinePageTest : public QObject {
                  qPrintable(Lines().join('\n')));
         QVERIFY2(w->Label21->toolTip().contains(QStringLiteral("Port lost (the server at")),
                  qPrintable(w->Label21->toolTip()));
+        Send("\"x\"");  // a send on the lost line says why it was lost
+        QTRY_COMPARE(recorder->boxes.size(), std::size_t(1));
+        QVERIFY2(recorder->boxes[0].text.find("went away (the server at 127.0.0.1:") !=
+                     std::string::npos,
+                 recorder->boxes[0].text.c_str());
+        recorder->boxes.clear();
         Press(Qt::Key_Escape);
         QVERIFY(!w->C1->Connected());
         // Typed and taken with Enter: a user's pick, kept in the list.

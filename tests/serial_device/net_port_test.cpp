@@ -289,7 +289,8 @@ TEST_F(NetPortTest, MalformedEndlessOrDroppedInputLosesTheLineAndSaysWhy) {
     const std::string endless = "\xFF\xFA\x2C\x01" + std::string(4000, 'x');
     const std::pair<std::string, std::string> rows[] = {
         {std::string("ok\xFF\x07", 4),
-         "broke the Telnet protocol: it sent a Telnet command byte 7 that has no meaning after IAC"},
+         "broke the Telnet protocol: it sent a Telnet command byte 7 that has no meaning after "
+         "IAC"},
         {endless, "broke the Telnet protocol: it sent a Telnet subnegotiation longer than 512"},
         {std::string(), "closed the connection"},
     };
@@ -305,7 +306,8 @@ TEST_F(NetPortTest, MalformedEndlessOrDroppedInputLosesTheLineAndSaysWhy) {
         const auto events = Events(h, 1);
         ASSERT_FALSE(events.empty());
         EXPECT_EQ(events.back().kind, LineEventKind::kLost);
-        EXPECT_EQ(events.back().reason.rfind("the server at 127.0.0.1:", 0), 0u) << events.back().reason;
+        EXPECT_EQ(events.back().reason.rfind("the server at 127.0.0.1:", 0), 0u)
+            << events.back().reason;
         EXPECT_NE(events.back().reason.find(why), std::string::npos) << events.back().reason;
         Transfer t(dev_, h);
         EXPECT_LT(t.Write("x"), 0);

@@ -40,7 +40,8 @@ bool UnderInvalid(std::string_view host) {
     const bool same = std::equal(tail.begin(), tail.end(), kInvalid.begin(), [](char a, char b) {
         return std::tolower(static_cast<unsigned char>(a)) == b;
     });
-    return same && (host.size() == kInvalid.size() || host[host.size() - kInvalid.size() - 1] == '.');
+    return same &&
+           (host.size() == kInvalid.size() || host[host.size() - kInvalid.size() - 1] == '.');
 }
 
 }  // namespace
@@ -53,8 +54,7 @@ int SystemLookup(const std::string& host, const std::string& service, addrinfo**
 }
 
 AddrInfoList ResolveWithin(const std::string& host, std::uint16_t port,
-                           std::chrono::milliseconds limit, int* error,
-                           const HostLookup& lookup) {
+                           std::chrono::milliseconds limit, int* error, const HostLookup& lookup) {
     *error = kNameNotResolved;
     if (UnderInvalid(host))
         return nullptr;
