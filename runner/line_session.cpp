@@ -146,6 +146,10 @@ bool LineSession::IsOpen() const {
     return port_ && port_->Connected();
 }
 
+bool LineSession::LineLost() const {
+    return port_ && port_->LineLost();
+}
+
 void LineSession::Open(const Text& port) {
     // A script's open() of the port the command line already opened keeps it:
     // closing and opening again would empty its input and log both.

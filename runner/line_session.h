@@ -66,6 +66,9 @@ class LineSession {
     void Open(const Text& port);
     void Close();
     bool IsOpen() const;
+    // The port reported its line lost and waits for it to come back (reconnect on).
+    bool LineLost() const;
+    bool Reconnects() const { return reconnect_; }
     // The open port, for line control; ERunAborted when none is open.
     cport::TComPort& Port();
 
