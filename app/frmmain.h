@@ -461,6 +461,7 @@ class Tfrmmain : public QWidget {
     // The port's time line: a lost line and its return (frmmain_port_lines.cpp).
     void C1LineEvent(const cport::LineEvent& event);
     bool timerBeforeLoss_ = false;  // T1 ran when the line was lost
+    std::string lossReason_;        // why a network port's line was lost, until it is back
     bool tickRunning_ = false;      // T1's tick is sending (the timer is off meanwhile)
     std::int32_t timerSends_ = 0;   // T1's sends since the timer box was last ticked
     // T1's last tick failed to write with the device going (EIO, ENXIO,

@@ -76,6 +76,8 @@ std::string EventText(const cport::LineEvent& event) {
             return text + " (" + std::to_string(event.count) + ")";
         case cport::LineEventKind::kUnconfirmed:
             return text + ": " + cport::UnconfirmedSettingsText(event.count);
+        case cport::LineEventKind::kLost:
+            return event.reason.empty() ? text : text + ": " + event.reason;
         default:
             return text;
     }
@@ -337,7 +339,7 @@ void LineSession::OnLineEvent(const cport::LineEvent& event) {
         transcript_.Event(port_->AwaitedReturn(), StampOf(event.time));
     events_.push_back(event);
     if (event.kind == LineEventKind::kLost && !reconnect_ && readError_.empty())
-        readError_ = "The port went away (line lost)";
+        readError_ = "The port went away (" + EventText(event) + ")";
     Wake();
 }
 

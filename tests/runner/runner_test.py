@@ -392,8 +392,18 @@ class RunnerTest(unittest.TestCase):
         self.assertEqual(done.returncode, 0, done.stdout + done.stderr)
         # A pty behind ser2net has no DTR: said, and the run goes on.
         self.assertRegex(done.stdout, "== unconfirmed: .*DTR")
-        done = self.run_script(self.EXCHANGE, port="socket://127.0.0.1:%d" % server.raw)
+        done = self.run_script(self.EXCHANGE, port="socket://localhost:%d" % server.raw)
         self.assertEqual(done.returncode, 0, done.stdout + done.stderr)
+        # The server gone mid-run: the transcript and the end say why the line was lost.
+        runner = self.start_loop(rfc, self.EXCHANGE + " sleep(60000)")
+        server.close()
+        out, err = runner.communicate(timeout=20)
+        why = "line lost: the server at 127.0.0.1:%d closed the connection" % server.rfc
+        self.assertIn("== " + why, out)
+        self.assertIn("(%s)" % why, err)
+        server = Ser2net(self.dir.name, self.path("dev"))
+        self.addCleanup(server.close)
+        rfc = "rfc2217://127.0.0.1:%d" % server.rfc
         # The network session's capture, played back by the simulator.
         player = Simulator("--replay", self.path("n.cap"), "--answer")
         self.addCleanup(player.close)
@@ -404,6 +414,9 @@ class RunnerTest(unittest.TestCase):
         done = self.run_script(self.EXCHANGE, port=rfc)
         self.assertEqual(done.returncode, 2, done.stdout)
         self.assertIn("127.0.0.1:%d refused the connection" % server.rfc, done.stderr)
+        done = self.run_script(self.EXCHANGE, port="socket://no-such-host.invalid:2217")
+        self.assertEqual(done.returncode, 2, done.stdout)
+        self.assertIn("no-such-host.invalid:2217: name not resolved", done.stderr)
 
 
 if __name__ == "__main__":
