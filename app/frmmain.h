@@ -265,8 +265,10 @@ class Tfrmmain : public QWidget {
     // the default error handler and returns, so that reception goes on.
     void C1RxChar(QObject* Sender, std::int32_t Count);
     // `kind`: a verdict, a sent block or an event; it colours the line and
-    // counts the verdicts on the line page.
-    void AddRxLine(const Text& line, TLineKind kind = TLineKind::Plain);
+    // counts the verdicts on the line page. `shown`: the bytes the line shows
+    // and where, kept so that a change of the display form shows them anew.
+    void AddRxLine(const Text& line, TLineKind kind = TLineKind::Plain,
+                   const TShownBytes& shown = {});
     // Received bytes in the display form chosen (the text view or "ASC&II").
     Text DisplayBytes(std::string_view bytes) const;
 
@@ -390,9 +392,13 @@ class Tfrmmain : public QWidget {
         TLineList* log;  // the active log when the line arrived
         Text text;
         TLineKind kind;
+        std::string bytes;  // what the line shows of them, at `at`, `length` characters
+        std::size_t at = 0;
+        std::size_t length = 0;
     };
     QTimer* rxFrame_ = nullptr;
     std::vector<PendingRxLine> pendingRx_;
+    std::uint64_t bytesShown_ = 0;  // receivedBytes_ when the lines last reached the logs
 
     // The captures by form (kTimed, kRaw); each fed what C1 reads and writes.
     std::unique_ptr<capture::CaptureWriter> captures_[2];
@@ -456,7 +462,8 @@ class Tfrmmain : public QWidget {
     // The verdicts since Start, on the line page (Label30).
     std::uint64_t okLines_ = 0, badLines_ = 0, shortLines_ = 0;
     void ShowVerdictCounts();
-    // The receive logs' font: fixed pitch in the text view, the window's otherwise.
+    // The receive logs' font: fixed pitch in the text view, the window's
+    // otherwise; the lines that keep their bytes are shown in the form chosen.
     void ShowDisplayForm();
     // The port's time line: a lost line and its return (frmmain_port_lines.cpp).
     void C1LineEvent(const cport::LineEvent& event);

@@ -13,7 +13,7 @@ run_packages=(
   g++ cmake make pkg-config
   qt6-base-dev libxkbcommon-dev libgl-dev
   libjpeg62-turbo-dev gettext libsqlite3-dev libudev-dev
-  liblua5.4-dev
+  liblua5.4-dev libpcre2-dev
   fonts-dejavu-core
 )
 
