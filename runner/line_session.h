@@ -3,8 +3,9 @@
 // what arrives gathered with its arrival times and written to the
 // transcript, sends timed, and waits that serve the event loop until a
 // condition holds, a deadline passes, a stop signal comes or the line goes
-// away. Main thread only: arrivals are handed over to it (smThreadSync) and
-// read there, as in the window.
+// away. Main thread only: unlike the window's, the port has no event thread
+// to hand arrivals over; the main thread's event loop waits on the device
+// itself and reads what arrives as soon as it wakes.
 
 #include <QEventLoop>
 #include <QTimer>
@@ -104,7 +105,7 @@ class LineSession {
     void SetSamples(SampleRecorder* recorder) { samples_ = recorder; }
 
     // Called with each block read and its last byte's arrival, after the
-    // transcript has it, in the port's hand-over (the receive rules answer
+    // transcript has it, in the port's report step (the receive rules answer
     // there). Empty: none.
     void SetOnReceived(std::function<void(std::string_view, const Stamp&)> onReceived) {
         onReceived_ = std::move(onReceived);
@@ -141,7 +142,6 @@ class LineSession {
     // The message gathered so far, and any piece held back, into the transcript.
     void CloseMessages();
     void OnLineEvent(const cport::LineEvent& event);
-    void Wake();
 
     PortSettings settings_;
     bool reconnect_;
@@ -166,9 +166,10 @@ class LineSession {
     Stamp lastArrival_;
     std::string readError_;
     int stoppedBy_ = 0;
-    QEventLoop* waiting_ = nullptr;
     std::function<void(std::string_view, const Stamp&)> onReceived_;
     std::function<void()> betweenWaits_;
+    // The transcript is written out whenever the event loop is about to sleep.
+    QMetaObject::Connection flushBeforeSleep_;
 };
 
 }  // namespace tarvik::runner
