@@ -130,7 +130,7 @@ void Tfrmmain::SetPortButtons() {
     const bool connected = C1 != nullptr && C1->Connected();
     BitBtn2->setEnabled(!connected);
     BitBtn3->setEnabled(connected);
-    BitBtn1->setEnabled(connected);
+    BitBtn1->setEnabled(connected && !TransferRunning());
     ShowSequenceButtons();
 }
 
@@ -159,6 +159,7 @@ void Tfrmmain::BitBtn2Click() {
         okLines_ = badLines_ = shortLines_ = 0;
     }
     ShowLineState();
+    StartTransferAtOpen();
 }
 
 void Tfrmmain::BitBtn3Click() {
@@ -178,6 +179,7 @@ void Tfrmmain::BitBtn3Click() {
         }
     }
     T1->SetEnabled(false);
+    EndTransferWithLine("The port was closed");
     if (C1->Connected())
         EndTimeline();
     breakTimer_->stop();  // Close releases a held break

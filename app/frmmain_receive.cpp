@@ -128,6 +128,8 @@ void Tfrmmain::C1RxChar(QObject*, std::int32_t Count) {
         C1->ReadText(received, Count);
         CaptureReceived(received);
         receivedBytes_ += received.size();
+        if (TransferTakesReceived(received))
+            return;
         if (!options_.PlainReceive()) {
             ReceiveFramed(received, Count, C1->LastReadTimes());
             return;
