@@ -226,7 +226,7 @@ class TransferWindowTest : public QObject {
         const QSet<QString> seen = RunToEnd();
         QVERIFY2(Dialog()->StatusLabel->text().startsWith(QStringLiteral("Done")),
                  qPrintable(Dialog()->StatusLabel->text()));
-        QVERIFY2(seen.size() >= 4, "the figures moved in steps");
+        QVERIFY2(seen.size() >= 3, "figures between the start and the end");
         QCOMPARE(Dialog()->Bar->value(), Dialog()->Bar->maximum());
         QCOMPARE(peer.Wait(), 0);
         const std::string arrived = transfer::test::ReadFile(got);
