@@ -5,6 +5,7 @@
 
 #include "capture/capture_writer.h"
 #include "codec/received_check.h"
+#include "runner/sample_recorder.h"
 #include "serial/port/com_os_values.h"
 #include "serial/error/com_error.h"
 #include "serial/port/com_flow_control.h"
@@ -143,6 +144,10 @@ bool LineSession::IsOpen() const {
     return port_ && port_->Connected();
 }
 
+bool LineSession::LineLost() const {
+    return port_ && port_->LineLost();
+}
+
 void LineSession::Open(const Text& port) {
     // A script's open() of the port the command line already opened keeps it:
     // closing and opening again would empty its input and log both.
@@ -252,6 +257,8 @@ void LineSession::Received(const Text& received) {
         return;
     const cport::TransferTimes times = port_->LastReadTimes();
     for (capture::CaptureWriter* capture : captures_) capture->Received(received, times.first);
+    if (samples_)
+        samples_->Received(received, times);
     // The arrival of the last byte read: the answer is complete then.
     const Stamp at = StampOf(times.last);
     pending_ += received;

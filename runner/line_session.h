@@ -33,6 +33,8 @@ class CaptureWriter;
 
 namespace tarvik::runner {
 
+class SampleRecorder;
+
 // The run cannot go on (the port cannot be opened, went away, a write
 // failed, a bad pattern): exit status 2, the reason on standard error.
 class ERunAborted : public std::runtime_error {
@@ -64,6 +66,9 @@ class LineSession {
     void Open(const Text& port);
     void Close();
     bool IsOpen() const;
+    // The port reported its line lost and waits for it to come back (reconnect on).
+    bool LineLost() const;
+    bool Reconnects() const { return reconnect_; }
     // The open port, for line control; ERunAborted when none is open.
     cport::TComPort& Port();
 
@@ -93,6 +98,10 @@ class LineSession {
     // line event to `writer` from now on, as the window does. Not owned: it
     // must outlive the session (the port's last "closed" goes to it).
     void AddCapture(capture::CaptureWriter* writer);
+
+    // Hands every block received with its read's times to `recorder` from
+    // now on (--samples). Not owned: it must outlive the session.
+    void SetSamples(SampleRecorder* recorder) { samples_ = recorder; }
 
     // Called with each block read and its last byte's arrival, after the
     // transcript has it, in the port's hand-over (the receive rules answer
@@ -144,6 +153,7 @@ class LineSession {
     std::deque<cport::LineEvent> events_;
     Transcript& transcript_;
     std::vector<capture::CaptureWriter*> captures_;
+    SampleRecorder* samples_ = nullptr;
     std::unique_ptr<cport::TComPort> port_;
     std::string pending_;
     // Each pending block's end offset in pending_ and its arrival time.
