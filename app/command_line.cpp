@@ -68,6 +68,14 @@ void DescribeCommandLine(QCommandLineParser& parser) {
         QStringLiteral("Load the sequence set <file> (docs/sequences.md) onto the Sequences page: "
                        "send sequences on buttons and keys, receive rules that answer."),
         QStringLiteral("file")));
+    parser.addOption(Valued("send-file",
+                            "Send <file> once the port has opened (Start), in the file transfer "
+                            "dialog, by the mode of --send-mode (docs/file-transfer.md).",
+                            "file"));
+    parser.addOption(Valued("send-mode",
+                            "How --send-file goes: text (line by line, the default), raw, "
+                            "xmodem, xmodem1k or ymodem.",
+                            "mode"));
     parser.addOption(QCommandLineOption(
         QStringLiteral("capture-raw"),
         QStringLiteral("Capture the received bytes alone into <file>, nothing added."),
@@ -185,6 +193,38 @@ Text SequencesArgument(const QStringList& arguments) {
     if (values.front().isEmpty())
         throw ECommandLine("The file name of --sequences is empty");
     return QFile::encodeName(values.front()).toStdString();
+}
+
+std::optional<transfer::Job> TransferArgument(const QStringList& arguments) {
+    QCommandLineParser parser;
+    Parse(parser, arguments);
+    const auto once = [&parser](const char* option) -> std::optional<QString> {
+        const QStringList values = parser.values(QString::fromLatin1(option));
+        if (values.isEmpty())
+            return std::nullopt;
+        if (values.size() > 1)
+            throw ECommandLine(std::string("--") + option + " can be given once");
+        if (values.front().isEmpty())
+            throw ECommandLine(std::string("The value of --") + option + " is empty");
+        return values.front();
+    };
+    const std::optional<QString> file = once("send-file");
+    const std::optional<QString> mode = once("send-mode");
+    if (!file) {
+        if (mode)
+            throw ECommandLine("--send-mode needs --send-file");
+        return std::nullopt;
+    }
+    transfer::Job job;
+    job.path = QFile::encodeName(*file).toStdString();
+    if (mode) {
+        const auto named = transfer::ModeNamed(mode->toStdString());
+        if (!named)
+            Refuse("send-mode", *mode);
+        job.mode = *named;
+    }
+    job.modem.oneK = job.mode == transfer::Mode::kXmodem1k;
+    return job;
 }
 
 TLineOptions LineOptionsArgument(const QStringList& arguments) {

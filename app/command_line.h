@@ -6,10 +6,12 @@
 // at start. Main thread.
 
 #include <QStringList>
+#include <optional>
 #include <stdexcept>
 
 #include "app/line_options.h"
 #include "base/text.h"
+#include "transfer/engine.h"
 
 class QCommandLineParser;
 
@@ -49,6 +51,13 @@ CaptureFiles CaptureArguments(const QStringList& arguments);
 // system's bytes; "" for none. Raises ECommandLine as PortArgument does,
 // and for a file name given empty or twice.
 Text SequencesArgument(const QStringList& arguments);
+
+// The file sent once the port has opened (--send-file FILE, --send-mode
+// text|raw|xmodem|xmodem1k|ymodem; text when no mode is given), with the
+// dialog's default options; nothing without --send-file. Raises ECommandLine
+// as PortArgument does, for an unknown mode, a mode without a file, and
+// either given empty or twice.
+std::optional<transfer::Job> TransferArgument(const QStringList& arguments);
 
 // The line page's options the arguments ask for; the defaults for every
 // switch not given. Raises ECommandLine for an unknown option or a value a

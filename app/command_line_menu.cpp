@@ -53,6 +53,8 @@ QMenu* TCommandLineMenu::Build() {
                   [](const Text& line) { return fun::TextToNotation(line); });
     addConversion("HexToNotation", "Hex to notation",
                   [](const Text& line) { return fun::HexToNotation(line); });
+    if (moreItems_)
+        moreItems_(menu);
     return menu;
 }
 

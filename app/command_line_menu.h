@@ -28,6 +28,9 @@ class TCommandLineMenu : public QObject {
 
     bool eventFilter(QObject* watched, QEvent* event) override;
 
+    // Items of the window's own, added at the menu's end each time it opens.
+    void SetMoreItems(std::function<void(QMenu*)> add) { moreItems_ = std::move(add); }
+
   private:
     // The field's standard menu with the items below it; deleted when closed.
     QMenu* Build();
@@ -35,6 +38,7 @@ class TCommandLineMenu : public QObject {
 
     QComboBox* box_;
     QLineEdit* line_;
+    std::function<void(QMenu*)> moreItems_;
 };
 
 }  // namespace tarvik

@@ -11,7 +11,8 @@
 
 namespace tarvik {
 
-enum class FileDialogKind { Open, Save };
+// Folder: an existing folder is chosen (a YMODEM receive's target).
+enum class FileDialogKind { Open, Save, Folder };
 
 // What a dialog is asked to show. The chosen file need not exist (neither kind
 // requires it), an existing file is not asked about before it is overwritten,

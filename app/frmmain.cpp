@@ -8,6 +8,7 @@
 #include "app/guarded.h"
 #include "app/image_control.h"
 #include "app/pictures.h"
+#include "app/transfer_run.h"
 #include "serial/port/com_port.h"
 
 namespace tarvik {
@@ -28,6 +29,7 @@ Tfrmmain::Tfrmmain(QWidget* parent, const Text& portArgument, const TLineOptions
     BuildPortLinesControls();
     BuildCaptureControls();
     BuildPlotControls();
+    BuildTransferControls();
     BuildCheckOption();
     BuildFindBar();
     BuildSequencesPage();
@@ -53,6 +55,9 @@ Tfrmmain::~Tfrmmain() {
     // The port goes first, while every control is whole: closing it may still
     // serve an arrival that its event thread has begun to hand over.
     portClosing_ = true;
+    // A transfer still running is ended first: its last writes need the port.
+    EndTransferWithLine("The window closed");
+    transfer_.reset();
     delete C1;
     // After the port: its "closed" is the capture's last record.
     for (auto& capture : captures_)

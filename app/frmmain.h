@@ -27,6 +27,7 @@
 #include <QString>
 #include <QWidget>
 #include <cstdint>
+#include <exception>
 #include <memory>
 #include <optional>
 #include <string>
@@ -47,6 +48,7 @@
 #include "serial/device/time_line.h"
 #include "timeline/framing.h"
 #include "timeline/timestamp.h"
+#include "transfer/engine.h"
 
 class QAction;
 class QCheckBox;
@@ -54,6 +56,7 @@ class QComboBox;
 class QFrame;
 class QLabel;
 class QLineEdit;
+class QMenu;
 class QModelIndex;
 class QPlainTextEdit;
 class QPushButton;
@@ -76,6 +79,8 @@ class TFindBar;
 class TPlotWindow;
 class TImage;
 class TPopupMenu;
+class TTransferDialog;
+class TTransferRun;
 
 class Tfrmmain : public QWidget {
     Q_OBJECT
@@ -181,6 +186,12 @@ class Tfrmmain : public QWidget {
     QLabel* Label30 = nullptr;       // the verdicts since Start: ok, bad, too short
     QLineEdit* Edit5 = nullptr;      // the timer stops after this many sends; empty: never
     QCheckBox* CheckBox9 = nullptr;  // "Text view": received bytes in the text form; unticked
+    // Files sent and received (frmmain_transfer.cpp), at the right ends of
+    // the rows of the end byte and of the line control:
+    QPushButton* BitBtn14 = nullptr;  // "Send file...": the transfer dialog, sending
+    QPushButton* BitBtn15 = nullptr;  // "Receive file...": the same, receiving (XMODEM, YMODEM)
+    // Not modal, made at its first use; one transfer at a time.
+    TTransferDialog* TransferDialog1 = nullptr;
     // The port's state and byte counts at the top row's right end, right of
     // "ASC&II", so that they are in sight while a log is shown.
     QLabel* Label21 = nullptr;
@@ -328,6 +339,19 @@ class Tfrmmain : public QWidget {
     // for the automatic one). Where no news can be had (the watcher's mode
     // is on demand), the port list is read again whenever it drops down.
     void WatchPorts(cport::TPortWatchSource source);
+    // File transfers (frmmain_transfer.cpp). While one runs, Send and the
+    // timer are held off and say why; received bytes of a text or raw
+    // transfer still reach the log, a protocol's do not.
+    void SendFileClick();
+    void ReceiveFileClick();
+    // Starts `job` on the open port ("Not Connected" while it is closed;
+    // nothing while a transfer runs); its end is shown in the dialog, a
+    // failure also in the default error box.
+    void StartTransfer(const transfer::Job& job);
+    void CancelTransfer();
+    bool TransferRunning() const { return transfer_ != nullptr; }
+    // The transfer that starts, in the dialog, once the port has opened.
+    void TransferAtStart(const transfer::Job& job);
 
     // The plot (frmmain_plot.cpp): a window of its own, made when first
     // opened; until then received bytes cost it nothing.
@@ -414,6 +438,23 @@ class Tfrmmain : public QWidget {
     // `bytes`: what was handed to Write (copied before it: handlers that run
     // while a write waits may refill the codec's buffer); `written` of them went.
     void CaptureSent(const std::string& bytes, std::int32_t written);
+    // File transfers (frmmain_transfer.cpp).
+    void BuildTransferControls();
+    void AddTransferItems(QMenu* menu);  // at the end of the command line's menu
+    void OpenTransferDialog(bool receive);
+    void WriteForTransfer(std::string_view bytes);  // main thread, for the engine
+    // Feeds arrivals to the transfer; true when they are for it alone.
+    bool TransferTakesReceived(const Text& received);
+    // The port closes under the transfer (Stop, the window closing): it ends
+    // as cancelled.
+    void EndTransferWithLine(const char* why);
+    void TransferLineLost();
+    void TransferEnded(const transfer::Outcome* outcome, std::exception_ptr error);
+    void ShowTransferHold();     // Send and the timer box held off, with the reason
+    void StartTransferAtOpen();  // --send-file, once
+    std::unique_ptr<TTransferRun> transfer_;
+    std::optional<transfer::Job> startupTransfer_;
+    bool transferStopped_ = false;
     // The line page (frmmain_line.cpp).
     void BuildLinePage();
     void ConnectLineHandlers();

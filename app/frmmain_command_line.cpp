@@ -19,7 +19,8 @@ void Tfrmmain::ConnectCommandLine() {
     connect(ComboBox1->lineEdit(), &QLineEdit::returnPressed, this,
             Command(&Tfrmmain::BitBtn1Click));
     connect(TX1, &QAbstractItemView::doubleClicked, this, Command(&Tfrmmain::TX1DblClick));
-    new TCommandLineMenu(ComboBox1);
+    auto* menu = new TCommandLineMenu(ComboBox1);
+    menu->SetMoreItems([this](QMenu* items) { AddTransferItems(items); });
 }
 
 void Tfrmmain::TX1DblClick(const QModelIndex& line) {

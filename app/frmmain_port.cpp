@@ -132,7 +132,7 @@ void Tfrmmain::SetPortButtons() {
     const bool connected = C1 != nullptr && C1->Connected();
     BitBtn2->setEnabled(!connected);
     BitBtn3->setEnabled(connected);
-    BitBtn1->setEnabled(connected);
+    BitBtn1->setEnabled(connected && !TransferRunning());
     ShowSequenceButtons();
 }
 
@@ -163,6 +163,7 @@ void Tfrmmain::BitBtn2Click() {
         okLines_ = badLines_ = shortLines_ = 0;
     }
     ShowLineState();
+    StartTransferAtOpen();
 }
 
 void Tfrmmain::BitBtn3Click() {
@@ -182,6 +183,7 @@ void Tfrmmain::BitBtn3Click() {
         }
     }
     T1->SetEnabled(false);
+    EndTransferWithLine("The port was closed");
     if (C1->Connected())
         EndTimeline();
     breakTimer_->stop();  // Close releases a held break

@@ -267,6 +267,7 @@ void Tfrmmain::C1LineEvent(const cport::LineEvent& event) {
                 // the port's event thread. The timer stops; with reconnect on
                 // it goes on once the device is back, also when a tick was
                 // writing, or had just failed to write as the device went.
+                TransferLineLost();
                 timerBeforeLoss_ = T1->Enabled() || tickRunning_ || tickLostDevice_;
                 tickLostDevice_ = false;
                 T1->SetEnabled(false);

@@ -139,6 +139,8 @@ void Tfrmmain::C1RxChar(QObject*, std::int32_t Count) {
         CaptureReceived(received);
         PlotReceived(received, C1->LastReadTimes());
         receivedBytes_ += received.size();
+        if (TransferTakesReceived(received))
+            return;
         if (!options_.PlainReceive()) {
             ReceiveFramed(received, Count, C1->LastReadTimes());
             return;

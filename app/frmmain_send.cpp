@@ -16,6 +16,7 @@
 #include "app/frmmain.h"
 #include "app/guarded.h"
 #include "app/latin1_text.h"
+#include "app/transfer_dialog.h"
 #include "base/main_thread.h"
 #include "codec/fun.h"
 #include "serial/error/com_error.h"
@@ -111,6 +112,9 @@ void Tfrmmain::SendEnded() {
 }
 
 void Tfrmmain::closeEvent(QCloseEvent* event) {
+    EndTransferWithLine("The window closed");
+    if (TransferDialog1 != nullptr)
+        TransferDialog1->hide();
     if (!sending_) {
         QWidget::closeEvent(event);
         return;
@@ -128,6 +132,11 @@ void Tfrmmain::closeEvent(QCloseEvent* event) {
 void Tfrmmain::SendNow() {
     if (!C1->Connected()) {
         fun::ShowMsg("Not Connected");
+        return;
+    }
+    // Enter in the command line while the button is held off: its reason.
+    if (TransferRunning()) {
+        fun::ShowMsg("A file transfer is running");
         return;
     }
     fun::StrToTokens(GetCommandText());
@@ -181,7 +190,7 @@ void Tfrmmain::T1Timer() {
     // The interval runs from the end of one send to the next tick. An error
     // ends the tick here, and the timer stays off. A tick while a Send waits
     // for the line is dropped: ticks do not pile up behind a stuck line.
-    if (sending_)
+    if (sending_ || TransferRunning())
         return;
     T1->SetEnabled(false);
     tickRunning_ = true;

@@ -16,7 +16,8 @@ FileDialogAnswer ShowQtFileDialog(const FileDialogRequest& request) {
     dialog.setAcceptMode(save ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);
     // A name that does not exist yet is accepted by both; opening it then
     // fails with the usual error instead of the dialog refusing it.
-    dialog.setFileMode(QFileDialog::AnyFile);
+    dialog.setFileMode(request.kind == FileDialogKind::Folder ? QFileDialog::Directory
+                                                              : QFileDialog::AnyFile);
     dialog.setOption(QFileDialog::DontConfirmOverwrite);
     if (!request.fileName.isEmpty())
         dialog.selectFile(request.fileName);

@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <optional>
 #include <string>
 #include <typeinfo>
 #include <utility>
@@ -97,12 +98,14 @@ int RunTarvik(int argc, char** argv, MessageBoxFunction showBox,
     CaptureFiles captures;
     Text sequencesFile;
     PlotArguments plot;
+    std::optional<transfer::Job> transferAtStart;
     try {
         port = PortArgument(QCoreApplication::arguments());
         options = LineOptionsArgument(QCoreApplication::arguments());
         captures = CaptureArguments(QCoreApplication::arguments());
         sequencesFile = SequencesArgument(QCoreApplication::arguments());
         plot = PlotArgument(QCoreApplication::arguments());
+        transferAtStart = TransferArgument(QCoreApplication::arguments());
     } catch (const ECommandLine& error) {
         std::fprintf(stderr, "tarvik2: %s\nTry 'tarvik2 --help'.\n", error.what());
         return 2;
@@ -134,6 +137,8 @@ int RunTarvik(int argc, char** argv, MessageBoxFunction showBox,
             window->StartCapture(captures.timed, capture::CaptureForm::kTimed);
         if (!captures.raw.empty())
             window->StartCapture(captures.raw, capture::CaptureForm::kRaw);
+        if (transferAtStart)
+            window->TransferAtStart(*transferAtStart);
     } catch (const std::exception& error) {
         // The file's own text may be quoted: escaped for the terminal.
         std::fprintf(stderr, "tarvik2: %s\n", ForTerminal(ErrorMessage(error)).c_str());

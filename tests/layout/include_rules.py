@@ -25,7 +25,7 @@ MAY_USE = {
     "runner": ["base", "codec", "timeline", "sequences", "capture", "samples", "serial/device", "serial/store",
                "serial/error", "serial/ports", "serial/port", "transfer"],
     "app": ["base", "codec", "timeline", "sequences", "capture", "samples", "serial/device", "serial/store",
-            "serial/error", "serial/ports", "serial/port", "serial_controls"],
+            "serial/error", "serial/ports", "serial/port", "serial_controls", "transfer"],
 }
 QT_FREE = {"codec", "timeline", "sequences", "serial/device", "capture", "samples", "serial/store", "serial/error",
            "transfer"}
