@@ -41,10 +41,13 @@ class LineKeeper {
 
     void Finish(const CaptureViewOptions& options) {
         for (PendingLine& line : lines_) {
+            CaptureView::Shown shown;
             if (line.block) {
-                line.head += (options.textForm ? fun::BytesToText(line.bytes)
-                                               : fun::BytesToDisplay(line.bytes, options.ascii)) +
-                             " (" + std::to_string(line.bytes.size()) + ")";
+                shown.at = line.head.size();
+                line.head += options.textForm ? fun::BytesToText(line.bytes)
+                                              : fun::BytesToDisplay(line.bytes, options.ascii);
+                shown.length = line.head.size() - shown.at;
+                line.head += " (" + std::to_string(line.bytes.size()) + ")";
                 // A capture shown is checked as the live line would be.
                 if (line.kind == TLineKind::Plain && options.check != nullptr) {
                     TReceivedCheck checked = CheckReceived(*options.check, line.bytes);
@@ -52,8 +55,11 @@ class LineKeeper {
                     line.kind = checked.verdict;
                 }
             }
+            if (line.block)
+                shown.bytes = std::move(line.bytes);
             view_.lines.push_back(std::move(line.head));
             view_.kinds.push_back(line.kind);
+            view_.shown.push_back(std::move(shown));
         }
         lines_.clear();
     }

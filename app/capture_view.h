@@ -30,6 +30,14 @@ struct CaptureViewOptions {
 struct CaptureView {
     std::deque<Text> lines;           // oldest first, at most the cap
     std::deque<TLineKind> kinds;      // one per line
+    // One per line: the bytes a block's line shows, from `at` on for
+    // `length` characters; none (empty) for other lines.
+    struct Shown {
+        std::string bytes;
+        std::size_t at = 0;
+        std::size_t length = 0;
+    };
+    std::deque<Shown> shown;
     std::size_t recordsLeftOut = 0;   // records before the oldest line kept
     std::string warning;              // a torn last line, or ""
 };

@@ -5,6 +5,7 @@
 #include <string>
 #include <string_view>
 
+#include "app/plot_arguments.h"
 #include "codec/received_check.h"
 #include "timeline/message_rule.h"
 #include "base/int_conversion.h"
@@ -127,6 +128,7 @@ void DescribeCommandLine(QCommandLineParser& parser) {
                             "The baud rate at start; a rate the list does not have is used as a "
                             "custom rate.",
                             "rate"));
+    DescribePlotOptions(parser);
     parser.addPositionalArgument(
         QStringLiteral("port"),
         QStringLiteral("The port to choose at start: a name such as ttyUSB0, a path such as "

@@ -27,6 +27,7 @@ Tfrmmain::Tfrmmain(QWidget* parent, const Text& portArgument, const TLineOptions
     BuildLinePage();
     BuildPortLinesControls();
     BuildCaptureControls();
+    BuildPlotControls();
     BuildCheckOption();
     BuildFindBar();
     BuildSequencesPage();

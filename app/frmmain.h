@@ -40,6 +40,7 @@
 #include "app/timer.h"
 #include "base/text.h"
 #include "capture/capture_writer.h"
+#include "samples/sample_format.h"
 #include "sequences/rule_matcher.h"
 #include "sequences/sequence_set.h"
 #include "serial/port/com_types.h"
@@ -72,6 +73,7 @@ enum class TPortWatchSource;
 namespace tarvik {
 
 class TFindBar;
+class TPlotWindow;
 class TImage;
 class TPopupMenu;
 
@@ -263,8 +265,10 @@ class Tfrmmain : public QWidget {
     // the default error handler and returns, so that reception goes on.
     void C1RxChar(QObject* Sender, std::int32_t Count);
     // `kind`: a verdict, a sent block or an event; it colours the line and
-    // counts the verdicts on the line page.
-    void AddRxLine(const Text& line, TLineKind kind = TLineKind::Plain);
+    // counts the verdicts on the line page. `shown`: the bytes the line shows
+    // and where, kept so that a change of the display form shows them anew.
+    void AddRxLine(const Text& line, TLineKind kind = TLineKind::Plain,
+                   const TShownBytes& shown = {});
     // Received bytes in the display form chosen (the text view or "ASC&II").
     Text DisplayBytes(std::string_view bytes) const;
 
@@ -327,6 +331,20 @@ class Tfrmmain : public QWidget {
     // is on demand), the port list is read again whenever it drops down.
     void WatchPorts(cport::TPortWatchSource source);
 
+    // The plot (frmmain_plot.cpp): a window of its own, made when first
+    // opened; until then received bytes cost it nothing.
+    QPushButton* PlotButton = nullptr;  // "Plot..." on the line page
+    // Shows the plot window, reading lines in `format` if it is new. Opened
+    // from the command line (`always`) it reads all the session, even
+    // closed; opened by the button, while it is shown.
+    void OpenPlot(samples::SampleFormat format, bool always);
+    TPlotWindow* Plot() const { return plot_; }
+    // The received blocks of a timed capture into the open plot, at their
+    // recorded times (--plot with --open-capture). Raises as ShowCapture does.
+    void PlotCapture(const std::string& path);
+    // The format the button's plot reads lines in (--plot-format).
+    void SetPlotFormat(samples::SampleFormat format) { plotFormat_ = format; }
+
   private:
     // The window's description, in its order: C1 loading with its settings,
     // the selectors with their stored texts, the other controls, then the
@@ -376,9 +394,13 @@ class Tfrmmain : public QWidget {
         TLineList* log;  // the active log when the line arrived
         Text text;
         TLineKind kind;
+        std::string bytes;  // what the line shows of them, at `at`, `length` characters
+        std::size_t at = 0;
+        std::size_t length = 0;
     };
     QTimer* rxFrame_ = nullptr;
     std::vector<PendingRxLine> pendingRx_;
+    std::uint64_t bytesShown_ = 0;  // receivedBytes_ when the lines last reached the logs
 
     // The captures by form (kTimed, kRaw); each fed what C1 reads and writes.
     std::unique_ptr<capture::CaptureWriter> captures_[2];
@@ -442,11 +464,13 @@ class Tfrmmain : public QWidget {
     // The verdicts since Start, on the line page (Label30).
     std::uint64_t okLines_ = 0, badLines_ = 0, shortLines_ = 0;
     void ShowVerdictCounts();
-    // The receive logs' font: fixed pitch in the text view, the window's otherwise.
+    // The receive logs' font: fixed pitch in the text view, the window's
+    // otherwise; the lines that keep their bytes are shown in the form chosen.
     void ShowDisplayForm();
     // The port's time line: a lost line and its return (frmmain_port_lines.cpp).
     void C1LineEvent(const cport::LineEvent& event);
     bool timerBeforeLoss_ = false;  // T1 ran when the line was lost
+    std::string lossReason_;        // why a network port's line was lost, until it is back
     bool tickRunning_ = false;      // T1's tick is sending (the timer is off meanwhile)
     std::int32_t timerSends_ = 0;   // T1's sends since the timer box was last ticked
     // T1's last tick failed to write with the device going (EIO, ENXIO,
@@ -507,6 +531,13 @@ class Tfrmmain : public QWidget {
     QTimer* gapTimer_ = nullptr;
     std::int64_t startUs_ = 0;         // Start, monotonic µs
     std::int64_t previousLineUs_ = 0;  // the previous line's time, monotonic µs
+
+    // The plot's share of received bytes (frmmain_plot.cpp).
+    void BuildPlotControls();
+    void PlotReceived(const Text& bytes, const cport::TransferTimes& times);
+    TPlotWindow* plot_ = nullptr;
+    bool plotAlways_ = false;
+    samples::SampleFormat plotFormat_ = samples::SampleFormat::kCsv;
 };
 
 }  // namespace tarvik

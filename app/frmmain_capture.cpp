@@ -148,8 +148,11 @@ void Tfrmmain::ShowCapture(const std::string& path) {
     newestFirst.insert(newestFirst.end(), shown.lines.rbegin(), shown.lines.rend());
     std::vector<TLineKind> kinds(notes.size(), TLineKind::Event);
     kinds.insert(kinds.end(), shown.kinds.rbegin(), shown.kinds.rend());
+    std::vector<TShownBytes> bytes(notes.size());
+    for (auto line = shown.shown.rbegin(); line != shown.shown.rend(); ++line)
+        bytes.push_back({line->bytes, line->at, line->length});
     FlushRxLines();
-    ActiveLog->Lines()->Insert(0, newestFirst, kinds);
+    ActiveLog->Lines()->Insert(0, newestFirst, kinds, bytes);
 }
 
 capture::CaptureWriter* Tfrmmain::Capture(capture::CaptureForm form) const {

@@ -318,10 +318,14 @@ void Tfrmmain::ShowLineState() {
                  QString::fromStdString(Short(sentBytes_)));
     if (Label21->text() != top) {
         Label21->setText(top);
-        Label21->setToolTip(QStringLiteral("Port %1; received %2 bytes, sent %3 bytes since Start")
-                                .arg(QLatin1String(state))
-                                .arg(receivedBytes_)
-                                .arg(sentBytes_));
+        const bool lost = open && C1->LineLost() && !lossReason_.empty();
+        Label21->setToolTip(
+            QStringLiteral("Port %1; received %2 bytes, sent %3 bytes since Start")
+                .arg(lost ? QStringLiteral("%1 (%2)").arg(QLatin1String(state),
+                                                          QString::fromStdString(lossReason_))
+                          : QLatin1String(state))
+                .arg(receivedBytes_)
+                .arg(sentBytes_));
     }
     // The kernel's counts where the driver keeps them; else those the line
     // events brought, once there were any.

@@ -90,6 +90,8 @@ void Tfrmmain::CreateSelectors(const Text& portArgument) {
                  // The box always shows the port Start opens, listed by the
                  // system or not (a pseudo-terminal never is).
                  box->SetExtraPortNames({portArgument.empty() ? Text(kInitialPort) : portArgument});
+                 // A port on the network is typed, or pasted, as its URL.
+                 box->SetTypedNames(true);
                  box->SetPortLister(
                      [](std::vector<Text>& ports) { cport::EnumComPorts(ports, TtyClassDir()); });
              });
@@ -137,6 +139,8 @@ void Tfrmmain::SetPortButtons() {
 void Tfrmmain::BitBtn2Click() {
     // Arrivals only: modem lines, breaks and errors come in the port's time
     // line, which the window always asks for.
+    // A port name still being typed is the one to open.
+    ComComboBox1->TakeTypedName();
     if (!C1->Connected())
         C1->SetEvents({cport::evRxChar});
     portClosing_ = false;

@@ -278,12 +278,14 @@ void Tfrmmain::C1LineEvent(const cport::LineEvent& event) {
                     CheckBox1->setChecked(false);
                 }
                 CloseMessage();
-                LogEvent("line lost", at);
+                lossReason_ = event.reason;
+                LogEvent(event.reason.empty() ? "line lost" : "line lost: " + event.reason, at);
                 if (C1->ReopenOnReturn())
                     LogEvent(C1->AwaitedReturn(), at);
                 ShowLineState();
                 break;
             case cport::LineEventKind::kBack:
+                lossReason_.clear();
                 LogEvent("line back", at);
                 if (timerBeforeLoss_ && CheckBox1->isChecked())
                     T1->SetEnabled(true);

@@ -69,10 +69,12 @@ void Tfrmmain::PrepareReceiveLogs() {
         if (!pendingRx_.empty()) {
             FlushRxLines();
             rxFrame_->start();
-        } else {
+        } else if (receivedBytes_ != bytesShown_) {
             ShowLineState();  // arrivals that made no line yet still count
         }
     });
+    // "ASC&II" changes the form as the Line page's box does.
+    connect(CheckBox2, &QCheckBox::toggled, this, [this] { ShowDisplayForm(); });
     new InputWatcher(this, [this] {
         if (!pendingRx_.empty())
             FlushRxLines();
@@ -99,24 +101,32 @@ void Tfrmmain::FlushRxLines() {
         const int inserted = std::min(added, kept);
         std::vector<std::string_view> newestFirst;
         std::vector<TLineKind> kinds;
+        std::vector<TShownBytes> shown;
         newestFirst.reserve(static_cast<std::size_t>(inserted));
         kinds.reserve(static_cast<std::size_t>(inserted));
+        shown.reserve(static_cast<std::size_t>(inserted));
         bool plain = true;
+        bool bytes = false;
         for (auto line = end; int(newestFirst.size()) < inserted;) {
             --line;
             newestFirst.push_back(line->text);
             kinds.push_back(line->kind);
+            shown.push_back({line->bytes, line->at, line->length});
             plain = plain && line->kind == TLineKind::Plain;
+            bytes = bytes || !line->bytes.empty();
         }
         if (plain)
             kinds.clear();
+        if (!bytes)
+            shown.clear();
         // The lines going make room first: the blocks their bytes held take
         // the new ones, and a log never holds more than it keeps.
         log->Lines()->Remove(kept - inserted, before - (kept - inserted));
-        log->Lines()->Insert(0, newestFirst, kinds);
+        log->Lines()->Insert(0, newestFirst, kinds, shown);
         run = end;
     }
     ShowLineState();
+    bytesShown_ = receivedBytes_;
 }
 
 void Tfrmmain::C1RxChar(QObject*, std::int32_t Count) {
@@ -127,16 +137,18 @@ void Tfrmmain::C1RxChar(QObject*, std::int32_t Count) {
         Text received;
         C1->ReadText(received, Count);
         CaptureReceived(received);
+        PlotReceived(received, C1->LastReadTimes());
         receivedBytes_ += received.size();
         if (!options_.PlainReceive()) {
             ReceiveFramed(received, Count, C1->LastReadTimes());
             return;
         }
         Text line = DisplayBytes(received);
+        const std::size_t length = line.size();
         // The event's count, not the number of bytes read.
         line += " (" + std::to_string(Count) + ")";
         line += AnswerReceived(received, false, C1->LastReadTimes().last.monoUs);
-        AddRxLine(line);
+        AddRxLine(line, TLineKind::Plain, {received, 0, length});
         LogAnswers();
     } catch (const std::exception& error) {
         ShowDefaultError(error);
@@ -163,10 +175,16 @@ void Tfrmmain::ShowDisplayForm() {
             log->setFont(QFont());  // the window's again
         log->setAttribute(Qt::WA_SetFont, text);
     }
+    // Lines still waiting for the frame's end were made in the form before.
+    if (!pendingRx_.empty())
+        FlushRxLines();
+    for (TLineList* log : {RX1, RX2, RX3, RX4}) log->Reshow([this](std::string_view bytes) {
+        return DisplayBytes(bytes);
+    });
 }
 
-void Tfrmmain::AddRxLine(const Text& line, TLineKind kind) {
-    pendingRx_.push_back({ActiveLog, line, kind});
+void Tfrmmain::AddRxLine(const Text& line, TLineKind kind, const TShownBytes& shown) {
+    pendingRx_.push_back({ActiveLog, line, kind, std::string(shown.bytes), shown.at, shown.length});
     if (IsVerdict(kind)) {
         // Shown with the other counts, once a frame.
         ++(kind == TLineKind::Ok ? okLines_ : kind == TLineKind::Bad ? badLines_ : shortLines_);

@@ -146,7 +146,8 @@ void Tfrmmain::SendNow() {
         if (error.ErrorCode() != cport::ecWrite || error.WinErrorCode() <= 0)
             throw;
         throw EExplained(error, cport::ExplainWriteFailure(
-                                    {error.WinErrorCode(), C1->LineLost(), C1->ReopenOnReturn()}));
+                                    {error.WinErrorCode(), C1->LineLost(), C1->ReopenOnReturn(),
+                                     C1->LineLost() ? lossReason_ : std::string()}));
     }
     CaptureSent(sent, written);
     sentBytes_ += static_cast<std::uint64_t>(std::max(written, 0));

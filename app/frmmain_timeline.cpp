@@ -84,11 +84,13 @@ void Tfrmmain::ReceiveFramed(const Text& received, std::int32_t count,
     if (options_.messages == TMessageRule::PerArrival) {
         // The line's count stays the event's, as without options.
         Text line = Timestamp(at.monotonicUs);
+        const std::size_t shownAt = line.size();
         line += DisplayBytes(received);
+        const std::size_t shownLength = line.size() - shownAt;
         line += " (" + std::to_string(count) + ")";
         const TLineKind verdict = AppendCheckMark(line, received);
         line += AnswerReceived(received, false, lastUs);
-        AddRxLine(line, verdict);
+        AddRxLine(line, verdict, {received, shownAt, shownLength});
         LogAnswers();
         return;
     }
@@ -134,6 +136,7 @@ void Tfrmmain::GapTimeout() {
             quietUs = times.quiet.Valid() ? times.quiet.monoUs : 0;
             if (got > 0) {
                 CaptureReceived(received);
+                PlotReceived(received, C1->LastReadTimes());
                 receivedBytes_ += received.size();
                 ReceiveFramed(received, got, times);
             }
@@ -152,11 +155,13 @@ void Tfrmmain::AddMessages(const std::vector<timeline::Message>& messages) {
     for (const timeline::Message& message : messages) {
         // The count is the message's own.
         Text line = Timestamp(message.firstUs);
+        const std::size_t shownAt = line.size();
         line += DisplayBytes(message.bytes);
+        const std::size_t shownLength = line.size() - shownAt;
         line += " (" + std::to_string(message.bytes.size()) + ")";
         const TLineKind verdict = AppendCheckMark(line, message.bytes);
         line += AnswerReceived(message.bytes, true, message.lastUs);
-        AddRxLine(line, verdict);
+        AddRxLine(line, verdict, {message.bytes, shownAt, shownLength});
         LogAnswers();
     }
 }
@@ -174,9 +179,11 @@ void Tfrmmain::LogSent(const std::string& bytes, const timeline::Moment& at) {
     CloseMessage();
     Text line = Timestamp(at.monotonicUs);
     line += kSentMark;
+    const std::size_t shownAt = line.size();
     line += DisplayBytes(bytes);
+    const std::size_t shownLength = line.size() - shownAt;
     line += " (" + std::to_string(bytes.size()) + ")";
-    AddRxLine(line, TLineKind::Sent);
+    AddRxLine(line, TLineKind::Sent, {bytes, shownAt, shownLength});
 }
 
 void Tfrmmain::LogEvent(const std::string& what, const timeline::Moment& at) {

@@ -1,10 +1,16 @@
 #include "app/line_list.h"
 
 #include <QClipboard>
+#include <QElapsedTimer>
 #include <QGuiApplication>
 #include <QKeyEvent>
+#include <QScrollBar>
+#include <QStyle>
+#include <QStyleOptionSlider>
+#include <QTimer>
 #include <algorithm>
 #include <limits>
+#include <utility>
 #include <stdexcept>
 
 #include "app/latin1_text.h"
@@ -25,6 +31,60 @@ constexpr std::size_t kMaxBlock = std::size_t(1) << 20;
 
 constexpr const char* kTooMuchText = "A list holds at most 4 GiB of text.";
 constexpr const char* kTooManyLines = "A list holds at most 2147483647 lines.";
+
+// A scroll bar that is drawn again only when it would look different, and
+// for a change of its range (lines coming in) at most every so often. A
+// log taking a line at a time changes its range with each line, and the
+// scroll bar drawn each time cost more than the new row. A move of the
+// handle (the user's, or a jump to a line) is drawn at once.
+class QuietScrollBar : public QScrollBar {
+  public:
+    QuietScrollBar(Qt::Orientation orientation, QWidget* parent)
+        : QScrollBar(orientation, parent), later_(new QTimer(this)) {
+        later_->setSingleShot(true);
+        connect(later_, &QTimer::timeout, this, [this] {
+            if (Looks() != drawn_)
+                update();
+        });
+    }
+
+  protected:
+    void sliderChange(SliderChange change) override {
+        if (Looks() == drawn_)
+            return;
+        const qint64 since = drawnAt_.isValid() ? drawnAt_.elapsed() : kRangeMs;
+        if (change == SliderValueChange || since >= kRangeMs)
+            QScrollBar::sliderChange(change);
+        else if (!later_->isActive())
+            later_->start(int(kRangeMs - since));
+    }
+    void paintEvent(QPaintEvent* event) override {
+        drawn_ = Looks();
+        drawnAt_.start();
+        QScrollBar::paintEvent(event);
+    }
+
+  private:
+    static constexpr qint64 kRangeMs = 200;
+    // What the style draws from the range and value: the handle's place and
+    // size, and whether the ends and the bar itself are enabled.
+    struct Look {
+        QRect handle;
+        bool atStart = false;
+        bool atEnd = false;
+        bool enabled = false;
+        bool operator==(const Look&) const = default;
+    };
+    Look Looks() const {
+        QStyleOptionSlider option;
+        initStyleOption(&option);
+        return {style()->subControlRect(QStyle::CC_ScrollBar, &option, QStyle::SC_ScrollBarSlider, this),
+                value() == minimum(), value() == maximum(), minimum() < maximum()};
+    }
+    Look drawn_{{0, 0, -1, -1}, true, true, true};  // nothing drawn yet
+    QElapsedTimer drawnAt_;
+    QTimer* later_;
+};
 
 }  // namespace
 
@@ -139,44 +199,128 @@ void TLineListModel::Renumber(std::vector<Span>& packed) {
         span.start = span.start - oldBases[std::size_t(k)] + newBases[std::size_t(k)];
     };
     for (Span& span : spans_) follow(span);
+    for (Source& source : sources_) follow(source.bytes);
     for (Span& span : packed) follow(span);
     for (std::size_t k = 0; k < byBase_.size(); ++k) blocks_[byBase_[k]].base = newBases[k];
     nextBase_ = base;
 }
 
 void TLineListModel::Insert(int row, const std::vector<std::string_view>& lines,
-                            const std::vector<TLineKind>& kinds) {
+                            const std::vector<TLineKind>& kinds,
+                            const std::vector<TShownBytes>& shown) {
     if (lines.empty())
         return;
     if (!kinds.empty() && kinds.size() != lines.size())
         throw std::invalid_argument("TLineListModel::Insert: one kind per line");
+    if (!shown.empty() && shown.size() != lines.size())
+        throw std::invalid_argument("TLineListModel::Insert: one source per line");
     row = std::clamp(row, 0, Count());
     if (lines.size() > std::size_t(std::numeric_limits<int>::max() - Count()))
         throw std::length_error(kTooManyLines);
-    for (const std::string_view line : lines) {
-        if (line.size() > std::numeric_limits<std::uint32_t>::max())
+    for (std::size_t k = 0; k < lines.size(); ++k) {
+        if (lines[k].size() > std::numeric_limits<std::uint32_t>::max())
             throw std::length_error(kTooMuchText);
+        if (!shown.empty() && (shown[k].bytes.size() > std::numeric_limits<std::uint32_t>::max() ||
+                               shown[k].at > lines[k].size() ||
+                               shown[k].length > lines[k].size() - shown[k].at))
+            throw std::invalid_argument("TLineListModel::Insert: the bytes lie outside the line");
     }
+    // The lines' texts, then the bytes they keep: one vector, so that a
+    // renumbering of the blocks while packing follows all of them.
     std::vector<Span> spans;
-    spans.reserve(lines.size());
+    spans.reserve(lines.size() + shown.size());
     try {
         for (const std::string_view line : lines) Pack(line, spans);
+        for (const TShownBytes& source : shown) Pack(source.bytes, spans);
     } catch (...) {
         for (const Span& span : spans) Release(span);
         throw;
     }
+    const std::size_t count = lines.size();
+    beginInsertRows({}, row, row + static_cast<int>(count) - 1);
+    // Measured once the rows are about to change: until then the widest is the old one.
     if (widthsKnown_) {
         for (const std::string_view line : lines) ++widths_[measure_(line)];
     }
-    beginInsertRows({}, row, row + static_cast<int>(spans.size()) - 1);
-    spans_.insert(spans_.begin() + row, spans.begin(), spans.end());
+    spans_.insert(spans_.begin() + row, spans.begin(), spans.begin() + std::ptrdiff_t(count));
     if (kinds.empty()) {
-        kinds_.insert(kinds_.begin() + row, spans.size(), TLineKind::Plain);
+        kinds_.insert(kinds_.begin() + row, count, TLineKind::Plain);
     } else {
         kinds_.insert(kinds_.begin() + row, kinds.begin(), kinds.end());
         verdictLines_ += static_cast<int>(std::count_if(kinds.begin(), kinds.end(), IsVerdict));
     }
+    if (!shown.empty()) {
+        if (std::size_t(row) > sources_.size())
+            sources_.resize(std::size_t(row), Source{{0, 0}, 0, 0});
+        std::vector<Source> added;
+        added.reserve(count);
+        for (std::size_t k = 0; k < count; ++k) {
+            added.push_back({spans[count + k], static_cast<std::uint32_t>(shown[k].at),
+                             static_cast<std::uint32_t>(shown[k].length)});
+        }
+        sources_.insert(sources_.begin() + row, added.begin(), added.end());
+        TrimSources();
+    } else if (std::size_t(row) < sources_.size()) {
+        sources_.insert(sources_.begin() + row, count, Source{{0, 0}, 0, 0});
+    }
     endInsertRows();
+}
+
+int TLineListModel::LinesWithBytes() const {
+    return static_cast<int>(std::count_if(sources_.begin(), sources_.end(),
+                                          [](const Source& source) { return source.bytes.length > 0; }));
+}
+
+std::string_view TLineListModel::BytesOf(int row) const {
+    return std::size_t(row) < sources_.size() ? Bytes(sources_[std::size_t(row)].bytes)
+                                              : std::string_view();
+}
+
+void TLineListModel::TrimSources() {
+    while (!sources_.empty() && sources_.back().bytes.length == 0) sources_.pop_back();
+}
+
+void TLineListModel::Reshow(const Display& display) {
+    struct Change {
+        std::size_t row;
+        Text text;
+        std::size_t length;
+    };
+    std::vector<Change> changes;
+    for (std::size_t row = 0; row < sources_.size(); ++row) {
+        const Source& source = sources_[row];
+        if (source.bytes.length == 0)
+            continue;
+        const std::string_view line = Bytes(spans_[row]);
+        std::string shown = display(Bytes(source.bytes));
+        if (line.substr(source.at, source.length) == shown)
+            continue;
+        Text text;
+        text.reserve(line.size() - source.length + shown.size());
+        text.append(line.substr(0, source.at));
+        text += shown;
+        text.append(line.substr(source.at + source.length));
+        changes.push_back({row, std::move(text), shown.size()});
+    }
+    if (changes.empty())
+        return;
+    beginResetModel();
+    for (Change& change : changes) {
+        std::vector<Span> packed;
+        Pack(change.text, packed);  // may renumber: the old span follows
+        Span& span = spans_[change.row];
+        if (widthsKnown_) {
+            const auto width = widths_.find(measure_(Bytes(span)));
+            if (width != widths_.end() && --width->second == 0)
+                widths_.erase(width);
+            ++widths_[measure_(change.text)];
+        }
+        Release(span);
+        span = packed.front();
+        sources_[change.row].length = static_cast<std::uint32_t>(change.length);
+    }
+    endResetModel();
+    CompactIfWasteful();
 }
 
 void TLineListModel::Remove(int row, int count) {
@@ -195,6 +339,13 @@ void TLineListModel::Remove(int row, int count) {
         Release(*span);
     }
     spans_.erase(first, last);
+    if (std::size_t(row) < sources_.size()) {
+        const auto from = sources_.begin() + row;
+        const auto to = sources_.begin() + std::min<std::ptrdiff_t>(row + count, std::ptrdiff_t(sources_.size()));
+        for (auto source = from; source != to; ++source) Release(source->bytes);
+        sources_.erase(from, to);
+        TrimSources();
+    }
     const auto firstKind = kinds_.begin() + row;
     verdictLines_ -= static_cast<int>(std::count_if(firstKind, firstKind + count, IsVerdict));
     kinds_.erase(firstKind, firstKind + count);
@@ -206,6 +357,7 @@ void TLineListModel::Clear() {
     beginResetModel();
     spans_.clear();
     kinds_.clear();
+    sources_.clear();
     verdictLines_ = 0;
     DropAll();
     widths_.clear();
@@ -269,11 +421,13 @@ void TLineListModel::CompactIfWasteful() {
 void TLineListModel::Compact() {
     std::string packed;
     packed.reserve(live_);
-    for (Span& span : spans_) {
+    const auto move = [&](Span& span) {
         const auto start = static_cast<std::uint32_t>(packed.size());
         packed.append(Bytes(span));
         span.start = span.length == 0 ? 0 : start;
-    }
+    };
+    for (Span& span : spans_) move(span);
+    for (Source& source : sources_) move(source.bytes);
     Adopt(std::move(packed), live_);
 }
 
@@ -293,6 +447,16 @@ int TLineListModel::Widest() const {
 
 TLineList::TLineList(QWidget* parent) : QListView(parent), model_(new TLineListModel(this)) {
     setModel(model_);
+    setVerticalScrollBar(new QuietScrollBar(Qt::Vertical, this));
+    setHorizontalScrollBar(new QuietScrollBar(Qt::Horizontal, this));
+    // A line changed in place is drawn where it is.
+    connect(model_, &QAbstractItemModel::dataChanged, this, [this] { NoteChange(-1); });
+    connect(model_, &QAbstractItemModel::layoutChanged, this, [this] { NoteChange(-1); });
+    connect(model_, &QAbstractItemModel::modelReset, this, [this] { NoteChange(-1); });
+    connect(model_, &QAbstractItemModel::rowsAboutToBeInserted, this, [this] {
+        if (shift_ == 0)
+            before_ = CurrentShape();
+    });
     // One row height for all: the view places a million rows without asking each.
     setUniformItemSizes(true);
     setItemDelegate(new TLogItemDelegate(this));
@@ -361,6 +525,34 @@ void TLineList::SetFilter(std::function<bool(int row)> test) {
     }
 }
 
+void TLineList::Reshow(const TLineListModel::Display& display) {
+    if (model_->LinesWithBytes() == 0)
+        return;
+    const QList<int> selected = selectedRows();
+    const int current = currentRow();
+    const int top = verticalScrollBar()->value();
+    const int left = horizontalScrollBar()->value();
+    model_->Reshow(display);
+    QItemSelection selection;
+    for (const int row : selected) {
+        const QModelIndex index = ViewIndex(row);
+        if (!index.isValid())
+            continue;
+        // Neighbours join one range: all of a million lines selected stay one.
+        if (!selection.isEmpty() && selection.back().bottom() + 1 == index.row())
+            selection.back() = QItemSelectionRange(selection.back().topLeft(), index);
+        else
+            selection.select(index, index);
+    }
+    selectionModel()->select(selection, QItemSelectionModel::Select);
+    const QModelIndex currentIndex = ViewIndex(current);
+    if (currentIndex.isValid())
+        selectionModel()->setCurrentIndex(currentIndex, QItemSelectionModel::NoUpdate);
+    executeDelayedItemsLayout();
+    verticalScrollBar()->setValue(top);
+    horizontalScrollBar()->setValue(left);
+}
+
 std::pair<const TLineListModel*, int> LineOf(const QModelIndex& index) {
     if (const auto* lines = qobject_cast<const TLineListModel*>(index.model()))
         return {lines, index.row()};
@@ -396,6 +588,53 @@ QString TLineList::SelectedText() const {
 void TLineList::CopyToClipboard() const {
     if (selectionModel()->hasSelection())
         QGuiApplication::clipboard()->setText(SelectedText());
+}
+
+TLineList::Shape TLineList::CurrentShape() const {
+    return {verticalScrollBar()->value(), horizontalScrollBar()->value(), model_->Widest(),
+            model_->VerdictLines() > 0, viewport()->size()};
+}
+
+void TLineList::NoteChange(int rowsAtTop) {
+    shift_ = shift_ < 0 || rowsAtTop < 0 ? -1 : shift_ + rowsAtTop;
+}
+
+void TLineList::rowsInserted(const QModelIndex& parent, int start, int end) {
+    NoteChange(model() == model_ && !parent.isValid() && start == 0 ? end - start + 1 : -1);
+    QListView::rowsInserted(parent, start, end);
+}
+
+void TLineList::rowsAboutToBeRemoved(const QModelIndex& parent, int start, int end) {
+    // Only lines leaving at the bottom keep the rows above where they are;
+    // a current line leaving makes another one current, drawn anew.
+    const int current = currentIndex().row();
+    const bool atBottom = model() == model_ && !parent.isValid() && end == model_->Count() - 1 &&
+                          !(current >= start && current <= end);
+    if (shift_ == 0)
+        before_ = CurrentShape();
+    NoteChange(atBottom ? 0 : -1);
+    QListView::rowsAboutToBeRemoved(parent, start, end);
+}
+
+void TLineList::doItemsLayout() {
+    const int rows = std::exchange(shift_, 0);
+    if (rows <= 0 || !isVisible() || flow() != TopToBottom || viewMode() != ListMode ||
+        isWrapping() || spacing() != 0 || gridSize().isValid()) {
+        QListView::doItemsLayout();
+        return;
+    }
+    // The layout asks for the whole viewport to be drawn; that request is
+    // held back while it runs, and what the layout changed decides after.
+    QWidget* const port = viewport();
+    const bool held = port->testAttribute(Qt::WA_UpdatesDisabled);
+    port->setAttribute(Qt::WA_UpdatesDisabled, true);
+    QListView::doItemsLayout();
+    port->setAttribute(Qt::WA_UpdatesDisabled, held);
+    const int height = visualRect(model_->index(0, 0)).height();
+    if (held || CurrentShape() != before_ || height <= 0 || rows >= port->height() / height + 1)
+        port->update();
+    else
+        port->scroll(0, rows * height);  // the rows uncovered at the top are drawn
 }
 
 void TLineList::keyPressEvent(QKeyEvent* event) {

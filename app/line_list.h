@@ -30,6 +30,15 @@
 
 namespace tarvik {
 
+// The bytes a line was made from and where the line shows them: its text
+// from `at` on, `length` characters, is their display. A line that keeps
+// them can be shown again in another form. Empty bytes: none kept.
+struct TShownBytes {
+    std::string_view bytes;
+    std::size_t at = 0;
+    std::size_t length = 0;
+};
+
 class TLineListModel : public QAbstractListModel {
     Q_OBJECT
 
@@ -57,15 +66,27 @@ class TLineListModel : public QAbstractListModel {
 
     // Inserts the lines before `row` (Count() appends), in their order, as
     // one insertion. The lines may be this model's own. `kinds`: one per
-    // line, or empty for plain lines.
+    // line, or empty for plain lines; `shown`: one per line, or empty for
+    // lines that keep no bytes.
     void Insert(int row, const std::vector<std::string_view>& lines,
-                const std::vector<TLineKind>& kinds = {});
+                const std::vector<TLineKind>& kinds = {},
+                const std::vector<TShownBytes>& shown = {});
     // Removes `count` lines from `row` on, as one removal.
     void Remove(int row, int count);
     void Clear();
     // Replaces every line with the lines of `content`, a list file's text
     // (base/list_file.h), as one insertion; the text itself becomes the buffer.
     void Replace(std::string content);
+
+    // Lines that keep their bytes.
+    int LinesWithBytes() const;
+    // The bytes a line keeps; empty for none.
+    std::string_view BytesOf(int row) const;
+    // Shows every line that keeps its bytes in the form `display` gives
+    // them, the rest of its text as it was; the lines that keep none stay.
+    // One reset of the model, and only if any line changes.
+    using Display = std::function<std::string(std::string_view bytes)>;
+    void Reshow(const Display& display);
 
     // The width of the widest line as `measure` gives it, kept up as lines
     // come and go. A new `measure` (another font) is set with SetMeasure.
@@ -135,6 +156,17 @@ class TLineListModel : public QAbstractListModel {
     // A deque: the receive log inserts at the top for every arrival.
     std::deque<Span> spans_;
     std::deque<TLineKind> kinds_;  // one per span
+    // The bytes lines keep. A log takes them in at its top, so only the
+    // rows above the last line with bytes have an entry (none for a loaded
+    // file): rows from sources_.size() on keep none.
+    struct Source {
+        Span bytes;  // {0, 0}: none
+        std::uint32_t at;
+        std::uint32_t length;
+    };
+    std::deque<Source> sources_;
+    // Drops the entries of rows without bytes at the end of sources_.
+    void TrimSources();
     int verdictLines_ = 0;
     mutable Measure measure_;
     // How many lines have each width, once known: the widest is the last
@@ -183,20 +215,48 @@ class TLineList : public QListView {
     QModelIndex ViewIndex(int row) const;
     int SourceRow(const QModelIndex& index) const;
 
+    // Shows the lines that keep their bytes in the form `display` gives
+    // (TLineListModel::Reshow); the selection, the current line and the
+    // place scrolled to stay.
+    void Reshow(const TLineListModel::Display& display);
+
     // The selected lines as the desktop takes text: in order, one a line,
     // each as it is shown (timestamp and marks with it).
     QString SelectedText() const;
     // Puts SelectedText() on the system clipboard; nothing selected leaves it.
     void CopyToClipboard() const;
 
+    // After lines came in at the top (and left at the bottom), the rows
+    // drawn already move down and only the new ones are drawn: the view
+    // would otherwise draw every visible row again for each arrival.
+    void doItemsLayout() override;
+
   protected:
     // Ctrl+C copies every selected line, not just the current one; Ctrl+A
     // selects all lines where several may be selected.
     void keyPressEvent(QKeyEvent* event) override;
+    void rowsInserted(const QModelIndex& parent, int start, int end) override;
+    void rowsAboutToBeRemoved(const QModelIndex& parent, int start, int end) override;
 
   private:
     TLineListModel* model_;
     TLineFilterModel* filter_ = nullptr;
+    // What decides whether drawn rows may move instead of being drawn anew:
+    // anything of it changed by the layout, and all is drawn again.
+    struct Shape {
+        int top = 0;
+        int left = 0;
+        int widest = 0;
+        bool marks = false;
+        QSize viewport;
+        bool operator==(const Shape&) const = default;
+    };
+    Shape CurrentShape() const;
+    // Rows taken in at the top since the last layout; -1 after any other
+    // change of the lines, which then are all drawn again.
+    int shift_ = 0;
+    Shape before_;
+    void NoteChange(int rowsAtTop);
 };
 
 }  // namespace tarvik

@@ -1,9 +1,17 @@
 #include "app/log_search.h"
 
+#define PCRE2_CODE_UNIT_WIDTH 16
+#include <pcre2.h>
+
 #include <algorithm>
 #include <functional>
 
 namespace tarvik {
+
+struct TLogSearch::Compiled {
+    pcre2_code* code = nullptr;
+    ~Compiled() { pcre2_code_free(code); }
+};
 
 TLogSearch::TLogSearch(const QString& pattern, bool regularExpression)
     : empty_(pattern.isEmpty()), regex_(regularExpression), pattern_(pattern) {
@@ -21,6 +29,17 @@ TLogSearch::TLogSearch(const QString& pattern, bool regularExpression)
                              " at " + std::to_string(expression_.patternErrorOffset() + 1));
         }
         expression_.optimize();
+        // As QRegularExpression compiles it: UTF-16, case ignored.
+        int error = 0;
+        PCRE2_SIZE offset = 0;
+        auto compiled = std::make_shared<Compiled>();
+        compiled->code = pcre2_compile(reinterpret_cast<PCRE2_SPTR>(pattern.utf16()),
+                                       PCRE2_SIZE(pattern.size()), PCRE2_UTF | PCRE2_CASELESS,
+                                       &error, &offset, nullptr);
+        if (compiled->code != nullptr) {
+            pcre2_jit_compile(compiled->code, PCRE2_JIT_COMPLETE);  // else interpreted
+            compiled_ = std::move(compiled);
+        }
         return;
     }
     for (const QChar c : pattern) {
@@ -38,7 +57,22 @@ bool TLogSearch::Matches(std::string_view line) const {
         wide_.resize(line.size());
         for (std::size_t i = 0; i < line.size(); ++i)
             wide_[i] = static_cast<unsigned char>(line[i]);
-        return expression_.match(QStringView(wide_.data(), qsizetype(wide_.size()))).hasMatch();
+        const QStringView wide(wide_.data(), qsizetype(wide_.size()));
+        if (compiled_ != nullptr) {
+            if (space_.data == nullptr) {
+                space_.data = std::shared_ptr<void>(
+                    pcre2_match_data_create_from_pattern(compiled_->code, nullptr),
+                    [](void* data) { pcre2_match_data_free(static_cast<pcre2_match_data*>(data)); });
+            }
+            // A widened 8-bit line is valid UTF-16: no check needed.
+            const int found = pcre2_match(compiled_->code, reinterpret_cast<PCRE2_SPTR>(wide_.data()),
+                                          wide_.size(), 0, PCRE2_NO_UTF_CHECK,
+                                          static_cast<pcre2_match_data*>(space_.data.get()), nullptr);
+            if (found >= 0 || found == PCRE2_ERROR_NOMATCH)
+                return found >= 0;
+            // A limit of the default stack: QRegularExpression's larger one decides.
+        }
+        return expression_.match(wide).hasMatch();
     }
     const auto& fold = fold_;
     const auto same = [&fold](char a, char b) {

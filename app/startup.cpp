@@ -17,6 +17,7 @@
 #include "app/display_check.h"
 #include "app/executable_dir.h"
 #include "app/frmmain.h"
+#include "app/plot_arguments.h"
 #include "app/qt_file_dialog.h"
 #include "app/qt_message_box.h"
 #include "app/startup_probe.h"
@@ -95,11 +96,13 @@ int RunTarvik(int argc, char** argv, MessageBoxFunction showBox,
     TLineOptions options;
     CaptureFiles captures;
     Text sequencesFile;
+    PlotArguments plot;
     try {
         port = PortArgument(QCoreApplication::arguments());
         options = LineOptionsArgument(QCoreApplication::arguments());
         captures = CaptureArguments(QCoreApplication::arguments());
         sequencesFile = SequencesArgument(QCoreApplication::arguments());
+        plot = PlotArgument(QCoreApplication::arguments());
     } catch (const ECommandLine& error) {
         std::fprintf(stderr, "tarvik2: %s\nTry 'tarvik2 --help'.\n", error.what());
         return 2;
@@ -143,8 +146,19 @@ int RunTarvik(int argc, char** argv, MessageBoxFunction showBox,
         window->close();
         QCoreApplication::exit();
     });
+    window->SetPlotFormat(plot.format);
     window->show();
     WatchFirstShow(window.get());
+    if (plot.open) {
+        window->OpenPlot(plot.format, true);
+        try {
+            if (!captures.shown.empty())
+                window->PlotCapture(captures.shown);
+        } catch (const std::exception& error) {
+            std::fprintf(stderr, "tarvik2: %s\n", ForTerminal(ErrorMessage(error)).c_str());
+            return 2;
+        }
+    }
     if (onShown)
         onShown(*window);
     const int status = app.exec();

@@ -1,8 +1,13 @@
 // tarvik2-run against tarvik-sim --reply on a pty: N request-response
-// exchanges (default 10,000) run by a Lua script, and the same exchanges by a
-// plain C reader-writer on the same pty in the same run, the floor. Prints
-// exchanges per second and the response times p50/p99 of both; the runner's
-// come from its own summary (send completed to answer arrived).
+// exchanges (default 10,000) run by Lua scripts, and the same exchanges by a
+// plain C reader-writer on the same pty, the floor. The two take turns in
+// ROUNDS rounds (default 10) of N/ROUNDS exchanges each, so that the changes
+// of a shared machine's load meet both alike. Prints each one's exchanges per
+// second over all rounds and the median of its rounds' response times p50
+// and p99; the runner's response times come from its own summary (send
+// completed to answer arrived), its time from its transcript (first request
+// sent to last answer received: the exchanges, without the program's
+// start-up, whose rate is printed beside).
 
 #include <fcntl.h>
 #include <poll.h>
@@ -16,6 +21,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
@@ -33,7 +39,15 @@ struct Figures {
     double perSecond = 0;
     double p50Ms = 0;
     double p99Ms = 0;
+    // The runner's whole run, start-up and exit included.
+    double wholeRunPerSecond = 0;
 };
+
+const char kUsage[] =
+    "usage: runner_bench [EXCHANGES] [ROUNDS]\n"
+    "  EXCHANGES  request-response exchanges of each reader (default 10000)\n"
+    "  ROUNDS     turns the plain C reader-writer and tarvik2-run take, EXCHANGES/ROUNDS\n"
+    "             exchanges each (default 10)\n";
 
 // tarvik-sim --reply with its pty path.
 pid_t StartSimulator(std::string& path) {
@@ -97,6 +111,14 @@ Figures PlainExchanges(const std::string& path, int count) {
     return {count / seconds, PercentileMs(times, 50), PercentileMs(times, 99)};
 }
 
+// "hh:mm:ss.mmm ..." → milliseconds of the day; -1 for a line without a time.
+double MsOfDay(const std::string& line) {
+    int h = 0, m = 0, s = 0, ms = 0;
+    if (std::sscanf(line.c_str(), "%2d:%2d:%2d.%3d ", &h, &m, &s, &ms) != 4)
+        return -1;
+    return ((h * 60.0 + m) * 60.0 + s) * 1000.0 + ms;
+}
+
 // The runner: one Lua loop; its summary line "# q | count | ... | min / median / p99 / max".
 Figures RunnerExchanges(const std::string& path, int count) {
     const std::string script = "/tmp/runner_bench_" + std::to_string(getpid()) + ".lua";
@@ -110,9 +132,17 @@ Figures RunnerExchanges(const std::string& path, int count) {
     const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
     std::ifstream transcript(out);
     std::string line, summary;
+    double firstSentMs = -1, lastReceivedMs = -1;
     while (std::getline(transcript, line)) {
         if (line.rfind("# q |", 0) == 0)
             summary = line;
+        const double at = MsOfDay(line);
+        if (at < 0 || line.find(" == ") != std::string::npos)
+            continue;
+        if (firstSentMs < 0 && line.find(" >> ") != std::string::npos)
+            firstSentMs = at;
+        else if (line.find(" >> ") == std::string::npos)
+            lastReceivedMs = at;
     }
     std::remove(script.c_str());
     std::remove(out.c_str());
@@ -124,25 +154,73 @@ Figures RunnerExchanges(const std::string& path, int count) {
     for (std::string field; std::getline(split, field, '|');) fields.push_back(field);
     double min = 0, median = 0, p99 = 0, max = 0;
     std::sscanf(fields.at(5).c_str(), " %lf / %lf / %lf / %lf", &min, &median, &p99, &max);
-    return {count / seconds, median, p99};
+    double spanMs = lastReceivedMs - firstSentMs;
+    if (spanMs < 0)
+        spanMs += 24 * 3600 * 1000.0;  // past midnight
+    // The stamps are whole milliseconds: at least one apart.
+    return {count / (std::max(spanMs, 1.0) / 1000.0), median, p99, count / seconds};
+}
+
+double Median(std::vector<double> values) {
+    std::sort(values.begin(), values.end());
+    const std::size_t n = values.size();
+    return n % 2 == 1 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
+}
+
+void PrintRow(const char* name, const Figures& figures) {
+    std::printf("  %-22s %12.0f %10.3f %10.3f\n", name, figures.perSecond, figures.p50Ms,
+                figures.p99Ms);
+}
+
+// A positive whole number from an argument, or 0.
+int Count(const char* text) {
+    char* end = nullptr;
+    const long value = std::strtol(text, &end, 10);
+    return end != text && *end == '\0' && value > 0 && value <= 100000000 ? int(value) : 0;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-    const int count = argc > 1 ? std::atoi(argv[1]) : 10000;
+    if (argc > 1 && (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0)) {
+        std::fputs(kUsage, stdout);
+        return 0;
+    }
+    const int count = argc > 1 ? Count(argv[1]) : 10000;
+    const int rounds = argc > 2 ? Count(argv[2]) : 10;
+    if (argc > 3 || count == 0 || rounds == 0 || rounds > count) {
+        std::fputs(kUsage, stderr);
+        return 2;
+    }
     std::string path;
     const pid_t simulator = StartSimulator(path);
     try {
-        const Figures floor = PlainExchanges(path, count);
-        const Figures runner = RunnerExchanges(path, count);
-        std::printf("%d exchanges with tarvik-sim --reply on %s\n", count, path.c_str());
-        std::printf("%-22s %12s %10s %10s\n", "", "exchanges/s", "p50 ms", "p99 ms");
-        std::printf("%-22s %12.0f %10.3f %10.3f\n", "plain C reader-writer", floor.perSecond,
-                    floor.p50Ms, floor.p99Ms);
-        std::printf("%-22s %12.0f %10.3f %10.3f\n", "tarvik2-run (Lua)", runner.perSecond,
-                    runner.p50Ms, runner.p99Ms);
-        std::printf("runner / floor: %.2f of the rate\n", runner.perSecond / floor.perSecond);
+        const int each = count / rounds;
+        double floorSeconds = 0, runnerSeconds = 0, runnerWholeSeconds = 0;
+        std::vector<double> floorP50, floorP99, runnerP50, runnerP99;
+        for (int round = 0; round < rounds; ++round) {
+            const Figures floor = PlainExchanges(path, each);
+            const Figures runner = RunnerExchanges(path, each);
+            floorSeconds += each / floor.perSecond;
+            runnerSeconds += each / runner.perSecond;
+            runnerWholeSeconds += each / runner.wholeRunPerSecond;
+            floorP50.push_back(floor.p50Ms);
+            floorP99.push_back(floor.p99Ms);
+            runnerP50.push_back(runner.p50Ms);
+            runnerP99.push_back(runner.p99Ms);
+        }
+        const int total = each * rounds;
+        const Figures floor{total / floorSeconds, Median(floorP50), Median(floorP99)};
+        const Figures runner{total / runnerSeconds, Median(runnerP50), Median(runnerP99)};
+        std::printf("%d exchanges each, in %d turns, with tarvik-sim --reply on %s\n", total,
+                    rounds, path.c_str());
+        std::printf("  %-22s %12s %10s %10s\n", "", "exchanges/s", "p50 ms", "p99 ms");
+        PrintRow("plain C reader-writer", floor);
+        PrintRow("tarvik2-run (Lua)", runner);
+        std::printf("runner / floor: %.2f of the rate, p50 %.1fx (with its start-ups: %.0f "
+                    "exchanges/s)\n",
+                    runner.perSecond / floor.perSecond, runner.p50Ms / floor.p50Ms,
+                    total / runnerWholeSeconds);
     } catch (const std::exception& error) {
         std::fprintf(stderr, "runner_bench: %s\n", error.what());
         kill(simulator, SIGTERM);

@@ -70,7 +70,7 @@ void Answering::Received(std::string_view bytes, const Stamp& lastByte) {
 
 void Answering::Answer(std::size_t rule, const sequences::SendSequence& send, const Stamp& lastByte,
                        int repeatsLeft) {
-    // Runs in a hand-over or a timer: an error ends the run through the
+    // Runs in a report step or a timer: an error ends the run through the
     // session, never through the port's thread.
     try {
         session_.Send(sequences::EncodeSend(send));

@@ -2,9 +2,9 @@
 // The run's receive rules at work: the sequence set's rules, and those a
 // script adds with on_receive, matched against every block the session
 // reads (as a stream: the bytes not yet matched, as an expect takes them).
-// A rule's answer is sent from the arrival's hand-over at once, or after
+// A rule's answer is sent from the arrival's report step at once, or after
 // its delay by a timer; a script's function is run where the script waits,
-// outside the hand-over. Main thread.
+// outside the report step. Main thread.
 
 #include <QObject>
 #include <cstdint>

@@ -1,10 +1,13 @@
 #include "runner/line_session.h"
 
+#include <QAbstractEventDispatcher>
+#include <QCoreApplication>
 #include <QTimer>
 #include <algorithm>
 
 #include "capture/capture_writer.h"
 #include "codec/received_check.h"
+#include "runner/sample_recorder.h"
 #include "serial/port/com_os_values.h"
 #include "serial/error/com_error.h"
 #include "serial/port/com_flow_control.h"
@@ -75,6 +78,8 @@ std::string EventText(const cport::LineEvent& event) {
             return text + " (" + std::to_string(event.count) + ")";
         case cport::LineEventKind::kUnconfirmed:
             return text + ": " + cport::UnconfirmedSettingsText(event.count);
+        case cport::LineEventKind::kLost:
+            return event.reason.empty() ? text : text + ": " + event.reason;
         default:
             return text;
     }
@@ -129,10 +134,15 @@ LineSession::LineSession(const PortSettings& settings, bool reconnect, Transcrip
     framingTimer_->setSingleShot(true);
     framingTimer_->setTimerType(Qt::PreciseTimer);
     QObject::connect(framingTimer_.get(), &QTimer::timeout, [this] { FramingTimeout(); });
+    if (QAbstractEventDispatcher* loop = QAbstractEventDispatcher::instance())
+        flushBeforeSleep_ = QObject::connect(loop, &QAbstractEventDispatcher::aboutToBlock,
+                                             [this] { transcript_.Flush(); });
 }
 
 LineSession::~LineSession() {
+    QObject::disconnect(flushBeforeSleep_);
     Close();
+    transcript_.Flush();
 }
 
 void LineSession::AddCapture(capture::CaptureWriter* writer) {
@@ -141,6 +151,10 @@ void LineSession::AddCapture(capture::CaptureWriter* writer) {
 
 bool LineSession::IsOpen() const {
     return port_ && port_->Connected();
+}
+
+bool LineSession::LineLost() const {
+    return port_ && port_->LineLost();
 }
 
 void LineSession::Open(const Text& port) {
@@ -156,6 +170,10 @@ void LineSession::Open(const Text& port) {
     port_->SetOnRxChar([this](QObject*, std::int32_t count) { OnRxChar(count); });
     port_->SetOnLineEvent([this](QObject*, const cport::LineEvent& event) { OnLineEvent(event); });
     port_->SetReopenOnReturn(reconnect_);
+    // The script's thread does nothing but wait while a wait runs: it waits
+    // on the device itself, which saves the event thread's wake-up and
+    // hand-over on every arrival.
+    port_->SetServedByEventLoop(true);
     try {
         port_->Open();
     } catch (const cport::EComPort& error) {
@@ -236,7 +254,7 @@ cport::TComPort& LineSession::Port() {
 }
 
 void LineSession::OnRxChar(std::int32_t count) {
-    // Runs in the port's hand-over: nothing may leave it.
+    // Runs in the port's report step: nothing may leave it.
     try {
         Text received;
         port_->ReadText(received, count);
@@ -244,7 +262,6 @@ void LineSession::OnRxChar(std::int32_t count) {
     } catch (const std::exception& error) {
         readError_ = std::string("Reading from the port failed: ") + error.what();
     }
-    Wake();
 }
 
 void LineSession::Received(const Text& received) {
@@ -252,6 +269,8 @@ void LineSession::Received(const Text& received) {
         return;
     const cport::TransferTimes times = port_->LastReadTimes();
     for (capture::CaptureWriter* capture : captures_) capture->Received(received, times.first);
+    if (samples_)
+        samples_->Received(received, times);
     // The arrival of the last byte read: the answer is complete then.
     const Stamp at = StampOf(times.last);
     pending_ += received;
@@ -312,7 +331,6 @@ void LineSession::FramingTimeout() {
     framer_.Poll(quietUs, messages);
     WriteMessages(messages);
     ArmFramingTimer();
-    Wake();
 }
 
 void LineSession::CloseMessages() {
@@ -333,39 +351,26 @@ void LineSession::OnLineEvent(const cport::LineEvent& event) {
         transcript_.Event(port_->AwaitedReturn(), StampOf(event.time));
     events_.push_back(event);
     if (event.kind == LineEventKind::kLost && !reconnect_ && readError_.empty())
-        readError_ = "The port went away (line lost)";
-    Wake();
-}
-
-void LineSession::Wake() {
-    if (waiting_ != nullptr)
-        waiting_->quit();
+        readError_ = "The port went away (" + EventText(event) + ")";
 }
 
 void LineSession::Stop(int signal) {
     stoppedBy_ = signal;
-    Wake();
 }
 
 void LineSession::Abort(const std::string& reason) {
     if (readError_.empty())
         readError_ = reason;
-    Wake();
 }
 
 bool LineSession::WaitUntil(const std::function<bool()>& done, std::int64_t deadlineUs) {
-    QEventLoop loop;
+    // Each pass serves what the event loop has (an arrival, a timer, a
+    // signal) and then judges again: whatever changes the condition runs in
+    // one of those, so nothing has to end the pass.
     QTimer deadline;
     deadline.setSingleShot(true);
     deadline.setTimerType(Qt::PreciseTimer);
-    QObject::connect(&deadline, &QTimer::timeout, &loop, &QEventLoop::quit);
-    QEventLoop* const outer = waiting_;
-    waiting_ = &loop;
-    struct Restore {
-        QEventLoop*& slot;
-        QEventLoop* value;
-        ~Restore() { slot = value; }
-    } restore{waiting_, outer};
+    QObject::connect(&deadline, &QTimer::timeout, [] {});
     for (;;) {
         if (betweenWaits_)
             betweenWaits_();
@@ -381,9 +386,9 @@ bool LineSession::WaitUntil(const std::function<bool()>& done, std::int64_t dead
         const std::int64_t left = deadlineUs - NowStamp().monoUs;
         if (left <= 0)
             return false;
-        if (deadlineUs != INT64_MAX)
+        if (deadlineUs != INT64_MAX && !deadline.isActive())
             deadline.start(static_cast<int>(std::min<std::int64_t>((left + 999) / 1000, 1 << 30)));
-        loop.exec();
+        QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
     }
 }
 

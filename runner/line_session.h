@@ -3,8 +3,9 @@
 // what arrives gathered with its arrival times and written to the
 // transcript, sends timed, and waits that serve the event loop until a
 // condition holds, a deadline passes, a stop signal comes or the line goes
-// away. Main thread only: arrivals are handed over to it (smThreadSync) and
-// read there, as in the window.
+// away. Main thread only: unlike the window's, the port has no event thread
+// to hand arrivals over; the main thread's event loop waits on the device
+// itself and reads what arrives as soon as it wakes.
 
 #include <QEventLoop>
 #include <QTimer>
@@ -32,6 +33,8 @@ class CaptureWriter;
 }
 
 namespace tarvik::runner {
+
+class SampleRecorder;
 
 // The run cannot go on (the port cannot be opened, went away, a write
 // failed, a bad pattern): exit status 2, the reason on standard error.
@@ -64,6 +67,9 @@ class LineSession {
     void Open(const Text& port);
     void Close();
     bool IsOpen() const;
+    // The port reported its line lost and waits for it to come back (reconnect on).
+    bool LineLost() const;
+    bool Reconnects() const { return reconnect_; }
     // The open port, for line control; ERunAborted when none is open.
     cport::TComPort& Port();
 
@@ -94,8 +100,12 @@ class LineSession {
     // must outlive the session (the port's last "closed" goes to it).
     void AddCapture(capture::CaptureWriter* writer);
 
+    // Hands every block received with its read's times to `recorder` from
+    // now on (--samples). Not owned: it must outlive the session.
+    void SetSamples(SampleRecorder* recorder) { samples_ = recorder; }
+
     // Called with each block read and its last byte's arrival, after the
-    // transcript has it, in the port's hand-over (the receive rules answer
+    // transcript has it, in the port's report step (the receive rules answer
     // there). Empty: none.
     void SetOnReceived(std::function<void(std::string_view, const Stamp&)> onReceived) {
         onReceived_ = std::move(onReceived);
@@ -132,7 +142,6 @@ class LineSession {
     // The message gathered so far, and any piece held back, into the transcript.
     void CloseMessages();
     void OnLineEvent(const cport::LineEvent& event);
-    void Wake();
 
     PortSettings settings_;
     bool reconnect_;
@@ -144,6 +153,7 @@ class LineSession {
     std::deque<cport::LineEvent> events_;
     Transcript& transcript_;
     std::vector<capture::CaptureWriter*> captures_;
+    SampleRecorder* samples_ = nullptr;
     std::unique_ptr<cport::TComPort> port_;
     std::string pending_;
     // Each pending block's end offset in pending_ and its arrival time.
@@ -156,9 +166,10 @@ class LineSession {
     Stamp lastArrival_;
     std::string readError_;
     int stoppedBy_ = 0;
-    QEventLoop* waiting_ = nullptr;
     std::function<void(std::string_view, const Stamp&)> onReceived_;
     std::function<void()> betweenWaits_;
+    // The transcript is written out whenever the event loop is about to sleep.
+    QMetaObject::Connection flushBeforeSleep_;
 };
 
 }  // namespace tarvik::runner

@@ -49,6 +49,9 @@ constexpr int kStopCheckInstructions = 1'000'000;
 
 void LuaScript::StopHook(lua_State* L, lua_Debug*) {
     LuaScript& self = **static_cast<LuaScript**>(lua_getextraspace(L));
+    // A script that computes without waiting shows its transcript all the same.
+    if (self.steps_ != nullptr)
+        self.steps_->Session().Log().Flush();
     if (StopSignals::Pending()) {
         // The signal's own event (StopSignals) marks the session stopped.
         QCoreApplication::processEvents();

@@ -25,6 +25,7 @@
 #include "runner/run_application.h"
 #include "runner/run_options.h"
 #include "runner/run_steps.h"
+#include "runner/sample_recorder.h"
 #include "runner/transcript.h"
 #include "sequences/sequence_file.h"
 #include "serial/error/com_error.h"
@@ -120,12 +121,21 @@ int RunMain(int argc, char** argv) {
     } catch (const std::exception& error) {
         return CouldNotRun(ErrorMessage(error));
     }
+    // As the captures: refused before the port opens, finished after it closed.
+    std::unique_ptr<SampleRecorder> samples;
+    try {
+        if (!options.samplesFile.empty())
+            samples = std::make_unique<SampleRecorder>(options.samplesFile, options.sampleFormat);
+    } catch (const std::exception& error) {
+        return CouldNotRun(ErrorMessage(error));
+    }
 
     Transcript transcript(stdout, options.ascii, options.timestamps);
     Results results;
     LineSession session(options.settings, options.reconnect, transcript,
                         {options.messages, options.check});
     for (const auto& capture : captures) session.AddCapture(capture.get());
+    session.SetSamples(samples.get());
     RunSteps steps(session, results);
     Answering answering(session, std::move(set));
     StopSignals stops([&session](int signal) { session.Stop(signal); });
@@ -161,6 +171,8 @@ int RunMain(int argc, char** argv) {
     }
     app.SetOnError({});
     session.Close();
+    if (samples)
+        samples->Finish();
     results.SetRules(answering.Figures());
     for (const std::string& line : results.Summary()) transcript.Write("# " + line);
     if (!options.junitFile.empty()) {

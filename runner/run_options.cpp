@@ -58,7 +58,8 @@ void DescribeRunOptions(QCommandLineParser& parser) {
     parser.addOption(QCommandLineOption(
         QStringLiteral("answer"),
         QStringLiteral("Answer the line by the rules of --sequences alone, until Ctrl+C or "
-                       "--for, and print each rule's figures.")));
+                       "--for, and print each rule's figures; with --samples and no "
+                       "--sequences, only listen.")));
     parser.addOption(Valued("for", "With --answer: stop after SECONDS.", "seconds"));
     parser.addOption(Valued("order",
                             "The order of the history's lines: newest-last (the order they were "
@@ -100,6 +101,14 @@ void DescribeRunOptions(QCommandLineParser& parser) {
                             "file"));
     parser.addOption(Valued("capture-raw",
                             "Capture the received bytes alone into FILE, nothing added.", "file"));
+    parser.addOption(Valued("samples",
+                            "Write every received line's numbers to FILE as CSV: the arrival "
+                            "time, then one column per channel (docs/plotting.md).",
+                            "file"));
+    parser.addOption(Valued("plot-format",
+                            "How --samples reads a line: csv (numbers separated by commas, tabs "
+                            "or spaces, the default) or labels (label:value pairs).",
+                            "format"));
     parser.addOption(Valued("baud",
                             "The baud rate (default 19200); a rate the list does not have is used "
                             "as a custom rate.",
@@ -147,8 +156,9 @@ RunOptions ParseRunOptions(const QStringList& arguments) {
     if (options.answer) {
         if (!options.historyFile.empty() || !options.scriptFile.empty())
             throw ERunOptions("--answer runs neither a history nor a script");
-        if (options.sequencesFile.empty() || options.port.empty())
-            throw ERunOptions("--answer needs --sequences FILE and a port");
+        // With --samples alone it only listens: an empty set answers nothing.
+        if ((options.sequencesFile.empty() && !isSet("samples")) || options.port.empty())
+            throw ERunOptions("--answer needs --sequences FILE (or --samples FILE) and a port");
     } else if (options.historyFile.empty() == options.scriptFile.empty()) {
         throw ERunOptions("Give either --history FILE or --script FILE");
     }
@@ -213,9 +223,22 @@ RunOptions ParseRunOptions(const QStringList& arguments) {
     };
     options.captureFile = captureFile("capture");
     options.captureRawFile = captureFile("capture-raw");
+    options.samplesFile = captureFile("samples");
     // Two writers into one file would interleave into something neither form is.
     if (!options.captureFile.empty() && options.captureFile == options.captureRawFile)
         throw ERunOptions("--capture and --capture-raw name the same file");
+    for (const std::string* other : {&options.captureFile, &options.captureRawFile}) {
+        if (!options.samplesFile.empty() && options.samplesFile == *other)
+            throw ERunOptions("--samples names the file of a capture");
+    }
+    if (isSet("plot-format")) {
+        const auto format = samples::ParseSampleFormat(value("plot-format").toStdString());
+        if (!format)
+            Refuse("plot-format", value("plot-format"));
+        if (options.samplesFile.empty())
+            throw ERunOptions("--plot-format goes with --samples");
+        options.sampleFormat = *format;
+    }
 
     PortSettings& settings = options.settings;
     if (isSet("baud")) {

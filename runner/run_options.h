@@ -11,6 +11,7 @@
 
 #include "base/text.h"
 #include "runner/history_file.h"
+#include "samples/sample_format.h"
 #include "serial/port/com_types.h"
 #include "timeline/message_rule.h"
 #include "timeline/timestamp.h"
@@ -65,6 +66,10 @@ struct RunOptions {
     // window's --capture and --capture-raw; "" for none.
     std::string captureFile;     // every byte both ways with its time, and the line events
     std::string captureRawFile;  // the received bytes alone
+    // Every received line read as numbers in `sampleFormat` and written to
+    // this CSV file (samples/sample_csv.h); "" for none.
+    std::string samplesFile;
+    samples::SampleFormat sampleFormat = samples::SampleFormat::kCsv;
     // One transcript line per message, as the window's --messages; by
     // default one per block read.
     timeline::MessageRuleChoice messages;
@@ -84,9 +89,10 @@ void DescribeRunOptions(QCommandLineParser& parser);
 
 // The options of QCoreApplication::arguments() (the program name first).
 // Raises ERunOptions for an unknown option, a value a switch cannot take, or
-// neither or both of --history and --script (or --answer without
-// --sequences and a port, or beside one of them), a capture file given twice,
-// empty, or named by both --capture and --capture-raw.
+// neither or both of --history and --script (or --answer without a port, or
+// without --sequences or --samples, or beside one of them), a capture or
+// samples file given twice, empty, or named by two of --capture,
+// --capture-raw and --samples, --plot-format without --samples.
 RunOptions ParseRunOptions(const QStringList& arguments);
 
 }  // namespace tarvik::runner

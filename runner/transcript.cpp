@@ -31,25 +31,44 @@ std::string Transcript::Timestamp(const Stamp& at) {
     return text;
 }
 
+Transcript::~Transcript() {
+    Flush();
+}
+
 void Transcript::Received(std::string_view bytes, const Stamp& at, std::string_view mark) {
-    Write(Timestamp(at) + Block(bytes, ascii_) + std::string(mark));
+    Put(Timestamp(at) + Block(bytes, ascii_) + std::string(mark));
 }
 
 void Transcript::Sent(std::string_view bytes, const Stamp& at) {
-    Write(Timestamp(at) + std::string(timeline::kSentMark) + Block(bytes, ascii_));
+    Put(Timestamp(at) + std::string(timeline::kSentMark) + Block(bytes, ascii_));
 }
 
 void Transcript::Event(std::string_view what, const Stamp& at) {
-    Write(Timestamp(at) + std::string(timeline::kEventMark) + std::string(what));
+    Put(Timestamp(at) + std::string(timeline::kEventMark) + std::string(what));
+}
+
+void Transcript::Put(const std::string& line) {
+    // Names of exchanges, patterns and errors come from files and the line:
+    // no byte of theirs may act on the terminal.
+    gathered_ += ForTerminal(line);
+    gathered_ += '\n';
+    // A long stretch without a pause is written as it goes.
+    constexpr std::size_t kMostGathered = 64 * 1024;
+    if (gathered_.size() >= kMostGathered)
+        Flush();
 }
 
 void Transcript::Write(const std::string& line) {
-    // Names of exchanges, patterns and errors come from files and the line:
-    // no byte of theirs may act on the terminal.
-    const std::string shown = ForTerminal(line);
-    std::fwrite(shown.data(), 1, shown.size(), out_);
-    std::fputc('\n', out_);
+    Put(line);
+    Flush();
+}
+
+void Transcript::Flush() {
+    if (gathered_.empty())
+        return;
+    std::fwrite(gathered_.data(), 1, gathered_.size(), out_);
     std::fflush(out_);
+    gathered_.clear();
 }
 
 }  // namespace tarvik::runner

@@ -27,9 +27,12 @@ Stamp NowStamp();
 
 class Transcript {
   public:
-    // Writes to `out` (not owned), flushed line by line so that a run cut
-    // short keeps what it wrote. `timestamps` as the window's switch of that
-    // name: the time of day, or seconds since the previous line or the start.
+    // Writes to `out` (not owned). The lines of what happens on the line are
+    // gathered and written out by Flush, which the session calls whenever the
+    // program is about to sleep: a run cut short keeps what it wrote, and a
+    // quick exchange pays no write of its own. `timestamps` as the window's
+    // switch of that name: the time of day, or seconds since the previous
+    // line or the start.
     Transcript(std::FILE* out, bool ascii,
                timeline::TimestampMode timestamps = timeline::TimestampMode::TimeOfDay);
 
@@ -38,17 +41,26 @@ class Transcript {
     void Received(std::string_view bytes, const Stamp& at, std::string_view mark = {});
     void Sent(std::string_view bytes, const Stamp& at);
     void Event(std::string_view what, const Stamp& at);
-    // A line of the report that follows the transcript.
+    // A line of the report that follows the transcript: written at once,
+    // after everything gathered.
     void Write(const std::string& line);
+    // Writes out the lines gathered.
+    void Flush();
+    // Flush.
+    ~Transcript();
+    Transcript(const Transcript&) = delete;
+    Transcript& operator=(const Transcript&) = delete;
 
   private:
     std::string Timestamp(const Stamp& at);
+    void Put(const std::string& line);
 
     std::FILE* out_;
     bool ascii_;
     timeline::TimestampMode timestamps_;
     std::int64_t startUs_;
     std::int64_t previousUs_;
+    std::string gathered_;
 };
 
 }  // namespace tarvik::runner

@@ -18,6 +18,8 @@
 // For cpPort, SetExtraPortNames (and SetPortLister) go before ComProperty.
 
 #include <QComboBox>
+#include <QElapsedTimer>
+#include <QLineEdit>
 #include <memory>
 #include <string_view>
 #include <vector>
@@ -71,6 +73,20 @@ class TComComboBox : public QComboBox {
     // Where the system's port names come from (EnumComPorts by default).
     void SetPortLister(TPortLister lister);
 
+    // Lets the user type or paste a network port's name (rfc2217://HOST:PORT,
+    // socket://HOST:PORT) into a cpPort box; off by default. The box stays a
+    // list: only text that no item starts with and that begins like such a
+    // name (typed, or pasted with Ctrl+V) turns it into an edit field over
+    // the list. Enter, or leaving the box, takes the name as a user's choice
+    // (added to the list, written into the port); Esc, emptying the field or
+    // the list's own keys (arrows, Alt+Down) give the list back unchanged.
+    void SetTypedNames(bool on) { typedNames_ = on; }
+    // Takes a name still being typed, as Enter does: false when none was.
+    // A name that is not well formed is refused with an error (std::invalid_argument)
+    // and stays in the field.
+    bool TakeTypedName();
+    bool Typing() const;
+
     // Raises AboutToShowList, then drops the list down.
     void showPopup() override;
 
@@ -86,6 +102,11 @@ class TComComboBox : public QComboBox {
     void AboutToShowList();
 
   protected:
+    bool event(QEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+    void focusInEvent(QFocusEvent* event) override;
+    void focusOutEvent(QFocusEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
 
     // The change handler: run for every item the user picks. A failure to
     // write the port propagates out of it to the application's error
@@ -96,7 +117,18 @@ class TComComboBox : public QComboBox {
     // The removal notification: `object` is being destroyed.
     void PortDestroyed(QObject* object);
 
+    void StartTyping(const QString& text);
+    void StopTyping();
+    void Forward(QEvent* event);
+    bool ItemStartsWith(const QString& text) const;
+
     std::unique_ptr<TComSelect> select_;
+    bool typedNames_ = false;
+    QLineEdit* editor_ = nullptr;  // over the list while a name is typed; made when first needed
+    // The keys typed into the list so far, as its own search by typing
+    // gathers them: they start a name only when no item starts with them.
+    QString typed_;
+    QElapsedTimer sinceKey_;
     // The linked port as a QObject, taken while it was whole: `destroyed`
     // arrives when only the QObject part is left.
     QObject* watchedPort_ = nullptr;

@@ -13,7 +13,7 @@ run_packages=(
   g++ cmake make pkg-config
   qt6-base-dev libxkbcommon-dev libgl-dev
   libjpeg62-turbo-dev gettext libsqlite3-dev libudev-dev
-  liblua5.4-dev
+  liblua5.4-dev libpcre2-dev
   fonts-dejavu-core
 )
 
@@ -27,6 +27,7 @@ test_packages=(
   lrzsz ser2net socat
   qt6-serialport-dev
   dpkg-dev file lintian
+  locales
 )
 
 # install_missing <package...>
@@ -142,7 +143,7 @@ check_package() {
 run_tests() {
   # The main run: every test, built with AddressSanitizer and UBSan.
   configure_and_build build/asan -DCMAKE_BUILD_TYPE=Debug -DTARVIK_SANITIZE=ON
-  # The fuzzers (codec, ini file, list files, capture reader, history, patterns, Telnet, sequence sets): clang's libFuzzer, a bounded run each, side by side.
+  # The fuzzers (codec, ini file, list files, capture reader, history, patterns, Telnet, sequence sets, samples): clang's libFuzzer, a bounded run each, side by side.
   CC=clang CXX=clang++ configure_and_build build/fuzz -DCMAKE_BUILD_TYPE=Debug -DTARVIK_FUZZ=ON
   (cd "$here/build/fuzz" && ctest --output-on-failure --no-tests=error -j "$jobs")
   # The thread sanitizer over the port's open/close stress test, a shorter run.

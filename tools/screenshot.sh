@@ -5,7 +5,8 @@
 # PAGE is the page of the page control to show, 0 ("Rx 1", the default) to 8
 # ("Line"); the ARGUMENTs go to the program (e.g. --open-capture FILE). The
 # program is $TARVIK2, else build/release/bin/tarvik2 (what tools/dev.sh run
-# builds). Needs xvfb-run (package xvfb) and xauth.
+# builds). TARVIK_SCREENSHOT_WINDOW=PlotWindow takes the plot window instead
+# (with --plot). Needs xvfb-run (package xvfb) and xauth.
 set -euo pipefail
 
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)

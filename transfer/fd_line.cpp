@@ -43,6 +43,8 @@ void FdLine::Write(std::string_view bytes) {
             pollfd room{out_, POLLOUT, 0};
             if (poll(&room, 1, -1) < 0 && errno != EINTR)
                 LineFailed("poll");
+        } else if (n < 0 && errno == EIO) {
+            throw ETransfer(TransferCode::kLine, "The line was lost (hung up)");
         } else if (n < 0 && errno != EINTR) {
             LineFailed("write");
         }
@@ -67,11 +69,11 @@ std::size_t FdLine::Read(std::string& into, std::size_t max, Clock::time_point d
         into.resize(before + (n > 0 ? static_cast<std::size_t>(n) : 0));
         if (n > 0)
             return static_cast<std::size_t>(n);
-        if (n == 0 || (errno != EAGAIN && errno != EINTR)) {
-            if (n == 0)
-                errno = EIO;
+        // A pty whose far side went reads as its end, or fails with EIO.
+        if (n == 0 || (errno == EIO && (fds[0].revents & POLLHUP)))
+            throw ETransfer(TransferCode::kLine, "The line was lost (hung up)");
+        if (errno != EAGAIN && errno != EINTR)
             LineFailed("read");
-        }
     }
 }
 

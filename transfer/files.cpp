@@ -20,7 +20,9 @@ namespace {
 }  // namespace
 
 InputFile::InputFile(const std::string& path) : path_(path) {
-    fd_ = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    // Not blocking: a FIFO or a device given by mistake would hold the open
+    // until someone writes to it.
+    fd_ = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd_ < 0)
         FileFailed("Cannot read file", path);
     struct stat info {};
@@ -29,7 +31,8 @@ InputFile::InputFile(const std::string& path) : path_(path) {
     if (!S_ISREG(info.st_mode)) {
         close(fd_);
         fd_ = -1;
-        throw ETransfer(TransferCode::kFile, "Cannot send \"" + path + "\": not a regular file");
+        throw ETransfer(TransferCode::kFile, "Cannot send \"" + path + "\": " +
+                                                 (S_ISDIR(info.st_mode) ? "a folder" : "not a regular file"));
     }
     size_ = static_cast<std::uint64_t>(info.st_size);
     changed_ = info.st_mtim;
@@ -55,6 +58,8 @@ std::string InputFile::Read(std::size_t count) {
     }
     bytes.resize(got);
     offset_ += got;
+    // Told at the block it happened, not after the rest went out for nothing.
+    CheckUnchanged();
     if (got < count && offset_ != size_)
         throw ETransfer(TransferCode::kFile, "The file \"" + path_ + "\" changed while it was sent");
     return bytes;
@@ -66,7 +71,9 @@ void InputFile::CheckUnchanged() const {
         FileFailed("Cannot read file", path_);
     if (static_cast<std::uint64_t>(info.st_size) != size_ ||
         info.st_mtim.tv_sec != changed_.tv_sec || info.st_mtim.tv_nsec != changed_.tv_nsec)
-        throw ETransfer(TransferCode::kFile, "The file \"" + path_ + "\" changed while it was sent");
+        throw ETransfer(TransferCode::kFile, "The file \"" + path_ + "\" changed while it was sent (" +
+                                                 std::to_string(offset_) + " of " +
+                                                 std::to_string(size_) + " bytes read)");
 }
 
 OutputFile::OutputFile(const std::string& target) : target_(target) {

@@ -2,6 +2,8 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
+
 #include "transfer/blocks.h"
 #include "transfer/files.h"
 #include "transfer/transfer_error.h"
@@ -40,7 +42,9 @@ class BlockSender {
                                   deadline - Clock::now()).count();
             const auto byte = left > 0 ? channel_.ReadByte(left) : std::nullopt;
             if (!byte)
-                throw ETransfer(TransferCode::kNoAnswer, "The receiver did not start");
+                throw ETransfer(TransferCode::kNoAnswer,
+                                "The receiver did not start (no C or NAK within " +
+                                    std::to_string(times_.startMs) + " ms)");
             if (*byte == kCrcStart || (*byte == NAK && !crcOnly)) {
                 crc_ = *byte == kCrcStart;
                 // A receiver repeats its start while it waits; older ones
@@ -56,52 +60,45 @@ class BlockSender {
 
     void SendBlock(std::uint8_t number, std::string_view payload, unsigned char pad = SUB) {
         const std::string block = FrameBlock(number, payload, crc_, pad);
+        int silent = 0;
         for (int attempt = 0;; ++attempt) {
+            if (attempt > times_.retries && silent == attempt)
+                throw ETransfer(TransferCode::kNoAnswer,
+                                "The receiver stopped answering (block " + std::to_string(number) +
+                                    " sent " + std::to_string(attempt) + " times, " +
+                                    std::to_string(times_.answerMs) + " ms each without an answer)");
             if (attempt > times_.retries)
                 throw ETransfer(TransferCode::kTooManyRetries,
                                 "Block " + std::to_string(number) + " was refused " +
-                                    std::to_string(attempt) + " times");
+                                    std::to_string(attempt - silent) + " times" +
+                                    (silent > 0 ? ", unanswered " + std::to_string(silent) + " times"
+                                                : std::string()));
             if (attempt > 0) {
                 ++channel_.Figures().retries;
                 channel_.DropPending();  // a late answer would stand for the next block
+                gapUs_ = std::clamp<std::int64_t>(gapUs_ * 2, kFirstGapUs, kLastGapUs);
+            } else if (gapUs_ > 0) {
+                Pause(std::chrono::microseconds(gapUs_));
             }
             channel_.Write(block);
-            if (AwaitAnswer() == Answer::kAck)
+            const Answer answer = AwaitAnswer();
+            if (answer == Answer::kAck)
                 return;
+            silent += answer == Answer::kSilent ? 1 : 0;
         }
     }
 
     void SendEnd() {
         Turnaround();
-        for (int attempt = 0, silent = 0;; ++attempt) {
-            if (attempt > times_.retries)
-                throw ETransfer(TransferCode::kNoAnswer, "The receiver did not confirm the end");
-            channel_.Write(std::string(1, static_cast<char>(EOT)));
-            const Answer answer = AwaitAnswer();
-            if (answer == Answer::kAck)
-                return;
-            if (answer == Answer::kSilent && ++silent == kSilentEnds) {
-                UnconfirmedEnd();
-                return;
-            }
-        }
+        SendClosing(std::string(1, static_cast<char>(EOT)), times_.endMs, TransferCode::kNoAnswer,
+                    "The receiver did not confirm the end");
     }
 
-    // The batch's last block 0; a receiver that had all files may be gone.
+    // The batch's last block 0; a receiver that had all files may be gone,
+    // and answers at once when it is not.
     void SendBatchEnd() {
-        const std::string block = FrameBlock(0, {}, crc_, 0);
-        for (int attempt = 0, silent = 0;; ++attempt) {
-            if (attempt > times_.retries)
-                throw ETransfer(TransferCode::kTooManyRetries, "The receiver refused the batch's end");
-            channel_.Write(block);
-            const Answer answer = AwaitAnswer();
-            if (answer == Answer::kAck)
-                return;
-            if (answer == Answer::kSilent && ++silent == kSilentEnds) {
-                UnconfirmedEnd();
-                return;
-            }
-        }
+        SendClosing(FrameBlock(0, {}, crc_, 0), times_.endAgainMs, TransferCode::kTooManyRetries,
+                    "The receiver refused the batch's end");
     }
 
   private:
@@ -109,22 +106,44 @@ class BlockSender {
     // they wrote their start or answer: what comes back at once is lost
     // and waits out a whole time-out. A moment's pause at the two places
     // where that costs most (the first block, the end) keeps clear of it.
-    void Turnaround() {
-        channel_.IdleUntil(After(times_.turnaroundMs));
+    void Turnaround() { Pause(std::chrono::milliseconds(times_.turnaroundMs)); }
+    void Pause(Clock::duration pause) {
+        channel_.IdleUntil(Clock::now() + pause);
         channel_.Heard().clear();
     }
+    // The same receivers empty their input after each answer too, now and
+    // then after a next block came already (when they lose the processor
+    // between the two). A block lost so costs a whole time-out; once one
+    // was, each block waits a moment after its answer, longer with each loss.
+    static constexpr std::int64_t kFirstGapUs = 500;
+    static constexpr std::int64_t kLastGapUs = 8000;
+    std::int64_t gapUs_ = 0;
 
     enum class Answer { kAck, kNak, kSilent };
 
-    // Every data block was acknowledged, so the file is there; the end's
-    // answer is what some receivers (lrzsz's) throw away themselves as they
-    // exit, emptying the line both ways. Silence after the end is taken for
-    // that, and said.
-    static constexpr int kSilentEnds = 2;
-    void UnconfirmedEnd() { channel_.Figures().endUnconfirmed = true; }
+    // Sends the end until it is acknowledged. Every data block was, so the
+    // file is there; the end's answer is what some receivers (lrzsz's) throw
+    // away themselves as they exit, emptying the line both ways. Silence
+    // after the end was sent twice is taken for that, and said.
+    void SendClosing(const std::string& end, std::int64_t firstMs, TransferCode code,
+                     const char* refused) {
+        for (int attempt = 0, silent = 0;; ++attempt) {
+            if (attempt > times_.retries)
+                throw ETransfer(code, refused);
+            channel_.Write(end);
+            const Answer answer = AwaitAnswer(silent == 0 ? firstMs : times_.endAgainMs);
+            if (answer == Answer::kAck)
+                return;
+            if (answer == Answer::kSilent && ++silent == 2) {
+                channel_.Figures().endUnconfirmed = true;
+                return;
+            }
+        }
+    }
 
-    Answer AwaitAnswer() {
-        const auto deadline = After(times_.answerMs);
+    Answer AwaitAnswer() { return AwaitAnswer(times_.answerMs); }
+    Answer AwaitAnswer(std::int64_t ms) {
+        const auto deadline = After(ms);
         bool heard = false;
         for (;;) {
             const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
@@ -195,7 +214,8 @@ class BlockReceiver {
                     PeerCancelled();
             }
         }
-        throw ETransfer(TransferCode::kNoAnswer, "The sender did not start");
+        throw ETransfer(TransferCode::kNoAnswer, "The sender did not start (no block within " +
+                                                     std::to_string(times_.startMs) + " ms)");
     }
 
     // Takes the next block in order (`header` already read, or 0 to read
@@ -207,7 +227,9 @@ class BlockReceiver {
             if (header == 0) {
                 const auto byte = channel_.ReadByte(times_.blockMs);
                 if (!byte) {
-                    Refuse(failures, TransferCode::kNoAnswer, "The sender stopped sending");
+                    Refuse(failures, TransferCode::kNoAnswer, "The sender stopped sending (no block within " +
+                                                                  std::to_string(times_.blockMs) + " ms, " +
+                                                                  std::to_string(failures + 1) + " times)");
                     continue;
                 }
                 header = *byte;
@@ -261,7 +283,7 @@ class BlockReceiver {
     void Acknowledge() { channel_.Write(std::string(1, static_cast<char>(ACK))); }
 
   private:
-    void Refuse(int& failures, TransferCode code, const char* why) {
+    void Refuse(int& failures, TransferCode code, const std::string& why) {
         if (++failures > times_.retries)
             throw ETransfer(code, why);
         ++channel_.Figures().retries;

@@ -38,6 +38,10 @@ struct ProtocolTimes {
     std::int64_t startMs = 60000;      // sender: for the receiver's first C or NAK
     std::int64_t startRetryMs = 3000;  // receiver: between its C (or NAK) at the start
     std::int64_t answerMs = 10000;     // sender: for ACK or NAK of one block
+    // Sender: for the answer to the end (receivers take a second to make sure
+    // it was no noise), then to the end sent once more, and to a batch's end.
+    std::int64_t endMs = 1200;
+    std::int64_t endAgainMs = 250;
     std::int64_t blockMs = 10000;      // receiver: for the next block
     std::int64_t byteMs = 1000;        // receiver: between the bytes of one block
     std::int64_t purgeQuietMs = 250;   // receiver: quiet that ends the purge of a bad block

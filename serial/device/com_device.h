@@ -31,6 +31,13 @@
 
 namespace cport::device {
 
+// The descriptors a thread serving an event loop of its own watches in place
+// of blocking in WaitForMultipleObjects (ComDevice::BeginEventWatch).
+struct EventWatch {
+    int eventFd = -1;   // readable while the event is set, whoever set it
+    int deviceFd = -1;  // readable when the device has news a waiter must act on
+};
+
 class ComDevice {
   public:
     virtual ~ComDevice() = default;
@@ -106,6 +113,37 @@ class ComDevice {
     virtual bool TakeLineEvents(ComHandle device, std::vector<LineEvent>* events) = 0;
     // Bytes received and sent since open, and the kernel's line counts.
     virtual bool GetLineCounters(ComHandle device, LineCounters* counters) = 0;
+
+    // --- Waiting from an event loop (no counterpart in the contract), for a
+    // thread that must keep serving a loop of its own rather than block in
+    // WaitForMultipleObjects. BeginEventWatch makes the calling thread a
+    // watcher of `event`, which a transfer on `device` will set, and gives
+    // the two descriptors to add to its loop. Whenever one is readable, or
+    // the time GetWaitDue gives has come, the watcher calls
+    // WaitForSingleObject(event, 0): that acts on the device's news as a
+    // blocking waiter would (and so quiets its descriptor) while a transfer
+    // on the event is pending; with none pending, leave the device's
+    // descriptor out of the loop, as nothing would quiet it. Each successful
+    // BeginEventWatch is paired with one EndEventWatch on the same event.
+    // False where watching is not offered (the fake device): wait as the
+    // contract has it then.
+    virtual bool BeginEventWatch(ComHandle event, ComHandle device, EventWatch* watch) {
+        (void)event;
+        (void)device;
+        *watch = {};
+        return false;
+    }
+    virtual bool EndEventWatch(ComHandle event) {
+        (void)event;
+        return false;
+    }
+    // How long until the device must be acted on without news (a time-out, a
+    // drain check, input still held by the driver): µs, or -1 for never.
+    virtual bool GetWaitDue(ComHandle device, std::int64_t* dueInUs) {
+        (void)device;
+        *dueInUs = -1;
+        return false;
+    }
 
     // Who serves a network port: the signature an RFC 2217 server sent
     // (printable ASCII). False with ENOENT when there is none, as for every

@@ -396,6 +396,45 @@ bool PosixComDevice::GetServerSignature(ComHandle device, std::string* signature
     return port ? Result(port->ServerSignature(signature)) : Fail(EBADF);
 }
 
+bool PosixComDevice::BeginEventWatch(ComHandle event, ComHandle device, EventWatch* watch) {
+    *watch = {};
+    auto port = Port(device);
+    auto watched = Event(event);
+    if (!port || !watched) {
+        return Fail(EBADF);
+    }
+    // A poller for as long as the watch lasts: every Set from now on, by
+    // whichever thread, makes the descriptor readable.
+    const int fd = watched->BeginPoll();
+    if (fd < 0) {
+        return Fail(errno);
+    }
+    *watch = {fd, port->WaitFd()};
+    return true;
+}
+
+bool PosixComDevice::EndEventWatch(ComHandle event) {
+    auto watched = Event(event);
+    if (!watched) {
+        return Fail(EBADF);
+    }
+    watched->EndPoll();
+    return true;
+}
+
+bool PosixComDevice::GetWaitDue(ComHandle device, std::int64_t* dueInUs) {
+    *dueInUs = -1;
+    auto port = Port(device);
+    if (!port) {
+        return Fail(EBADF);
+    }
+    if (const auto due = port->NextDeadline()) {
+        const auto left = std::chrono::ceil<std::chrono::microseconds>(*due - SteadyClock::now());
+        *dueInUs = std::max<std::int64_t>(left.count(), 0);
+    }
+    return true;
+}
+
 int PosixComDevice::GetLastError() {
     return lastError;
 }

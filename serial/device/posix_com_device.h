@@ -64,6 +64,9 @@ class PosixComDevice final : public ComDevice {
     bool TakeLineEvents(ComHandle device, std::vector<LineEvent>* events) override;
     bool GetLineCounters(ComHandle device, LineCounters* counters) override;
     bool GetServerSignature(ComHandle device, std::string* signature) override;
+    bool BeginEventWatch(ComHandle event, ComHandle device, EventWatch* watch) override;
+    bool EndEventWatch(ComHandle event) override;
+    bool GetWaitDue(ComHandle device, std::int64_t* dueInUs) override;
 
   private:
     using Object = std::variant<std::shared_ptr<PosixPort>, std::shared_ptr<PosixEvent>>;

@@ -616,7 +616,7 @@ void PosixPort::TakeEpollNews() {
             while (CanQueueMore()) {
                 QueueOneRead();
             }
-            HangUp();
+            HangUp(NetLoss(-1));
         }
     }
 }
@@ -634,7 +634,8 @@ int PosixPort::ReadKernel(std::uint8_t* into, std::size_t room) {
                 const auto data = net_->Decode(into, kept);
                 if (!data) {
                     // A server that breaks the protocol is not listened to further.
-                    HangUp();
+                    HangUp("the server at " + net::HostAndPort(net_->Address()) +
+                           " broke the Telnet protocol: it sent " + net_->Fault());
                     return -1;
                 }
                 kept = *data;
@@ -651,7 +652,7 @@ int PosixPort::ReadKernel(std::uint8_t* into, std::size_t room) {
             return -1;
         }
         // 0 (end of file) or an error: the line is gone.
-        HangUp();
+        HangUp(NetLoss(n == 0 ? 0 : errno));
         return -1;
     }
 }
@@ -736,7 +737,7 @@ void PosixPort::QueueOneRead() {
         return;
     }
     if (n <= 0) {
-        HangUp();
+        HangUp(NetLoss(n == 0 ? 0 : errno));
         return;
     }
     queue_.Commit(n);
@@ -809,8 +810,8 @@ void PosixPort::PushWrite(SteadyClock::time_point now) {
             failure = n < 0 ? errno : EIO;
             // A connection reset or closed by the far end is a line gone.
             if (failure == EIO || (net_ && failure != EAGAIN)) {
+                HangUp(NetLoss(failure));
                 failure = EIO;
-                HangUp();
             }
         }
     }
@@ -934,7 +935,7 @@ void PosixPort::DeliverEvents() {
     }
 }
 
-void PosixPort::HangUp() {
+void PosixPort::HangUp(std::string why) {
     if (hungUp_) {
         return;
     }
@@ -947,6 +948,7 @@ void PosixPort::HangUp() {
     events_ |= EV_ERR & mask_;
     if (WantsLineEvents()) {
         AddLineEvent(LineEventKind::kLost, clock_.Now(), false, 0);
+        lineEvents_.back().reason = std::move(why);
     }
 }
 

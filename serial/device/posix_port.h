@@ -150,7 +150,11 @@ class PosixPort : public std::enable_shared_from_this<PosixPort> {
     void CheckCounters();
     void CheckModemLines();
     void DeliverEvents();
-    void HangUp();
+    // `why`: a network port's reason, carried by the "line lost" event.
+    void HangUp(std::string why = {});
+    // Why a network connection ended, from the errno that ended it (0: the
+    // server closed it; -1: the socket's own error); empty for a tty.
+    std::string NetLoss(int error) const;
     void UpdateInterest();
     void Complete(OVERLAPPED* ov, const std::shared_ptr<PosixEvent>& event, int status,
                   std::uint32_t transferred);

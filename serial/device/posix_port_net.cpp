@@ -6,9 +6,11 @@
 
 #include <poll.h>
 #include <sys/epoll.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstring>
 
 #include "serial/device/line_plan.h"
 #include "serial/device/net/net_line.h"
@@ -83,10 +85,36 @@ bool PosixPort::AwaitNet(Done done, std::chrono::milliseconds limit) {
     return true;
 }
 
+std::string PosixPort::NetLoss(int error) const {
+    if (!net_) {
+        return {};
+    }
+    if (error < 0) {
+        int soError = 0;
+        socklen_t len = sizeof soError;
+        error = getsockopt(fd_, SOL_SOCKET, SO_ERROR, &soError, &len) == 0 ? soError : 0;
+    }
+    const std::string where = net::HostAndPort(net_->Address());
+    switch (error) {
+        case 0:
+        case EPIPE:
+            return "the server at " + where + " closed the connection";
+        case ECONNRESET:
+            return "the server at " + where + " reset the connection";
+        case ETIMEDOUT:
+            return "the connection to " + where + " timed out";
+        default: {
+            const char* what = strerrordesc_np(error);
+            return "the connection to " + where + " failed: " +
+                   (what != nullptr ? std::string(what) : "error " + std::to_string(error));
+        }
+    }
+}
+
 void PosixPort::FlushNet() {
     const int e = net_->Flush();
     if (e != 0 && e != EAGAIN) {
-        HangUp();
+        HangUp(NetLoss(e));
         return;
     }
     UpdateInterest();

@@ -85,6 +85,9 @@ struct LineEvent {
     LineTime time;
     bool state = false;       // modem lines only
     std::uint32_t count = 0;  // breaks and errors only
+    // kLost on a network port: why the connection ended ("the server at
+    // HOST:PORT closed the connection"); empty elsewhere.
+    std::string reason;
 };
 
 // Counts since the port was opened. The kernel's counts exist only where the

@@ -4,6 +4,7 @@
 
 #include <QCoreApplication>
 #include <QMetaObject>
+#include <QThread>
 #include <algorithm>
 #include <exception>
 #include <limits>
@@ -11,6 +12,7 @@
 #include "base/main_thread.h"
 #include "base/message_window.h"
 #include "serial/error/com_error.h"
+#include "serial/port/com_event_watch.h"
 #include "serial/port/com_os_values.h"
 #include "serial/port/com_parity.h"
 #include "serial/port/com_thread.h"
@@ -114,6 +116,20 @@ void TCustomComPort::ReportEvent(TComEvent event) {
     }
 }
 
+void TCustomComPort::ReportWakeUp(TComEvents events, bool lineNews) {
+    for (const TComEvent event : kReportOrder) {
+        if (!events.Contains(event))
+            continue;
+        // A handler that closed its port ends the wake-up: there is nothing
+        // left to report on. Otherwise the port stays connected throughout.
+        if (!Connected())
+            return;
+        ReportEvent(event);
+    }
+    if (lineNews && Connected())
+        ReportLineEvents();
+}
+
 // --- Opening and closing.
 
 void TCustomComPort::ReportBeforeOpen() {
@@ -169,6 +185,12 @@ std::intptr_t TCustomComPort::NotifyWindowProc(std::uint32_t message, std::uintp
 void TCustomComPort::CreateEventThread() {
     if (events_.Empty() && !WantsLineEvents())
         return;
+    QCoreApplication* app = QCoreApplication::instance();
+    if (servedByEventLoop_ && app != nullptr && QThread::currentThread() == app->thread()) {
+        eventWatch_ = TComEventWatch::Start(*this);
+        if (eventWatch_)
+            return;
+    }
     // The window first: the thread may send to it as soon as it runs.
     if (syncMethod_ == smWindowSync) {
         notifyWindow_ = std::make_unique<tarvik::MessageWindow>(
@@ -185,6 +207,15 @@ void TCustomComPort::CreateEventThread() {
 }
 
 void TCustomComPort::DestroyEventThread() {
+    if (eventWatch_ && eventWatch_->Delivering()) {
+        // Closed by a handler the watch is running: stopped now, released
+        // once that handler has returned.
+        TComEventWatch* watch = eventWatch_.release();
+        watch->Stop();
+        QMetaObject::invokeMethod(
+            QCoreApplication::instance(), [watch] { delete watch; }, Qt::QueuedConnection);
+    }
+    eventWatch_.reset();
     // The thread first, the window after it: nothing is ever sent to a
     // destroyed window.
     if (eventThread_) {

@@ -112,17 +112,7 @@ void TComThread::DeliverEvents() {
 }
 
 void TComThread::ProcessEvents() {
-    for (const TComEvent event : kReportOrder) {
-        if (!lastEvents_.Contains(event))
-            continue;
-        // A handler that closed its port ends the wake-up: there is nothing
-        // left to report on. Otherwise the port stays connected throughout.
-        if (!port_.Connected())
-            return;
-        port_.ReportEvent(event);
-    }
-    if (lineNews_ && port_.Connected())
-        port_.ReportLineEvents();
+    port_.ReportWakeUp(lastEvents_, lineNews_);
 }
 
 void TComThread::SendEventMessages() {

@@ -1,6 +1,7 @@
 #include "serial/port/custom_com_port.h"
 
 #include "serial/port/com_buffer.h"
+#include "serial/port/com_event_watch.h"
 #include "serial/port/com_flow_control.h"
 #include "serial/port/com_parity.h"
 #include "serial/port/com_thread.h"

@@ -37,6 +37,7 @@ namespace device {
 class ComDevice;
 }
 class TComThread;
+class TComEventWatch;
 struct TPendingIo;
 
 class TComBuffer;
@@ -125,6 +126,16 @@ class TCustomComPort : public QObject {
     // Refused while open (not loading) with EComPort code 14; nothing changes.
     void SetSyncMethod(TSyncMethod value);
 
+    // Off by default. On: the port has no event thread; the main thread's
+    // event loop watches the device itself and runs the report steps on the
+    // main thread as soon as it wakes (SyncMethod does not apply then), which
+    // saves a wake-up and a hand-over per arrival. For a program whose main
+    // thread does little but serve the port. A device that cannot be watched
+    // from an event loop, or a port opened off the main thread, gets the
+    // thread all the same. Stored only; it takes effect at the next Open.
+    bool ServedByEventLoop() const { return servedByEventLoop_; }
+    void SetServedByEventLoop(bool value) { servedByEventLoop_ = value; }
+
     // Bits per second handed to the device while BaudRate is brCustom.
     std::int32_t CustomBaudRate() const { return customBaudRate_; }
     void SetCustomBaudRate(std::int32_t value);
@@ -192,8 +203,11 @@ class TCustomComPort : public QObject {
     void SetDevice(device::ComDevice& value);
     // The open device; INVALID_HANDLE_VALUE whenever none is open.
     device::ComHandle Handle() const { return handle_; }
-    // The event thread; exists only while the port is open with events.
+    // The event thread; exists only while the port is open with events (and
+    // not ServedByEventLoop).
     TComThread* EventThread() const { return eventThread_.get(); }
+    // The event loop's watch in the thread's place (ServedByEventLoop).
+    TComEventWatch* EventWatch() const { return eventWatch_.get(); }
 
     // --- Transfers and line control. Each acts on Handle whatever it holds
     // (callers check Connected) and raises EComPort with the system's error
@@ -334,7 +348,8 @@ class TCustomComPort : public QObject {
     void ReportBeforeClose();
     void ReportAfterClose();
     // Creates the notification window (smWindowSync) and the event thread
-    // when Events is not empty; DestroyEventThread stops and releases both.
+    // (or the event loop's watch) when Events is not empty or line events are
+    // wanted; DestroyEventThread stops and releases them.
     void CreateEventThread();
     void DestroyEventThread();
 
@@ -361,6 +376,9 @@ class TCustomComPort : public QObject {
     void ReportSignals(bool Open);
     // The report step of one event.
     void ReportEvent(TComEvent event);
+    // The report steps of one wake-up: each event's in the fixed order, then
+    // the line events (lineNews), while the port stays connected.
+    void ReportWakeUp(TComEvents events, bool lineNews);
     // The line events the device gathered, each to OnLineEvent; a "line
     // lost" among them starts the watch for the device's return.
     void ReportLineEvents();
@@ -413,6 +431,7 @@ class TCustomComPort : public QObject {
     const device::ComHandle* writeInProgress_ = nullptr;
     friend class TComSettingsObject;
     friend class TComThread;  // its setters re-apply through the three below
+    friend class TComEventWatch;
 
     // Destruction's way out when Close fails: stops the event thread and
     // closes the device without raising.
@@ -437,6 +456,8 @@ class TCustomComPort : public QObject {
     device::ComDevice* device_;
     device::ComHandle handle_ = device::INVALID_HANDLE_VALUE;
     std::unique_ptr<TComThread> eventThread_;
+    std::unique_ptr<TComEventWatch> eventWatch_;
+    bool servedByEventLoop_ = false;
     std::unique_ptr<tarvik::MessageWindow> notifyWindow_;
     TBaudRate baudRate_ = br9600;
     tarvik::Text port_ = "COM1";

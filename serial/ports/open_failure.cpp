@@ -210,7 +210,9 @@ std::string ExplainNetworkFailure(const std::string& portName, int error) {
     const std::string raw = "socket://" + where;
     switch (error) {
         case net::kNameNotResolved:
-            return "The host name " + address->host + " could not be resolved to an address.";
+            return where + ": name not resolved: " + address->host +
+                   " has no address, or no name server answered within " +
+                   std::to_string(net::NetLine::kConnectLimit.count() / 1000) + " s.";
         case ECONNREFUSED:
             return where + " refused the connection: no server listens on port " +
                    std::to_string(address->port) + " there (is ser2net running, on that port?).";

@@ -26,8 +26,10 @@ std::string ExplainWriteFailure(const WriteFailureFacts& facts) {
     if (facts.lineLost && facts.reopenOnReturn && facts.error == EBADF)
         return "The device went away and the port is waiting for it; sending resumes when it "
                "is back.";
-    if (DeviceGone(facts.error) || facts.lineLost)
-        return "The device went away; " + Resumes(facts.reopenOnReturn);
+    if (DeviceGone(facts.error) || facts.lineLost) {
+        const std::string why = facts.lossReason.empty() ? "" : " (" + facts.lossReason + ")";
+        return "The device went away" + why + "; " + Resumes(facts.reopenOnReturn);
+    }
     switch (facts.error) {
         case ECANCELED:
             return "The send was cut short because the port was closed.";

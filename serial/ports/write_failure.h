@@ -12,6 +12,7 @@ struct WriteFailureFacts {
     int error = 0;                // the errno value the write failed with (WinErrorCode)
     bool lineLost = false;        // the port had reported its line lost
     bool reopenOnReturn = false;  // a lost device is opened again when it returns
+    std::string lossReason;       // a network port's "line lost" reason, if any
 };
 
 // One or two sentences, UTF-8, no line breaks.

@@ -3,7 +3,10 @@
 #include <gtest/gtest.h>
 
 #include <QSignalSpy>
+#include <algorithm>
+#include <cctype>
 #include <deque>
+#include <functional>
 #include <random>
 #include <string>
 #include <vector>
@@ -108,6 +111,58 @@ TEST(TLineListModel, ReplaceTakesAListFilesTextInOneInsertion) {
 
     model.Replace("");
     EXPECT_EQ(model.Count(), 0);
+}
+
+// A receive log's lines keep the bytes they show, among lines that keep
+// none (loaded, events), through insertions at the top, removals at the
+// bottom and the reuse of the addresses (8 MiB here); a new form shows
+// exactly those bytes again, the rest of each line as it was.
+TEST(TLineListModel, LinesKeepTheirBytesToBeShownAgain) {
+    TLineListModel model(nullptr, 8 << 20);
+    model.SetMeasure([](std::string_view line) { return static_cast<int>(line.size()); });
+    model.Replace("loaded\nlines\n");
+    const auto upper = [](std::string_view bytes) {
+        std::string shown(bytes);
+        for (char& c : shown) c = char(std::toupper(static_cast<unsigned char>(c)));
+        return shown;
+    };
+    const auto twice = [](std::string_view bytes) { return std::string(bytes) + std::string(bytes); };
+    struct Expected {
+        std::string head, bytes, tail;
+    };
+    std::deque<Expected> expected = {{"loaded", "", ""}, {"lines", "", ""}};
+    std::mt19937 random(5);
+    for (int round = 0; round < 700; ++round) {
+        const std::string bytes(random() % (20 << 10), char('a' + round % 26));
+        const Expected line = round % 7 == 0 ? Expected{"== event " + std::to_string(round), "", ""}
+                                             : Expected{"12:00 ", bytes, " (" + std::to_string(round) + ")"};
+        const std::string text = line.head + line.bytes + line.tail;
+        model.Insert(0, {text}, {}, {{line.bytes, line.head.size(), line.bytes.size()}});
+        expected.push_front(line);
+        if (expected.size() > 60) {
+            model.Remove(60, int(expected.size()) - 60);
+            expected.resize(60);
+        }
+    }
+    using Display = std::function<std::string(std::string_view)>;
+    for (const Display& display : {Display(upper), Display(twice)}) {
+        model.Reshow(display);
+        std::size_t widest = 0;
+        for (std::size_t row = 0; row < expected.size(); ++row) {
+            const Expected& line = expected[row];
+            const std::string text = line.head + (line.bytes.empty() ? "" : display(line.bytes)) + line.tail;
+            ASSERT_EQ(model.Line(int(row)), text) << "row " << row;
+            ASSERT_EQ(model.BytesOf(int(row)), line.bytes);
+            widest = std::max(widest, text.size());
+        }
+        EXPECT_EQ(model.Widest(), int(widest));
+    }
+    EXPECT_EQ(model.LinesWithBytes(),
+              std::count_if(expected.begin(), expected.end(), [](const Expected& line) { return !line.bytes.empty(); }));
+    // A line's bytes must lie within it; a loaded file keeps none.
+    EXPECT_THROW(model.Insert(0, {"ab"}, {}, {{"x", 1, 2}}), std::invalid_argument);
+    model.Replace("a\nb\n");
+    EXPECT_EQ(model.LinesWithBytes(), 0);
 }
 
 }  // namespace

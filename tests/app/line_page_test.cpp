@@ -6,6 +6,7 @@
 #include <QAbstractItemView>
 #include <QApplication>
 #include <QCheckBox>
+#include <QClipboard>
 #include <QComboBox>
 #include <QDir>
 #include <QFile>
@@ -330,6 +331,90 @@ class LinePageTest : public QObject {
         QTRY_VERIFY(asked());
         Press(Qt::Key_Escape);
         QVERIFY(!w->C1->Connected());
+    }
+
+    // The port box stays a list for its own keys; a URL typed or pasted into
+    // it is the port Start opens, and a server that breaks the protocol is
+    // named in the log's "line lost".
+    void typingANetworkPortIntoThePortBox() {
+        cport::device::testing::Rfc2217Server server({});
+        test::PtyPair line;
+        TLineOptions options;
+        options.logEvents = true;
+        Build(line.Path(), options);
+        cport::TComComboBox* box = w->ComComboBox1;
+        const auto typing = [box] {
+            auto* field = box->findChild<QLineEdit*>(QStringLiteral("TypedPortName"));
+            return field != nullptr && field->isVisible() ? field->text() : QString();
+        };
+        const int items = box->count();
+        box->setFocus();
+        Press(Qt::Key_Home);
+        Press(Qt::Key_Down);
+        QCOMPARE(box->currentIndex(), std::min(1, items - 1));
+        QCOMPARE(w->C1->Port(), box->Text());  // a pick from the list, as before
+        const QString url = QString::fromStdString(server.Url());
+        // Esc gives the list back unchanged; Down after typing moves in the list.
+        for (const Qt::Key leave : {Qt::Key_Escape, Qt::Key_Up}) {
+            QTest::keyClicks(QApplication::focusWidget(), QStringLiteral("rfc22"));
+            QCOMPARE(typing(), QStringLiteral("rfc22"));
+            Press(leave);
+            QCOMPARE(typing(), QString());
+            QCOMPARE(box->count(), items);
+        }
+        QCOMPARE(box->currentIndex(), 0);
+        QVERIFY(recorder->boxes.empty());
+        // A malformed URL is refused with a box and stays to be mended.
+        QTest::keyClicks(QApplication::focusWidget(), QStringLiteral("socket://nowhere"));
+        Press(Qt::Key_Return);
+        QTRY_COMPARE(recorder->boxes.size(), std::size_t(1));
+        QVERIFY2(recorder->boxes[0].text.find("is no network port name") != std::string::npos,
+                 recorder->boxes[0].text.c_str());
+        recorder->boxes.clear();
+        QCOMPARE(typing(), QStringLiteral("socket://nowhere"));
+        QTest::mouseClick(w->BitBtn2, Qt::LeftButton);
+        QTRY_COMPARE(recorder->boxes.size(), std::size_t(1));
+        recorder->boxes.clear();
+        QVERIFY(!w->C1->Connected());
+        // Pasted, and Start takes it.
+        box->setFocus();
+        for (int i = 0; i < 16; ++i) Press(Qt::Key_Backspace);
+        QCOMPARE(typing(), QString());
+        QApplication::clipboard()->setText(url);
+        Press(Qt::Key_V, Qt::ControlModifier);
+        QCOMPARE(typing(), url);
+        QTest::mouseClick(w->BitBtn2, Qt::LeftButton);
+        QVERIFY(w->C1->Connected());
+        QCOMPARE(QString::fromStdString(w->C1->Port()), url);
+        QCOMPARE(box->currentText(), url);
+        QCOMPARE(box->count(), items + 1);
+        Send("\"hello\"");
+        QVERIFY(Received(5));
+        server.SendRaw("\xFF\xFA\x2C\x01\xFF\x07");
+        QTRY_VERIFY(Lines().filter(QStringLiteral("line lost: the server at ")).size() == 1);
+        QVERIFY2(Lines().join('\n').contains(QStringLiteral(
+                     "broke the Telnet protocol: it sent an unescaped IAC inside a Telnet "
+                     "subnegotiation")),
+                 qPrintable(Lines().join('\n')));
+        QVERIFY2(w->Label21->toolTip().contains(QStringLiteral("Port lost (the server at")),
+                 qPrintable(w->Label21->toolTip()));
+        Send("\"x\"");  // a send on the lost line says why it was lost
+        QTRY_COMPARE(recorder->boxes.size(), std::size_t(1));
+        QVERIFY2(recorder->boxes[0].text.find("went away (the server at 127.0.0.1:") !=
+                     std::string::npos,
+                 recorder->boxes[0].text.c_str());
+        recorder->boxes.clear();
+        Press(Qt::Key_Escape);
+        QVERIFY(!w->C1->Connected());
+        // Typed and taken with Enter: a user's pick, kept in the list.
+        const QString raw = QStringLiteral("socket://localhost:%1").arg(server.Port());
+        box->setFocus();
+        QTest::keyClicks(box, raw);
+        Press(Qt::Key_Return);
+        QCOMPARE(typing(), QString());
+        QCOMPARE(QString::fromStdString(w->C1->Port()), raw);
+        QCOMPARE(box->count(), items + 2);
+        QVERIFY(recorder->boxes.empty());
     }
 
     // DTR, RTS and a break pulse on a device with modem lines (the fake);

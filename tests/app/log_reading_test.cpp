@@ -13,8 +13,12 @@
 #include <QLineEdit>
 #include <QPalette>
 #include <QPushButton>
+#include <QScreen>
+#include <QScrollBar>
 #include <QStyleOptionViewItem>
 #include <QTabWidget>
+#include <cstdlib>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -221,25 +225,117 @@ class LogReadingTest : public QObject {
         QCOMPARE(KindOf(w->RX1, 1), TLineKind::Bad);
     }
 
-    // --display text: text protocols as they read, in a fixed-pitch font;
-    // the Line page's box turns it off for the lines that follow.
+    // --display text: text protocols as they read, in a fixed-pitch font.
+    // A change of the form (the Line page's box, "ASCII") shows
+    // the lines already there anew, received and sent alike, as lines
+    // arriving then read; a line without bytes keeps its text, the current
+    // line stays current.
     void textView() {
         test::PtyPair line;
         TLineOptions options;
         options.display = TDisplayForm::TextForm;
+        options.logSent = true;
         Build(line.Path(), options);
         QVERIFY(w->CheckBox9->isChecked());
         QVERIFY(QFontInfo(w->RX1->font()).fixedPitch());
         QTest::mouseClick(w->BitBtn2, Qt::LeftButton);
-        line.Write(std::string("$GP,1*7C\r\n\x01", 11));
-        QTRY_COMPARE(w->RX1->text(0), QStringLiteral("$GP,1*7C\\r\\n\\x01 (11)"));
-        Press(Qt::Key_L, Qt::AltModifier);
-        QTest::mouseClick(w->CheckBox9, Qt::LeftButton, {}, QPoint(8, w->CheckBox9->height() / 2));
-        QVERIFY(!w->CheckBox9->isChecked());
-        QCOMPARE(w->RX1->font(), w->font());
-        line.Write("A,");
-        QTRY_COMPARE(w->RX1->text(0), QStringLiteral("A 0x2C (2)"));
+        QVERIFY(w->C1->Connected());
+        const int opened = w->RX1->count();  // the empty line of Clear all
+        const QString event = w->RX1->text(0);
+        // A block received, then one sent: the newest two lines.
+        const auto receiveAndSend = [&] {
+            const int count = w->RX1->count();
+            line.Write(std::string("$GP,1*7C\r\n\x01", 11));
+            QTRY_COMPARE(w->RX1->count(), count + 1);
+            w->ComboBox1->setEditText(QStringLiteral("\"AT\" 0x0D"));
+            QTest::mouseClick(w->BitBtn1, Qt::LeftButton);
+            QTRY_COMPARE(w->RX1->count(), count + 2);
+            QCOMPARE(line.Read(3), std::string("AT\r"));
+        };
+        receiveAndSend();
         QCOMPARE(w->RX1->text(1), QStringLiteral("$GP,1*7C\\r\\n\\x01 (11)"));
+        QCOMPARE(w->RX1->text(0), QStringLiteral(">> AT\\r (3)"));
+        const struct {
+            const char* how;
+            std::function<void()> change;
+            QString received;  // as it reads in the new form
+        } changes[] = {
+            {"Text view unticked with the mouse",
+             [&] {
+                 Press(Qt::Key_L, Qt::AltModifier);
+                 QTest::mouseClick(w->CheckBox9, Qt::LeftButton, {},
+                                   QPoint(8, w->CheckBox9->height() / 2));
+                 QCOMPARE(w->RX1->font(), w->font());
+             },
+             "0x24  G  P 0x2C  1 0x2A  7  C 0x0D 0x0A 0x01 (11)"},
+            {"ASCII unticked with the mouse",
+             [&] { QTest::mouseClick(w->CheckBox2, Qt::LeftButton, {}, QPoint(8, w->CheckBox2->height() / 2)); },
+             "0x24 0x47 0x50 0x2C 0x31 0x2A 0x37 0x43 0x0D 0x0A 0x01 (11)"},
+            {"Text view ticked with the space bar",
+             [&] {
+                 ShowRx1AndClick(1);
+                 Press(Qt::Key_L, Qt::AltModifier);
+                 w->CheckBox9->setFocus();
+                 Press(Qt::Key_Space);
+                 QCOMPARE(w->RX1->currentRow(), 1);
+             },
+             "$GP,1*7C\\r\\n\\x01 (11)"},
+        };
+        for (const auto& change : changes) {
+            change.change();
+            QCOMPARE(w->RX1->text(w->RX1->count() - opened), event);
+            QCOMPARE(w->RX1->text(1), change.received);
+            receiveAndSend();
+            // Every earlier pair reads as the pair that arrived in the new form.
+            for (int row = 2; row < w->RX1->count() - opened; ++row)
+                QVERIFY2(w->RX1->text(row) == w->RX1->text(row % 2), change.how);
+        }
+    }
+
+    // The same picture, but for a step of a colour's channel (a gradient
+    // drawn a few rows further down may round so).
+    static bool Alike(const QImage& a, const QImage& b) {
+        if (a.size() != b.size())
+            return false;
+        for (int y = 0; y < a.height(); ++y) {
+            for (int x = 0; x < a.width(); ++x) {
+                const QRgb p = a.pixel(x, y), q = b.pixel(x, y);
+                if (std::abs(qRed(p) - qRed(q)) > 2 || std::abs(qGreen(p) - qGreen(q)) > 2 ||
+                    std::abs(qBlue(p) - qBlue(q)) > 2)
+                    return false;
+            }
+        }
+        return true;
+    }
+
+    // Lines coming in move the rows drawn and only the new row is drawn:
+    // what the window holds is what drawing the whole log anew gives, with
+    // a line current, scrolled down or not.
+    void arrivalsDrawAsAWholeRepaint() {
+        test::PtyPair line;
+        Build(line.Path());
+        QTest::mouseClick(w->BitBtn2, Qt::LeftButton);
+        TLineList* log = w->RX1;
+        // The part of the window `widget` covers, as the window holds it.
+        const auto held = [&](QWidget* widget) {
+            const QRect area(widget->mapTo(w.get(), QPoint()), widget->size());
+            return w->screen()->grabWindow(w->winId()).copy(area).toImage();
+        };
+        for (int i = 0; i < 40; ++i) {
+            const int count = log->count();
+            line.Write("$GPGGA," + std::to_string(i * 7919) + ",A*00\r\n");
+            QTRY_COMPARE(log->count(), count + 1);
+            if (i == 10)
+                ShowRx1AndClick(3);
+            if (i == 25)
+                QTest::keyClick(log, Qt::Key_PageDown);
+            log->visualRowRect(0);  // the layout, as the next paint would make it
+            QCoreApplication::sendPostedEvents();
+            const QImage drawn = held(log->viewport());
+            log->viewport()->repaint();
+            QVERIFY2(Alike(held(log->viewport()), drawn), qPrintable(QString::number(i)));
+        }
+        QVERIFY(log->verticalScrollBar()->value() > 0);
     }
 
     // --parity reaches C1 and the top row; --count N stops the timer after N

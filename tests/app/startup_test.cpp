@@ -99,6 +99,12 @@ class StartupTest : public QObject {
         QTest::newRow("capture into no folder")
             << QStringList{"--capture", "/nonexistent/folder/a.cap"}
             << "Cannot create file /nonexistent/folder/a.cap: No such file or directory";
+        QTest::newRow("plot format unknown")
+            << QStringList{"--plot", "--plot-format", "json"}
+            << "--plot-format cannot take 'json' (csv or labels)";
+        QTest::newRow("two plot formats")
+            << QStringList{"--plot-format", "csv", "--plot-format=labels"}
+            << "--plot-format can be given once";
     }
     void commandLineMistakes() {
         QFETCH(QStringList, arguments);

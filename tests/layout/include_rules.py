@@ -15,18 +15,19 @@ MAY_USE = {
     "sequences": ["base", "codec"],
     "serial/device": ["base"],
     "capture": ["base", "serial/device"],
+    "samples": ["base", "serial/device"],
     "serial/store": ["base"],
     "serial/error": ["base"],
     "serial/ports": ["base", "serial/error", "serial/device"],
     "serial/port": ["base", "serial/error", "serial/device", "serial/ports", "serial/store"],
     "transfer": ["base", "codec"],
     "serial_controls": ["base", "serial/port", "serial/ports", "serial/error", "serial/device"],
-    "runner": ["base", "codec", "timeline", "sequences", "capture", "serial/device", "serial/store",
+    "runner": ["base", "codec", "timeline", "sequences", "capture", "samples", "serial/device", "serial/store",
                "serial/error", "serial/ports", "serial/port", "transfer"],
-    "app": ["base", "codec", "timeline", "sequences", "capture", "serial/device", "serial/store",
+    "app": ["base", "codec", "timeline", "sequences", "capture", "samples", "serial/device", "serial/store",
             "serial/error", "serial/ports", "serial/port", "serial_controls"],
 }
-QT_FREE = {"codec", "timeline", "sequences", "serial/device", "capture", "serial/store", "serial/error",
+QT_FREE = {"codec", "timeline", "sequences", "serial/device", "capture", "samples", "serial/store", "serial/error",
            "transfer"}
 MAY_DRAW = {"serial_controls", "app"}
 WIDGET_HEADERS = re.compile(r"#include <(QtWidgets/|Q(Widget|Dialog|Abstract(Button|ItemView|ScrollArea)|"

@@ -290,6 +290,39 @@ class RunnerTest(unittest.TestCase):
         self.assertIn("== back", out)
         self.assertIn('# 0x06 "OK" | 2 | 2 | 0 | 0 |', out)
 
+    def test_line_lost_during_a_transfer(self):
+        """Without reconnect the run ends saying so; with it the transfer fails
+        at once and the steps after it find the port back."""
+        with open(self.path("slow.bin"), "wb") as f:
+            f.write(b"x" * 100000)
+        transfer = f"local ok, why = send_raw('{self.path('slow.bin')}', {{block = 64, delay = 10}}) "
+        after = "assert(wait_event('back', 10000)) send('\"Q\"') assert(expect('0x06 \"OK\"'))"
+        for extra, status, said in [
+                ((), 2, ["== line lost", "The port went away"]),
+                (("--reconnect",), 1, ["transfer failed: The line was lost during the transfer",
+                                      "== back", '# 0x06 "OK" | 1 | 1 | 0 | 0 |',
+                                      f"# send raw {self.path('slow.bin')} | 1 | 0 | 1 | 0 |"])]:
+            with self.subTest(extra=extra):
+                runner = self.start_loop(self.path("dev"), transfer + after, "== send raw", *extra)
+                self.sim.process.send_signal(signal.SIGUSR1)  # unplugged mid-transfer
+                seen = ""
+                if extra:
+                    for line in runner.stdout:
+                        seen += line
+                        if "waiting for" in line:
+                            break
+                    self.sim.process.send_signal(signal.SIGUSR2)
+                # Through the same buffered reader: communicate() would pass
+                # over lines it already holds.
+                out, err = runner.stdout.read(), runner.stderr.read()
+                runner.wait(30)
+                self.assertEqual(runner.returncode, status, seen + out + err)
+                for text in said:
+                    self.assertIn(text, seen + out + err)
+                if not extra:
+                    self.sim.process.send_signal(signal.SIGUSR2)  # back for the next row
+                    self.sim.port = self.sim.process.stdout.readline().strip()
+
     def read_capture(self, name):
         """The records of a timed capture: (monotonic µs, kind, bytes or event)."""
         with open(self.path(name), newline="") as f:
@@ -359,8 +392,18 @@ class RunnerTest(unittest.TestCase):
         self.assertEqual(done.returncode, 0, done.stdout + done.stderr)
         # A pty behind ser2net has no DTR: said, and the run goes on.
         self.assertRegex(done.stdout, "== unconfirmed: .*DTR")
-        done = self.run_script(self.EXCHANGE, port="socket://127.0.0.1:%d" % server.raw)
+        done = self.run_script(self.EXCHANGE, port="socket://localhost:%d" % server.raw)
         self.assertEqual(done.returncode, 0, done.stdout + done.stderr)
+        # The server gone mid-run: the transcript and the end say why the line was lost.
+        runner = self.start_loop(rfc, self.EXCHANGE + " sleep(60000)")
+        server.close()
+        out, err = runner.communicate(timeout=20)
+        why = "line lost: the server at 127.0.0.1:%d closed the connection" % server.rfc
+        self.assertIn("== " + why, out)
+        self.assertIn("(%s)" % why, err)
+        server = Ser2net(self.dir.name, self.path("dev"))
+        self.addCleanup(server.close)
+        rfc = "rfc2217://127.0.0.1:%d" % server.rfc
         # The network session's capture, played back by the simulator.
         player = Simulator("--replay", self.path("n.cap"), "--answer")
         self.addCleanup(player.close)
@@ -371,6 +414,9 @@ class RunnerTest(unittest.TestCase):
         done = self.run_script(self.EXCHANGE, port=rfc)
         self.assertEqual(done.returncode, 2, done.stdout)
         self.assertIn("127.0.0.1:%d refused the connection" % server.rfc, done.stderr)
+        done = self.run_script(self.EXCHANGE, port="socket://no-such-host.invalid:2217")
+        self.assertEqual(done.returncode, 2, done.stdout)
+        self.assertIn("no-such-host.invalid:2217: name not resolved", done.stderr)
 
 
 if __name__ == "__main__":

@@ -131,10 +131,11 @@ class TransferTest(unittest.TestCase):
         self.assertEqual([l for _, l in lines], [f"set {i}".encode() for i in range(60)])
         gaps = sorted((b[0] - a[0]) * 1000 for a, b in zip(lines, lines[1:]))
         # No line early over the whole file (one gap alone also carries the
-        # reader's own lateness); the median judged loosely, as a loaded
-        # machine under a sanitizer allows.
+        # reader's own lateness); the median judged loosely, as a machine
+        # loaded many times over under a sanitizer allows (transfer_bench
+        # measures the spread).
         self.assertGreaterEqual((lines[-1][0] - lines[0][0]) * 1000, 59 * 20 - 2, gaps)
-        self.assertTrue(19.0 <= gaps[len(gaps) // 2] < 22.0, gaps)
+        self.assertTrue(19.0 <= gaps[len(gaps) // 2] < 26.0, gaps)
 
     def test_each_line_waits_for_its_prompt(self):
         with open(self.path("cfg.txt"), "w") as f:

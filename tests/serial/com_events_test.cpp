@@ -531,5 +531,66 @@ TEST_F(PortEventsTest, BurstsLargerThanTheQueueArriveWholeUnderWindowSync) {
     }
 }
 
+// --- Served by the main thread's event loop, without the thread.
+
+TEST_F(PortEventsTest, ServedByTheEventLoopThePortNeedsNoThread) {
+    const auto servedOn = [this](EventPort& port, const std::string& name) {
+        port.SetServedByEventLoop(true);
+        OpenOn(port, name, TComEvents{evRxChar, evError}, smThreadSync);
+    };
+    {
+        // A device that cannot be watched from a loop keeps the thread.
+        EventPort port;
+        port.SetDevice(fake_);
+        servedOn(port, "COM3");
+        EXPECT_NE(port.EventThread(), nullptr);
+        EXPECT_EQ(port.EventWatch(), nullptr);
+    }
+    EventPort port;
+    RecordAll(port, recorder_);
+    servedOn(port, pty_.SlavePath());
+    EXPECT_EQ(port.EventThread(), nullptr);
+    ASSERT_NE(port.EventWatch(), nullptr);
+    recorder_.Clear();
+
+    // Bytes arrive on the main thread, once each, a burst larger than the
+    // queue whole.
+    std::string burst(100'000, '\0');
+    for (std::size_t i = 0; i < burst.size(); ++i) burst[i] = static_cast<char>(i % 251);
+    {
+        Feeder writer(pty_.MasterFd(), burst, false);
+        ASSERT_TRUE(RunEventLoopUntil([&] { return recorder_.Received().size() >= burst.size(); }));
+    }
+    EXPECT_TRUE(recorder_.Received() == burst);
+    EXPECT_EQ(recorder_.OffMainThread(), 0u);
+
+    // A handler that closes the port, then the port opened again.
+    EventPort* p = &port;
+    port.SetOnRxChar([&, p](QObject*, std::int32_t) { p->Close(); });
+    pty_.Write("a");
+    ASSERT_TRUE(RunEventLoopUntil([&] { return !port.Connected(); }));
+    EXPECT_EQ(port.EventWatch(), nullptr);
+    RecordAll(port, recorder_);
+    port.Open();
+    recorder_.Clear();
+    pty_.Write("b");
+    ASSERT_TRUE(RunEventLoopUntil([&] { return recorder_.Received() == "b"; }));
+
+    // A hang-up is reported once; then the loop sleeps, and Close returns.
+    pty_.HangUp();
+    const auto reported = [&] {
+        const Calls calls = recorder_.Calls();
+        return std::find(calls.begin(), calls.end(), "Error 0x10") != calls.end();
+    };
+    ASSERT_TRUE(RunEventLoopUntil(reported));
+    const pid_t self = static_cast<pid_t>(syscall(SYS_gettid));
+    const long long cpu = ThreadCpuNs(self);
+    RunEventLoopFor(std::chrono::milliseconds(500));
+    EXPECT_LT(ThreadCpuNs(self) - cpu, 50'000'000);  // ns: a spinning loop takes all 500 ms
+    port.Close();
+    EXPECT_FALSE(port.Connected());
+    EXPECT_EQ(NewErrors(), 0u);
+}
+
 }  // namespace
 }  // namespace cport::testutil

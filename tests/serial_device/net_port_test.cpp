@@ -7,10 +7,12 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <future>
 
 #include "pty_fixture.h"
 #include "serial/device/net/com_port_option.h"
 #include "serial/device/net/net_address.h"
+#include "serial/device/net/resolve.h"
 #include "serial/device/net/telnet_parser.h"
 #include "serial/device/posix_com_device.h"
 #include "tests/serial_device/rfc2217_server.h"
@@ -53,6 +55,11 @@ TEST(NetAddressTest, NamesAreParsedOrRefused) {
         }
     }
     EXPECT_EQ(net::HostAndPort(*net::ParseNetAddress("socket://[::1]:7")), "[::1]:7");
+    // What the port box lets a user type on into a name.
+    for (const char* start : {"r", "SOCK", "rfc2217:/", "socket://x", "Rfc2217://h:1"})
+        EXPECT_TRUE(net::BeginsLikeNetworkPortName(start)) << start;
+    for (const char* other : {"", "t", "rfc3", "sockets", "/dev/ttyS0"})
+        EXPECT_FALSE(net::BeginsLikeNetworkPortName(other)) << other;
 }
 
 TEST(TelnetParserTest, DataCommandsAndFaults) {
@@ -245,17 +252,49 @@ TEST_F(NetPortTest, AnOpenThatFailsSaysWhatFailed) {
         {silent.Url(), ETIME},
         {closed, ECONNREFUSED},
         {"rfc2217://127.0.0.1", EINVAL},
+        {"rfc2217://no-such-host.invalid:2217", net::kNameNotResolved},
     };
     for (const auto& [name, error] : rows) {
         SCOPED_TRACE(name);
         EXPECT_EQ(dev_.CreateFileA(name), INVALID_HANDLE_VALUE);
         EXPECT_EQ(dev_.GetLastError(), error);
     }
+    // A name from /etc/hosts resolves.
+    Rfc2217Server named({});
+    const ComHandle h = dev_.CreateFileA("rfc2217://localhost:" + std::to_string(named.Port()));
+    EXPECT_NE(h, INVALID_HANDLE_VALUE) << dev_.GetLastError();
+    EXPECT_TRUE(dev_.CloseHandle(h));
 }
 
-TEST_F(NetPortTest, MalformedEndlessOrDroppedInputLosesTheLine) {
+// A name server that never answers costs the limit, not the resolver's own
+// round of retries; the lookup left behind ends on its own.
+TEST(ResolveTest, ALookupThatHangsEndsAtTheLimit) {
+    auto release = std::make_shared<std::promise<void>>();
+    std::shared_future<void> released = release->get_future().share();
+    const auto hanging = [released](const std::string&, const std::string&, addrinfo**) {
+        released.wait();
+        return EAI_AGAIN;
+    };
+    const auto before = std::chrono::steady_clock::now();
+    int error = 0;
+    EXPECT_FALSE(net::ResolveWithin("dead.example", 2217, 300ms, &error, hanging));
+    EXPECT_EQ(error, net::kNameNotResolved);
+    EXPECT_LT(std::chrono::steady_clock::now() - before, 3s);
+    release->set_value();
+    EXPECT_TRUE(net::ResolveWithin("localhost", 2217, 5s, &error));
+    EXPECT_EQ(error, 0);
+}
+
+TEST_F(NetPortTest, MalformedEndlessOrDroppedInputLosesTheLineAndSaysWhy) {
     const std::string endless = "\xFF\xFA\x2C\x01" + std::string(4000, 'x');
-    for (const std::string& bad : {std::string("ok\xFF\x07", 4), endless, std::string()}) {
+    const std::pair<std::string, std::string> rows[] = {
+        {std::string("ok\xFF\x07", 4),
+         "broke the Telnet protocol: it sent a Telnet command byte 7 that has no meaning after "
+         "IAC"},
+        {endless, "broke the Telnet protocol: it sent a Telnet subnegotiation longer than 512"},
+        {std::string(), "closed the connection"},
+    };
+    for (const auto& [bad, why] : rows) {
         SCOPED_TRACE(bad.size());
         Rfc2217Server server({});
         const ComHandle h = Open(server);
@@ -267,6 +306,9 @@ TEST_F(NetPortTest, MalformedEndlessOrDroppedInputLosesTheLine) {
         const auto events = Events(h, 1);
         ASSERT_FALSE(events.empty());
         EXPECT_EQ(events.back().kind, LineEventKind::kLost);
+        EXPECT_EQ(events.back().reason.rfind("the server at 127.0.0.1:", 0), 0u)
+            << events.back().reason;
+        EXPECT_NE(events.back().reason.find(why), std::string::npos) << events.back().reason;
         Transfer t(dev_, h);
         EXPECT_LT(t.Write("x"), 0);
         EXPECT_TRUE(dev_.CloseHandle(h));

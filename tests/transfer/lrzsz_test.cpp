@@ -8,7 +8,7 @@
 
 #include <gtest/gtest.h>
 
-#include "peers.h"
+#include "line_fixture.h"
 #include "transfer/engine.h"
 #include "transfer/fd_line.h"
 #include "transfer/transfer_error.h"
@@ -19,25 +19,10 @@ namespace {
 using test::Peer;
 using test::PtyPair;
 using test::TempDir;
+using test::JobFor;
+using test::TestTimes;
 
 const std::size_t kSizes[] = {0, 1, 127, 128, 129, 1024 * 1024};
-
-XmodemOptions TestTimes() {
-    XmodemOptions options;
-    options.times.startMs = 15000;
-    options.times.answerMs = 1500;
-    options.times.blockMs = 3000;
-    return options;
-}
-
-Job JobFor(Mode mode, bool receive, const std::string& path) {
-    Job job;
-    job.mode = mode;
-    job.receive = receive;
-    job.path = path;
-    job.modem = TestTimes();
-    return job;
-}
 
 // XMODEM carries no size: what arrives is the file and padding to its last block.
 void ExpectPadded(const std::string& sent, const std::string& got, const std::string& what) {
@@ -48,39 +33,7 @@ void ExpectPadded(const std::string& sent, const std::string& got, const std::st
     EXPECT_EQ(got.find_first_not_of('\x1A', sent.size()), std::string::npos) << what;
 }
 
-struct Fixture : ::testing::Test {
-    TempDir dir;
-    PtyPair pair{dir.Path()};
-    int fd = test::OpenRaw(pair.A());
-    FdLine line{fd, fd};
-    ~Fixture() override { close(fd); }
-
-    std::string Folder(const std::string& name) {
-        const std::string path = dir.File(name);
-        mkdir(path.c_str(), 0700);
-        return path;
-    }
-
-    // After a transfer ended, either way: bytes still pass both ways.
-    void ExpectLineUsable() {
-        const int far = test::OpenRaw(pair.B());
-        FdLine other(far, far);
-        std::string got;
-        // Drop what a peer left on the line.
-        while (other.Read(got, 4096, Clock::now() + std::chrono::milliseconds(100)) > 0) {
-        }
-        while (line.Read(got, 4096, Clock::now() + std::chrono::milliseconds(100)) > 0) {
-        }
-        got.clear();
-        line.Write("ping");
-        const auto deadline = Clock::now() + std::chrono::seconds(10);
-        while (got.size() < 4 && other.Read(got, 4096, deadline) > 0) {
-        }
-        EXPECT_EQ(got, "ping");
-        close(far);
-    }
-};
-
+using Fixture = test::LineFixture;
 using LrzszTest = Fixture;
 
 // One row a test, so that ctest runs them side by side.

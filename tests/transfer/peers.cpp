@@ -77,9 +77,14 @@ PtyPair::PtyPair(const std::string& folder, const std::string& name)
     }
 }
 
-PtyPair::~PtyPair() {
+PtyPair::~PtyPair() { Cut(); }
+
+void PtyPair::Cut() {
+    if (socat_ <= 0)
+        return;
     kill(socat_, SIGTERM);
     waitpid(socat_, nullptr, 0);
+    socat_ = -1;
 }
 
 int OpenRaw(const std::string& path) {

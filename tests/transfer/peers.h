@@ -39,6 +39,8 @@ class PtyPair {
     ~PtyPair();
     const std::string& A() const { return a_; }
     const std::string& B() const { return b_; }
+    // The line lost: socat ends, both ends hang up.
+    void Cut();
 
   private:
     std::string a_, b_;

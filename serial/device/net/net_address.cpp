@@ -23,6 +23,12 @@ bool IsNetworkPortName(std::string_view name) {
     return StartsWithNoCase(name, kRfc2217) || StartsWithNoCase(name, kSocket);
 }
 
+bool BeginsLikeNetworkPortName(std::string_view text) {
+    // A prefix of a scheme, or longer than it and starting with it.
+    return !text.empty() && (StartsWithNoCase(text, kRfc2217.substr(0, text.size())) ||
+                             StartsWithNoCase(text, kSocket.substr(0, text.size())));
+}
+
 std::optional<NetAddress> ParseNetAddress(std::string_view name) {
     NetAddress address;
     if (StartsWithNoCase(name, kRfc2217)) {

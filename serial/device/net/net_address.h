@@ -23,6 +23,9 @@ struct NetAddress {
 // Whether the name starts like a network port (any letter case), well formed
 // or not: such a name is never a device path.
 bool IsNetworkPortName(std::string_view name);
+// Whether the text is on its way to one: a network port name, or the start
+// of "rfc2217://" or "socket://" (any letter case, not empty).
+bool BeginsLikeNetworkPortName(std::string_view text);
 
 // The address, or nothing when the name is not a well-formed network port.
 std::optional<NetAddress> ParseNetAddress(std::string_view name);

@@ -1,7 +1,6 @@
 #include "serial/device/net/net_line.h"
 
 #include <fcntl.h>
-#include <netdb.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
@@ -10,6 +9,8 @@
 
 #include <algorithm>
 #include <cerrno>
+
+#include "serial/device/net/resolve.h"
 
 namespace cport::device::net {
 
@@ -70,22 +71,15 @@ int ConnectOne(const addrinfo& ai, SteadyClock::time_point until, int* error) {
 std::unique_ptr<NetLine> NetLine::Connect(const NetAddress& address,
                                           std::chrono::milliseconds limit, int* error) {
     const auto until = SteadyClock::now() + limit;
-    addrinfo hints{};
-    hints.ai_family = AF_UNSPEC;
-    hints.ai_socktype = SOCK_STREAM;
-    addrinfo* found = nullptr;
-    const std::string service = std::to_string(address.port);
-    const int rc = getaddrinfo(address.host.c_str(), service.c_str(), &hints, &found);
-    if (rc != 0) {
-        *error = rc == EAI_SYSTEM ? errno : kNameNotResolved;
+    // The lookup spends of the same limit as the connection.
+    const AddrInfoList found = ResolveWithin(address.host, address.port, limit, error);
+    if (!found) {
         return nullptr;
     }
-    *error = kNameNotResolved;
     int fd = -1;
-    for (addrinfo* ai = found; ai != nullptr && fd < 0; ai = ai->ai_next) {
+    for (const addrinfo* ai = found.get(); ai != nullptr && fd < 0; ai = ai->ai_next) {
         fd = ConnectOne(*ai, until, error);
     }
-    freeaddrinfo(found);
     if (fd < 0) {
         return nullptr;
     }
@@ -112,7 +106,7 @@ std::optional<std::size_t> NetLine::Decode(std::uint8_t* data, std::size_t n) {
     }
     parser_.Commands().clear();
     if (pending_.size() - sent_ > kMostUnsent) {
-        fault_ = "a server that keeps negotiating without reading the answers";
+        fault_ = "more than 256 KiB of negotiation without reading the answers";
         return std::nullopt;
     }
     return kept;
