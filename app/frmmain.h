@@ -311,6 +311,8 @@ class Tfrmmain : public QWidget {
     // (the port settings among them go into C1).
     void SetLineOptions(const TLineOptions& options);
     const TLineOptions& LineOptions() const { return options_; }
+    // What cuts received bytes into messages since Start; made anew at each Start.
+    timeline::Framer& MessageFramer() { return framer_; }
     void LogOptionsChange();  // a log option on the line page changed
     void Edit2Apply();        // Enter in the custom baud rate
     void CheckBox5Click();    // DTR switched by the user

@@ -94,7 +94,7 @@ void Tfrmmain::ReceiveFramed(const Text& received, std::int32_t count,
         LogAnswers();
         return;
     }
-    framer_.Add({received, at.monotonicUs, lastUs}, messages);
+    framer_.Add({received, at.monotonicUs, lastUs, times.earliest.monoUs}, messages);
     AddMessages(messages);
     if (messages.empty() && !rxFrame_->isActive()) {
         // No line yet, but the counts in sight move once a frame all the same.
@@ -123,17 +123,22 @@ void Tfrmmain::GapTimeout() {
     // Bytes the device already holds arrived before this timer ran, though
     // their hand-over has not come yet (a busy machine delays the port's
     // event thread): they are taken first, with the device's own times, so
-    // that a message is cut only at a real gap between arrivals and never by
-    // this timer's clock.
+    // that a message is cut only at a gap the device saw and never by this
+    // timer's clock.
+    std::int64_t quietUs = timeline::Now().monotonicUs;
     try {
         if (framer_.Pending() && C1->Connected() && !C1->LineLost()) {
             Text received;
-            if (C1->ReadWaiting(received, kTakeAtMost) > 0) {
+            const std::int32_t got = C1->ReadWaiting(received, kTakeAtMost);
+            const cport::TransferTimes times = C1->LastReadTimes();
+            // Quiet only as far as the device saw it; a read that could not
+            // tell leaves the message open and the timer looks again.
+            quietUs = times.quiet.Valid() ? times.quiet.monoUs : 0;
+            if (got > 0) {
                 CaptureReceived(received);
                 PlotReceived(received, C1->LastReadTimes());
                 receivedBytes_ += received.size();
-                ReceiveFramed(received, static_cast<std::int32_t>(received.size()),
-                              C1->LastReadTimes());
+                ReceiveFramed(received, got, times);
             }
         }
     } catch (const std::exception& error) {
@@ -141,7 +146,7 @@ void Tfrmmain::GapTimeout() {
         ShowDefaultError(error);
     }
     std::vector<timeline::Message> messages;
-    framer_.Poll(timeline::Now().monotonicUs, messages);
+    framer_.Poll(quietUs, messages);
     AddMessages(messages);
     ArmFramingTimer();
 }

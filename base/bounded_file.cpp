@@ -64,6 +64,7 @@ BoundedFile::BoundedFile(const std::string& fileName, const FileBound& bound)
         }
     }
     buffer_.resize(kPieceBytes);
+    lastGiven_ = std::chrono::steady_clock::now();
 }
 
 BoundedFile::~BoundedFile() {
@@ -78,6 +79,7 @@ std::string_view BoundedFile::Read() {
     while (!ended_) {
         const ssize_t n = ::read(fd_, buffer_.data(), buffer_.size());
         if (n > 0) {
+            lastGiven_ = std::chrono::steady_clock::now();
             taken_ += static_cast<std::uint64_t>(n);
             // A regular file that grows while it is read counts as well.
             if (taken_ > bound_.maxBytes)
@@ -97,7 +99,10 @@ std::string_view BoundedFile::Read() {
             break;
         }
         pollfd wait{fd_, POLLIN, 0};
-        const int ready = ::poll(&wait, 1, static_cast<int>(bound_.streamIdle.count()));
+        const auto left = std::chrono::ceil<std::chrono::milliseconds>(
+            lastGiven_ + bound_.streamIdle - std::chrono::steady_clock::now());
+        const int ready =
+            left.count() > 0 ? ::poll(&wait, 1, static_cast<int>(left.count())) : 0;
         if (ready == 0)
             throw EFileRead(fileName_, "Nothing came from it for " + Seconds(bound_.streamIdle) +
                                            " (a stream is read only while it gives).");

@@ -30,9 +30,11 @@ struct FileBound {
     std::size_t maxBytes = 0;
     // Completes "It is larger than the 16 MiB ...": "a script may hold".
     const char* what = "a file may hold";
-    // How long a stream may give nothing before the reading ends with what
-    // it gave (0: only what it holds at this moment is read, nothing waited for).
-    std::chrono::milliseconds streamIdle{1000};
+    // How long a stream may give nothing, from opening or from the bytes it
+    // last gave, before the reading ends (0: only what it holds at this
+    // moment is read, nothing waited for). Under a second, so that a stream
+    // that never gives is refused within one.
+    std::chrono::milliseconds streamIdle{800};
 };
 
 class BoundedFile {
@@ -65,6 +67,7 @@ class BoundedFile {
     std::uint64_t taken_ = 0;
     bool ended_ = false;
     std::vector<char> buffer_;
+    std::chrono::steady_clock::time_point lastGiven_;  // opening, then the latest bytes
 };
 
 // The whole file within the bound.

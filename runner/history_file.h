@@ -29,7 +29,7 @@ struct HistoryLine {
 // What a history file may hold; a larger one is refused before it is read.
 inline constexpr std::size_t kMaxHistoryBytes = 64u << 20;
 // How long a stream (a FIFO, `<(...)`) may give nothing before it is refused.
-inline constexpr std::chrono::milliseconds kHistoryStreamIdle{1000};
+inline constexpr std::chrono::milliseconds kHistoryStreamIdle{800};
 
 // The lines of `content` (the list file's form) in sending order. Blank lines
 // send nothing and are left out. Throws EHistoryFile naming `fileName` and

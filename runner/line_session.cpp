@@ -290,7 +290,7 @@ void LineSession::Transcribe(const Text& received, const cport::TransferTimes& t
     const std::int64_t firstUs = times.first.Valid() ? times.first.monoUs : NowStamp().monoUs;
     const std::int64_t lastUs = times.last.Valid() ? times.last.monoUs : firstUs;
     std::vector<timeline::Message> messages;
-    framer_.Add({received, firstUs, lastUs}, messages);
+    framer_.Add({received, firstUs, lastUs, times.earliest.monoUs}, messages);
     WriteMessages(messages);
     ArmFramingTimer();
 }
@@ -314,18 +314,21 @@ void LineSession::ArmFramingTimer() {
 
 void LineSession::FramingTimeout() {
     // As in the window: what the device already holds arrived before this
-    // timer ran and is taken first, so that only a real gap cuts.
+    // timer ran and is taken first, so that only a gap the device saw cuts.
+    std::int64_t quietUs = NowStamp().monoUs;
     try {
         if (framer_.Pending() && IsOpen() && !port_->LineLost()) {
             Text received;
             port_->ReadWaiting(received, 4096);
+            const cport::TransferTimes times = port_->LastReadTimes();
+            quietUs = times.quiet.Valid() ? times.quiet.monoUs : 0;
             Received(received);
         }
     } catch (const std::exception& error) {
         readError_ = std::string("Reading from the port failed: ") + error.what();
     }
     std::vector<timeline::Message> messages;
-    framer_.Poll(NowStamp().monoUs, messages);
+    framer_.Poll(quietUs, messages);
     WriteMessages(messages);
     ArmFramingTimer();
 }

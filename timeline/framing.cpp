@@ -29,11 +29,17 @@ void Framer::Add(const ReceivedBlock& block, std::vector<Message>& out) {
         out.push_back({std::string(block.bytes), block.firstUs, block.lastUs});
         return;
     }
+    const std::int64_t earliestUs =
+        block.earliestUs != 0 ? std::min(block.earliestUs, block.firstUs) : block.firstUs;
     if (rule_.kind == FramingKind::Gap && Pending() &&
-        block.firstUs - pending_.lastUs >= rule_.gapUs)
+        earliestUs - pending_.lastUs >= rule_.gapUs)
         ClosePending(out);
+    if (undecided_)
+        NoteUndecided(block, earliestUs);
+    added_ += block.bytes.size();
+    lastEarliestUs_ = earliestUs;
     // A piece held back that the line left alone for its hold time stands as it came.
-    if (!held_.empty() && !Pending() && block.firstUs - held_.back().lastUs >= HoldUs())
+    if (!held_.empty() && !Pending() && earliestUs - held_.back().lastUs >= HoldUs())
         ReleaseHeld(out);
     std::size_t at = 0;
     while (at < block.bytes.size()) {
@@ -75,11 +81,24 @@ void Framer::Close(std::vector<Message>& out) {
     ReleaseHeld(out);
 }
 
-void Framer::Poll(std::int64_t nowUs, std::vector<Message>& out) {
-    if (rule_.kind == FramingKind::Gap && Pending() && nowUs - pending_.lastUs >= rule_.gapUs)
+void Framer::Poll(std::int64_t quietUs, std::vector<Message>& out) {
+    if (rule_.kind == FramingKind::Gap && Pending() && quietUs - pending_.lastUs >= rule_.gapUs)
         ClosePending(out);
-    if (!held_.empty() && !Pending() && nowUs - held_.back().lastUs >= HoldUs())
+    if (!held_.empty() && !Pending() && quietUs - held_.back().lastUs >= HoldUs())
         ReleaseHeld(out);
+}
+
+void Framer::NoteUndecided(const ReceivedBlock& block, std::int64_t earliestUs) {
+    if (rule_.kind != FramingKind::Gap)
+        return;
+    // Before the block: left whole, though its first byte may have come the
+    // gap after the byte before.
+    if (Pending() && block.firstUs - lastEarliestUs_ >= rule_.gapUs)
+        undecided_(added_);
+    // Within it: a read that may have taken longer than the gap to gather.
+    if (block.lastUs - earliestUs >= rule_.gapUs) {
+        for (std::size_t i = 1; i < block.bytes.size(); ++i) undecided_(added_ + i);
+    }
 }
 
 std::optional<std::int64_t> Framer::DueUs() const {

@@ -4,10 +4,14 @@
 // rule. Plain C++ without Qt, so that the window and a headless runner frame
 // alike. Any thread; one Framer belongs to one thread at a time.
 //
-// A gap rule closes a message only when the next block arrives late enough.
-// Whoever waits for the line to go quiet (the window's timer) first takes
-// what the device already holds, then calls Poll() at DueUs(): a message is
-// closed at a real gap between arrivals, never by the waiter's own clock.
+// A gap rule cuts only where the gap is proven: a byte is known to have come
+// within an interval (from when the driver was last seen without it to when
+// it was read), and the next block's earliest moment must lie the gap
+// beyond the latest moment of the byte before. Whoever waits for the line to
+// go quiet (the window's timer) first takes what the device already holds,
+// then calls Poll() with the moment the device was last seen empty: a
+// message is closed at a gap the device saw, never by the waiter's clock.
+// Where the intervals cannot tell, the bytes stay together.
 //
 // Where timing cannot tell (bytes of two frames taken in one read, a far end
 // that stalls mid-frame) a chosen check value repairs the cuts: a message
@@ -18,6 +22,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -51,13 +56,15 @@ struct FramingRule {
     std::int64_t holdUs = 0;
 };
 
-inline constexpr std::int64_t kMinHoldUs = 100'000;
+inline constexpr std::int64_t kMinHoldUs = 500'000;
 
 // One read: the bytes and the monotonic times (µs) of its first and last byte.
 struct ReceivedBlock {
     std::string_view bytes;
     std::int64_t firstUs = 0;
     std::int64_t lastUs = 0;
+    // The earliest its first byte may have come; 0: firstUs (exact times).
+    std::int64_t earliestUs = 0;
 };
 
 struct Message {
@@ -86,10 +93,11 @@ class Framer {
     // are (the port closed, a send, the rule changes).
     void Close(std::vector<Message>& out);
 
-    // Appends what is due at `nowUs` (monotonic µs): the message being
-    // gathered once the line has been quiet for the gap, held pieces once
-    // quiet for the hold time.
-    void Poll(std::int64_t nowUs, std::vector<Message>& out);
+    // Appends what is due when the line is known quiet since `quietUs`
+    // (monotonic µs: nothing arrived from then on): the message being
+    // gathered once that is the gap after its last byte, held pieces once
+    // it is the hold time after theirs.
+    void Poll(std::int64_t quietUs, std::vector<Message>& out);
     // When Poll() has something to do; nothing while nothing waits.
     std::optional<std::int64_t> DueUs() const;
 
@@ -98,6 +106,13 @@ class Framer {
     std::int64_t PendingLastUs() const { return pending_.lastUs; }
     // Pieces that fail the check and wait for the rest.
     bool Holding() const { return !held_.empty(); }
+
+    // Told of every place a gap rule left uncut though the arrival times
+    // allow a gap there: `at` counts the bytes added before it. For judging
+    // the framing (a benchmark), not for framing.
+    void WatchUndecided(std::function<void(std::uint64_t at)> watcher) {
+        undecided_ = std::move(watcher);
+    }
 
   private:
     void Take(std::string_view bytes, std::int64_t firstUs, std::int64_t lastUs);
@@ -109,10 +124,14 @@ class Framer {
     bool EmitFrames(std::size_t first, std::vector<Message>& out);
     void ReleaseHeld(std::vector<Message>& out);
     std::int64_t HoldUs() const;
+    void NoteUndecided(const ReceivedBlock& block, std::int64_t earliestUs);
 
     FramingRule rule_;
     Message pending_;
     std::vector<Message> held_;
+    std::uint64_t added_ = 0;          // bytes added so far
+    std::int64_t lastEarliestUs_ = 0;  // the earliest the latest byte added may have come
+    std::function<void(std::uint64_t)> undecided_;
 };
 
 // The whole stream at once: every block through one Framer; the last message

@@ -2,7 +2,7 @@
 
 namespace cport::device {
 
-void ArrivalMarks::Pushed(std::size_t count, const LineTime& time) {
+void ArrivalMarks::Pushed(std::size_t count, const LineTime& time, const LineTime& earliest) {
     if (count == 0) {
         return;
     }
@@ -11,28 +11,38 @@ void ArrivalMarks::Pushed(std::size_t count, const LineTime& time) {
     if (!marks_.empty() && marks_.back().time == time) {
         marks_.back().end = pushed_;
     } else {
-        marks_.push_back({pushed_, time});
+        marks_.push_back({pushed_, time, earliest});
     }
 }
 
-const LineTime& ArrivalMarks::TimeOf(std::uint64_t index) const {
+const ArrivalMarks::Mark* ArrivalMarks::MarkOf(std::uint64_t index) const {
     for (const Mark& mark : marks_) {
         if (index < mark.end) {
-            return mark.time;
+            return &mark;
         }
     }
-    static const LineTime kNone;
-    return kNone;
+    return nullptr;
 }
 
-void ArrivalMarks::Popped(std::size_t count, LineTime* first, LineTime* last) {
+void ArrivalMarks::Popped(std::size_t count, LineTime* first, LineTime* last,
+                          LineTime* earliest) {
     *first = *last = LineTime{};
+    if (earliest != nullptr) {
+        *earliest = LineTime{};
+    }
     if (count == 0) {
         return;
     }
-    *first = TimeOf(popped_);
+    if (const Mark* mark = MarkOf(popped_)) {
+        *first = mark->time;
+        if (earliest != nullptr) {
+            *earliest = mark->earliest;
+        }
+    }
     popped_ += count;
-    *last = TimeOf(popped_ - 1);
+    if (const Mark* mark = MarkOf(popped_ - 1)) {
+        *last = mark->time;
+    }
     while (!marks_.empty() && marks_.front().end <= popped_) {
         marks_.pop_front();
     }

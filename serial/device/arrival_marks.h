@@ -15,20 +15,23 @@ namespace cport::device {
 
 class ArrivalMarks {
   public:
-    // `count` bytes joined the queue, taken from the driver at `time`.
-    void Pushed(std::size_t count, const LineTime& time);
+    // `count` bytes joined the queue, taken from the driver at `time`; none
+    // of them came before `earliest` (when the driver was last seen empty).
+    void Pushed(std::size_t count, const LineTime& time, const LineTime& earliest = {});
     // The next `count` bytes left the queue: the arrival times of the first
-    // and the last of them (zero times for count 0).
-    void Popped(std::size_t count, LineTime* first, LineTime* last);
+    // and the last of them, and the earliest the first may have come (zero
+    // times for count 0).
+    void Popped(std::size_t count, LineTime* first, LineTime* last, LineTime* earliest = nullptr);
     void Clear();
 
   private:
     struct Mark {
         std::uint64_t end;  // bytes pushed in total up to the mark's last byte
         LineTime time;
+        LineTime earliest;
     };
     // The mark holding byte number `index` (counted over all bytes pushed).
-    const LineTime& TimeOf(std::uint64_t index) const;
+    const Mark* MarkOf(std::uint64_t index) const;
 
     std::deque<Mark> marks_;
     std::uint64_t pushed_ = 0;

@@ -33,10 +33,11 @@ void FakeComDevice::PushInput(const std::string& bytes) {
     PushInputAt(bytes, LineClock::Raw());
 }
 
-void FakeComDevice::PushInputAt(const std::string& bytes, const LineTime& time) {
+void FakeComDevice::PushInputAt(const std::string& bytes, const LineTime& time,
+                                const LineTime& earliest) {
     std::lock_guard lock(mutex_);
     input_ += bytes;
-    marks_.Pushed(bytes.size(), time);
+    marks_.Pushed(bytes.size(), time, earliest);
 }
 
 void FakeComDevice::PushLineEvent(const LineEvent& event) {
@@ -190,15 +191,19 @@ std::uint32_t FakeComDevice::TakeInput(std::uint8_t* into, std::uint32_t count) 
     }
     input_.erase(0, n);
     TransferTimes times;
-    marks_.Popped(n, &times.first, &times.last);
+    marks_.Popped(n, &times.first, &times.last, &times.earliest);
     times.bytes = n;
+    // Its queue is its driver: emptied, the line is known quiet from now on.
+    if (input_.empty()) {
+        times.quiet = LineClock::Raw();
+    }
     lastRead_ = times;
     received_ += n;
     return n;
 }
 
 void FakeComDevice::NoteWritten(std::uint32_t count, const LineTime& handed) {
-    lastWrite_ = TransferTimes{handed, LineClock::Raw(), count};
+    lastWrite_ = TransferTimes{.first = handed, .last = LineClock::Raw(), .bytes = count};
     sent_ += count;
 }
 

@@ -26,9 +26,11 @@ class FakeComDevice final : public ComDevice {
     // `times` limits it to that many calls (-1: until ClearFailures).
     void FailCall(const std::string& function, int error, int times = -1);
     void ClearFailures();
-    // Bytes that reads will return, in order, arrived now or at `time`.
+    // Bytes that reads will return, in order, arrived now or at `time` (and
+    // not before `earliest`, when given).
     void PushInput(const std::string& bytes);
-    void PushInputAt(const std::string& bytes, const LineTime& time);
+    void PushInputAt(const std::string& bytes, const LineTime& time,
+                     const LineTime& earliest = {});
     // A line event for TakeLineEvents; raises EV_LINEEVENT.
     void PushLineEvent(const LineEvent& event);
     // The kernel's counts GetLineCounters gives (none: "not available").

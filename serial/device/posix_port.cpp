@@ -164,6 +164,7 @@ std::shared_ptr<PosixPort> PosixPort::Open(const std::string& path, int* error) 
     }
     // A port starts with an empty input queue, as a freshly opened driver
     // does; bytes left from an earlier user of the line are not ours.
+    port->drainedAt_ = port->clock_.Now();
     tcflush(fd, TCIFLUSH);
     return port;
 }
@@ -377,11 +378,18 @@ int PosixPort::ReadFile(void* buffer, std::uint32_t count, std::uint32_t* done, 
     ov->Internal = ERROR_IO_PENDING;
     ov->InternalHigh = 0;
     const auto now = SteadyClock::now();
+    // A read that takes what is there and more than is queued asks the
+    // driver itself, news or not: only the driver's own "nothing" proves
+    // that the line was quiet.
+    const ReadRule rule = MakeReadRule(timeouts_, count);
+    if (rule.kind == ReadRule::Kind::kReturnAtOnce && queue_.Size() < count && !hungUp_) {
+        mayHaveInput_ = true;
+    }
     read_ = ReadOp{ov,
                    static_cast<std::uint8_t*>(buffer),
                    count,
                    0,
-                   MakeReadRule(timeouts_, count),
+                   rule,
                    now,
                    now,
                    event,
@@ -455,10 +463,12 @@ int PosixPort::PurgeComm(std::uint32_t flags) {
         queue_.Clear();
         marks_.Clear();
         filter_.Reset();
+        const LineTime before = clock_.Now();
         if (tcflush(fd_, TCIFLUSH) != 0) {
             result = errno;
         } else {
             mayHaveInput_ = false;
+            drainedAt_ = before;
         }
     }
     return result;
@@ -613,6 +623,7 @@ void PosixPort::TakeEpollNews() {
 
 int PosixPort::ReadKernel(std::uint8_t* into, std::size_t room) {
     for (;;) {
+        const LineTime asked = clock_.Now();
         const ssize_t n = ::read(fd_, into, room);
         if (n > 0) {
             if (EmptiedDriver(static_cast<std::size_t>(n), room)) {
@@ -637,6 +648,7 @@ int PosixPort::ReadKernel(std::uint8_t* into, std::size_t room) {
         }
         if (n < 0 && errno == EAGAIN) {
             mayHaveInput_ = false;
+            SawDriverEmpty(asked);
             return -1;
         }
         // 0 (end of file) or an error: the line is gone.
@@ -662,9 +674,9 @@ void PosixPort::PullInput(SteadyClock::time_point now, bool fromDriver) {
         const std::uint32_t room = read_->count - read_->got;
         if (queue_.Size() > 0) {
             const auto n = static_cast<std::uint32_t>(queue_.Pop(read_->buffer + read_->got, room));
-            LineTime first, last;
-            marks_.Popped(n, &first, &last);
-            NoteReadBytes(n, first, last);
+            LineTime first, last, earliest;
+            marks_.Popped(n, &first, &last, &earliest);
+            NoteReadBytes(n, first, last, earliest);
             read_->lastByte = now;
             continue;
         }
@@ -673,6 +685,7 @@ void PosixPort::PullInput(SteadyClock::time_point now, bool fromDriver) {
         }
         // Nothing queued: straight into the reader's buffer.
         std::uint8_t* at = read_->buffer + read_->got;
+        const LineTime earliest = drainedAt_;
         const int n = ReadKernel(at, room);
         if (n < 0) {
             return;
@@ -680,7 +693,7 @@ void PosixPort::PullInput(SteadyClock::time_point now, bool fromDriver) {
         if (n > 0) {
             // Taken after the read: a byte is never stamped before it came.
             const LineTime time = clock_.Now();
-            NoteReadBytes(static_cast<std::uint32_t>(n), time, time);
+            NoteReadBytes(static_cast<std::uint32_t>(n), time, time, earliest);
             read_->lastByte = now;
             NoteReceived(n, false, 0, at);
         }
@@ -700,23 +713,27 @@ void PosixPort::QueueOneRead() {
     const std::size_t before = queue_.Size();
     if (filter_.Active() || (net_ && net_->Telnet())) {
         std::uint8_t chunk[4096];
+        const LineTime earliest = drainedAt_;
         const int n = ReadKernel(chunk, std::min(sizeof chunk, queue_.Free()));
         if (n <= 0) {
             return;  // nothing, or only Telnet commands
         }
         queue_.Push(chunk, n);
-        marks_.Pushed(n, clock_.Now());
+        marks_.Pushed(n, clock_.Now(), earliest);
         NoteReceived(n, true, before, chunk);
         return;
     }
     iovec spans[2];
     const int parts = queue_.FreeSpans(spans);
     ssize_t n;
+    LineTime asked;
     do {
+        asked = clock_.Now();
         n = ::readv(fd_, spans, parts);
     } while (n < 0 && errno == EINTR);
     if (n < 0 && errno == EAGAIN) {
         mayHaveInput_ = false;
+        SawDriverEmpty(asked);
         return;
     }
     if (n <= 0) {
@@ -724,7 +741,7 @@ void PosixPort::QueueOneRead() {
         return;
     }
     queue_.Commit(n);
-    marks_.Pushed(static_cast<std::size_t>(n), clock_.Now());
+    marks_.Pushed(static_cast<std::size_t>(n), clock_.Now(), drainedAt_);
     const std::size_t offered = spans[0].iov_len + (parts > 1 ? spans[1].iov_len : 0);
     if (EmptiedDriver(static_cast<std::size_t>(n), offered)) {
         mayHaveInput_ = false;

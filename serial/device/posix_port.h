@@ -163,7 +163,11 @@ class PosixPort : public std::enable_shared_from_this<PosixPort> {
     // rate leaving B0 does): only the line settings decide them.
     void KeepOutputLines(int linesBefore);
     // The time line: bytes a read took, with their arrival times.
-    void NoteReadBytes(std::uint32_t count, const LineTime& first, const LineTime& last);
+    void NoteReadBytes(std::uint32_t count, const LineTime& first, const LineTime& last,
+                       const LineTime& earliest);
+    // A driver read asked at `asked` found nothing: every byte still to come
+    // arrived after it.
+    void SawDriverEmpty(const LineTime& asked);
     bool WantsLineEvents() const { return (mask_ & EV_LINEEVENT) != 0; }
     void AddLineEvent(LineEventKind kind, const LineTime& time, bool state, std::uint32_t count);
     // Line events for what changed between two readings of the counters.
@@ -197,6 +201,11 @@ class PosixPort : public std::enable_shared_from_this<PosixPort> {
     ByteQueue queue_{kDefaultQueue};
     ArrivalMarks marks_;
     LineClock clock_;
+    // When a driver read last found nothing (taken before it asked): the
+    // earliest moment the next byte read may have come. A short read proves
+    // nothing here; a pseudo-terminal may still hold bytes on their way to
+    // its reader, which only a read that finds nothing waits for.
+    LineTime drainedAt_;
     std::uint64_t received_ = 0;
     std::uint64_t sent_ = 0;
     std::optional<TransferTimes> lastRead_;

@@ -10,15 +10,25 @@
 
 namespace cport::device {
 
-void PosixPort::NoteReadBytes(std::uint32_t count, const LineTime& first, const LineTime& last) {
+void PosixPort::NoteReadBytes(std::uint32_t count, const LineTime& first, const LineTime& last,
+                              const LineTime& earliest) {
     if (count == 0) {
         return;
     }
     if (read_->got == 0) {
         read_->times.first = first;
+        read_->times.earliest = earliest;
     }
     read_->times.last = last;
     read_->got += count;
+}
+
+void PosixPort::SawDriverEmpty(const LineTime& asked) {
+    drainedAt_ = asked;
+    // Bytes still queued came before it: the read ended quiet only if none are.
+    if (read_ && queue_.Size() == 0) {
+        read_->times.quiet = asked;
+    }
 }
 
 void PosixPort::AddLineEvent(LineEventKind kind, const LineTime& time, bool state,

@@ -41,12 +41,20 @@ class LineClock {
 //  - A read: `first` is when the first byte read was taken from the driver,
 //    `last` when the last one was (equal when one wake-up took them all).
 //    Both zero when the read returned no bytes.
+//    A byte is taken when someone reads the driver, which may be long after
+//    it came (the reading thread was busy or not scheduled). `earliest` is
+//    the earliest moment the first byte may have come: when the driver was
+//    last seen without it. `quiet` is set when the read ended by finding the
+//    driver empty: every byte not yet taken came after it. Either is zero
+//    where the device cannot tell.
 //  - A write: `first` is when the bytes were handed to the driver, `last`
 //    when the driver had taken the last of them (the write completed).
 struct TransferTimes {
     LineTime first;
     LineTime last;
     std::uint32_t bytes = 0;  // bytes the transfer moved
+    LineTime earliest;
+    LineTime quiet;
 };
 
 enum class LineEventKind : std::uint8_t {

@@ -18,7 +18,9 @@
 #include <QTemporaryDir>
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <memory>
+#include <set>
 #include <string>
 
 #include "app/command_line.h"
@@ -643,6 +645,52 @@ class LinePageTest : public QObject {
             want << QString::fromStdString(fun::BytesToDisplay(frame, true) + " (" +
                                            std::to_string(frame.size()) + ")");
         QCOMPARE(got, want);
+    }
+
+    // On a real line: the window is busy (here, writing the frames itself, a
+    // byte at a time at 19200 baud's pace), so the port's event thread waits
+    // in its hand-over and the bytes wait in the driver, read long after they
+    // came. A message is cut only where a gap is proven, so only where the
+    // writer's own times allow one: each frame comes out whole.
+    void framesCutOnlyAtProvenGapsWhileTheWindowIsBusy() {
+        using Clock = std::chrono::steady_clock;
+        test::PtyPair line;
+        TLineOptions options;
+        options.messages = TMessageRule::GapMs;
+        options.gapMs = 20;
+        Build(line.Path(), options);
+        QTest::mouseClick(w->BitBtn2, Qt::LeftButton);
+        const std::size_t frameBytes = 60;  // 31 ms on the line: longer than the gap
+        std::vector<std::pair<Clock::time_point, Clock::time_point>> writes;
+        for (const char c : {'a', 'b', 'c'}) {
+            const int lines = w->RX1->count();
+            for (std::size_t i = 0; i < frameBytes; ++i) {
+                const Clock::time_point before = Clock::now();
+                line.Write(std::string(1, c));
+                writes.emplace_back(before, Clock::now());
+                while (Clock::now() < writes.back().second + std::chrono::microseconds(520)) {
+                }
+            }
+            QTRY_VERIFY(w->RX1->count() > lines);
+        }
+        QTest::mouseClick(w->BitBtn3, Qt::LeftButton);
+        std::set<std::size_t> cuts;  // after byte i: i + 1
+        std::size_t at = 0;
+        for (int row = w->RX1->count() - 1; row >= 0; --row) {
+            const QString text = Line(row);
+            if (text.endsWith(QLatin1Char(')')))
+                cuts.insert(at += text.mid(text.lastIndexOf(QLatin1Char('(')) + 1).chopped(1).toUInt());
+        }
+        QCOMPARE(at, 3 * frameBytes);
+        for (const std::size_t cut : cuts) {
+            const bool frameEnd = cut % frameBytes == 0;
+            const bool writerStalled =
+                cut < writes.size() && writes[cut].second - writes[cut - 1].first >=
+                                           std::chrono::milliseconds(options.gapMs);
+            QVERIFY2(frameEnd || writerStalled, qPrintable(QString::number(cut)));
+        }
+        for (std::size_t end = frameBytes; end <= 3 * frameBytes; end += frameBytes)
+            QVERIFY(cuts.count(end) == 1);
     }
 
     void openFailureSaysWhy() {
