@@ -14,7 +14,7 @@ namespace tarvik {
 void Tfrmmain::BuildPlotControls() {
     PlotButton = new QPushButton(QStringLiteral("Plot..."), TabSheet9);
     PlotButton->setObjectName(QStringLiteral("PlotButton"));
-    PlotButton->setGeometry(560, 181, 90, 25);
+    PlotButton->setGeometry(606, 6, 60, 25);  // the free end of the first row
     PlotButton->setToolTip(QStringLiteral("Received lines of numbers as curves, in a window of its own"));
     connect(PlotButton, &QPushButton::clicked, this, [this] { OpenPlot(plotFormat_, false); });
 }
