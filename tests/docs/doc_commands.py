@@ -157,7 +157,7 @@ class Docs:
                     self.fault(where, f"man {page}: no man/{page}.1")
         elif name in FACES or re.match(r"^build/[\w.-]+/bin/", program):
             self.check_ours(where, name, arguments, whole)
-        elif "/" in program and (self.root / program).is_file():
+        elif "/" in program and not program.startswith("/") and (self.root / program).is_file():
             self.check_switches(where, program, arguments, (self.root / program).read_text())
 
     def check_cmake(self, where, arguments):
