@@ -114,16 +114,52 @@ TKeyValueStore::TKeyValueStore(std::filesystem::path file, bool writable)
     if (writable_)
         CreateFolders(file_.parent_path());
     int flags = writable_ ? SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE : SQLITE_OPEN_READONLY;
-    int result = sqlite3_open_v2(file_.c_str(), &db_, flags, nullptr);
     try {
-        if (result != SQLITE_OK)
-            Fail("cannot be opened");
-        sqlite3_extended_result_codes(db_, 1);
-        sqlite3_busy_timeout(db_, static_cast<int>(kBusyWait.count()));
-        CheckOrCreateSchema();
-    } catch (...) {
+        OpenAndCheck(flags);
+    } catch (const ERegistryException&) {
+        // A writer killed mid-transaction leaves a hot journal that a
+        // read-only connection may not roll back; the store is whole once
+        // it is, so a reader does that once through a writable connection.
+        const bool hotJournal = !writable_ && db_ &&
+                                sqlite3_extended_errcode(db_) == SQLITE_READONLY_ROLLBACK;
         sqlite3_close(db_);
-        throw;
+        db_ = nullptr;
+        if (!hotJournal)
+            throw;
+        RollBackHotJournal();
+        try {
+            OpenAndCheck(flags);
+        } catch (...) {
+            sqlite3_close(db_);
+            throw;
+        }
+    }
+}
+
+void TKeyValueStore::OpenAndCheck(int flags) {
+    int result = sqlite3_open_v2(file_.c_str(), &db_, flags, nullptr);
+    if (result != SQLITE_OK)
+        Fail("cannot be opened");
+    sqlite3_extended_result_codes(db_, 1);
+    sqlite3_busy_timeout(db_, static_cast<int>(kBusyWait.count()));
+    CheckOrCreateSchema();
+}
+
+void TKeyValueStore::RollBackHotJournal() {
+    // Never creates the file: it exists, or the read that failed could not have.
+    sqlite3* db = nullptr;
+    int result = sqlite3_open_v2(file_.c_str(), &db, SQLITE_OPEN_READWRITE, nullptr);
+    if (result == SQLITE_OK) {
+        sqlite3_busy_timeout(db, static_cast<int>(kBusyWait.count()));
+        result = sqlite3_exec(db, "SELECT count(*) FROM sqlite_schema", nullptr, nullptr, nullptr);
+    }
+    std::string detail = db ? sqlite3_errmsg(db) : "out of memory";
+    sqlite3_close(db);
+    if (result != SQLITE_OK) {
+        throw ERegistryException("The registry store '" + file_.string() +
+                                     "' holds an unfinished write that cannot be rolled back: " +
+                                     detail,
+                                 detail);
     }
 }
 

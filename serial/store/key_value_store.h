@@ -78,6 +78,8 @@ class TKeyValueStore {
     class Statement;
     [[noreturn]] void Fail(const std::string& what) const;
     void Execute(const char* sql);
+    void OpenAndCheck(int flags);
+    void RollBackHotJournal();
     void CheckOrCreateSchema();
 
     std::filesystem::path file_;
