@@ -203,7 +203,11 @@ std::uint32_t FakeComDevice::TakeInput(std::uint8_t* into, std::uint32_t count) 
 }
 
 void FakeComDevice::NoteWritten(std::uint32_t count, const LineTime& handed) {
-    lastWrite_ = TransferTimes{.first = handed, .last = LineClock::Raw(), .bytes = count};
+    TransferTimes times;
+    times.first = handed;
+    times.last = LineClock::Raw();
+    times.bytes = count;
+    lastWrite_ = times;
     sent_ += count;
 }
 

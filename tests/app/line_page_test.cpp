@@ -262,7 +262,7 @@ class LinePageTest : public QObject {
                                  std::int64_t laterUs = 0) {
             cport::LineTime time = cport::LineClock::Raw();
             time.monoUs += laterUs;
-            fake->PushLineEvent({kind, time, state, count});
+            fake->PushLineEvent({kind, time, state, count, {}});
         };
         TLineOptions options;
         options.timestamps = timeline::TimestampMode::SincePrevious;
@@ -599,7 +599,7 @@ class LinePageTest : public QObject {
         QTRY_COMPARE(recorder->boxes.size(), std::size_t(1));
         QVERIFY(!w->T1->Enabled());
         recorder->boxes.clear();
-        fake->PushLineEvent({cport::LineEventKind::kLost, cport::LineClock::Raw(), false, 0});
+        fake->PushLineEvent({cport::LineEventKind::kLost, cport::LineClock::Raw(), false, 0, {}});
         QTRY_VERIFY(w->Label21->text().startsWith(QStringLiteral("open")) && w->T1->Enabled());
         const std::size_t written = fake->Written().size();
         QTRY_VERIFY(fake->Written().size() > written + 2);  // sending goes on

@@ -118,7 +118,7 @@ class TransferWindowTest : public QObject {
     }
     std::string ReadFar(std::size_t count, int limitMs = 5000) {
         std::string got;
-        QTest::qWaitFor(
+        (void)QTest::qWaitFor(
             [&] {
                 char buffer[4096];
                 const ssize_t n = read(far, buffer, sizeof buffer);

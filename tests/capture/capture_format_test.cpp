@@ -22,7 +22,7 @@ CaptureRecord Event(LineEventKind kind, std::int64_t us, bool state = false,
     return {.kind = RecordKind::kEvent,
             .time = time,
             .bytes = {},
-            .event = {.kind = kind, .time = time, .state = state, .count = count}};
+            .event = {.kind = kind, .time = time, .state = state, .count = count, .reason = {}}};
 }
 
 TEST(CaptureFormatTest, EveryRecordReadsBackEqual) {

@@ -79,7 +79,7 @@ std::string WriteCapture(const TempDir& dir, const std::vector<CaptureRecord>& r
     return path;
 }
 
-CaptureRecord Block(RecordKind kind, std::int64_t us, std::string bytes) {
+CaptureRecord ReplayBlock(RecordKind kind, std::int64_t us, std::string bytes) {
     return {.kind = kind, .time = {us, us + 1'765'000'000'000'000}, .bytes = std::move(bytes)};
 }
 
@@ -87,11 +87,11 @@ TEST(CaptureReplayTest, BlocksComeBackWithTheirRecordedGapsScaledBySpeed) {
     App();
     TempDir dir;
     const std::vector<CaptureRecord> records = {
-        Block(RecordKind::kReceived, 1'000'000, "first block\r\n"),
-        Block(RecordKind::kSent, 1'010'000, "ignored without --answer"),
-        Block(RecordKind::kReceived, 1'080'000, std::string(300, '\x55')),
-        Block(RecordKind::kReceived, 1'200'000, std::string("\0\x01\xff", 3)),
-        Block(RecordKind::kReceived, 1'300'000, "last"),
+        ReplayBlock(RecordKind::kReceived, 1'000'000, "first block\r\n"),
+        ReplayBlock(RecordKind::kSent, 1'010'000, "ignored without --answer"),
+        ReplayBlock(RecordKind::kReceived, 1'080'000, std::string(300, '\x55')),
+        ReplayBlock(RecordKind::kReceived, 1'200'000, std::string("\0\x01\xff", 3)),
+        ReplayBlock(RecordKind::kReceived, 1'300'000, "last"),
     };
     const std::string path = WriteCapture(dir, records);
     for (const double speed : {1.0, 4.0}) {
@@ -148,11 +148,11 @@ TEST(CaptureReplayTest, WithAnswerEachBlockWaitsForItsRequest) {
     App();
     TempDir dir;
     const std::string path = WriteCapture(dir, {
-                                                   Block(RecordKind::kSent, 100'000, "Q1"),
-                                                   Block(RecordKind::kReceived, 130'000, "A1"),
-                                                   Block(RecordKind::kSent, 200'000, "Q2"),
-                                                   Block(RecordKind::kReceived, 250'000, "A2"),
-                                                   Block(RecordKind::kReceived, 260'000, "."),
+                                                   ReplayBlock(RecordKind::kSent, 100'000, "Q1"),
+                                                   ReplayBlock(RecordKind::kReceived, 130'000, "A1"),
+                                                   ReplayBlock(RecordKind::kSent, 200'000, "Q2"),
+                                                   ReplayBlock(RecordKind::kReceived, 250'000, "A2"),
+                                                   ReplayBlock(RecordKind::kReceived, 260'000, "."),
                                                });
     SimulatorProcess device({"--replay", path, "--answer"});
     const auto pty = device.NextLine();
@@ -187,8 +187,8 @@ TEST(CaptureReplayTest, WithAnswerEachBlockWaitsForItsRequest) {
 TEST(CaptureReplayTest, LoopPlaysTheCaptureAgain) {
     App();
     TempDir dir;
-    const std::string path = WriteCapture(dir, {Block(RecordKind::kReceived, 1'000'000, "ab"),
-                                                Block(RecordKind::kReceived, 1'020'000, "c")});
+    const std::string path = WriteCapture(dir, {ReplayBlock(RecordKind::kReceived, 1'000'000, "ab"),
+                                                ReplayBlock(RecordKind::kReceived, 1'020'000, "c")});
     SimulatorProcess device({"--replay", path, "--loop"});
     const auto pty = device.NextLine();
     ASSERT_TRUE(pty);

@@ -94,10 +94,10 @@ TEST(CaptureSessionTest, LineEventsOfTheFakeDeviceReadBackEqual) {
     port.Open();
     const LineTime t1{5'000'001, 1'765'000'000'000'001}, t2{5'000'250, 1'765'000'000'000'250};
     const std::vector<LineEvent> scripted = {
-        {LineEventKind::kCts, t1, true, 0},     {LineEventKind::kRlsd, t1, false, 0},
-        {LineEventKind::kBreak, t2, false, 2},  {LineEventKind::kFrame, t2, false, 1},
-        {LineEventKind::kParity, t2, false, 3}, {LineEventKind::kOverrun, t2, false, 1},
-        {LineEventKind::kRing, t2, true, 0},    {LineEventKind::kBufferOverrun, t2, false, 9},
+        {LineEventKind::kCts, t1, true, 0, {}},     {LineEventKind::kRlsd, t1, false, 0, {}},
+        {LineEventKind::kBreak, t2, false, 2, {}},  {LineEventKind::kFrame, t2, false, 1, {}},
+        {LineEventKind::kParity, t2, false, 3, {}}, {LineEventKind::kOverrun, t2, false, 1, {}},
+        {LineEventKind::kRing, t2, true, 0, {}},    {LineEventKind::kBufferOverrun, t2, false, 9, {}},
     };
     for (const LineEvent& event : scripted) fake.PushLineEvent(event);
     ASSERT_TRUE(RunEventLoopUntil([&] { return session.records.size() == 1 + scripted.size(); }));
