@@ -24,6 +24,7 @@
 // Owned by main(); the window owns every control (QObject parent).
 // Main thread only, like every widget.
 
+#include <QSize>
 #include <QString>
 #include <QWidget>
 #include <cstdint>
@@ -370,6 +371,9 @@ class Tfrmmain : public QWidget {
     void SetPlotFormat(samples::SampleFormat format) { plotFormat_ = format; }
 
   private:
+    // The client area as designed: the anchors keep their distances from it.
+    static constexpr QSize kClientSize{683, 540};
+
     // The window's description, in its order: C1 loading with its settings,
     // the selectors with their stored texts, the other controls, then the
     // selectors linked to C1, and C1's loading ended.

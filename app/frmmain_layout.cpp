@@ -34,7 +34,6 @@ namespace tarvik {
 
 namespace {
 
-constexpr QSize kClientSize{683, 540};
 constexpr std::chrono::milliseconds kTimerInterval{100};
 constexpr QSize kButtonPicture{24, 24};
 

@@ -28,8 +28,6 @@ namespace tarvik {
 
 namespace {
 
-constexpr QSize kClientSize{683, 540};
-
 // Items of the option lists, in the order of their enumerations.
 const char* const kTimestampItems[] = {"Off", "Time of day", "Since previous line", "Since Start"};
 const char* const kMessageItems[] = {"Per arrival", "Until quiet (3.5 characters)",

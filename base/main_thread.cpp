@@ -130,11 +130,6 @@ void ReleaseLocked(MainThreadCall& call, std::intptr_t result) {
     Access::Signal(call).notify_one();
 }
 
-void RequireMainThread(const char* what) {
-    if (!IsMainThread())
-        throw std::logic_error(std::string(what) + " must run on the main thread");
-}
-
 // Main thread only.
 QPointer<QSocketNotifier>& WakeNotifier() {
     static QPointer<QSocketNotifier> notifier;
@@ -214,6 +209,11 @@ pid_t CurrentThreadId() {
 
 bool IsMainThread() {
     return CurrentThreadId() == ProcessId();
+}
+
+void RequireMainThread(const char* what) {
+    if (!IsMainThread())
+        throw std::logic_error(std::string(what) + " must run on the main thread");
 }
 
 void PrepareMainThreadWake() {

@@ -25,6 +25,8 @@ namespace tarvik {
 
 // Any thread.
 bool IsMainThread();
+// Throws std::logic_error naming `what` unless called on the main thread.
+void RequireMainThread(const char* what);
 
 // The kernel's id of the calling thread (as gettid), without a system call
 // after the first use. Any thread.

@@ -59,11 +59,6 @@ class SentMessage : public MainThreadCall {
     std::intptr_t lParam_;
 };
 
-void RequireMainThread(const char* what) {
-    if (!IsMainThread())
-        throw std::logic_error(std::string(what) + " must run on the main thread");
-}
-
 }  // namespace
 
 MessageWindow::MessageWindow(Procedure procedure)

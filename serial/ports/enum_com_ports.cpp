@@ -21,7 +21,7 @@ struct DirCloser {
     void operator()(DIR* dir) const { closedir(dir); }
 };
 
-bool Exists(const std::string& path) {
+bool EntryExists(const std::string& path) {
     struct stat info {};
     // lstat: the `device` link counts even when its target cannot be followed.
     return lstat(path.c_str(), &info) == 0;
@@ -64,7 +64,7 @@ void EnumComPorts(std::vector<tarvik::Text>& ports, const std::string& ttyClassD
         if (name == "." || name == "..")
             continue;
         const std::string entryDir = ttyClassDir + "/" + name;
-        if (!Exists(entryDir + "/device") || IsPlaceholderUart(entryDir))
+        if (!EntryExists(entryDir + "/device") || IsPlaceholderUart(entryDir))
             continue;
         tarvik::Text portName = name;
         std::replace(portName.begin(), portName.end(), '!', '/');

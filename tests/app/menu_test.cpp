@@ -28,8 +28,6 @@
 
 namespace tarvik {
 
-namespace {
-
 // Answers every file dialog with `answer` and keeps the requests.
 class DialogAnswerer {
   public:
@@ -49,6 +47,8 @@ class DialogAnswerer {
   private:
     FileDialogFunction previous_;
 };
+
+namespace {
 
 QStringList Lines(const TLineList* list) {
     QStringList lines;

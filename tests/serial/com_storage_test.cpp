@@ -37,7 +37,7 @@ using testutil::WriteFile;
 using Calls = std::vector<std::string>;
 using Settings = std::map<std::string, std::string>;
 
-constexpr const char* kKey = "Software\\Tarvik2\\C1";
+using testutil::kKey;
 
 // Every stored setting of a port, by key name, as text; compared whole so
 // that a setting changed by mistake shows up.

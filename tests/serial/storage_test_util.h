@@ -28,6 +28,9 @@ class TempFolder {
     QTemporaryDir dir_;
 };
 
+// The key the tests store a port's settings under.
+inline constexpr const char* kKey = "Software\\Tarvik2\\C1";
+
 inline std::string ReadFile(const std::filesystem::path& file) {
     std::ifstream in(file, std::ios::binary);
     std::stringstream bytes;

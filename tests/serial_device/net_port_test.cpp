@@ -103,12 +103,12 @@ TEST(TelnetParserTest, DataCommandsAndFaults) {
 }
 
 // One overlapped transfer on a fresh event, waited for.
-struct Transfer {
+struct NetTransfer {
     ComDevice& dev;
     ComHandle handle;
     OVERLAPPED ov{};
-    Transfer(ComDevice& d, ComHandle h) : dev(d), handle(h) { ov.hEvent = dev.CreateEventA(true, true); }
-    ~Transfer() { dev.CloseHandle(ov.hEvent); }
+    NetTransfer(ComDevice& d, ComHandle h) : dev(d), handle(h) { ov.hEvent = dev.CreateEventA(true, true); }
+    ~NetTransfer() { dev.CloseHandle(ov.hEvent); }
     long Finish(bool started) {
         if (!started && dev.GetLastError() != ERROR_IO_PENDING) return -dev.GetLastError();
         EXPECT_EQ(dev.WaitForSingleObject(ov.hEvent, 10000), WAIT_OBJECT_0);
@@ -196,7 +196,7 @@ TEST_F(NetPortTest, EveryByteValueGoesBothWaysEscaped) {
     const ComHandle h = Open(server);
     std::string all;
     for (int i = 0; i < 512; ++i) all.push_back(static_cast<char>(255 - i % 256));
-    Transfer t(dev_, h);
+    NetTransfer t(dev_, h);
     EXPECT_EQ(t.Write(all), long(all.size()));
     EXPECT_EQ(t.Read(all.size()), all);
     EXPECT_EQ(server.Data(), all);
@@ -309,7 +309,7 @@ TEST_F(NetPortTest, MalformedEndlessOrDroppedInputLosesTheLineAndSaysWhy) {
         EXPECT_EQ(events.back().reason.rfind("the server at 127.0.0.1:", 0), 0u)
             << events.back().reason;
         EXPECT_NE(events.back().reason.find(why), std::string::npos) << events.back().reason;
-        Transfer t(dev_, h);
+        NetTransfer t(dev_, h);
         EXPECT_LT(t.Write("x"), 0);
         EXPECT_TRUE(dev_.CloseHandle(h));
     }
