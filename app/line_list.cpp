@@ -9,6 +9,7 @@
 #include <QStyleOptionSlider>
 #include <QTimer>
 #include <algorithm>
+#include <array>
 #include <limits>
 #include <utility>
 #include <stdexcept>
@@ -84,6 +85,47 @@ class QuietScrollBar : public QScrollBar {
     Look drawn_{{0, 0, -1, -1}, true, true, true};  // nothing drawn yet
     QElapsedTimer drawnAt_;
     QTimer* later_;
+};
+
+// Holds back the drawing of a scroll area's two scroll bar boxes while it
+// lays out its children. That layout raises both boxes, and a box raised
+// while the other lies above it is drawn again, with all beneath it (the
+// log's frame, the page control): both scroll bars and the page were drawn
+// for every line that came in. The boxes never overlap, so their order
+// shows nothing; a box the layout moved, resized, showed or hid is drawn.
+class HeldScrollBarBoxes {
+  public:
+    explicit HeldScrollBarBoxes(QAbstractScrollArea* area) : area_(area) {
+        for (const QScrollBar* bar : {area->horizontalScrollBar(), area->verticalScrollBar()}) {
+            QWidget* box = bar->parentWidget();
+            if (box == nullptr || box == area || box->parentWidget() != area)
+                continue;
+            boxes_[held_++] = {box, box->geometry(), box->isVisible(),
+                               box->testAttribute(Qt::WA_UpdatesDisabled)};
+            box->setAttribute(Qt::WA_UpdatesDisabled, true);
+        }
+    }
+    ~HeldScrollBarBoxes() {
+        for (int i = 0; i < held_; ++i) {
+            const Box& box = boxes_[std::size_t(i)];
+            box.widget->setAttribute(Qt::WA_UpdatesDisabled, box.wasHeld);
+            if (box.widget->geometry() != box.geometry || box.widget->isVisible() != box.visible)
+                area_->update(box.geometry.united(box.widget->geometry()));
+        }
+    }
+    HeldScrollBarBoxes(const HeldScrollBarBoxes&) = delete;
+    HeldScrollBarBoxes& operator=(const HeldScrollBarBoxes&) = delete;
+
+  private:
+    struct Box {
+        QWidget* widget = nullptr;
+        QRect geometry;
+        bool visible = false;
+        bool wasHeld = false;
+    };
+    QAbstractScrollArea* area_;
+    std::array<Box, 2> boxes_;
+    int held_ = 0;
 };
 
 }  // namespace
@@ -616,7 +658,18 @@ void TLineList::rowsAboutToBeRemoved(const QModelIndex& parent, int start, int e
     QListView::rowsAboutToBeRemoved(parent, start, end);
 }
 
+bool TLineList::event(QEvent* event) {
+    // The scroll area lays out its children again on these: after a change
+    // of a scroll bar's range (a queued call) and on request.
+    if (event->type() == QEvent::MetaCall || event->type() == QEvent::LayoutRequest) {
+        const HeldScrollBarBoxes boxes(this);
+        return QListView::event(event);
+    }
+    return QListView::event(event);
+}
+
 void TLineList::doItemsLayout() {
+    const HeldScrollBarBoxes boxes(this);
     const int rows = std::exchange(shift_, 0);
     if (rows <= 0 || !isVisible() || flow() != TopToBottom || viewMode() != ListMode ||
         isWrapping() || spacing() != 0 || gridSize().isValid()) {

@@ -50,6 +50,12 @@ class TLineListModel : public QAbstractListModel {
         : QAbstractListModel(parent), addresses_(addresses) {}
 
     int rowCount(const QModelIndex& parent = {}) const override;
+    // The base class checks a row through the virtual rowCount and
+    // columnCount; the view asks every row's index at each layout.
+    QModelIndex index(int row, int column, const QModelIndex& parent = {}) const override {
+        return row >= 0 && row < Count() && column == 0 && !parent.isValid() ? createIndex(row, column)
+                                                                             : QModelIndex();
+    }
     // The line as window text (Latin-1) for the display and edit roles; its
     // kind (TLineKind as an int) for kKindRole.
     static constexpr int kKindRole = Qt::UserRole;
@@ -232,6 +238,7 @@ class TLineList : public QListView {
     void doItemsLayout() override;
 
   protected:
+    bool event(QEvent* event) override;
     // Ctrl+C copies every selected line, not just the current one; Ctrl+A
     // selects all lines where several may be selected.
     void keyPressEvent(QKeyEvent* event) override;

@@ -3,8 +3,9 @@
 // (one line per arrival). Printed for each rate: lines written, lines shown
 // and the process's CPU as a share of one core. A writer process of its own
 // paces the lines, so its time is not counted.
-// Usage: stream_cpu_bench [seconds per rate] [rate ...] (default 10 s, 4 14
-// 143 1430). Run it on a real X server for real repaints, e.g.
+// Usage: stream_cpu_bench [--paints] [seconds per rate] [rate ...] (default
+// 10 s, 4 14 143 1430). --paints also prints, per rate, which widgets were
+// drawn and how much of them, per line. Run it on a real X server for real repaints, e.g.
 //   xvfb-run -a -s "-screen 0 1280x1024x24" env QT_QPA_PLATFORM=xcb
 //       build/release/bin/stream_cpu_bench
 // (the offscreen platform unless QT_QPA_PLATFORM says otherwise).
@@ -18,10 +19,13 @@
 
 #include <QElapsedTimer>
 #include <QEventLoop>
+#include <QPaintEvent>
 #include <QSocketNotifier>
 #include <QTimer>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -58,12 +62,52 @@ namespace {
     _exit(0);
 }
 
+// Counts the paint events of every widget and the pixels they asked for.
+class PaintCounter : public QObject {
+  public:
+    struct Paints {
+        long events = 0;
+        long long pixels = 0;
+    };
+    bool eventFilter(QObject* object, QEvent* event) override {
+        if (event->type() == QEvent::Paint && object->isWidgetType()) {
+            const QString name = object->objectName().isEmpty()
+                                     ? QString::fromLatin1(object->metaObject()->className())
+                                     : object->objectName();
+            const QString parent = object->parent() ? object->parent()->objectName() : QString();
+            Paints& paints = byWidget_[(parent.isEmpty() ? name : parent + "/" + name).toStdString()];
+            ++paints.events;
+            for (const QRect& rect : static_cast<QPaintEvent*>(event)->region())
+                paints.pixels += static_cast<long long>(rect.width()) * rect.height();
+        }
+        return false;
+    }
+    // Prints what was drawn since the last call, per line, and starts anew.
+    void Print(long lines) {
+        for (const auto& [name, paints] : byWidget_)
+            std::printf("    %-40s %6.2f paints %9.0f pixels per line\n", name.c_str(),
+                        double(paints.events) / double(lines), double(paints.pixels) / double(lines));
+        byWidget_.clear();
+    }
+
+  private:
+    std::map<std::string, Paints> byWidget_;
+};
+
 }  // namespace
 
 int main(int argc, char** argv) {
-    const double seconds = argc > 1 ? std::atof(argv[1]) : 10.0;
+    std::vector<const char*> numbers;
+    bool paints = false;
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--paints") == 0)
+            paints = true;
+        else
+            numbers.push_back(argv[i]);
+    }
+    const double seconds = !numbers.empty() ? std::atof(numbers[0]) : 10.0;
     std::vector<double> rates;
-    for (int i = 2; i < argc; ++i) rates.push_back(std::atof(argv[i]));
+    for (std::size_t i = 1; i < numbers.size(); ++i) rates.push_back(std::atof(numbers[i]));
     if (rates.empty())
         rates = {4, 14, 143, 1430};
 
@@ -85,6 +129,7 @@ int main(int argc, char** argv) {
     bench::CollectMessageBoxes(boxes);
     tarvik::Tfrmmain window(nullptr, name);
     bench::ShowAndWait(window);
+    PaintCounter counter;
     window.BitBtn2Click();  // Start
     close(slave);
     // Whatever the platform, the master must be drained of what the port
@@ -92,6 +137,8 @@ int main(int argc, char** argv) {
     std::printf("platform %s, %.0f s per rate\n",
                 qPrintable(QGuiApplication::platformName()), seconds);
     std::printf("%10s %10s %10s %10s\n", "lines/s", "written", "shown", "CPU %");
+    if (paints)
+        app.installEventFilter(&counter);
     for (const double rate : rates) {
         int done[2];
         if (pipe(done) != 0)
@@ -124,6 +171,8 @@ int main(int argc, char** argv) {
         // The log keeps 2000 lines; count what arrived by the byte counter instead.
         std::printf("%10.0f %10ld %10d %10.1f\n", rate, written,
                     window.RX1->count() - shownBefore, 100.0 * cpuMs / wallMs);
+        if (paints)
+            counter.Print(written);
         std::fflush(stdout);
     }
     for (const std::string& box : boxes) std::printf("box: %s\n", box.c_str());

@@ -17,10 +17,12 @@
 #include <QScrollBar>
 #include <QStyleOptionViewItem>
 #include <QTabWidget>
+#include <algorithm>
 #include <cstdlib>
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "app/command_line.h"
 #include "app/executable_dir.h"
@@ -35,6 +37,25 @@
 #include "serial_controls/com_combo_box.h"
 
 namespace tarvik {
+
+// Counts the paint events of some widgets while it is on.
+class PaintCounter : public QObject {
+  public:
+    explicit PaintCounter(std::vector<QObject*> watched) : watched_(std::move(watched)) {
+        QCoreApplication::instance()->installEventFilter(this);
+    }
+    bool eventFilter(QObject* object, QEvent* event) override {
+        if (on && event->type() == QEvent::Paint &&
+            std::find(watched_.begin(), watched_.end(), object) != watched_.end())
+            ++count;
+        return false;
+    }
+    bool on = false;
+    int count = 0;
+
+  private:
+    std::vector<QObject*> watched_;
+};
 
 class LogReadingTest : public QObject {
     Q_OBJECT
@@ -311,16 +332,18 @@ class LogReadingTest : public QObject {
     // Lines coming in move the rows drawn and only the new row is drawn:
     // what the window holds is what drawing the whole log anew gives, with
     // a line current, scrolled down or not.
+    // The part of the window `widget` covers, as the window holds it.
+    QImage Held(QWidget* widget) const {
+        const QRect area(widget->mapTo(w.get(), QPoint()), widget->size());
+        return w->screen()->grabWindow(w->winId()).copy(area).toImage();
+    }
+
     void arrivalsDrawAsAWholeRepaint() {
         test::PtyPair line;
         Build(line.Path());
         QTest::mouseClick(w->BitBtn2, Qt::LeftButton);
         TLineList* log = w->RX1;
-        // The part of the window `widget` covers, as the window holds it.
-        const auto held = [&](QWidget* widget) {
-            const QRect area(widget->mapTo(w.get(), QPoint()), widget->size());
-            return w->screen()->grabWindow(w->winId()).copy(area).toImage();
-        };
+        const auto held = [this](QWidget* widget) { return Held(widget); };
         for (int i = 0; i < 40; ++i) {
             const int count = log->count();
             line.Write("$GPGGA," + std::to_string(i * 7919) + ",A*00\r\n");
@@ -336,6 +359,38 @@ class LogReadingTest : public QObject {
             QVERIFY2(Alike(held(log->viewport()), drawn), qPrintable(QString::number(i)));
         }
         QVERIFY(log->verticalScrollBar()->value() > 0);
+    }
+
+    // Lines coming into a full log change neither scroll bar: the bars and
+    // the page beneath them are not drawn again, and the window holds what
+    // drawing the whole log anew gives.
+    void arrivalsInAFullLogDrawNoScrollBar() {
+        test::PtyPair line;
+        Build(line.Path());
+        QTest::mouseClick(w->BitBtn2, Qt::LeftButton);
+        TLineList* log = w->RX1;
+        log->addItems(QStringList(Tfrmmain::kLogCap + 100, QString(400, QLatin1Char('x'))));
+        log->visualRowRect(0);  // laid out and drawn before the lines come
+        QCoreApplication::sendPostedEvents();
+        log->repaint();
+        const int full = log->count();
+        PaintCounter paints({log->horizontalScrollBar(), log->verticalScrollBar(),
+                             log->horizontalScrollBar()->parentWidget(),
+                             log->verticalScrollBar()->parentWidget(), log, w->PageControl1});
+        for (int i = 0; i < 20; ++i) {
+            const std::string text = "$GPGGA," + std::to_string(i) + "*00\r\n";
+            const QString shown = QString::fromStdString(w->DisplayBytes(text));
+            paints.on = true;
+            line.Write(text);
+            QTRY_VERIFY(log->text(0).startsWith(shown));
+            QCoreApplication::sendPostedEvents();
+            paints.on = false;
+            const QImage drawn = Held(log);
+            log->repaint();
+            QVERIFY2(Alike(Held(log), drawn), qPrintable(QString::number(i)));
+        }
+        QCOMPARE(log->count(), full);
+        QCOMPARE(paints.count, 0);
     }
 
     // --parity reaches C1 and the top row; --count N stops the timer after N
