@@ -223,7 +223,7 @@ Stamp LineSession::Send(std::string_view bytes) {
         std::string reason = std::string("The port went away: ") + error.what();
         if (error.ErrorCode() == cport::ecWrite && error.WinErrorCode() > 0)
             reason += ". " + cport::ExplainWriteFailure({error.WinErrorCode(), port_->LineLost(),
-                                                         port_->ReopenOnReturn()});
+                                                         port_->ReopenOnReturn(), {}});
         throw ERunAborted(reason);
     } catch (const std::exception& error) {
         transcript_.Event(std::string("write failed: ") + error.what(), NowStamp());
