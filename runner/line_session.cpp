@@ -4,6 +4,7 @@
 #include <QCoreApplication>
 #include <QTimer>
 #include <algorithm>
+#include <ctime>
 
 #include "capture/capture_writer.h"
 #include "codec/received_check.h"
@@ -413,8 +414,19 @@ bool LineSession::WaitUntil(const std::function<bool()>& done, std::int64_t dead
         const std::int64_t left = deadlineUs - NowStamp().monoUs;
         if (left <= 0)
             return false;
-        if (deadlineUs != INT64_MAX && !deadline.isActive())
-            deadline.start(static_cast<int>(std::min<std::int64_t>((left + 999) / 1000, 1 << 30)));
+        if (deadlineUs != INT64_MAX && !deadline.isActive()) {
+            // The timer counts whole ms: it runs to the last whole ms, the
+            // rest is slept out here, so a paced wait ends when it should
+            // (rounding up made each up to 1 ms late). What came meanwhile
+            // is served in one pass and judged before the deadline is.
+            if (left < 1000) {
+                const timespec rest{0, static_cast<long>(left) * 1000};
+                nanosleep(&rest, nullptr);
+                QCoreApplication::processEvents(QEventLoop::AllEvents);
+                continue;
+            }
+            deadline.start(static_cast<int>(std::min<std::int64_t>(left / 1000, 1 << 30)));
+        }
         QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
     }
 }
