@@ -162,11 +162,16 @@ void TPlotWindow::Feed(std::string_view bytes, cport::LineTime first, cport::Lin
         }
         store_.Add(line.time.wallUs, values_);
     }
-    if (!received_.empty() && !frame_->isActive())
-        frame_->start();
+    if (!received_.empty() && !frame_->isActive()) {
+        // Paced from the last frame's start, so the time a frame takes does
+        // not lower the rate.
+        const qint64 since = lastFrame_.isValid() ? lastFrame_.elapsed() : kFrameMs;
+        frame_->start(static_cast<int>(std::clamp<qint64>(kFrameMs - since, 0, kFrameMs)));
+    }
 }
 
 void TPlotWindow::Frame() {
+    lastFrame_.start();
     if (parser_.ChannelNames().size() != namesShown_)
         ShowNames();
     ShowCounts();

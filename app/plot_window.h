@@ -11,6 +11,7 @@
 // tick per channel to show or hide it, the pointer's readout and the counts.
 // Main thread only.
 
+#include <QElapsedTimer>
 #include <QWidget>
 #include <cstdint>
 #include <stdexcept>
@@ -92,6 +93,7 @@ class TPlotWindow : public QWidget {
     bool hasOrigin_ = false;
     std::size_t namesShown_ = 0;
     QTimer* frame_ = nullptr;
+    QElapsedTimer lastFrame_;  // started by each frame
     QString lastDir_;
 };
 

@@ -6,6 +6,8 @@
 //    latest tick; 50 ms at most);
 //  - the memory the process grew by (VmRSS before and after).
 // plot_bench [--seconds N] [--rate LINES_PER_S]   (defaults: 60 s, 1000 lines/s)
+// Beside the stall it prints a plain 5 ms sleeper thread's longest gap, the
+// floor a shared machine allows; PLOT_BENCH_STALLS=1 lists every stall over 30 ms.
 
 #include <pty.h>
 #include <termios.h>
@@ -149,9 +151,18 @@ int main(int argc, char** argv) {
         QTimer probe;
         probe.setTimerType(Qt::PreciseTimer);
         probe.setInterval(5);
+        Clock::time_point worstAt{};
+        Clock::time_point streamStart{};
         QObject::connect(&probe, &QTimer::timeout, [&] {
             const auto now = Clock::now();
-            worstGap = std::max(worstGap, now - lastTick);
+            if (std::getenv("PLOT_BENCH_STALLS") && now - lastTick > std::chrono::milliseconds(30))
+                std::fprintf(stderr, "stall %.1f ms at %.3f s\n",
+                             std::chrono::duration<double, std::milli>(now - lastTick).count(),
+                             std::chrono::duration<double>(now - streamStart).count());
+            if (now - lastTick > worstGap) {
+                worstGap = now - lastTick;
+                worstAt = now;
+            }
             lastTick = now;
         });
 
@@ -159,8 +170,22 @@ int main(int argc, char** argv) {
         const long long rss0 = bench::StatusBytes("VmRSS");
         const std::uint64_t frames0 = plot.View->Frames();
         const auto t0 = Clock::now();
+        streamStart = t0;
         lastTick = t0;
         probe.start();
+        // The machine's own floor: a plain thread sleeping 5 ms at a time
+        // beside the window, its longest gap over the same stretch.
+        std::atomic<bool> sleeperDone{false};
+        Clock::duration sleeperWorst{};
+        std::thread sleeper([&] {
+            Clock::time_point last = Clock::now();
+            while (!sleeperDone.load()) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(5));
+                const auto now = Clock::now();
+                sleeperWorst = std::max(sleeperWorst, now - last);
+                last = now;
+            }
+        });
         writer.Start(lines, rate);
         double sendSeconds = 0;
         std::uint64_t framesWhileSending = 0;
@@ -180,6 +205,8 @@ int main(int argc, char** argv) {
         watch.start();
         loop.exec();
         probe.stop();
+        sleeperDone = true;
+        sleeper.join();
         const long long rss1 = bench::StatusBytes("VmRSS");
 
         QTemporaryDir dir;
@@ -204,7 +231,10 @@ int main(int argc, char** argv) {
         std::printf("samples lost               %ld\n", (lines - equal) * kChannels);
         std::printf("frames drawn per second    %.1f (%llu frames in %.1f s)\n", fps,
                     static_cast<unsigned long long>(framesWhileSending), sendSeconds);
-        std::printf("longest event-loop stall   %.1f ms\n", stallMs);
+        std::printf("longest event-loop stall   %.1f ms (ended %.1f s after the stream began)\n",
+                    stallMs, std::chrono::duration<double>(worstAt - t0).count());
+        std::printf("a plain 5 ms sleeper's     %.1f ms (the machine's floor in the same run)\n",
+                    std::chrono::duration<double, std::milli>(sleeperWorst).count());
         std::printf("VmRSS before / after       %.1f / %.1f MB (grew %.1f MB)\n", rss0 / 1e6, rss1 / 1e6,
                     (rss1 - rss0) / 1e6);
         std::printf("load average               %s\n", Uptime().c_str());

@@ -3,11 +3,16 @@
 // rx/rb and sx/sb to rx/rb on a pair of the same kind, and our receiver
 // from sx/sb. Each rate runs from the start of the sending side to the end
 // of both. Then paced text: lines with a 20 ms delay after each, their
-// arrival times taken at the far end, the gaps' distance from 20 ms.
+// arrival times taken at the far end, the gaps' distance from 20 ms: through
+// a socat pair, and on a pty of our own (its far end the master side, so no
+// relay has to wake in between).
 //
-//   transfer_bench [MIB] [ROUNDS] [LINES]   (defaults 1, 3, 300)
+//   transfer_bench [MIB] [ROUNDS] [LINES]   (defaults 1, 3, 300; ROUNDS 0: paced text only)
 
+#include <fcntl.h>
 #include <poll.h>
+#include <stdlib.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -15,6 +20,9 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <optional>
+#include <stdexcept>
+#include <tuple>
 #include <string>
 #include <sys/stat.h>
 #include <thread>
@@ -127,15 +135,64 @@ void Rates(const TempDir& dir, const std::string& file, double mib, int rounds) 
     }
 }
 
+// A pty of our own: the line is its raw terminal side, the far end its master.
+std::pair<int, int> OwnPty() {
+    const int master = posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (master < 0 || grantpt(master) != 0 || unlockpt(master) != 0)
+        throw std::runtime_error("no pty");
+    return {test::OpenRaw(ptsname(master)), master};
+}
+
+// The line as the engine sees it, noting when each write of a line's end
+// returned: the sender's own pace, before the pty and the far end's reader.
+class NotedLine : public Line {
+  public:
+    explicit NotedLine(Line& line) : line_(line) {}
+    void Write(std::string_view bytes) override {
+        line_.Write(bytes);
+        if (bytes.find('\n') != std::string_view::npos)
+            written.push_back(Clock::now());
+    }
+    std::size_t Read(std::string& into, std::size_t max, Clock::time_point deadline) override {
+        return line_.Read(into, max, deadline);
+    }
+    void Interrupt() override { line_.Interrupt(); }
+    void ClearInterrupt() override { line_.ClearInterrupt(); }
+    std::vector<Clock::time_point> written;
+
+  private:
+    Line& line_;
+};
+
+// How far the gaps between moments are off `delayMs`: p50, p99, max.
+std::string GapsOff(const std::vector<Clock::time_point>& at, int delayMs) {
+    std::vector<double> off;
+    for (std::size_t i = 1; i < at.size(); ++i)
+        off.push_back(std::abs(std::chrono::duration<double, std::milli>(at[i] - at[i - 1]).count() -
+                               delayMs));
+    if (off.empty())
+        return "none";
+    char text[128];
+    std::snprintf(text, sizeof text, "p50 %.3f ms, p99 %.3f ms, max %.3f ms", Percentile(off, 0.5),
+                  Percentile(off, 0.99), *std::max_element(off.begin(), off.end()));
+    return text;
+}
+
 // Paced text through the engine; the far end notes when each line ended.
-void Paced(const TempDir& dir, int lines) {
+void Paced(const TempDir& dir, int lines, bool viaSocat) {
     constexpr int kDelayMs = 20;
     std::string text;
     for (int i = 0; i < lines; ++i) text += "set " + std::to_string(i) + "\n";
     test::WriteFile(dir.File("cfg.txt"), text);
-    PtyPair pair(dir.Path(), "paced");
-    const int fd = test::OpenRaw(pair.A());
-    const int far = test::OpenRaw(pair.B());
+    std::optional<PtyPair> pair;
+    int fd = -1, far = -1;
+    if (viaSocat) {
+        pair.emplace(dir.Path(), "paced");
+        fd = test::OpenRaw(pair->A());
+        far = test::OpenRaw(pair->B());
+    } else {
+        std::tie(fd, far) = OwnPty();
+    }
     std::vector<Clock::time_point> arrivals;
     std::thread reader([&] {
         char buffer[4096];
@@ -150,26 +207,24 @@ void Paced(const TempDir& dir, int lines) {
                     arrivals.push_back(now);
         }
     });
-    FdLine line(fd, fd);
+    FdLine fdLine(fd, fd);
+    NotedLine line(fdLine);
     Job job = JobOf(Mode::kText, false, dir.File("cfg.txt"));
     job.text.lineDelayMs = kDelayMs;
     Engine(line).Run(job, {});
     reader.join();
     close(fd);
     close(far);
-    std::vector<double> off;
-    for (std::size_t i = 1; i < arrivals.size(); ++i)
-        off.push_back(std::abs(std::chrono::duration<double, std::milli>(arrivals[i] - arrivals[i - 1]).count() -
-                               kDelayMs));
-    if (off.empty()) {
+    if (arrivals.size() < 2) {
         std::printf("paced text: no lines arrived\n");
         return;
     }
     const double span = std::chrono::duration<double, std::milli>(arrivals.back() - arrivals.front()).count();
-    std::printf("paced text, %d lines, %d ms after each: gap off by p50 %.3f ms, p99 %.3f ms, "
-                "max %.3f ms; %.1f ms a line over all\n",
-                lines, kDelayMs, Percentile(off, 0.5), Percentile(off, 0.99),
-                *std::max_element(off.begin(), off.end()), span / static_cast<double>(off.size()));
+    std::printf("paced text %s, %d lines, %d ms after each: gaps at the far end off by %s; "
+                "written off by %s; %.2f ms a line over all\n",
+                viaSocat ? "through socat" : "on our own pty", lines, kDelayMs,
+                GapsOff(arrivals, kDelayMs).c_str(), GapsOff(line.written, kDelayMs).c_str(),
+                span / static_cast<double>(arrivals.size() - 1));
 }
 
 }  // namespace
@@ -183,8 +238,10 @@ int main(int argc, char** argv) {
     const std::string file = dir.File("random.bin");
     test::WriteFile(file, test::RandomBytes(static_cast<std::size_t>(mib * 1024 * 1024), 1));
     try {
-        Rates(dir, file, mib, rounds);
-        Paced(dir, lines);
+        if (rounds > 0)
+            Rates(dir, file, mib, rounds);
+        Paced(dir, lines, true);
+        Paced(dir, lines, false);
     } catch (const ETransfer& error) {
         std::fprintf(stderr, "transfer failed: %s\n", error.what());
         return 1;

@@ -7,6 +7,7 @@
 // to hand arrivals over; the main thread's event loop waits on the device
 // itself and reads what arrives as soon as it wakes.
 
+#include <QElapsedTimer>
 #include <QEventLoop>
 #include <QTimer>
 #include <cstdint>
@@ -168,8 +169,15 @@ class LineSession {
     int stoppedBy_ = 0;
     std::function<void(std::string_view, const Stamp&)> onReceived_;
     std::function<void()> betweenWaits_;
-    // The transcript is written out whenever the event loop is about to sleep.
+    // The transcript is written out when the event loop is about to sleep,
+    // at most every kFlushPause while exchanges follow each other closely
+    // (flushTimer_ writes what the last sleep left).
+    void FlushBeforeSleep();
     QMetaObject::Connection flushBeforeSleep_;
+    std::unique_ptr<QTimer> flushTimer_;
+    QElapsedTimer sinceFlush_;
+    // A wait's time limit; one timer for every wait.
+    std::unique_ptr<QTimer> deadline_;
 };
 
 }  // namespace tarvik::runner

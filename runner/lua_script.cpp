@@ -168,7 +168,11 @@ int LuaScript::Close(lua_State* L) {
 int LuaScript::Send(lua_State* L) {
     return Guarded(L, [L](LuaScript& self) {
         const std::string line = StringArgument(L, 1, "send");
-        std::string bytes = fun::EncodeLine(line);
+        if (line != self.lastLine_ || self.lastLine_.empty()) {
+            self.lastLineBytes_ = fun::EncodeLine(line);
+            self.lastLine_ = line;
+        }
+        std::string bytes = self.lastLineBytes_;
         if (!lua_isnoneornil(L, 2)) {
             const fun::TCheckValue& check = CheckValueNamed(StringArgument(L, 2, "send"));
             bytes += fun::CheckValueBytes(
@@ -181,7 +185,10 @@ int LuaScript::Send(lua_State* L) {
 
 int LuaScript::Expect(lua_State* L) {
     return Guarded(L, [L](LuaScript& self) {
-        Pattern pattern = ParsePattern(StringArgument(L, 1, "expect"));
+        const std::string text = StringArgument(L, 1, "expect");
+        if (!self.lastPattern_ || self.lastPattern_->text != text)
+            self.lastPattern_ = ParsePattern(text);
+        Pattern pattern = *self.lastPattern_;
         std::int64_t timeoutMs = self.defaultTimeoutMs_;
         std::string exchange = pattern.text;
         if (lua_istable(L, 2)) {

@@ -35,10 +35,12 @@
 
 #include <cstddef>
 #include <exception>
+#include <optional>
 #include <stdexcept>
 #include <string>
 
 #include "base/text.h"
+#include "codec/pattern.h"
 
 struct lua_State;
 struct lua_Debug;
@@ -112,6 +114,11 @@ class LuaScript {
     // What ended the run inside a call; raised again however the script
     // catches the Lua error it became.
     std::exception_ptr ending_;
+    // A loop sends one line and expects one pattern over and over: the
+    // last of each is kept read.
+    std::string lastLine_;
+    std::string lastLineBytes_;
+    std::optional<Pattern> lastPattern_;
 };
 
 }  // namespace tarvik::runner

@@ -115,7 +115,9 @@ class Scanner {
         // Lua drops a newline right after the opening bracket.
         if (StartsWith("\n"))
             Advance();
-        const std::string close = "]" + std::string(level, '=') + "]";
+        std::string close(level + 2, '=');
+        close.front() = ']';
+        close.back() = ']';
         const std::size_t end = s_.find(close, at_);
         const std::size_t stop = end == std::string_view::npos ? s_.size() : end;
         std::string text(s_.substr(at_, stop - at_));

@@ -46,6 +46,7 @@ class Transcript {
     void Write(const std::string& line);
     // Writes out the lines gathered.
     void Flush();
+    bool HasGathered() const { return !gathered_.empty(); }
     // Flush.
     ~Transcript();
     Transcript(const Transcript&) = delete;

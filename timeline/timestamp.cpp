@@ -34,11 +34,24 @@ std::string FormatTimestamp(TimestampMode mode, const Moment& at, std::int64_t p
             return {};
         case TimestampMode::TimeOfDay: {
             const std::time_t seconds = static_cast<std::time_t>(at.wallUs / 1'000'000);
-            std::tm local{};
-            localtime_r(&seconds, &local);
-            char text[32];
-            std::snprintf(text, sizeof text, "%02d:%02d:%02d.%03d ", local.tm_hour, local.tm_min,
-                          local.tm_sec, static_cast<int>(at.wallUs % 1'000'000 / 1000));
+            // localtime_r takes a lock and consults the zone on every call;
+            // lines come thousands a second, so each second's text is kept.
+            thread_local std::time_t shownSecond = -1;
+            thread_local char shown[32] = {};
+            if (seconds != shownSecond) {
+                std::tm local{};
+                localtime_r(&seconds, &local);
+                std::snprintf(shown, sizeof shown, "%02d:%02d:%02d", local.tm_hour, local.tm_min,
+                              local.tm_sec);
+                shownSecond = seconds;
+            }
+            const int ms = static_cast<int>((at.wallUs % 1'000'000 + 1'000'000) % 1'000'000 / 1000);
+            std::string text(shown);
+            text += '.';
+            text += static_cast<char>('0' + ms / 100);
+            text += static_cast<char>('0' + ms / 10 % 10);
+            text += static_cast<char>('0' + ms % 10);
+            text += ' ';
             return text;
         }
         case TimestampMode::SincePrevious:

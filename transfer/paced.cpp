@@ -1,5 +1,7 @@
 #include "transfer/paced.h"
 
+#include <sys/prctl.h>
+
 #include "transfer/files.h"
 #include "transfer/transfer_error.h"
 
@@ -8,6 +10,29 @@ namespace tarvik::transfer {
 namespace {
 // As much as the line takes at once when no delay is asked for.
 constexpr std::size_t kFastBlock = 65536;
+
+// A paced line's pause is its whole point: while it runs, this thread's
+// wake-ups come when asked, not up to the kernel's default 50 us later.
+class PreciseWakeUps {
+  public:
+    PreciseWakeUps() : before_(prctl(PR_GET_TIMERSLACK, 0, 0, 0, 0)) {
+        if (before_ > 1)
+            prctl(PR_SET_TIMERSLACK, 1UL, 0, 0, 0);
+    }
+    ~PreciseWakeUps() {
+        if (before_ > 1)
+            prctl(PR_SET_TIMERSLACK, static_cast<unsigned long>(before_), 0, 0, 0);
+    }
+    PreciseWakeUps(const PreciseWakeUps&) = delete;
+    PreciseWakeUps& operator=(const PreciseWakeUps&) = delete;
+
+  private:
+    const long before_;
+};
+
+Clock::time_point Later(Clock::time_point from, std::int64_t ms) {
+    return from + std::chrono::milliseconds(ms);
+}
 }  // namespace
 
 std::vector<std::string> SplitLines(std::string_view text, LineEnd lineEnd) {
@@ -51,6 +76,7 @@ void SendText(Channel& channel, const std::string& path, const TextOptions& opti
         total += line.size();
     figures.total = total;
     channel.Heard().clear();
+    const PreciseWakeUps precise;
     for (std::size_t i = 0; i < lines.size(); ++i) {
         const std::string& line = lines[i];
         // Only what answers this line counts for its prompt.
@@ -64,11 +90,14 @@ void SendText(Channel& channel, const std::string& path, const TextOptions& opti
         } else {
             channel.Write(line);
         }
+        // The pause counts from the line's end on the line, not from after
+        // the progress report.
+        const Clock::time_point written = Clock::now();
         figures.bytes += line.size();
         ++figures.blocks;
         channel.Meter().Update();
         if (options.lineDelayMs > 0)
-            channel.IdleUntil(After(options.lineDelayMs));
+            channel.IdleUntil(Later(written, options.lineDelayMs));
         if (options.waitFor) {
             const auto deadline = After(options.waitTimeoutMs);
             while (!FindPattern(*options.waitFor, channel.Heard())) {

@@ -33,7 +33,7 @@ void PosixPort::SawDriverEmpty(const LineTime& asked) {
 
 void PosixPort::AddLineEvent(LineEventKind kind, const LineTime& time, bool state,
                              std::uint32_t count) {
-    lineEvents_.push_back({kind, time, state, count});
+    lineEvents_.push_back({kind, time, state, count, {}});
     events_ |= EV_LINEEVENT & mask_;
 }
 

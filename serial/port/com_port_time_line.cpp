@@ -65,7 +65,7 @@ void TCustomComPort::NoteOpened() {
     lineLost_ = false;
     if (reopenOnReturn_)
         awaited_ = AwaitDevice(Port());
-    NotifyLineEvent({LineEventKind::kOpened, clock_.Now(), false, 0});
+    NotifyLineEvent({LineEventKind::kOpened, clock_.Now(), false, 0, {}});
 }
 
 std::string TCustomComPort::AwaitedReturn() const {
@@ -77,7 +77,7 @@ void TCustomComPort::NoteClosed() {
     returnTimer_.reset();
     returnPause_ = std::chrono::milliseconds(0);
     lineLost_ = false;
-    NotifyLineEvent({LineEventKind::kClosed, clock_.Now(), false, 0});
+    NotifyLineEvent({LineEventKind::kClosed, clock_.Now(), false, 0, {}});
 }
 
 void TCustomComPort::TryReopen() {
@@ -102,7 +102,7 @@ void TCustomComPort::TryReopen() {
             NoteReopened(awaited_);
             // The timer stays: this may run in its own time-out.
             returnPause_ = std::chrono::milliseconds(0);
-            NotifyLineEvent({LineEventKind::kBack, clock_.Now(), false, 0});
+            NotifyLineEvent({LineEventKind::kBack, clock_.Now(), false, 0, {}});
             return;
         } catch (...) {
             // Back, but it refuses the settings: the user sees why, and the

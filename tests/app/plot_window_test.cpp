@@ -155,9 +155,13 @@ class PlotWindowTest : public QObject {
         QVERIFY(view->Following());
         QTest::mouseClick(plot->ClearButton, Qt::LeftButton);
         QCOMPARE(plot->Store().Count(0), std::size_t{0});
-        // Numbers at a double's ends: the frames go on (no endless grid, no hang).
+        // Numbers at a double's ends, scaled to fit: both curves drawn (no
+        // endless grid, no overflow).
+        QTest::mouseClick(plot->AutoscaleBox, Qt::LeftButton);
+        QVERIFY(plot->AutoscaleBox->isChecked());
         Send("1.7976931348623157e308,-1.7976931348623157e308\n", 1);
-        (void)view->grab();
+        QVERIFY(Shows(view, TPlotView::ChannelColour(0)));
+        QVERIFY(Shows(view, TPlotView::ChannelColour(1)));
     }
 
     void exportsReadBackWhatWasSent_data() {

@@ -3,11 +3,13 @@
 // without the window being shown; a command line it cannot follow ends with
 // exit code 2 before any window; no display ends in one line and exit code 1;
 // a window told to end by a signal closes its port, removes its lock file and
-// finishes its capture first.
+// finishes its capture first; a file asked for by --send-file goes once the
+// port has opened.
 
 #include <signal.h>
 #include <unistd.h>
 
+#include <QDir>
 #include <QFile>
 #include <QMap>
 #include <QProcess>
@@ -19,6 +21,7 @@
 #include "app/command_line.h"
 #include "serial/device/port_lock.h"
 #include "tests/app/line_fixtures.h"
+#include "tests/transfer/peers.h"
 
 namespace tarvik {
 
@@ -59,6 +62,20 @@ class StartupTest : public QObject {
         run.out = QString::fromUtf8(program.readAllStandardOutput());
         run.err = QString::fromUtf8(program.readAllStandardError());
         return run;
+    }
+
+    // The window started with Start clicked once it is shown.
+    static void StartClicked(QProcess& program, const QStringList& arguments) {
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+        env.insert(QStringLiteral("TARVIK_DRIVER_START"), QStringLiteral("1"));
+        env.insert(QStringLiteral("LANG"), QStringLiteral("C"));
+        program.setProcessEnvironment(env);
+        program.start(QStringLiteral(STARTUP_DRIVER), arguments);
+        QString out;
+        QTRY_VERIFY_WITH_TIMEOUT((out += program.readAllStandardOutput()).contains("started"),
+                                 30000);
+        QCOMPARE(out, QStringLiteral("started\n"));
     }
 
   private slots:
@@ -154,17 +171,8 @@ class StartupTest : public QObject {
         test::SimulatorThread simulator({});
         const QString capture = dir.filePath(QStringLiteral("session.cap"));
         QProcess program;
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
-        env.insert(QStringLiteral("TARVIK_DRIVER_START"), QStringLiteral("1"));
-        env.insert(QStringLiteral("LANG"), QStringLiteral("C"));
-        program.setProcessEnvironment(env);
         const QString port = QString::fromStdString(simulator.Path());
-        program.start(QStringLiteral(STARTUP_DRIVER), {QStringLiteral("--capture"), capture, port});
-        QString out;
-        QTRY_VERIFY_WITH_TIMEOUT((out += program.readAllStandardOutput()).contains("started"),
-                                 30000);
-        QCOMPARE(out, QStringLiteral("started\n"));
+        StartClicked(program, {QStringLiteral("--capture"), capture, port});
         const std::string device = std::filesystem::canonical(simulator.Path()).string();
         const QString lock =
             QString::fromStdString("/run/lock/" + cport::device::LockFileName(device, false));
@@ -181,6 +189,27 @@ class StartupTest : public QObject {
         QVERIFY(file.open(QIODevice::ReadOnly));
         const QByteArray records = file.readAll();
         QVERIFY2(records.endsWith(" ev closed\n"), records.constData());
+    }
+
+    // --send-file with --send-mode: once Start has opened the port, the file
+    // goes by YMODEM to lrzsz's rb and arrives whole.
+    void sendFileAtStartUp() {
+        transfer::test::TempDir dir;
+        transfer::test::PtyPair pair(dir.Path());
+        const std::string content = transfer::test::RandomBytes(5000, 11);
+        transfer::test::WriteFile(dir.File("start.bin"), content);
+        QVERIFY(QDir().mkpath(QString::fromStdString(dir.File("far"))));
+        transfer::test::Peer rb({"rb", "-b"}, pair.B(), dir.File("far"));
+        QProcess program;
+        StartClicked(program, {QStringLiteral("--send-file"), QString::fromStdString(dir.File("start.bin")),
+                               QStringLiteral("--send-mode"), QStringLiteral("ymodem"),
+                               QString::fromStdString(pair.A())});
+        QCOMPARE(rb.Wait(), 0);
+        QVERIFY(transfer::test::ReadFile(dir.File("far/start.bin")) == content);
+        QCOMPARE(::kill(pid_t(program.processId()), SIGTERM), 0);
+        QVERIFY(program.waitForFinished(30000));
+        QCOMPARE(program.exitCode(), 128 + SIGTERM);
+        QVERIFY2(!program.readAllStandardOutput().contains("box|"), "no box");
     }
 
     void portArgument_data() {

@@ -10,6 +10,7 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDir>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
@@ -85,6 +86,27 @@ class TransferWindowTest : public QObject {
         QTest::keyClick(Dialog()->ModeBox, Qt::Key_Home);
         QTest::keyClicks(Dialog()->ModeBox, QString::fromLatin1(mode));
         QCOMPARE(Dialog()->ModeBox->currentText(), QString::fromLatin1(mode));
+    }
+    // A box's text replaced as a person does it: select all, type.
+    static void Type(QWidget* box, const char* value) {
+        box->setFocus();
+        QTest::keyClick(box, Qt::Key_A, Qt::ControlModifier);
+        QTest::keyClicks(box, QString::fromLatin1(value));
+    }
+    // 64 KiB of raw binary, 64 bytes each 20 ms: a transfer that runs a while.
+    void StartSlowRaw() {
+        transfer::test::WriteFile(dir->File("slow.bin"), std::string(64 * 1024, 'x'));
+        StartPort();
+        OpenFar();
+        OpenFromLinePage(false);
+        Fill(dir->File("slow.bin"), "raw");
+        Type(Dialog()->BlockSize, "64");
+        Type(Dialog()->BlockDelay, "20");
+        QCOMPARE(Dialog()->BlockSize->value(), 64);
+        QCOMPARE(Dialog()->BlockDelay->value(), 20);
+        Click(Dialog()->StartButton);
+        QVERIFY(w->TransferRunning());
+        QVERIFY(!ReadFar(128).empty());
     }
     // Like QTest::qWaitFor, but the event loop sleeps only while nothing
     // comes: qWaitFor's pauses of 10 ms would hold every hand-over of the
@@ -202,25 +224,50 @@ class TransferWindowTest : public QObject {
         QCOMPARE(dialogsAsked.back().kind, FileDialogKind::Folder);
     }
 
-    // Our XMODEM into rx and sx's into us: the file arrives whole and the bar moves.
-    void xmodemBothWaysAgainstLrzsz_data() {
+    // Each mode from the window to a real far end, and sx's XMODEM into us:
+    // the file arrives whole and the bar moves. The far end of paced text
+    // keeps each line and answers it with a prompt the next line waits for.
+    void transfersArriveWhole_data() {
         QTest::addColumn<bool>("receive");
-        QTest::newRow("send to rx") << false;
-        QTest::newRow("receive from sx") << true;
+        QTest::addColumn<QString>("mode");
+        QTest::addColumn<QStringList>("farEnd");  // run in the folder far/
+        QTest::addColumn<QString>("farFile");
+        QTest::newRow("xmodem to rx") << false << "xmodem"
+                                      << QStringList{"rx", "-b", "-c", "far.bin"} << "far.bin";
+        QTest::newRow("xmodem from sx") << true << "xmodem"
+                                        << QStringList{"sx", "-b", "-k", "far.bin"} << "far.bin";
+        QTest::newRow("ymodem to rb") << false << "ymodem" << QStringList{"rb", "-b"} << "mine.bin";
+        QTest::newRow("paced text to a prompt")
+            << false << "text"
+            << QStringList{"sh", "-c",
+                           "while IFS= read -r l; do echo \"$l\" >>far.txt; printf '> '; done"}
+            << "far.txt";
     }
-    void xmodemBothWaysAgainstLrzsz() {
+    void transfersArriveWhole() {
         QFETCH(bool, receive);
-        const std::string content = transfer::test::RandomBytes(256 * 1024, 7);
-        const std::string sent = dir->File(receive ? "far.bin" : "mine.bin");
-        const std::string got = dir->File(receive ? "mine.bin" : "far.bin");
-        transfer::test::WriteFile(sent, content);
+        QFETCH(QString, mode);
+        QFETCH(QStringList, farEnd);
+        QFETCH(QString, farFile);
+        const bool text = mode == QStringLiteral("text");
+        std::string content = transfer::test::RandomBytes(256 * 1024, 7);
+        if (text) {
+            content.clear();
+            for (int i = 0; i < 40; ++i) content += "set " + std::to_string(i) + "\n";
+        }
+        const std::string mine = dir->File("mine.bin");
+        const std::string theirs = dir->File("far/" + farFile.toStdString());
+        QVERIFY(QDir().mkpath(QString::fromStdString(dir->File("far"))));
+        transfer::test::WriteFile(receive ? theirs : mine, content);
         StartPort();
-        const std::vector<std::string> argv =
-            receive ? std::vector<std::string>{"sx", "-b", "-k", sent}
-                    : std::vector<std::string>{"rx", "-b", "-c", "far.bin"};  // lrzsz takes no folder
-        Peer peer(argv, pair->B(), dir->Path());
+        std::vector<std::string> argv;
+        for (const QString& word : farEnd) argv.push_back(word.toStdString());
+        Peer peer(argv, pair->B(), dir->File("far"));
         OpenFromLinePage(receive);
-        Fill(receive ? got : sent, "xmodem");
+        Fill(mine, mode.toLatin1().constData());
+        if (text) {
+            Type(Dialog()->LineDelay, "20");
+            Type(Dialog()->WaitForEdit, "\"> \"");
+        }
         Click(Dialog()->StartButton);
         QVERIFY(w->TransferRunning());
         const QSet<QString> seen = RunToEnd();
@@ -228,10 +275,13 @@ class TransferWindowTest : public QObject {
                  qPrintable(Dialog()->StatusLabel->text()));
         QVERIFY2(seen.size() >= 3, "figures between the start and the end");
         QCOMPARE(Dialog()->Bar->value(), Dialog()->Bar->maximum());
-        QCOMPARE(peer.Wait(), 0);
-        const std::string arrived = transfer::test::ReadFile(got);
+        if (!text)  // the prompting far end never ends by itself
+            QCOMPARE(peer.Wait(), 0);
+        const std::string arrived = transfer::test::ReadFile(receive ? mine : theirs);
         QVERIFY(arrived.size() >= content.size());
         QVERIFY(arrived.substr(0, content.size()) == content);  // XMODEM pads the last block
+        if (mode != QStringLiteral("xmodem"))
+            QCOMPARE(arrived.size(), content.size());
         QVERIFY(BoxTexts().isEmpty());
     }
 
@@ -239,26 +289,11 @@ class TransferWindowTest : public QObject {
     // say why, Enter in the command line says it too, what arrives still
     // reaches the log. Cancel ends it with the port open; a Send works then.
     void cancelMidTransferThenSend() {
-        transfer::test::WriteFile(dir->File("slow.bin"), std::string(64 * 1024, 'x'));
-        StartPort();
-        OpenFar();
-        OpenFromLinePage(false);
-        Fill(dir->File("slow.bin"), "raw");
-        for (auto [box, value] : {std::pair{Dialog()->BlockSize, "64"},
-                                  std::pair{Dialog()->BlockDelay, "20"}}) {
-            box->setFocus();
-            QTest::keyClick(box, Qt::Key_A, Qt::ControlModifier);
-            QTest::keyClicks(box, QString::fromLatin1(value));
-        }
-        QCOMPARE(Dialog()->BlockSize->value(), 64);
-        QCOMPARE(Dialog()->BlockDelay->value(), 20);
-        Click(Dialog()->StartButton);
-        QVERIFY(w->TransferRunning());
+        StartSlowRaw();
         QVERIFY(!w->BitBtn1->isEnabled());
         QCOMPARE(w->BitBtn1->toolTip(), QStringLiteral("A file transfer is running"));
         QVERIFY(!w->CheckBox1->isEnabled());
         QCOMPARE(w->CheckBox1->toolTip(), QStringLiteral("A file transfer is running"));
-        QVERIFY(!ReadFar(128).empty());
         QVERIFY(QTest::qWaitFor([&] { return Dialog()->Bar->value() > 0; }));
         QCOMPARE(Dialog()->CancelButton->text(), QStringLiteral("Cancel"));
 
@@ -282,6 +317,23 @@ class TransferWindowTest : public QObject {
         ReadFar(1 << 20, 300);  // what the cancel left on the line
         Click(w->BitBtn1);
         QCOMPARE(ReadFar(2), std::string("AT"));
+    }
+
+    // The line lost mid-transfer (socat gone, both ends hung up): the
+    // transfer ends at once saying so, Send and the timer are free again,
+    // the dialog can start another, and Stop closes the port.
+    void lineLostMidTransfer() {
+        StartSlowRaw();
+        pair->Cut();
+        QVERIFY(Serve([&] { return !w->TransferRunning(); }));
+        QCOMPARE(Dialog()->StatusLabel->text(), QStringLiteral("Failed: The line was lost"));
+        QCOMPARE(BoxTexts(), QStringList{"The file transfer failed: The line was lost."});
+        QVERIFY(w->BitBtn1->toolTip().isEmpty());
+        QVERIFY(w->CheckBox1->isEnabled());
+        QVERIFY(Dialog()->StartButton->isEnabled());
+        QCOMPARE(Dialog()->CancelButton->text(), QStringLiteral("Close"));
+        Click(w->BitBtn3);
+        QVERIFY(!w->C1->Connected());
     }
 
     // Each failure is one error box saying why; a receive leaves no file
