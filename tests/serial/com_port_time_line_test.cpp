@@ -93,10 +93,10 @@ class PortTimeLineTest : public testing::Test {
 TEST_F(PortTimeLineTest, LineEventsReachTheHandlerWithTheirTimesUnderEachSyncMethod) {
     const LineTime t1{1000, 1'700'000'000'000'000}, t2{1500, 1'700'000'000'000'500};
     const std::vector<LineEvent> scripted = {
-        {LineEventKind::kCts, t1, true, 0},
-        {LineEventKind::kBreak, t1, false, 2},
-        {LineEventKind::kFrame, t2, false, 1},
-        {LineEventKind::kRlsd, t2, false, 0},
+        {LineEventKind::kCts, t1, true, 0, {}},
+        {LineEventKind::kBreak, t1, false, 2, {}},
+        {LineEventKind::kFrame, t2, false, 1, {}},
+        {LineEventKind::kRlsd, t2, false, 0, {}},
     };
     for (const TSyncMethod method : {smThreadSync, smWindowSync, smNone}) {
         SCOPED_TRACE(static_cast<int>(method));

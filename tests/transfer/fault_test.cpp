@@ -162,7 +162,7 @@ const Fault kFaults[] = {
 };
 
 INSTANTIATE_TEST_SUITE_P(Transfer, FaultTest, ::testing::ValuesIn(kFaults),
-                         [](const auto& info) { return std::string(info.param.name); });
+                         [](const auto& row) { return std::string(row.param.name); });
 
 TEST_P(FaultTest, EndsWithItsReasonLeavingNoFileAndTheLineUsable) {
     const Fault& fault = GetParam();
@@ -187,8 +187,9 @@ TEST_P(FaultTest, EndsWithItsReasonLeavingNoFileAndTheLineUsable) {
     if (job.receive) {
         // Nothing under the target's name, and no temporary file beside it.
         const std::string folder = job.mode == Mode::kYmodem ? job.path : dir.File("in");
-        if (test::Exists(folder))
+        if (test::Exists(folder)) {
             EXPECT_EQ(test::ListFolder(folder), std::vector<std::string>{});
+        }
         EXPECT_FALSE(test::Exists(job.path) && job.mode != Mode::kYmodem);
     }
     peer.reset();
