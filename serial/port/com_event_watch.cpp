@@ -66,15 +66,16 @@ void TComEventWatch::Stop() {
     device_.CloseHandle(block_.hEvent);
 }
 
-void TComEventWatch::Arm() {
-    pending_ = device_.WaitCommEvent(handle_, &mask_, &block_) ||
-               device_.GetLastError() == static_cast<int>(ERROR_IO_PENDING);
+bool TComEventWatch::Arm() {
+    const bool endedAtOnce = device_.WaitCommEvent(handle_, &mask_, &block_);
+    pending_ = endedAtOnce || device_.GetLastError() == static_cast<int>(ERROR_IO_PENDING);
     // A refused wait (a hung-up line) leaves the signal reset and nothing to
     // quiet the device's descriptor: only the signal is watched then.
     // (A notifier switched costs the event loop a wake-up of its own: only
     // a change is made.)
     if (deviceNote_->isEnabled() != pending_)
         deviceNote_->setEnabled(pending_);
+    return endedAtOnce;
 }
 
 void TComEventWatch::OnNews() {
@@ -88,7 +89,11 @@ void TComEventWatch::OnNews() {
         quieted_ = true;
         return;
     }
-    while (pending_ && device_.WaitForSingleObject(block_.hEvent, 0) == WAIT_OBJECT_0) {
+    // Only the first look asks the device for news: a wait asked for again
+    // has just been served by the device, and is over already only if it
+    // says so. One that ends later sets the signal, which wakes this again.
+    bool over = pending_ && device_.WaitForSingleObject(block_.hEvent, 0) == WAIT_OBJECT_0;
+    while (over) {
         std::uint32_t unused = 0;
         const bool ended = device_.GetOverlappedResult(handle_, &block_, &unused, false);
         pending_ = false;
@@ -97,7 +102,7 @@ void TComEventWatch::OnNews() {
             if (stopped_)
                 return;  // closed by a handler; the port releases this object later
         }
-        Arm();
+        over = Arm();
     }
     ScheduleDue();
 }

@@ -43,7 +43,8 @@ class TComEventWatch {
   private:
     TComEventWatch(TCustomComPort& port, device::ComHandle signal, const device::EventWatch& fds);
     // Asks for the next wait; watches the device only while one is pending.
-    void Arm();
+    // True when the wait ended as it was asked for.
+    bool Arm();
     // A descriptor woke, or the device's due time came: every wait that is
     // over is reported, and the next one asked for.
     void OnNews();
