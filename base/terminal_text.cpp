@@ -41,12 +41,22 @@ std::size_t SequenceLength(std::string_view text) {
 std::string ForTerminal(std::string_view text) {
     std::string out;
     out.reserve(text.size());
+    AppendForTerminal(text, out);
+    return out;
+}
+
+void AppendForTerminal(std::string_view text, std::string& out) {
     for (std::size_t i = 0; i < text.size();) {
+        // Runs of plain ASCII, nearly all of a transcript, go in whole.
+        std::size_t plain = i;
+        while (plain < text.size() && static_cast<unsigned char>(text[plain]) >= 0x20 &&
+               static_cast<unsigned char>(text[plain]) < 0x7F)
+            ++plain;
+        out.append(text.data() + i, plain - i);
+        i = plain;
+        if (i == text.size())
+            break;
         const auto byte = static_cast<unsigned char>(text[i]);
-        if (byte >= 0x20 && byte < 0x7F) {
-            out += text[i++];
-            continue;
-        }
         const std::size_t length = byte >= 0x80 ? SequenceLength(text.substr(i)) : 0;
         // U+0080..U+009F are the C1 controls (CSI among them), in UTF-8 as well.
         const bool c1 = length == 2 && byte == 0xC2 && static_cast<unsigned char>(text[i + 1]) < 0xA0;
@@ -58,7 +68,6 @@ std::string ForTerminal(std::string_view text) {
         out.append(text.substr(i, length));
         i += length;
     }
-    return out;
 }
 
 }  // namespace tarvik

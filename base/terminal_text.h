@@ -13,5 +13,7 @@ namespace tarvik {
 // (U+0080-U+009F in UTF-8) and every byte that is no part of valid UTF-8
 // written as "\xHH"; the rest of valid UTF-8 passes as it stands.
 std::string ForTerminal(std::string_view text);
+// The same, appended to `out`.
+void AppendForTerminal(std::string_view text, std::string& out);
 
 }  // namespace tarvik

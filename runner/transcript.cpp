@@ -6,14 +6,6 @@
 
 namespace tarvik::runner {
 
-namespace {
-
-std::string Block(std::string_view bytes, bool ascii) {
-    return fun::BytesToDisplay(bytes, ascii) + " (" + std::to_string(bytes.size()) + ")";
-}
-
-}  // namespace
-
 Stamp NowStamp() {
     const timeline::Moment now = timeline::Now();
     return {now.monotonicUs, now.wallUs};
@@ -35,22 +27,63 @@ Transcript::~Transcript() {
     Flush();
 }
 
+// A line is escaped piece by piece into what is gathered: each piece but
+// the last ends in a space, so no UTF-8 sequence spans two of them.
 void Transcript::Received(std::string_view bytes, const Stamp& at, std::string_view mark) {
-    Put(Timestamp(at) + Block(bytes, ascii_) + std::string(mark));
+    BeginLine(at);
+    AppendBlock(bytes);
+    AppendForTerminal(mark, gathered_);
+    EndLine();
 }
 
 void Transcript::Sent(std::string_view bytes, const Stamp& at) {
-    Put(Timestamp(at) + std::string(timeline::kSentMark) + Block(bytes, ascii_));
+    // Written out when the next line comes or the lines go out: the time
+    // between a request and the wait for its answer is the answer's time,
+    // and the line's text can as well be made after the answer came.
+    WriteHeldSent();
+    heldSent_.assign(bytes.data(), bytes.size());
+    heldSentAt_ = at;
+    holdsSent_ = true;
+}
+
+void Transcript::WriteHeldSent() {
+    if (!holdsSent_)
+        return;
+    holdsSent_ = false;
+    BeginLine(heldSentAt_);
+    gathered_ += timeline::kSentMark;
+    AppendBlock(heldSent_);
+    EndLine();
 }
 
 void Transcript::Event(std::string_view what, const Stamp& at) {
-    Put(Timestamp(at) + std::string(timeline::kEventMark) + std::string(what));
+    BeginLine(at);
+    gathered_ += timeline::kEventMark;
+    AppendForTerminal(what, gathered_);
+    EndLine();
+}
+
+void Transcript::BeginLine(const Stamp& at) {
+    WriteHeldSent();
+    AppendForTerminal(Timestamp(at), gathered_);
+}
+
+void Transcript::AppendBlock(std::string_view bytes) {
+    AppendForTerminal(fun::BytesToDisplay(bytes, ascii_), gathered_);
+    gathered_ += " (";
+    gathered_ += std::to_string(bytes.size());
+    gathered_ += ')';
 }
 
 void Transcript::Put(const std::string& line) {
+    WriteHeldSent();
     // Names of exchanges, patterns and errors come from files and the line:
     // no byte of theirs may act on the terminal.
-    gathered_ += ForTerminal(line);
+    AppendForTerminal(line, gathered_);
+    EndLine();
+}
+
+void Transcript::EndLine() {
     gathered_ += '\n';
     // A long stretch without a pause is written as it goes.
     constexpr std::size_t kMostGathered = 64 * 1024;
@@ -64,6 +97,7 @@ void Transcript::Write(const std::string& line) {
 }
 
 void Transcript::Flush() {
+    WriteHeldSent();
     if (gathered_.empty())
         return;
     std::fwrite(gathered_.data(), 1, gathered_.size(), out_);

@@ -46,7 +46,7 @@ class Transcript {
     void Write(const std::string& line);
     // Writes out the lines gathered.
     void Flush();
-    bool HasGathered() const { return !gathered_.empty(); }
+    bool HasGathered() const { return holdsSent_ || !gathered_.empty(); }
     // Flush.
     ~Transcript();
     Transcript(const Transcript&) = delete;
@@ -55,6 +55,13 @@ class Transcript {
   private:
     std::string Timestamp(const Stamp& at);
     void Put(const std::string& line);
+    // A line of what happened on the line, in pieces: its time, a block in
+    // the display form with its count, its end.
+    void BeginLine(const Stamp& at);
+    void AppendBlock(std::string_view bytes);
+    void EndLine();
+    // The last block sent, its line not made yet.
+    void WriteHeldSent();
 
     std::FILE* out_;
     bool ascii_;
@@ -62,6 +69,9 @@ class Transcript {
     std::int64_t startUs_;
     std::int64_t previousUs_;
     std::string gathered_;
+    std::string heldSent_;
+    Stamp heldSentAt_;
+    bool holdsSent_ = false;
 };
 
 }  // namespace tarvik::runner
