@@ -394,11 +394,10 @@ bool LineSession::WaitUntil(const std::function<bool()>& done, std::int64_t dead
     // Each pass serves what the event loop has (an arrival, a timer, a
     // signal) and then judges again: whatever changes the condition runs in
     // one of those, so nothing has to end the pass.
+    // The timer is left running when a wait ends: the next wait, most often
+    // a later one, keeps it unless it must wake sooner (arming it anew is a
+    // good part of a quick exchange's work). Waking early costs a pass.
     QTimer& deadline = *deadline_;
-    struct Stop {
-        QTimer& timer;
-        ~Stop() { timer.stop(); }
-    } stopAtEnd{deadline};
     for (;;) {
         if (betweenWaits_)
             betweenWaits_();
@@ -414,7 +413,7 @@ bool LineSession::WaitUntil(const std::function<bool()>& done, std::int64_t dead
         const std::int64_t left = deadlineUs - NowStamp().monoUs;
         if (left <= 0)
             return false;
-        if (deadlineUs != INT64_MAX && !deadline.isActive()) {
+        if (deadlineUs != INT64_MAX) {
             // The timer counts whole ms: it runs to the last whole ms, the
             // rest is slept out here, so a paced wait ends when it should
             // (rounding up made each up to 1 ms late). What came meanwhile
@@ -425,7 +424,9 @@ bool LineSession::WaitUntil(const std::function<bool()>& done, std::int64_t dead
                 QCoreApplication::processEvents(QEventLoop::AllEvents);
                 continue;
             }
-            deadline.start(static_cast<int>(std::min<std::int64_t>(left / 1000, 1 << 30)));
+            const int ms = static_cast<int>(std::min<std::int64_t>(left / 1000, 1 << 30));
+            if (!deadline.isActive() || deadline.remainingTime() > ms)
+                deadline.start(ms);
         }
         QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
     }
