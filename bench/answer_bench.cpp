@@ -20,6 +20,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <cstring>
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
@@ -182,6 +183,12 @@ int main(int argc, char** argv) {
     std::vector<std::string> boxes;
     bench::CollectMessageBoxes(boxes);
     const int count = argc > 1 ? std::atoi(argv[1]) : 10000;
+    if (argc > 2 || count <= 0) {
+        std::fputs("usage: answer_bench [POLLS]\n"
+                   "  POLLS  polls the window and tarvik2-run each answer (default 10000)\n",
+                   argc > 1 && std::strcmp(argv[1], "--help") == 0 ? stdout : stderr);
+        return argc > 1 && std::strcmp(argv[1], "--help") == 0 ? 0 : 2;
+    }
     try {
         std::printf("%-16s %8s %9s %7s %9s %9s %9s\n", "answers by", "polls", "answered", "missed",
                     "p50 ms", "p99 ms", "max ms");
