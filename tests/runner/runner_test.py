@@ -124,6 +124,19 @@ class RunnerTest(unittest.TestCase):
                 self.assertEqual(int(suite.get("failures")), 1 if status else 0)
                 self.assertEqual(int(suite.get("errors")), 0)
 
+    def test_transcript_lines_in_the_order_things_happened(self):
+        done = self.run_script("send('\"Q\"') sleep(100) send('\"R\"') sleep(100) "
+                               "expect('0x06 \"OX\"')", "--timestamps", "start")
+        self.assertEqual(done.returncode, 1, done.stdout + done.stderr)
+        lines = [l.split(" ", 1) for l in done.stdout.splitlines()
+                 if not l.startswith("#") and ("== " not in l or "expect failed" in l)]
+        self.assertEqual([text.split(":")[0] for _, text in lines],
+                         [">> Q (1)", "0x06  O  K (3)", ">> R (1)", "0x06  O  K (3)",
+                          "== expect failed"])
+        seconds = [float(at) for at, _ in lines]
+        self.assertEqual(seconds, sorted(seconds))
+        self.assertGreater(seconds[2] - seconds[0], 0.09)
+
     def test_check_value_appended_and_verified(self):
         echo = Simulator()  # every block comes back as it was sent
         self.addCleanup(echo.close)
